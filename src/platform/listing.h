@@ -1,0 +1,67 @@
+// Listing the items of a folder that match a pattern, as the add command's
+// walk needs them.
+//
+// A pattern is a folder plus a last component. Only "*" (any run of
+// characters, empty included, a leading dot included) and "?" (exactly one
+// character) are wildcards; every other character matches itself, and
+// matching is case-sensitive. Without wildcards the last component names one
+// item, which is listed when it exists. "." and ".." are never listed.
+//
+// Items come sorted the way an NTFS folder lists them: ascending by UTF-16
+// units with a-z folded to A-Z, ties broken by the unfolded units. So the
+// same tree always gives the same archive, whichever system made it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qex {
+
+enum class ItemKind : uint8_t {
+    Folder,   // entered by the walk (also through a symbolic link)
+    File,     // read by the reader thread
+    Special,  // FIFO, socket or device: never opened, never archived
+};
+
+// Archive attribute bits an item reports.
+inline constexpr uint16_t kAttributeReadOnly = 0x01;
+inline constexpr uint16_t kAttributeHidden = 0x02;
+inline constexpr uint16_t kAttributeFolder = 0x10;
+inline constexpr uint16_t kAttributeFile = 0x20;
+
+struct ListedItem {
+    std::string nativeName;  // the name's bytes as the folder holds them
+    std::u16string name;     // the same name in UTF-16 (lossless)
+    ItemKind kind = ItemKind::File;
+    // 0, or the reason the item could not be examined (a dangling symbolic
+    // link gives ENOENT); such an item is reported as an unreadable file.
+    int statError = 0;
+    uint64_t size = 0;  // following symbolic links; 0 for folders
+    uint16_t attributes = 0;
+    uint64_t creationTime = 0;  // FILETIME units
+    uint64_t lastWriteTime = 0;
+    uint64_t lastAccessTime = 0;
+    uint64_t device = 0;  // identity of what the item leads to, for loop
+    uint64_t inode = 0;   // and self detection
+};
+
+// Lists the items matching `pattern` (a full native path), sorted. Returns
+// false with `error` set (an errno value) when the folder cannot be read;
+// a pattern without wildcards naming nothing is an empty listing, not an
+// error.
+bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error);
+
+// Examines one item: `folderFd` is an open folder (or AT_FDCWD) and `name`
+// a name in it (or a path). Never fails: problems land in `statError`.
+ListedItem examineItem(int folderFd, const std::string& name);
+
+// Wildcard match of a whole name, one character (a surrogate pair counts as
+// one) per "?".
+bool matchesWildcards(std::u16string_view pattern, std::u16string_view name);
+
+// The NTFS listing order.
+bool listedBefore(std::u16string_view a, std::u16string_view b);
+
+}  // namespace qex

@@ -1,0 +1,223 @@
+// Folder listing: wildcard patterns, NTFS order and what each item reports.
+#include "platform/listing.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qex {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ListingFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "qex-listing-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        root = templ;
+    }
+    void TearDown() override {
+        // Restore write permission so that removal works on read-only items.
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(root, ec))
+            if (!e.is_symlink()) chmod(e.path().c_str(), 0755);
+        fs::remove_all(root, ec);
+    }
+    void file(const std::string& name, const std::string& content = "") {
+        std::ofstream(root + "/" + name, std::ios::binary) << content;
+    }
+    void folder(const std::string& name) { fs::create_directory(root + "/" + name); }
+
+    std::vector<ListedItem> list(const std::string& lastComponent) {
+        std::vector<ListedItem> items;
+        int error = -1;
+        EXPECT_TRUE(listPattern(root + "/" + lastComponent, items, error));
+        EXPECT_EQ(error, 0);
+        return items;
+    }
+    static std::vector<std::string> namesOf(const std::vector<ListedItem>& items) {
+        std::vector<std::string> names;
+        for (const ListedItem& item : items) names.push_back(item.nativeName);
+        return names;
+    }
+
+    std::string root;
+};
+
+using Names = std::vector<std::string>;
+
+TEST(ListedBefore, FoldsLowerCaseLettersOnlyAndBreaksTiesByUnits) {
+    // 'a' folds to 'A' (0x41), which lies below 'S' (0x53) and '_' (0x5F).
+    EXPECT_TRUE(listedBefore(u"a.txt", u"S"));
+    EXPECT_FALSE(listedBefore(u"S", u"a.txt"));
+    EXPECT_TRUE(listedBefore(u"A", u"_"));
+    EXPECT_TRUE(listedBefore(u"a", u"_"));
+    // Equal when folded: the unfolded units decide, upper case first.
+    EXPECT_TRUE(listedBefore(u"ABC", u"abc"));
+    EXPECT_FALSE(listedBefore(u"abc", u"ABC"));
+    EXPECT_FALSE(listedBefore(u"abc", u"abc"));
+    // A prefix comes first.
+    EXPECT_TRUE(listedBefore(u"ab", u"AB.txt"));
+    // Only a-z fold: U+00E9 (e acute) stays above every ASCII letter.
+    EXPECT_TRUE(listedBefore(u"z", u"\u00e9"));
+    EXPECT_TRUE(listedBefore(u"\u00c9", u"\u00e9"));
+}
+
+TEST(MatchesWildcards, StarAndQuestionMarkAreTheOnlyWildcards) {
+    EXPECT_TRUE(matchesWildcards(u"*", u".hidden"));
+    EXPECT_TRUE(matchesWildcards(u"*", u""));
+    EXPECT_TRUE(matchesWildcards(u"Com*n?", u"Common7"));
+    EXPECT_TRUE(matchesWildcards(u"Com*n?", u"Comn7"));
+    EXPECT_FALSE(matchesWildcards(u"Com*n?", u"Common"));
+    EXPECT_FALSE(matchesWildcards(u"Com*n?", u"common7"));  // case-sensitive
+    EXPECT_TRUE(matchesWildcards(u"*.txt", u"a.b.txt"));
+    EXPECT_FALSE(matchesWildcards(u"*.txt", u"a.txt.gz"));
+    EXPECT_TRUE(matchesWildcards(u"a*b*c", u"aXbYbZc"));
+    EXPECT_FALSE(matchesWildcards(u"a*b*c", u"aXbYbZ"));
+    EXPECT_TRUE(matchesWildcards(u"[ab]", u"[ab]"));  // brackets are literal
+    EXPECT_FALSE(matchesWildcards(u"[ab]", u"a"));
+    EXPECT_FALSE(matchesWildcards(u"?", u""));
+    EXPECT_FALSE(matchesWildcards(u"??", u"abc"));
+}
+
+TEST(MatchesWildcards, QuestionMarkTakesASurrogatePairAsOneCharacter) {
+    const std::u16string clef = u"\U0001D11E";  // two UTF-16 units
+    EXPECT_TRUE(matchesWildcards(u"?", clef));
+    EXPECT_FALSE(matchesWildcards(u"??", clef));
+    EXPECT_TRUE(matchesWildcards(u"x?y", u"x" + clef + u"y"));
+}
+
+TEST_F(ListingFolder, StarListsEverythingButDotEntriesInNtfsOrder) {
+    for (const char* name : {"_x", "b", "S", "a.txt", ".hidden", "A", "B"}) file(name);
+    folder("Zeta");
+    // '_' (0x5F) lies above every upper-case letter, so "_x" comes last.
+    EXPECT_EQ(namesOf(list("*")), (Names{".hidden", "A", "a.txt", "B", "b", "S", "Zeta", "_x"}));
+}
+
+TEST_F(ListingFolder, MaskSelectsMatchingItemsCaseSensitively) {
+    for (const char* name : {"Common7", "common7", "Comn1", "Com", "x[1]"}) file(name);
+    folder("Compass9");
+    EXPECT_EQ(namesOf(list("Com*n?")), (Names{"Common7", "Comn1"}));
+    EXPECT_EQ(namesOf(list("x[1]")), (Names{"x[1]"}));
+    EXPECT_EQ(namesOf(list("C*")), (Names{"Com", "Common7", "Comn1", "Compass9"}));
+    EXPECT_TRUE(list("nothing*").empty());
+}
+
+TEST_F(ListingFolder, NameWithoutWildcardsListsThatItemWhenItExists) {
+    file("one.txt", "12345");
+    const std::vector<ListedItem> one = list("one.txt");
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].nativeName, "one.txt");
+    EXPECT_EQ(one[0].name, u"one.txt");
+    EXPECT_EQ(one[0].size, 5u);
+    EXPECT_TRUE(list("missing.txt").empty());
+    EXPECT_TRUE(list("missing/deeper").empty());
+}
+
+TEST_F(ListingFolder, UnreadableFolderIsAnError) {
+    std::vector<ListedItem> items;
+    int error = 0;
+    EXPECT_FALSE(listPattern(root + "/absent/*", items, error));
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(ListingFolder, AttributesFollowKindModeAndLeadingDot) {
+    file("plain", "x");
+    file("locked", "x");
+    ASSERT_EQ(chmod((root + "/locked").c_str(), 0444), 0);
+    file(".dot");
+    folder("dir");
+    folder(".git");
+    std::vector<ListedItem> items = list("*");
+    ASSERT_EQ(items.size(), 5u);
+    std::map<std::string, ListedItem> byName;
+    for (ListedItem& item : items) byName[item.nativeName] = item;
+    EXPECT_EQ(byName["plain"].attributes, 0x20);
+    EXPECT_EQ(byName["locked"].attributes, 0x21);
+    EXPECT_EQ(byName[".dot"].attributes, 0x22);
+    EXPECT_EQ(byName["dir"].attributes, 0x10);
+    EXPECT_EQ(byName[".git"].attributes, 0x12);
+    EXPECT_EQ(byName["dir"].kind, ItemKind::Folder);
+    EXPECT_EQ(byName["dir"].size, 0u);
+    EXPECT_EQ(byName["plain"].kind, ItemKind::File);
+}
+
+TEST_F(ListingFolder, TimesAreFileTimesOfTheStatTimes) {
+    file("t");
+    // 1,000,000,000 s after 1970 plus 500 ns: FILETIME counts 100 ns units
+    // from 1601, which lies 11,644,473,600 s before 1970, so the value is
+    // (1,000,000,000 + 11,644,473,600) * 10^7 + 5.
+    const struct timespec times[2] = {{2000000000, 0}, {1000000000, 500}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (root + "/t").c_str(), times, 0), 0);
+    const std::vector<ListedItem> items = list("t");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].lastWriteTime, 126444736000000005ull);
+    EXPECT_EQ(items[0].lastAccessTime, 136444736000000000ull);
+    // The birth time, where the file system keeps one, is "now", after the
+    // modification time set above; otherwise the modification time stands in.
+    EXPECT_GE(items[0].creationTime, items[0].lastWriteTime);
+}
+
+TEST_F(ListingFolder, LinksAreFollowedAndDanglingLinksAreUnreadableFiles) {
+    file("target", "123");
+    folder("dir");
+    ASSERT_EQ(symlink("target", (root + "/toFile").c_str()), 0);
+    ASSERT_EQ(symlink("dir", (root + "/toDir").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (root + "/dangling").c_str()), 0);
+    std::map<std::string, ListedItem> byName;
+    for (ListedItem& item : list("*")) byName[item.nativeName] = item;
+
+    EXPECT_EQ(byName["toFile"].kind, ItemKind::File);
+    EXPECT_EQ(byName["toFile"].size, 3u);
+    EXPECT_EQ(byName["toFile"].inode, byName["target"].inode);
+    EXPECT_EQ(byName["toDir"].kind, ItemKind::Folder);
+    EXPECT_EQ(byName["toDir"].attributes, 0x10);
+    EXPECT_EQ(byName["toDir"].inode, byName["dir"].inode);
+    EXPECT_EQ(byName["toDir"].device, byName["dir"].device);
+    EXPECT_EQ(byName["dangling"].kind, ItemKind::File);
+    EXPECT_EQ(byName["dangling"].statError, ENOENT);
+    EXPECT_EQ(byName["dangling"].size, 0u);
+    EXPECT_EQ(byName["target"].statError, 0);
+
+    // Without wildcards a dangling link is still an item that exists.
+    EXPECT_EQ(namesOf(list("dangling")), (Names{"dangling"}));
+}
+
+TEST_F(ListingFolder, DeviceAndInodeMatchStat) {
+    file("f");
+    struct stat st {};
+    ASSERT_EQ(stat((root + "/f").c_str(), &st), 0);
+    const std::vector<ListedItem> items = list("f");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].device, st.st_dev);
+    EXPECT_EQ(items[0].inode, st.st_ino);
+}
+
+TEST_F(ListingFolder, FifoIsSpecial) {
+    ASSERT_EQ(mkfifo((root + "/pipe").c_str(), 0644), 0);
+    const std::vector<ListedItem> items = list("*");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].kind, ItemKind::Special);
+}
+
+TEST_F(ListingFolder, InvalidUtf8NamesSurviveTheConversion) {
+    const std::string raw = "bad\xff\xfe";
+    file(raw);
+    const std::vector<ListedItem> items = list("bad*");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].nativeName, raw);
+    EXPECT_EQ(items[0].name, (std::u16string{u'b', u'a', u'd', 0xDCFF, 0xDCFE}));
+}
+
+}  // namespace
+}  // namespace qex
