@@ -41,4 +41,12 @@ void runDecoderBody(StreamCoder& coder);
 // How many times the model ran out of memory and restarted in this run.
 uint32_t restartCount(const StreamCoder& coder);
 
+// Whether the decoder body ended at the stream's end symbol (rather than at
+// the end of its input, which means the stream was cut short or damaged).
+bool endSymbolDecoded(const StreamCoder& coder);
+
+// The model of this run, for tests that compare the two coding sides.
+struct Model;
+const Model& streamModel(const StreamCoder& coder);
+
 }  // namespace qex

@@ -1,0 +1,76 @@
+// Choosing the estimator of a context, shared by encoding and decoding: the
+// binaryProbs cell of a one-symbol context, and the secondary escape
+// estimation cell of a masked context with its escape frequency.
+#pragma once
+
+#include "coder/estimation_tables.h"
+#include "model/context_tree.h"
+
+namespace qex {
+
+inline constexpr uint32_t kBinaryHitGain = 128;
+inline constexpr uint32_t kBinaryFreqLimit = 196;
+inline constexpr uint32_t kFoundGain = 4;
+inline constexpr uint32_t kRescaleAbove = 124;
+inline constexpr uint32_t kAllSymbolsLastIndex = 255;
+
+// The cell of a one-symbol context. The column's terms never overlap: bit 0
+// last-was-hit, bits 1-2 the suffix's size class, bits 3-4 the flags, bit 5
+// the sign of the hit run.
+inline uint16_t& binaryCell(Model& m, Ref c) {
+    const uint32_t row = classOfCount(freq(m, inlineState(c)) - 1);
+    const uint32_t column = flags(m, c) + uint32_t(m.est.lastWasHit) +
+                            binColumnOfLastIndex(lastIndex(m, suffix(m, c))) + (m.est.hitRun < 0 ? 32 : 0);
+    return m.est.binaryProbs[row][column];
+}
+
+// Takes p from the cell and lowers it ahead of the outcome.
+inline uint32_t takeBinaryProbability(Model& m, uint16_t& cell) {
+    const uint32_t p = cell;
+    m.est.lastBinaryProbability = int32_t(p);
+    cell = uint16_t(p - ((p + 64) >> 7));
+    return p;
+}
+
+// After a hit in a one-symbol context.
+inline void binaryHit(Model& m, uint16_t& cell, Ref s) {
+    cell = uint16_t(cell + kBinaryHitGain);
+    if (freq(m, s) < kBinaryFreqLimit) setFreq(m, s, freq(m, s) + 1);
+    ++m.est.hitRun;
+    m.est.lastWasHit = 1;
+    m.codedState = s;
+}
+
+// After a miss: the one symbol is masked.
+inline void binaryMiss(Model& m, Ref s) {
+    m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
+    m.est.maskedLastIndex = 0;
+    m.est.lastWasHit = 0;
+    m.codedState = kNone;
+}
+
+// The escape cell of masked context c and its escape frequency.
+inline SeeContext& seeCell(Model& m, Ref c, uint32_t& esc) {
+    const uint32_t li = lastIndex(m, c);
+    if (li == kAllSymbolsLastIndex) {
+        esc = 1;
+        return m.est.spareSeeContext;
+    }
+    const uint32_t row = classOfCount(li + 3) - 4;
+    const uint32_t column = flags(m, c) + (totalFreq(m, c) > 10 * (li + 1) ? 1 : 0) +
+                            (2 * li < lastIndex(m, suffix(m, c)) + uint32_t(m.est.maskedLastIndex) ? 2 : 0);
+    SeeContext& cell = m.est.seeContexts[row][column];
+    esc = (uint32_t(cell.escapeSum) >> cell.scaleShift) + 1;
+    return cell;
+}
+
+// Raises a found state by the common gain and rescales its context when it
+// outgrows the limit; codedState names the state's final place.
+inline void raiseFound(Model& m, Ref c, Ref s) {
+    setFreq(m, s, freq(m, s) + kFoundGain);
+    setTotalFreq(m, c, totalFreq(m, c) + kFoundGain);
+    m.codedState = s;
+    if (freq(m, s) > kRescaleAbove) rescaleContext(m, c);
+}
+
+}  // namespace qex

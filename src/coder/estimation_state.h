@@ -1,0 +1,37 @@
+// The adaptive state of symbol estimation, owned by the model and reset with
+// it: binary-context probabilities, secondary escape estimation cells, the
+// symbol mask and the run counters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace qex {
+
+// One secondary escape estimation cell; the estimate is escapeSum >> scaleShift.
+struct SeeContext {
+    uint16_t escapeSum = 0;
+    uint8_t scaleShift = 0;
+    uint8_t periodLeft = 0;
+};
+
+inline constexpr int kBinaryRows = 25;
+inline constexpr int kBinaryColumns = 64;
+inline constexpr int kSeeRows = 23;
+inline constexpr int kSeeColumns = 32;
+inline constexpr uint32_t kBinaryScale = 16384;
+
+struct EstimationState {
+    uint16_t binaryProbs[kBinaryRows][kBinaryColumns];
+    SeeContext seeContexts[kSeeRows][kSeeColumns];
+    SeeContext spareSeeContext;  // for masked contexts of all 256 symbols; never read
+    int32_t lastWasHit;
+    int32_t hitRun;
+    int32_t hitRunStart;
+    int32_t maskedLastIndex;
+    uint32_t maskStamp;
+    std::array<uint32_t, 256> symbolMask;
+    int32_t lastBinaryProbability;
+};
+
+}  // namespace qex

@@ -1,0 +1,121 @@
+// Whole-buffer compression and decompression in memory: the stream coder's
+// bodies over a CoderIo whose hooks hand over the next buffer directly.
+#include "coder/memory_codec.h"
+
+#include <algorithm>
+
+#include "model/context_tree.h"
+
+namespace qex {
+
+namespace {
+
+// What the decoder reads once the input has run out: zeros, as the pipeline feeds.
+constexpr uint8_t kZeroInput[4] = {0, 0, 0, 0};
+constexpr size_t kFirstOutputBytes = 1 << 16;
+
+struct MemorySink {
+    std::vector<uint8_t>* out;
+    size_t limit;
+    bool inputRanOut = false;
+    uint8_t scratch[64] = {};  // where output goes once the limit is reached
+};
+
+void endOfMemoryInput(CoderIo& io) {
+    static_cast<MemorySink*>(io.owner)->inputRanOut = true;
+    io.endOfInput = 1;
+    io.inPtr = kZeroInput;
+    io.inEnd = kZeroInput + sizeof kZeroInput;
+}
+
+// Grows the vector; past the limit, ends decoding and swallows the rest.
+void growMemoryOutput(CoderIo& io) {
+    MemorySink& sink = *static_cast<MemorySink*>(io.owner);
+    std::vector<uint8_t>& out = *sink.out;
+    if (io.outStart != out.data()) {  // output was going to the scratch area
+        io.outPtr = io.outStart;
+        return;
+    }
+    const size_t used = size_t(io.outPtr - io.outStart);
+    if (used >= sink.limit) {
+        io.endOfInput = 1;
+        io.outStart = io.outPtr = sink.scratch;
+        io.outEnd = sink.scratch + sizeof sink.scratch;
+        return;
+    }
+    const size_t grown = std::min(sink.limit, std::max(kFirstOutputBytes, out.size() * 2));
+    out.resize(grown);
+    io.outStart = out.data();
+    io.outPtr = out.data() + used;
+    io.outEnd = out.data() + out.size();
+}
+
+void attachOutput(CoderIo& io, MemorySink& sink) {
+    sink.out->resize(std::min(sink.limit, kFirstOutputBytes));
+    io.owner = &sink;
+    io.drain = growMemoryOutput;
+    if (sink.out->empty()) {  // a limit of 0: end at once
+        io.outStart = io.outPtr = sink.scratch;
+        io.outEnd = sink.scratch + sizeof sink.scratch;
+        io.endOfInput = 1;
+        return;
+    }
+    io.outStart = io.outPtr = sink.out->data();
+    io.outEnd = io.outStart + sink.out->size();
+}
+
+size_t outputUsed(const CoderIo& io, const MemorySink& sink) {
+    if (io.outStart != sink.out->data()) return sink.out->size();
+    return size_t(io.outPtr - io.outStart);
+}
+
+}  // namespace
+
+bool compressBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& stream, CodecStats* stats,
+                    size_t arenaBytes) {
+    StreamCoder* coder = createStreamCoder(arenaBytes);
+    if (coder == nullptr) return false;
+    CoderIo& io = coderIo(*coder);
+    io.inPtr = data;
+    io.inEnd = data + size;
+    io.refill = endOfMemoryInput;
+    MemorySink sink{&stream, SIZE_MAX};
+    attachOutput(io, sink);
+    runEncoderBody(*coder);
+    stream.resize(outputUsed(io, sink));
+    if (stats != nullptr) {
+        stats->streamBytes = stream.size();
+        stats->restarts = restartCount(*coder);
+        stats->restartAfter.assign(streamModel(*coder).restartAfter,
+                                   streamModel(*coder).restartAfter +
+                                       std::min<uint32_t>(stats->restarts, kMaxRestartsRecorded));
+    }
+    destroyStreamCoder(coder);
+    return true;
+}
+
+bool decompressBuffer(const uint8_t* stream, size_t size, std::vector<uint8_t>& data, CodecStats* stats,
+                      size_t arenaBytes, size_t maxOutput) {
+    StreamCoder* coder = createStreamCoder(arenaBytes);
+    if (coder == nullptr) return false;
+    CoderIo& io = coderIo(*coder);
+    io.inPtr = stream;
+    io.inEnd = stream + size;
+    io.refill = endOfMemoryInput;
+    MemorySink sink{&data, maxOutput};
+    attachOutput(io, sink);
+    runDecoderBody(*coder);
+    data.resize(outputUsed(io, sink));
+    if (stats != nullptr) {
+        stats->streamBytes = sink.inputRanOut ? size : uint64_t(io.inPtr - stream);
+        stats->restarts = restartCount(*coder);
+        stats->restartAfter.assign(streamModel(*coder).restartAfter,
+                                   streamModel(*coder).restartAfter +
+                                       std::min<uint32_t>(stats->restarts, kMaxRestartsRecorded));
+        stats->sawEndSymbol = endSymbolDecoded(*coder);
+    }
+    destroyStreamCoder(coder);
+    return true;
+}
+
+}  // namespace qex

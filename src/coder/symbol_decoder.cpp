@@ -1,0 +1,107 @@
+// Decoding one symbol: the exact mirror of encoding. Where the encoder names
+// the interval of a known symbol, the decoder asks the range decoder which
+// interval the stream value falls into. A count at or past the sum of the
+// frequencies walked is an escape, so a damaged stream still ends every
+// symbol (at the latest by escaping the root, which reads as the end).
+#include "coder/context_estimation.h"
+#include "coder/symbol_coding.h"
+
+namespace qex {
+
+namespace {
+
+// First context with two or more symbols, nothing masked. False: escaped.
+bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
+    m.est.lastWasHit = 0;
+    const uint32_t total = totalFreq(m, c);
+    const uint32_t count = getCount(dec, total);
+    const Ref first = states(m, c);
+    const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+    uint32_t cum = 0;
+    for (Ref s = first; s != end; s += kStateBytes) {
+        const uint32_t f = freq(m, s);
+        if (count < cum + f) {
+            consume(dec, cum, f);
+            Ref found = s;
+            if (s != first && f + kFoundGain > freq(m, s - kStateBytes)) {
+                swapStates(m, s, s - kStateBytes);
+                found = s - kStateBytes;
+            }
+            raiseFound(m, c, found);
+            return true;
+        }
+        cum += f;
+    }
+    consume(dec, cum, total - cum);
+    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
+    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
+    m.codedState = kNone;
+    return false;
+}
+
+}  // namespace
+
+int decodeSymbol(Model& m, RangeDecoder& dec) {
+    Ref c = m.currentContext;
+    if (lastIndex(m, c) == 0) {
+        const Ref s = inlineState(c);
+        uint16_t& cell = binaryCell(m, c);
+        const uint32_t p = takeBinaryProbability(m, cell);
+        if (decodeBinary(dec, p)) {
+            binaryHit(m, cell, s);
+            m.foundContext = c;
+            return int(symbol(m, s));
+        }
+        binaryMiss(m, s);
+    } else if (decodeInFirstContext(m, dec, c)) {
+        m.foundContext = c;
+        return int(symbol(m, m.codedState));
+    }
+
+    EstimationState& est = m.est;
+    // Positions of the states unmasked when the context was entered.
+    Ref listed[256];
+    for (;;) {
+        const Ref shorter = suffix(m, c);
+        if (shorter == kNone) return kEndSymbol;
+        c = shorter;
+        ++m.orderDeficit;
+        if (int32_t(lastIndex(m, c)) == est.maskedLastIndex) continue;
+
+        uint32_t esc;
+        SeeContext& cell = seeCell(m, c, esc);
+        const Ref first = states(m, c);
+        const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+        uint32_t sum = 0;
+        int n = 0;
+        for (Ref s = first; s != end; s += kStateBytes) {
+            const uint32_t symb = symbol(m, s);
+            if (est.symbolMask[symb] == est.maskStamp) continue;
+            est.symbolMask[symb] = est.maskStamp;
+            sum += freq(m, s);
+            listed[n++] = s;
+        }
+        const uint32_t count = getCount(dec, sum + esc);
+        if (count >= sum) {
+            est.maskedLastIndex = int32_t(lastIndex(m, c));
+            cell.escapeSum = uint16_t(cell.escapeSum + sum);
+            consume(dec, sum, esc);
+            continue;
+        }
+        int i = 0;
+        uint32_t hi = freq(m, listed[0]);
+        while (count >= hi) hi += freq(m, listed[++i]);
+        const Ref found = listed[i];
+        const uint32_t f = freq(m, found);
+        const int sym = int(symbol(m, found));
+        updateSeeContext(cell, esc);
+        raiseFound(m, c, found);
+        est.hitRun = est.hitRunStart;
+        ++est.maskStamp;
+        consume(dec, hi - f, f);
+        m.foundContext = c;
+        return sym;
+    }
+}
+
+}  // namespace qex

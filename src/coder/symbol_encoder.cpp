@@ -1,0 +1,105 @@
+// Encoding one symbol: a one-symbol context as a binary decision, the first
+// context with two or more symbols with its own frequencies, then shorter
+// contexts with the symbols already seen masked out and the escape estimated
+// by secondary escape estimation. Every interval is computed from the
+// frequencies before they are raised.
+#include "coder/context_estimation.h"
+#include "coder/symbol_coding.h"
+
+namespace qex {
+
+namespace {
+
+// First context with two or more symbols, nothing masked. False: escaped.
+bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
+    m.est.lastWasHit = 0;
+    const uint32_t total = totalFreq(m, c);
+    const Ref first = states(m, c);
+    const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+    uint32_t cum = 0;
+    for (Ref s = first; s != end; s += kStateBytes) {
+        const uint32_t f = freq(m, s);
+        if (int(symbol(m, s)) == sym) {
+            encode(enc, cum, f, total);
+            Ref found = s;
+            if (s != first && f + kFoundGain > freq(m, s - kStateBytes)) {
+                swapStates(m, s, s - kStateBytes);
+                found = s - kStateBytes;
+            }
+            raiseFound(m, c, found);
+            return true;
+        }
+        cum += f;
+    }
+    encode(enc, cum, total - cum, total);
+    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
+    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
+    m.codedState = kNone;
+    return false;
+}
+
+}  // namespace
+
+bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
+    Ref c = m.currentContext;
+    if (lastIndex(m, c) == 0) {
+        const Ref s = inlineState(c);
+        uint16_t& cell = binaryCell(m, c);
+        const uint32_t p = takeBinaryProbability(m, cell);
+        const bool hit = int(symbol(m, s)) == sym;
+        encodeBinary(enc, p, hit);
+        if (hit) {
+            binaryHit(m, cell, s);
+            m.foundContext = c;
+            return true;
+        }
+        binaryMiss(m, s);
+    } else if (encodeInFirstContext(m, enc, c, sym)) {
+        m.foundContext = c;
+        return true;
+    }
+
+    // Escape to shorter contexts.
+    EstimationState& est = m.est;
+    for (;;) {
+        const Ref shorter = suffix(m, c);
+        if (shorter == kNone) return false;  // the root was escaped: the end symbol
+        c = shorter;
+        ++m.orderDeficit;
+        if (int32_t(lastIndex(m, c)) == est.maskedLastIndex) continue;
+
+        uint32_t esc;
+        SeeContext& cell = seeCell(m, c, esc);
+        const Ref first = states(m, c);
+        const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+        uint32_t sum = 0;
+        uint32_t hi = 0;
+        Ref found = kNone;
+        for (Ref s = first; s != end; s += kStateBytes) {
+            const uint32_t symb = symbol(m, s);
+            if (est.symbolMask[symb] == est.maskStamp) continue;
+            est.symbolMask[symb] = est.maskStamp;
+            sum += freq(m, s);
+            if (int(symb) == sym) {
+                found = s;
+                hi = sum;
+            }
+        }
+        const uint32_t total = sum + esc;
+        if (found != kNone) {
+            const uint32_t f = freq(m, found);
+            updateSeeContext(cell, esc);
+            raiseFound(m, c, found);
+            est.hitRun = est.hitRunStart;
+            ++est.maskStamp;
+            encode(enc, hi - f, f, total);
+            m.foundContext = c;
+            return true;
+        }
+        est.maskedLastIndex = int32_t(lastIndex(m, c));
+        cell.escapeSum = uint16_t(cell.escapeSum + sum);
+        encode(enc, sum, esc, total);
+    }
+}
+
+}  // namespace qex

@@ -1,0 +1,102 @@
+// The context tree and the model's global state.
+//
+// A ContextNode is exactly one 12-byte unit:
+//   [0] lastIndex (symbols - 1)   [1] flags (0x04 rescaled, 0x08 a symbol
+//   >= 0x40 present, 0x10 entered by a symbol >= 0x40; never above 0x1C)
+//   [2..3] totalFreq  [4..7] states     (two or more symbols)
+//   [2..7] the single SymbolState inline (one symbol)
+//   [8..11] suffix, the context one order shorter (none for the root)
+// A SymbolState is 6 bytes: [0] symbol, [1] freq, [2..5] successor. A
+// successor below unitAreaStart is a raw-text position; at or above it, a
+// context. Every symbol of a context is also present in its suffix; the
+// root holds all 256 bytes.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/estimation_state.h"
+#include "model/arena_refs.h"
+#include "model/unit_allocator.h"
+
+namespace qex {
+
+inline constexpr int kOrderLimit = 8;
+inline constexpr uint32_t kStateBytes = 6;
+inline constexpr int kMaxRestartsRecorded = 16;
+
+struct Model {
+    UnitAllocator alloc;
+    Ref currentContext = kNone;  // where coding of the next symbol starts
+    Ref codedState = kNone;      // the state of the symbol just coded, where it was found
+    Ref foundContext = kNone;    // the context in which codedState was found
+    int32_t orderDeficit = 0;
+    EstimationState est;
+    // Bookkeeping for tests and statistics; not part of the coding.
+    uint64_t symbolsUpdated = 0;
+    uint32_t restarts = 0;
+    uint64_t restartAfter[kMaxRestartsRecorded] = {};
+    bool endSymbolDecoded = false;
+};
+
+// --- field access -----------------------------------------------------------
+
+inline uint8_t* at(Model& m, Ref r) { return m.alloc.arenaBase + r; }
+inline const uint8_t* at(const Model& m, Ref r) { return m.alloc.arenaBase + r; }
+
+inline uint32_t lastIndex(const Model& m, Ref c) { return at(m, c)[0]; }
+inline void setLastIndex(Model& m, Ref c, uint32_t v) { at(m, c)[0] = uint8_t(v); }
+inline uint32_t flags(const Model& m, Ref c) { return at(m, c)[1]; }
+inline void setFlags(Model& m, Ref c, uint32_t v) { at(m, c)[1] = uint8_t(v); }
+// For a one-symbol context these two bytes are its state's symbol and freq;
+// the model reads them as a total where the update does so too.
+inline uint32_t totalFreq(const Model& m, Ref c) { return load16(at(m, c) + 2); }
+inline void setTotalFreq(Model& m, Ref c, uint32_t v) { store16(at(m, c) + 2, uint16_t(v)); }
+inline Ref states(const Model& m, Ref c) { return load32(at(m, c) + 4); }
+inline void setStates(Model& m, Ref c, Ref v) { store32(at(m, c) + 4, v); }
+inline Ref suffix(const Model& m, Ref c) { return load32(at(m, c) + 8); }
+inline void setSuffix(Model& m, Ref c, Ref v) { store32(at(m, c) + 8, v); }
+inline Ref inlineState(Ref c) { return c + 2; }
+
+inline uint32_t symbol(const Model& m, Ref s) { return at(m, s)[0]; }
+inline uint32_t freq(const Model& m, Ref s) { return at(m, s)[1]; }
+inline void setFreq(Model& m, Ref s, uint32_t v) { at(m, s)[1] = uint8_t(v); }
+inline Ref successor(const Model& m, Ref s) { return load32(at(m, s) + 2); }
+inline void setSuccessor(Model& m, Ref s, Ref v) { store32(at(m, s) + 2, v); }
+inline void setState(Model& m, Ref s, uint32_t sym, uint32_t f, Ref succ) {
+    at(m, s)[0] = uint8_t(sym);
+    at(m, s)[1] = uint8_t(f);
+    store32(at(m, s) + 2, succ);
+}
+inline void swapStates(Model& m, Ref a, Ref b) {
+    uint8_t t[kStateBytes];
+    std::memcpy(t, at(m, a), kStateBytes);
+    std::memcpy(at(m, a), at(m, b), kStateBytes);
+    std::memcpy(at(m, b), t, kStateBytes);
+}
+
+// The state of `sym` in a context that is known to hold it.
+inline Ref findState(const Model& m, Ref c, uint32_t sym) {
+    if (lastIndex(m, c) == 0) return inlineState(c);
+    Ref s = states(m, c);
+    while (symbol(m, s) != sym) s += kStateBytes;
+    return s;
+}
+
+inline bool isContext(const Model& m, Ref r) { return r >= m.alloc.unitAreaStart; }
+
+// --- model start and restart --------------------------------------------------
+
+// Starts the model over an arena (fresh or reused): tree, allocator and
+// estimation state in their start values. The arena's contents are not cleared.
+void startModel(Model& m, uint8_t* arenaBase, uint32_t arenaSize);
+
+// Restart on exhausted memory: the same start over the same arena, keeping
+// lastBinaryProbability and maskedLastIndex.
+void resetModel(Model& m);
+
+// --- model update (after every coded byte) -----------------------------------
+
+void updateAfterSymbol(Model& m);
+void rescaleContext(Model& m, Ref c);
+
+}  // namespace qex
