@@ -1,0 +1,67 @@
+// CoroutineContext: runs the coder body as a stackful coroutine inside the
+// worker thread, so that the encoder and decoder stay plain loops over
+// getByte/putByte and never see chunk boundaries.
+//
+// The body runs on its own stack (kCoroutineStackBytes, mapped lazily, with
+// an inaccessible guard page below it so that an overflow faults instead of
+// corrupting memory). `resume_coder` switches from the worker into the body
+// and returns the code the body suspended with; `switch_context` suspends
+// the body with a code. Codes: kIdle (0) when the body has finished — it is
+// never resumed after that — kNeedInput (1), kOutputFull (2).
+//
+// The switches are announced to the address and thread sanitizers when the
+// build uses them, so that both follow the stack change.
+#pragma once
+
+#include <ucontext.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qex {
+
+inline constexpr uint32_t kIdle = 0;
+inline constexpr uint32_t kNeedInput = 1;
+inline constexpr uint32_t kOutputFull = 2;
+
+// Reach of the coroutine's stack: as deep as a default thread stack, so the
+// model's deepest calls fit even with sanitizer-sized frames. Pages are only
+// committed when touched.
+inline constexpr size_t kCoroutineStackBytes = size_t{8} << 20;
+
+struct CoroutineContext {
+    uint32_t state = kIdle;
+    bool started = false;
+    bool finished = false;
+    ucontext_t workerSlot{};
+    ucontext_t coroutineSlot{};
+    void (*body)(void* argument) = nullptr;
+    void* argument = nullptr;
+    unsigned char* mapping = nullptr;  // guard page + stack
+    size_t mappingBytes = 0;
+    unsigned char* stackBottom = nullptr;
+    size_t stackBytes = 0;
+    // Sanitizer bookkeeping (unused in plain builds).
+    void* workerFakeStack = nullptr;
+    void* coroutineFakeStack = nullptr;
+    const void* workerStackBottom = nullptr;
+    size_t workerStackBytes = 0;
+    void* workerFiber = nullptr;
+    void* coroutineFiber = nullptr;
+};
+
+// Maps the stack and prepares the first switch into `body(argument)`.
+// Returns false with `reason` set when the stack cannot be obtained.
+bool createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument, std::string& reason);
+
+// Releases the stack; the body must not be resumed afterwards.
+void destroyCoroutine(CoroutineContext& context);
+
+// Worker side: runs the body until it suspends; returns its code.
+uint32_t resume_coder(CoroutineContext& context);
+
+// Coroutine side: suspends with `code` until the worker resumes it.
+void switch_context(CoroutineContext& context, uint32_t code);
+
+}  // namespace qex

@@ -1,0 +1,212 @@
+// The coder worker's run: start-up, the pump loop, the end and clean-up.
+#include "pipeline/coder_worker.h"
+
+#include <string>
+#include <system_error>
+
+#include "pipeline/coder_coroutine.h"
+#include "pipeline/reader_thread.h"
+#include "pipeline/writer_thread.h"
+#include "platform/threads.h"
+
+namespace qex {
+
+namespace {
+
+// At most this many output chunks are published and not yet released; the
+// slot being filled is then never the one the writer works on.
+constexpr uint32_t kMaxOutstandingOutput = kChunkSlots - 1;
+
+struct WorkerRun {
+    WorkerRun(PipelineControl& control, const CoderBody& body) : control(control), body(body) {}
+
+    PipelineControl& control;
+    const CoderBody& body;
+    void* coder = nullptr;
+    CoderIo* io = nullptr;
+    CoroutineContext coroutine;
+    std::thread reader;
+    std::thread writer;
+    bool inputEnded = false;
+    // Handed out once the input has ended, so the read that finds the end
+    // still gets a byte.
+    unsigned char dummyInput[4] = {0, 0, 0, 0};
+};
+
+bool aborted(const PipelineControl& control) { return control.abortRun.load(std::memory_order_acquire) != 0; }
+
+void startFailed(PipelineControl& control, const std::string& reason) {
+    reportFailure(control.report, FailureKind::workerStartFailed, std::string(), reason);
+    abortPipeline(control);
+}
+
+// The coroutine's body: the coder's loop, then the final suspension.
+void coroutineBody(void* argument) {
+    WorkerRun& run = *static_cast<WorkerRun*>(argument);
+    run.body.run(run.coder);
+}
+
+void suspendForInput(CoderIo& io) { switch_context(*static_cast<CoroutineContext*>(io.owner), kNeedInput); }
+void suspendForOutput(CoderIo& io) { switch_context(*static_cast<CoroutineContext*>(io.owner), kOutputFull); }
+
+void handOutDummy(WorkerRun& run) {
+    run.io->inPtr = run.dummyInput;
+    run.io->inEnd = run.dummyInput + sizeof run.dummyInput;
+}
+
+// Takes the next input chunk, or signals the end of input when the reader
+// has stopped and nothing is left.
+void takeInputChunk(WorkerRun& run) {
+    if (run.inputEnded) {
+        handOutDummy(run);
+        return;
+    }
+    PipelineControl& control = run.control;
+    ChunkRing& ring = *control.inputRing;
+    const uint32_t current = ring.consumed.load(std::memory_order_relaxed) + 1;
+    ring.consumed.store(current, std::memory_order_release);
+    for (;;) {
+        if (ring.produced.load(std::memory_order_acquire) != current) break;
+        if (control.readerStop.load(std::memory_order_acquire) != 0 || aborted(control)) break;
+        sleepMilliseconds(kPollMilliseconds);
+    }
+    // Loaded again: the reader publishes its last chunk before it stops.
+    if (ring.produced.load(std::memory_order_acquire) == current) {
+        run.inputEnded = true;
+        run.io->endOfInput = 1;
+        handOutDummy(run);
+        return;
+    }
+    const int32_t size = slotSize(ring, current);
+    control.totalIn.fetch_add(static_cast<uint64_t>(size), std::memory_order_relaxed);
+    run.io->inPtr = slotData(ring, current);
+    run.io->inEnd = run.io->inPtr + size;
+}
+
+void assignOutputSlot(WorkerRun& run) {
+    ChunkRing& ring = *run.control.outputRing;
+    unsigned char* slot = slotData(ring, ring.produced.load(std::memory_order_relaxed));
+    run.io->outPtr = slot;
+    run.io->outStart = slot;
+    run.io->outEnd = slot + kChunkBytes;
+}
+
+// Publishes the output chunk in progress once the writer has room; false
+// when the run was aborted meanwhile.
+bool publishOutputChunk(WorkerRun& run) {
+    PipelineControl& control = run.control;
+    ChunkRing& ring = *control.outputRing;
+    const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
+    while (produced - ring.consumed.load(std::memory_order_acquire) >= kMaxOutstandingOutput) {
+        if (aborted(control)) return false;
+        sleepMilliseconds(kPollMilliseconds);
+    }
+    const auto size = static_cast<int32_t>(run.io->outPtr - run.io->outStart);
+    slotSize(ring, produced) = size;
+    ring.produced.store(produced + 1, std::memory_order_release);
+    control.totalOut.fetch_add(static_cast<uint64_t>(size), std::memory_order_relaxed);
+    return true;
+}
+
+// Step 9: resume the coder until it has finished (true) or the run is aborted.
+bool pump(WorkerRun& run) {
+    takeInputChunk(run);
+    assignOutputSlot(run);
+    for (;;) {
+        if (aborted(run.control)) return false;
+        const uint32_t code = resume_coder(run.coroutine);
+        if (code == kNeedInput) {
+            takeInputChunk(run);
+            continue;
+        }
+        if (!publishOutputChunk(run)) return false;
+        if (code == kIdle) return true;
+        assignOutputSlot(run);
+    }
+}
+
+bool startThreads(WorkerRun& run) {
+    try {
+        run.reader = std::thread(runReaderThread, std::ref(run.control));
+        run.writer = std::thread(runWriterThread, std::ref(run.control));
+    } catch (const std::system_error& error) {
+        startFailed(run.control, std::string("cannot start a pipeline thread: ") + error.what());
+        return false;
+    }
+    return true;
+}
+
+// Steps 10 and 11: the end waits until the writer has finished every file
+// (including zero-byte files after the last byte), then stops both threads.
+void finishRun(WorkerRun& run) {
+    PipelineControl& control = run.control;
+    control.outputEnded.store(1, std::memory_order_release);
+    while (control.writerDone.load(std::memory_order_acquire) == 0 && !aborted(control)) {
+        sleepMilliseconds(kPollMilliseconds);
+    }
+}
+
+void stopAndJoinThreads(WorkerRun& run) {
+    run.control.readerStop.store(1, std::memory_order_release);
+    run.control.writerStop.store(1, std::memory_order_release);
+    if (run.reader.joinable()) run.reader.join();
+    if (run.writer.joinable()) run.writer.join();
+}
+
+// Step 12, after the reader and writer have ended: close what they left open.
+void closeLeftHandles(PipelineControl& control) {
+    int ignored = 0;
+    if ((control.pipelineFlags & kKeepReaderFile) == 0 && control.readerFile != kNoFile) {
+        closeFile(control.readerFile, ignored);
+        control.readerFile = kNoFile;
+    }
+    if ((control.pipelineFlags & kKeepWriterFile) == 0 && control.writerFile != kNoFile) {
+        closeFile(control.writerFile, ignored);
+        control.writerFile = kNoFile;
+    }
+}
+
+}  // namespace
+
+void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t arenaBytes) {
+    WorkerRun run(control, body);
+    bindCurrentThreadToFirstProcessor();
+    run.coder = body.create(arenaBytes);
+    std::string reason;
+    if (run.coder == nullptr) {
+        startFailed(control, "cannot obtain " + std::to_string(arenaBytes >> 20) + " MiB for the model");
+    } else if (!createCoroutine(run.coroutine, &coroutineBody, &run, reason)) {
+        startFailed(control, "cannot obtain the coder's stack: " + reason);
+        run.coroutine = CoroutineContext{};
+    } else if (startThreads(run)) {
+        CoderIo& io = body.io(run.coder);
+        run.io = &io;
+        io.owner = &run.coroutine;
+        io.refill = &suspendForInput;
+        io.drain = &suspendForOutput;
+        io.endOfInput = 0;
+        if (pump(run)) finishRun(run);
+    }
+    stopAndJoinThreads(run);
+    closeLeftHandles(control);
+    destroyCoroutine(run.coroutine);
+    if (run.coder != nullptr) body.destroy(run.coder);
+}
+
+bool startCoderWorker(CoderWorker& worker, PipelineControl& control, const CoderBody& body, size_t arenaBytes) {
+    try {
+        worker.thread = std::thread([&control, body, arenaBytes] { runCoderWorker(control, body, arenaBytes); });
+    } catch (const std::system_error& error) {
+        startFailed(control, std::string("cannot start the coder thread: ") + error.what());
+        control.readerStop.store(1, std::memory_order_release);
+        control.writerStop.store(1, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+void waitForCoderWorker(CoderWorker& worker) {
+    if (worker.thread.joinable()) worker.thread.join();
+}
+
+}  // namespace qex

@@ -1,0 +1,32 @@
+// The part of a file's directory entry that the data threads read and fill.
+//
+// The front end owns these and hands their addresses down in the job
+// records; an entry must not move or be touched by the front end from the
+// moment its job is queued until the pipeline has stopped. On add the
+// reader fills in the size and check values of the bytes that entered the
+// stream; on extract the writer reads the times and attributes and fills in
+// the check values of the bytes it wrote.
+#pragma once
+
+#include <cstdint>
+
+namespace qex {
+
+struct FileEntry {
+    // Add: bytes read into the stream. Extract: bytes the job takes from it.
+    uint64_t size = 0;
+    uint32_t crc = 0;
+    uint32_t crcPlusOne = 0;
+    uint16_t attributes = 0;
+    uint64_t creationTime = 0;  // FILETIME; Linux cannot set it
+    uint64_t lastWriteTime = 0;
+    uint64_t lastAccessTime = 0;
+    // Extract: check values over the bytes written to the file, to compare
+    // with `crc` and `crcPlusOne`; valid once the file's record reaches the
+    // progress ring (and after the run) when `written` is set.
+    uint32_t writtenCrc = 0;
+    uint32_t writtenCrcPlusOne = 0;
+    bool written = false;  // the file received all its bytes
+};
+
+}  // namespace qex

@@ -1,0 +1,99 @@
+// PipelineControl: the one block shared by main, the coder worker, the
+// reader thread and the writer thread during a run, and `Pipeline`, which
+// owns it together with the rings.
+//
+// Sharing rules: every flag and counter has one writer, except that any
+// thread may raise `abortRun` (or main, to give up a run). Flags are only
+// ever raised, with release stores; they are polled with acquire loads. The
+// file handles and `archivePath` are set by main before the worker starts;
+// afterwards `readerFile` belongs to the reader and `writerFile` to the
+// writer until the worker has joined them, and then to the worker, which
+// closes what they left open (unless the keep flags say main still needs it).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "pipeline/chunk_ring.h"
+#include "pipeline/file_entry.h"
+#include "pipeline/pipeline_report.h"
+#include "pipeline/record_ring.h"
+#include "platform/file_io.h"
+
+namespace qex {
+
+// Bits of `pipelineFlags`.
+inline constexpr uint8_t kExtracting = 0x01;
+inline constexpr uint8_t kKeepReaderFile = 0x04;
+inline constexpr uint8_t kKeepWriterFile = 0x08;
+
+// An archive entry holds a 40-bit size: no file contributes more.
+inline constexpr uint64_t kMaxFileBytes = (uint64_t{1} << 40) - 1;
+
+// The input ring's consumer counter before the coder has taken a chunk.
+inline constexpr uint32_t kNoChunkYet = 0xFFFFFFFFu;
+
+struct PipelineControl {
+    PipelineRings* rings = nullptr;
+    ChunkRing* inputRing = nullptr;
+    ChunkRing* outputRing = nullptr;
+    FileHandle readerFile = kNoFile;  // extract: the archive; add: the file being read
+    FileHandle writerFile = kNoFile;  // add: the archive; extract: the file being written
+    // Extract: the open target folder when the jobs' names are relative to
+    // it; files are then created within it and never through a link that
+    // leaves it. Owned by main.
+    FileHandle writerFolder = kNoFile;
+    std::string archivePath;          // native path, for messages about the archive
+    uint8_t pipelineFlags = 0;
+    uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here
+
+    std::atomic<uint32_t> readerStop{0};   // the reader has no more input, or must stop
+    std::atomic<uint32_t> writerStop{0};   // the run is over; the writer must stop
+    std::atomic<uint32_t> abortRun{0};     // give up: every thread stops at its next look
+    std::atomic<uint32_t> outputEnded{0};  // the coder has published its last output chunk
+    std::atomic<uint32_t> writerDone{0};   // the writer has written and finished everything
+
+    std::atomic<uint64_t> totalIn{0};   // bytes the coder took from the input ring
+    std::atomic<uint64_t> totalOut{0};  // bytes the coder published to the output ring
+
+    PipelineReport report;
+};
+
+// Everything a process run needs, allocated once by the front end. The
+// chunk slots (32 MiB) are left unwritten until data passes through them.
+struct Pipeline {
+    PipelineRings rings;
+    ChunkRing inputRing;
+    ChunkRing outputRing;
+    PipelineControl control;
+};
+
+std::unique_ptr<Pipeline> createPipeline();
+
+// Fill the control for a run. Add: `archive` is the created archive, which
+// main keeps to append the directory. Extract: `archive` is opened for the
+// reader, which owns it from now on. `archivePath` is for messages.
+void prepareForAdd(Pipeline& pipeline, FileHandle archive, std::string archivePath);
+void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archivePath);
+
+enum class QueueResult { queued, pipelineStopped, nameTooLong };
+
+// Main's push of a job: retried with poll sleeps while the ring is full,
+// until accepted or until the pipeline has stopped (a failed worker never
+// leaves main waiting).
+QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
+                     FileEntry* entry);
+
+// The end marker: no further job will come on this ring.
+QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
+
+// Main gives up the run (for instance when the directory cannot be read):
+// every pipeline thread stops at its next look.
+void abortPipeline(PipelineControl& control);
+
+bool pipelineStopped(const PipelineControl& control);
+
+}  // namespace qex

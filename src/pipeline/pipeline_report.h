@@ -1,0 +1,43 @@
+// What went wrong during a pipeline run, for the front end to tell the user
+// after the run has stopped.
+//
+// Failures are rare, so they are collected in a list under a mutex; the
+// data threads add to it, main reads it once the worker has ended.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qex {
+
+enum class FailureKind {
+    workerStartFailed,   // a thread, the coroutine stack or the model arena could not be obtained
+    sourceUnreadable,    // add: a file could not be opened or failed while read; its entry
+                         //   holds the bytes that entered the stream
+    streamWriteFailed,   // add: writing the compressed stream failed; the run stopped
+    archiveReadFailed,   // extract: reading the archive failed; the stream ends there
+    fileNotCreated,      // extract: a file could not be created; its bytes were skipped
+    fileWriteFailed,     // extract: writing, stamping or closing a file failed
+    fileIncomplete,      // extract: the stream ended before the file had all its bytes
+    extraData,           // extract: decoded bytes beyond the last file (a damaged stream)
+};
+
+struct PipelineFailure {
+    FailureKind kind;
+    std::string path;    // native path of the file concerned (empty if none)
+    std::string reason;  // system error text or a description
+};
+
+struct PipelineReport {
+    std::mutex lock;
+    std::vector<PipelineFailure> failures;
+};
+
+void reportFailure(PipelineReport& report, FailureKind kind, std::string path, std::string reason);
+
+// A copy of the failures so far, in the order they were reported.
+std::vector<PipelineFailure> failuresOf(PipelineReport& report);
+
+}  // namespace qex

@@ -1,0 +1,166 @@
+// The reader loop, the file finish and the job take.
+#include "pipeline/reader_thread.h"
+
+#include <algorithm>
+#include <string>
+
+#include "pipeline/check_values.h"
+#include "platform/text_conversion.h"
+#include "platform/threads.h"
+
+namespace qex {
+
+namespace {
+
+// The reader may run this many chunks ahead of the chunk the coder reads.
+constexpr uint32_t kMaxReadAhead = kChunkSlots - 1;
+
+struct ReaderState {
+    explicit ReaderState(PipelineControl& control) : control(control) {}
+
+    PipelineControl& control;
+    bool extracting = false;
+    std::string path;  // native path of the file being read, for messages
+    uint64_t readerBytes = 0;
+    uint32_t readerCrc = 0;
+    uint32_t readerCrcPlusOne = 0;
+};
+
+bool mustStop(const PipelineControl& control) {
+    return control.readerStop.load(std::memory_order_acquire) != 0 ||
+           control.abortRun.load(std::memory_order_acquire) != 0;
+}
+
+// Closes the file and, on add, stores what entered the stream into the
+// job's entry before the job is popped.
+void finishFile(ReaderState& state) {
+    PipelineControl& control = state.control;
+    if (control.readerFile != kNoFile) {
+        int ignored = 0;
+        closeFile(control.readerFile, ignored);
+        control.readerFile = kNoFile;
+    }
+    if (state.extracting) return;
+    RecordRing& jobs = control.rings->readerJobs;
+    RingRecord job;
+    if (!peek(jobs, job)) return;
+    if (job.entry != nullptr) {
+        job.entry->size = state.readerBytes;
+        job.entry->crc = state.readerCrc;
+        job.entry->crcPlusOne = state.readerCrcPlusOne;
+    }
+    pop(jobs);
+}
+
+void reportReadFailure(ReaderState& state, const std::string& reason) {
+    const FailureKind kind = state.extracting ? FailureKind::archiveReadFailed : FailureKind::sourceUnreadable;
+    const std::string& path = state.extracting ? state.control.archivePath : state.path;
+    reportFailure(state.control.report, kind, path, reason);
+}
+
+void takeNextJob(ReaderState& state) {
+    PipelineControl& control = state.control;
+    RingRecord job;
+    if (!peek(control.rings->readerJobs, job)) {
+        sleepMilliseconds(kPollMilliseconds);
+        return;
+    }
+    if (job.isEndMarker()) {
+        // The marker stays: the ring is not used again in this run.
+        control.readerStop.store(1, std::memory_order_release);
+        return;
+    }
+    state.path = utf16ToNative(job.name);
+    int error = 0;
+    const FileHandle file = openForRead(state.path.c_str(), error);
+    pushDiscardingOldest(control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
+    state.readerBytes = 0;
+    state.readerCrc = 0;
+    state.readerCrcPlusOne = 0;
+    if (file == kNoFile) {
+        // Nothing of it enters the stream: its entry says so, and the job
+        // is done so that the files after it are read.
+        reportReadFailure(state, systemReason(error));
+        finishFile(state);
+        return;
+    }
+    control.readerFile = file;
+}
+
+// A file that reached the size limit: if anything is left, it is cut there.
+void finishCutFile(ReaderState& state) {
+    unsigned char probe;
+    int error = 0;
+    if (readFull(state.control.readerFile, &probe, 1, error) > 0) {
+        reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
+                      "larger than an archive entry can describe; only the first " +
+                          std::to_string(state.control.maxFileBytes) + " bytes were stored");
+    }
+    finishFile(state);
+}
+
+// One chunk from the open file. Returns false when the file has ended.
+bool readChunk(ReaderState& state) {
+    PipelineControl& control = state.control;
+    ChunkRing& ring = *control.inputRing;
+    const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
+    uint32_t want = kChunkBytes;
+    if (!state.extracting) {
+        const uint64_t room = control.maxFileBytes - state.readerBytes;
+        if (room == 0) {
+            finishCutFile(state);
+            return false;
+        }
+        want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
+    }
+    unsigned char* slot = slotData(ring, produced);
+    int error = 0;
+    const int64_t got = readFull(control.readerFile, slot, want, error);
+    if (got < 0) {
+        reportReadFailure(state, systemReason(error));
+        finishFile(state);
+        return false;
+    }
+    if (got == 0) {
+        finishFile(state);
+        return false;
+    }
+    if (!state.extracting) {
+        state.readerBytes += static_cast<uint64_t>(got);
+        updateCheckValues(state.readerCrc, state.readerCrcPlusOne, slot, static_cast<size_t>(got));
+    }
+    slotSize(ring, produced) = static_cast<int32_t>(got);
+    ring.produced.store(produced + 1, std::memory_order_release);
+    // Reads fill the buffer unless the file ends.
+    if (got < static_cast<int64_t>(want)) {
+        finishFile(state);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void runReaderThread(PipelineControl& control) {
+    ReaderState state(control);
+    state.extracting = (control.pipelineFlags & kExtracting) != 0;
+    ChunkRing& ring = *control.inputRing;
+    while (!mustStop(control)) {
+        if (control.readerFile == kNoFile) {
+            takeNextJob(state);
+            continue;
+        }
+        // A file left open here (stop in mid-file) is closed by the worker.
+        while (!mustStop(control)) {
+            const uint32_t ahead = ring.produced.load(std::memory_order_relaxed) -
+                                   ring.consumed.load(std::memory_order_acquire);
+            if (ahead > kMaxReadAhead) {
+                sleepMilliseconds(kPollMilliseconds);
+                continue;
+            }
+            if (!readChunk(state)) break;
+        }
+    }
+}
+
+}  // namespace qex

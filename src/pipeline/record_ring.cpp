@@ -1,0 +1,139 @@
+// RecordRing operations. Field reads and writes go through memcpy at fixed
+// offsets; the `next` link is the one word both sides touch at the same
+// time, so it is accessed atomically.
+#include "pipeline/record_ring.h"
+
+#include <cstring>
+
+namespace qex {
+
+namespace {
+
+constexpr uint32_t kSizeLowAt = 0;
+constexpr uint32_t kSizeHighAt = 4;
+constexpr uint32_t kEntryAt = 8;
+constexpr uint32_t kNextAt = 16;
+constexpr uint32_t kNameLengthAt = 20;
+constexpr uint32_t kNameAt = kRecordHeaderBytes;
+// In the sizeHigh word of a skipped tail: the record went to the next lap.
+// Real records hold at most 255 there.
+constexpr uint32_t kMovedMarker = 0xFFFFFFFFu;
+
+unsigned char* at(RecordRing& ring, uint32_t position) { return ring.data + (position & kRecordRingMask); }
+
+uint32_t loadWord(const unsigned char* p) {
+    uint32_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+void storeWord(unsigned char* p, uint32_t value) { std::memcpy(p, &value, sizeof value); }
+
+uint32_t* nextField(RecordRing& ring, uint32_t position) {
+    return reinterpret_cast<uint32_t*>(at(ring, position) + kNextAt);
+}
+
+uint32_t loadLink(uint32_t* link) { return std::atomic_ref<uint32_t>(*link).load(std::memory_order_acquire); }
+
+void storeLink(uint32_t* link, uint32_t value) {
+    std::atomic_ref<uint32_t>(*link).store(value, std::memory_order_release);
+}
+
+uint32_t nextLap(uint32_t position) { return (position + kRecordRingMask) & ~kRecordRingMask; }
+
+// Where the record at the read position really starts: at the next lap when
+// the producer left the moved marker there.
+uint32_t recordStart(RecordRing& ring, uint32_t readPos) {
+    if ((readPos & kRecordRingMask) == 0) return readPos;
+    if (loadWord(at(ring, readPos) + kSizeHighAt) == kMovedMarker) return nextLap(readPos);
+    return readPos;
+}
+
+}  // namespace
+
+PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, uint32_t sizeHigh,
+                FileEntry* entry) {
+    if (name.size() > kMaxRecordNameUnits) return PushResult::tooLong;
+    const uint32_t length = recordLength(name.size());
+    const uint32_t readPos = ring.readPos.load(std::memory_order_acquire);
+    const uint32_t written = ring.writePos.load(std::memory_order_relaxed);
+    uint32_t start = written;
+    uint32_t end = start + length;
+    if (end - readPos > kRecordRingBytes) return PushResult::full;
+    const bool moved = (end & kRecordRingMask) <= (start & kRecordRingMask);
+    if (moved) {
+        start = nextLap(start);
+        end = start + length;
+        if (end - readPos > kRecordRingBytes) return PushResult::full;
+        // The tail [written, next lap) is free: it lies within the room the
+        // first test found. Mark it for a consumer that stands at `written`.
+        storeWord(at(ring, written) + kSizeHighAt, kMovedMarker);
+    }
+    storeLink(ring.lastLink, start);
+    unsigned char* record = at(ring, start);
+    storeWord(record + kSizeLowAt, sizeLow);
+    storeWord(record + kSizeHighAt, sizeHigh);
+    std::memcpy(record + kEntryAt, &entry, sizeof entry);
+    storeLink(nextField(ring, start), 0);
+    storeWord(record + kNameLengthAt, static_cast<uint32_t>(name.size()));
+    std::memcpy(record + kNameAt, name.data(), name.size() * sizeof(char16_t));
+    const char16_t terminator = 0;
+    std::memcpy(record + kNameAt + name.size() * sizeof(char16_t), &terminator, sizeof terminator);
+    ring.lastLink = nextField(ring, start);
+    ring.writePos.store(end, std::memory_order_release);
+    return PushResult::accepted;
+}
+
+bool isEmpty(const RecordRing& ring) {
+    return ring.writePos.load(std::memory_order_acquire) == ring.readPos.load(std::memory_order_acquire);
+}
+
+bool peek(RecordRing& ring, RingRecord& record) {
+    const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
+    const uint32_t readPos = ring.readPos.load(std::memory_order_relaxed);
+    if (readPos == writePos) return false;
+    const uint32_t start = recordStart(ring, readPos);
+    const unsigned char* p = at(ring, start);
+    record.sizeLow = loadWord(p + kSizeLowAt);
+    record.sizeHigh = loadWord(p + kSizeHighAt);
+    std::memcpy(&record.entry, p + kEntryAt, sizeof record.entry);
+    const uint32_t units = loadWord(p + kNameLengthAt);
+    record.name = std::u16string_view(reinterpret_cast<const char16_t*>(p + kNameAt), units);
+    record.position = start;
+    return true;
+}
+
+void pop(RecordRing& ring) {
+    // writePos before the link: a push stores the link before it publishes
+    // writePos, so a zero link read after this load means the next record
+    // (if any is pushed meanwhile) starts at this writePos or past its marker.
+    const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
+    const uint32_t readPos = ring.readPos.load(std::memory_order_relaxed);
+    if (readPos == writePos) return;
+    const uint32_t start = recordStart(ring, readPos);
+    const uint32_t next = loadLink(nextField(ring, start));
+    ring.readPos.store(next != 0 ? next : writePos, std::memory_order_release);
+}
+
+PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
+                                uint32_t sizeHigh, FileEntry* entry) {
+    for (;;) {
+        const PushResult result = push(ring, name, sizeLow, sizeHigh, entry);
+        if (result != PushResult::full) return result;
+        std::lock_guard<std::mutex> hold(ring.popLock);
+        pop(ring);
+    }
+}
+
+bool takeOldest(RecordRing& ring, TakenRecord& record) {
+    std::lock_guard<std::mutex> hold(ring.popLock);
+    RingRecord seen;
+    if (!peek(ring, seen)) return false;
+    record.size = seen.size();
+    record.entry = seen.entry;
+    record.name.assign(seen.name);
+    pop(ring);
+    return true;
+}
+
+}  // namespace qex

@@ -1,0 +1,224 @@
+// The writer loops for add and extract, the job take and the file finish.
+#include "pipeline/writer_thread.h"
+
+#include <algorithm>
+#include <string>
+
+#include "pipeline/check_values.h"
+#include "platform/file_attributes.h"
+#include "platform/file_times.h"
+#include "platform/text_conversion.h"
+#include "platform/threads.h"
+#include "platform/within_folder.h"
+
+namespace qex {
+
+namespace {
+
+bool mustStop(const PipelineControl& control) {
+    return control.writerStop.load(std::memory_order_acquire) != 0 ||
+           control.abortRun.load(std::memory_order_acquire) != 0;
+}
+
+void release(ChunkRing& ring) {
+    ring.consumed.store(ring.consumed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+// What the output ring holds for the writer right now.
+enum class Output { chunk, none, ended };
+
+Output lookAtOutput(const PipelineControl& control) {
+    // The end flag first: once it is seen, the counter loaded after it is final.
+    const bool ended = control.outputEnded.load(std::memory_order_acquire) != 0;
+    const ChunkRing& ring = *control.outputRing;
+    if (ring.produced.load(std::memory_order_acquire) != ring.consumed.load(std::memory_order_relaxed)) {
+        return Output::chunk;
+    }
+    return ended ? Output::ended : Output::none;
+}
+
+void runAddWriter(PipelineControl& control) {
+    ChunkRing& ring = *control.outputRing;
+    while (!mustStop(control)) {
+        const Output output = lookAtOutput(control);
+        if (output == Output::ended) break;
+        if (output == Output::none) {
+            sleepMilliseconds(kPollMilliseconds);
+            continue;
+        }
+        const uint32_t chunk = ring.consumed.load(std::memory_order_relaxed);
+        int error = 0;
+        if (!writeAll(control.writerFile, slotData(ring, chunk), static_cast<size_t>(slotSize(ring, chunk)), error)) {
+            reportFailure(control.report, FailureKind::streamWriteFailed, control.archivePath, systemReason(error));
+            abortPipeline(control);
+            return;
+        }
+        release(ring);
+    }
+    control.writerDone.store(1, std::memory_order_release);
+}
+
+struct ExtractState {
+    explicit ExtractState(PipelineControl& control) : control(control) {}
+
+    PipelineControl& control;
+    bool haveJob = false;
+    bool jobsEnded = false;  // the end marker has been seen
+    RingRecord job;
+    std::string path;
+    uint64_t writerRemaining = 0;
+    uint32_t writerCrc = 0;
+    uint32_t writerCrcPlusOne = 0;
+    bool failed = false;       // not created, or a write failed: the rest is discarded
+    uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
+    uint64_t extraBytes = 0;   // decoded bytes after the last job
+};
+
+void takeNextJob(ExtractState& state) {
+    PipelineControl& control = state.control;
+    if (!peek(control.rings->writerJobs, state.job)) {
+        sleepMilliseconds(kPollMilliseconds);
+        return;
+    }
+    if (state.job.isEndMarker()) {
+        state.jobsEnded = true;
+        return;
+    }
+    state.haveJob = true;
+    state.path = utf16ToNative(state.job.name);
+    state.writerRemaining = state.job.size();
+    state.writerCrc = 0;
+    state.writerCrcPlusOne = 0;
+    state.failed = false;
+    int error = 0;
+    control.writerFile = control.writerFolder != kNoFile
+                             ? createFileWithin(control.writerFolder, state.path.c_str(), error)
+                             : createForWrite(state.path.c_str(), error);
+    if (control.writerFile == kNoFile) {
+        reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(error));
+        state.failed = true;
+    }
+}
+
+void closeFailed(ExtractState& state, int error) {
+    reportFailure(state.control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
+    state.failed = true;
+    int ignored = 0;
+    closeFile(state.control.writerFile, ignored);
+    state.control.writerFile = kNoFile;
+}
+
+// Times on the open file, read-only bit, close; then the check values into
+// the entry and the record for the progress display, then the job is done.
+// `complete` is false for a file the stream ended too early for: it stays
+// as it is, without its times and attributes.
+void finishFile(ExtractState& state, bool complete) {
+    PipelineControl& control = state.control;
+    FileEntry* entry = state.job.entry;
+    if (control.writerFile != kNoFile) {
+        int error = 0;
+        if (complete && entry != nullptr) {
+            error = setFileTimes(control.writerFile, entry->lastAccessTime, entry->lastWriteTime);
+            if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes);
+        }
+        if (error != 0) {
+            closeFailed(state, error);
+        } else {
+            const FileHandle file = control.writerFile;
+            control.writerFile = kNoFile;
+            if (!closeFile(file, error)) {
+                reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
+                state.failed = true;
+            }
+        }
+    }
+    if (entry != nullptr) {
+        entry->writtenCrc = state.writerCrc;
+        entry->writtenCrcPlusOne = state.writerCrcPlusOne;
+        entry->written = complete && !state.failed;
+    }
+    pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow, state.job.sizeHigh,
+                         entry);
+    pop(control.rings->writerJobs);
+    state.haveJob = false;
+}
+
+// Gives the current file as much of the current chunk as it needs.
+void writeFromChunk(ExtractState& state) {
+    PipelineControl& control = state.control;
+    ChunkRing& ring = *control.outputRing;
+    const uint32_t chunk = ring.consumed.load(std::memory_order_relaxed);
+    const uint32_t available = static_cast<uint32_t>(slotSize(ring, chunk)) - state.chunkOffset;
+    const unsigned char* data = slotData(ring, chunk) + state.chunkOffset;
+    if (!state.haveJob) {
+        state.extraBytes += available;
+        state.chunkOffset = 0;
+        release(ring);
+        return;
+    }
+    const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
+    updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
+    if (!state.failed) {
+        int error = 0;
+        if (!writeAll(control.writerFile, data, take, error)) closeFailed(state, error);
+    }
+    state.writerRemaining -= take;
+    state.chunkOffset += take;
+    if (state.chunkOffset == static_cast<uint32_t>(slotSize(ring, chunk))) {
+        state.chunkOffset = 0;
+        release(ring);
+    }
+    if (state.writerRemaining == 0) finishFile(state, true);
+}
+
+// The coder has ended: whatever job still waits for bytes cannot get them.
+void reportShortFile(ExtractState& state) {
+    const uint64_t wanted = state.job.size();
+    const uint64_t got = wanted - state.writerRemaining;
+    if (!state.failed) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
+                  "the archive's data ended after " + std::to_string(got) + " of " + std::to_string(wanted) +
+                      " bytes");
+    finishFile(state, false);
+}
+
+void runExtractWriter(PipelineControl& control) {
+    ExtractState state(control);
+    while (!mustStop(control)) {
+        if (!state.haveJob && !state.jobsEnded) {
+            takeNextJob(state);
+            continue;
+        }
+        if (state.haveJob && state.writerRemaining == 0) {
+            finishFile(state, true);  // a zero-byte file: no chunk is touched
+            continue;
+        }
+        const Output output = lookAtOutput(control);
+        if (output == Output::chunk) {
+            writeFromChunk(state);
+        } else if (output == Output::none) {
+            sleepMilliseconds(kPollMilliseconds);
+        } else if (state.haveJob) {
+            reportShortFile(state);
+        } else {
+            break;  // jobs ended and every chunk released
+        }
+    }
+    if (mustStop(control)) return;
+    if (state.extraBytes != 0) {
+        reportFailure(control.report, FailureKind::extraData, control.archivePath,
+                      std::to_string(state.extraBytes) + " decoded bytes belong to no file");
+    }
+    control.writerDone.store(1, std::memory_order_release);
+}
+
+}  // namespace
+
+void runWriterThread(PipelineControl& control) {
+    if ((control.pipelineFlags & kExtracting) != 0) {
+        runExtractWriter(control);
+    } else {
+        runAddWriter(control);
+    }
+}
+
+}  // namespace qex

@@ -1,0 +1,39 @@
+// Linux side of the archived attributes: the read-only bit as mode bits.
+#include "platform/file_attributes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace qex {
+
+namespace {
+
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool wantsReadOnly(uint16_t attributes) {
+    return (attributes & kAttributeReadOnly) != 0 && (attributes & kAttributeDirectory) == 0;
+}
+
+}  // namespace
+
+int applyFileAttributes(FileHandle file, uint16_t attributes) {
+    if (!wantsReadOnly(attributes)) return 0;
+    struct stat info;
+    if (::fstat(file, &info) != 0) return errno;
+    if ((info.st_mode & kWriteBits) == 0) return 0;
+    return ::fchmod(file, info.st_mode & 07777 & ~kWriteBits) == 0 ? 0 : errno;
+}
+
+int applyPathAttributes(const char* path, uint16_t attributes) {
+    if (!wantsReadOnly(attributes)) return 0;
+    struct stat info;
+    if (::lstat(path, &info) != 0) return errno;
+    // A link's own mode cannot be changed, and its target may lie anywhere.
+    if (!S_ISREG(info.st_mode)) return 0;
+    if ((info.st_mode & kWriteBits) == 0) return 0;
+    return ::fchmodat(AT_FDCWD, path, info.st_mode & 07777 & ~kWriteBits, 0) == 0 ? 0 : errno;
+}
+
+}  // namespace qex

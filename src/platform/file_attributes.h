@@ -1,0 +1,26 @@
+// Archived attribute bits applied to extracted files.
+//
+// Only the read-only bit has a meaning on Linux: a file archived read-only
+// loses every write permission bit once its contents and times are in place
+// (so that the bit cannot stop the extraction itself). Hidden, system,
+// archive and the other bits have no Linux counterpart and are ignored, and
+// so are all bits of a folder.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/file_io.h"
+
+namespace qex {
+
+inline constexpr uint16_t kAttributeReadOnly = 0x01;
+inline constexpr uint16_t kAttributeDirectory = 0x10;
+
+// On an open file (its descriptor stays writable). Returns 0 or the errno value.
+int applyFileAttributes(FileHandle file, uint16_t attributes);
+
+// By path, for a file that is already closed; symbolic links are not
+// followed. Returns 0 or the errno value.
+int applyPathAttributes(const char* path, uint16_t attributes);
+
+}  // namespace qex

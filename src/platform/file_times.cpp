@@ -1,0 +1,56 @@
+// Linux side of the time stamps: futimens and utimensat.
+#include "platform/file_times.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace qex {
+
+timespec fileTimeToTimespec(uint64_t fileTime) {
+    // 2^64 ticks are about 1.8e12 seconds: every FILETIME fits a 64-bit
+    // time_t, so only the shift to the 1970 epoch is needed.
+    const uint64_t seconds = fileTime / kFileTimeTicksPerSecond;
+    const uint64_t ticks = fileTime % kFileTimeTicksPerSecond;
+    timespec result{};
+    result.tv_sec = static_cast<time_t>(static_cast<int64_t>(seconds) - kFileTimeEpochSeconds);
+    result.tv_nsec = static_cast<long>(ticks * 100);
+    return result;
+}
+
+uint64_t timespecToFileTime(const timespec& time) {
+    const int64_t seconds = static_cast<int64_t>(time.tv_sec);
+    if (seconds < -kFileTimeEpochSeconds) return 0;
+    const uint64_t since1601 = static_cast<uint64_t>(seconds + kFileTimeEpochSeconds);
+    const uint64_t ticks = static_cast<uint64_t>(time.tv_nsec) / 100;
+    constexpr uint64_t kMaxSeconds = UINT64_MAX / kFileTimeTicksPerSecond;
+    if (since1601 > kMaxSeconds) return UINT64_MAX;
+    const uint64_t whole = since1601 * kFileTimeTicksPerSecond;
+    return whole > UINT64_MAX - ticks ? UINT64_MAX : whole + ticks;
+}
+
+namespace {
+
+void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    times[0] = fileTimeToTimespec(lastAccessTime);
+    times[1] = fileTimeToTimespec(lastWriteTime);
+    if (lastAccessTime == 0) times[0].tv_nsec = UTIME_OMIT;
+    if (lastWriteTime == 0) times[1].tv_nsec = UTIME_OMIT;
+}
+
+}  // namespace
+
+int setFileTimes(FileHandle file, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    timespec times[2];
+    fillTimes(times, lastAccessTime, lastWriteTime);
+    return ::futimens(file, times) == 0 ? 0 : errno;
+}
+
+int setPathTimes(const char* path, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    timespec times[2];
+    fillTimes(times, lastAccessTime, lastWriteTime);
+    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+}  // namespace qex
