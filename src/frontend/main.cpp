@@ -1,7 +1,25 @@
-// qex: entry point. The command line is parsed and dispatched by the front end.
+// qex: entry point. Start-up fills in the build stamp; main converts the
+// native arguments, then the command line picks and runs one command.
 #include <cstdio>
 
-int main() {
-    std::puts("qex");
-    return 0;
+#include "frontend/banner.h"
+#include "frontend/command_line.h"
+#include "frontend/commands.h"
+
+namespace {
+
+const qex::BuildStamp kBuildStamp = qex::makeBuildStamp(__DATE__, __TIME__);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::u16string> arguments = qex::argumentsFromNative(argc, argv);
+    qex::FrontEnd frontEnd;
+    frontEnd.buildStamp = kBuildStamp.data();
+    frontEnd.add = qex::runAdd;
+    frontEnd.extract = qex::runExtract;
+    frontEnd.out = stdout;
+    const int exitCode = qex::runCommandLine(arguments, frontEnd);
+    std::fflush(stdout);
+    return exitCode;
 }

@@ -1,0 +1,86 @@
+// The archive's directory: the NameList, the 40-byte ArchiveEntry records and
+// the 8-byte ArchiveTrailer that follow the compressed stream.
+//
+// Whole file: stream (from offset 0) | NameList (N bytes) | entries (E bytes)
+// | N (u32) | E (u32). All integers little-endian; every field is written and
+// read byte by byte, never by copying a struct onto the file.
+//
+// NameList: one name per entry, each followed by 0x0A, each UTF-16 unit as
+// one to three bytes (a surrogate half is a three-byte sequence of its own).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qex {
+
+inline constexpr size_t kEntryBytes = 40;
+inline constexpr size_t kTrailerBytes = 8;
+inline constexpr uint8_t kNameEnd = 0x0A;
+// Bit of `attributes` that marks a folder.
+inline constexpr uint16_t kFolderAttribute = 0x10;
+// Sizes are 40-bit numbers: sizeLow + sizeHigh * 2^32.
+inline constexpr uint64_t kMaxEntrySize = (uint64_t{1} << 40) - 1;
+
+struct ArchiveEntry {
+    uint32_t sizeLow = 0;
+    uint8_t sizeHigh = 0;
+    uint8_t depth = 0;
+    uint16_t attributes = 0;
+    uint64_t creationTime = 0;    // 100 ns intervals since 1601-01-01 UTC
+    uint64_t lastWriteTime = 0;
+    uint64_t lastAccessTime = 0;
+    uint32_t crc = 0;
+    uint32_t crcPlusOne = 0;
+};
+// Same footprint in memory as on file (large directories stay compact).
+static_assert(sizeof(ArchiveEntry) == kEntryBytes);
+
+struct ArchiveTrailer {
+    uint32_t nameListBytes = 0;  // N
+    uint32_t entryBytes = 0;     // E
+};
+
+inline bool isFolder(const ArchiveEntry& e) { return (e.attributes & kFolderAttribute) != 0; }
+inline uint64_t entrySize(const ArchiveEntry& e) {
+    return e.sizeLow | (uint64_t{e.sizeHigh} << 32);
+}
+// Stores bits 0 to 39 of `size`; callers refuse sizes above kMaxEntrySize.
+inline void setEntrySize(ArchiveEntry& e, uint64_t size) {
+    e.sizeLow = static_cast<uint32_t>(size);
+    e.sizeHigh = static_cast<uint8_t>(size >> 32);
+}
+
+void encodeEntry(const ArchiveEntry& entry, uint8_t out[kEntryBytes]);
+ArchiveEntry decodeEntry(const uint8_t in[kEntryBytes]);
+
+void encodeTrailer(const ArchiveTrailer& trailer, uint8_t out[kTrailerBytes]);
+ArchiveTrailer decodeTrailer(const uint8_t in[kTrailerBytes]);
+
+// Appends one name and its 0x0A to a NameList. The unit 0x0A itself (legal
+// in native names) is written as the two-byte form 0xC0 0x8A so that it
+// cannot end the name early; it decodes back to 0x0A.
+void appendName(std::vector<uint8_t>& nameList, std::u16string_view name);
+
+enum class NameDecodeError {
+    none,
+    strayContinuation,    // a byte 0x80..0xBF where a unit should start
+    missingContinuation,  // a lead byte not followed by enough continuations
+    invalidLead,          // a byte 0xF0 or above
+};
+
+// Decodes the bytes of one name (without its 0x0A) into UTF-16 units.
+// On failure `errorOffset` is the offset of the offending byte.
+NameDecodeError decodeName(const uint8_t* bytes, size_t size, std::u16string& out,
+                           size_t& errorOffset);
+
+// The whole directory as it follows the stream: NameList, entries, trailer.
+// False when names and entries differ in number or a part would not fit the
+// trailer's 32-bit sizes.
+bool encodeDirectory(const std::vector<std::u16string>& names,
+                     const std::vector<ArchiveEntry>& entries, std::vector<uint8_t>& out);
+
+}  // namespace qex

@@ -1,0 +1,53 @@
+// The command line: switch scan, command word and dispatch.
+//
+// Switches ("-" and one letter, anywhere up to the stop switch "--") are
+// echoed and removed from the argument list in place; the first argument
+// left is the command ("a", "x" or "l", lower case, alone), the next two are
+// the archive path and the source or target path. Switches and commands are
+// recognised from the argument text: the UTF-8 form of an argument's first
+// 255 UTF-16 units in a zeroed 256-byte buffer. Paths go on as UTF-16.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qex {
+
+inline constexpr size_t kArgumentTextBytes = 256;
+inline constexpr size_t kArgumentTextUnits = 255;
+using ArgumentText = std::array<char, kArgumentTextBytes>;
+
+// The argument text of one argument. Characters are taken whole: when the
+// UTF-8 form would not fit in 255 bytes the text ends before the first
+// character that does not fit, so it always keeps a terminating zero. Lone
+// surrogates appear as U+FFFD.
+ArgumentText makeArgumentText(std::u16string_view argument);
+
+// The value of a switch, read like atoi (leading white space, optional sign,
+// decimal digits, no digits gives 0); values beyond the int range are
+// clamped to it.
+int switchValue(const char* text);
+
+using CommandFunction = int (*)(const std::u16string& archivePath, const std::u16string& otherPath);
+
+// What the command line works with: handed down by main, so that tests can
+// supply their own commands and output.
+struct FrontEnd {
+    const char* buildStamp = "";
+    CommandFunction add = nullptr;
+    CommandFunction extract = nullptr;
+    std::FILE* out = stdout;
+};
+
+// Parses and runs one command; returns the process's exit code. Argument 0
+// (the program) is never looked at. `arguments` is changed in place.
+int runCommandLine(std::vector<std::u16string>& arguments, const FrontEnd& frontEnd);
+
+// The argument list from the native argv bytes.
+std::vector<std::u16string> argumentsFromNative(int argc, char** argv);
+
+}  // namespace qex

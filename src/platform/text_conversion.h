@@ -1,0 +1,37 @@
+// Conversion between native names (byte strings, usually UTF-8) and the
+// UTF-16 units that the archive stores and the front end passes around.
+//
+// Invariant: every byte string survives nativeToUtf16 followed by
+// utf16ToNative unchanged. Bytes that are not part of a valid UTF-8 sequence
+// (stray continuations, truncated sequences, overlong forms, encoded
+// surrogates, bytes 0xF5 and above) become the lone units 0xDC80 to 0xDCFF,
+// and only lone units of that range turn back into single bytes. Other lone
+// surrogates, which names written on other systems may hold, become their
+// three-byte form.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qex {
+
+// First and last unit that stands for one undecodable native byte
+// (0xDC00 + byte, for bytes 0x80 to 0xFF).
+inline constexpr char16_t kEscapedByteFirst = 0xDC80;
+inline constexpr char16_t kEscapedByteLast = 0xDCFF;
+
+// Native name bytes to UTF-16 units; never fails.
+std::u16string nativeToUtf16(std::string_view bytes);
+
+// UTF-16 units to native name bytes; never fails. The inverse of
+// nativeToUtf16 on everything that function produces.
+std::string utf16ToNative(std::u16string_view units);
+
+// UTF-16 units to strict UTF-8 for the console: a surrogate pair becomes one
+// four-byte character, every lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view units);
+
+// Appends the strict UTF-8 form of one code point (below 0x110000).
+void appendUtf8(std::string& out, char32_t codePoint);
+
+}  // namespace qex

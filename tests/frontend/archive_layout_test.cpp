@@ -1,0 +1,186 @@
+// Directory records byte for byte: the 40-byte entry, the trailer, the
+// NameList's one-to-three-byte units, and the example folder T.
+#include "frontend/archive_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/text_conversion.h"
+
+namespace qex {
+namespace {
+
+std::vector<uint8_t> nameBytes(std::u16string_view name) {
+    std::vector<uint8_t> list;
+    appendName(list, name);
+    return list;
+}
+
+std::u16string decodeOrFail(const std::vector<uint8_t>& list) {
+    // list ends with the 0x0A that appendName adds
+    std::u16string out;
+    size_t bad = 0;
+    EXPECT_EQ(decodeName(list.data(), list.size() - 1, out, bad), NameDecodeError::none);
+    return out;
+}
+
+TEST(ArchiveEntry, FieldsAreLittleEndianAtTheirOffsets) {
+    ArchiveEntry e;
+    e.sizeLow = 0x04030201;
+    e.sizeHigh = 0x05;
+    e.depth = 0x06;
+    e.attributes = 0x0807;
+    e.creationTime = 0x100F0E0D0C0B0A09;
+    e.lastWriteTime = 0x1817161514131211;
+    e.lastAccessTime = 0x201F1E1D1C1B1A19;
+    e.crc = 0x24232221;
+    e.crcPlusOne = 0x28272625;
+    uint8_t bytes[kEntryBytes];
+    encodeEntry(e, bytes);
+    // Every field's least significant byte first, fields in record order, so
+    // the forty bytes read 01, 02, ..., 0x28.
+    for (size_t i = 0; i < kEntryBytes; ++i) ASSERT_EQ(bytes[i], i + 1) << "offset " << i;
+    const ArchiveEntry back = decodeEntry(bytes);
+    EXPECT_EQ(back.sizeLow, e.sizeLow);
+    EXPECT_EQ(back.sizeHigh, e.sizeHigh);
+    EXPECT_EQ(back.depth, e.depth);
+    EXPECT_EQ(back.attributes, e.attributes);
+    EXPECT_EQ(back.creationTime, e.creationTime);
+    EXPECT_EQ(back.lastWriteTime, e.lastWriteTime);
+    EXPECT_EQ(back.lastAccessTime, e.lastAccessTime);
+    EXPECT_EQ(back.crc, e.crc);
+    EXPECT_EQ(back.crcPlusOne, e.crcPlusOne);
+}
+
+TEST(ArchiveEntry, SizeIsFortyBits) {
+    ArchiveEntry e;
+    setEntrySize(e, kMaxEntrySize);
+    EXPECT_EQ(e.sizeLow, 0xFFFFFFFFu);
+    EXPECT_EQ(e.sizeHigh, 0xFF);
+    EXPECT_EQ(entrySize(e), kMaxEntrySize);
+    setEntrySize(e, 0x12'3456'789Aull);
+    EXPECT_EQ(e.sizeLow, 0x3456789Au);
+    EXPECT_EQ(e.sizeHigh, 0x12);
+    EXPECT_EQ(entrySize(e), 0x12'3456'789Aull);
+}
+
+TEST(ArchiveTrailer, IsNThenELittleEndian) {
+    uint8_t bytes[kTrailerBytes];
+    encodeTrailer({0x0000000A, 0x12345678}, bytes);
+    const uint8_t expected[kTrailerBytes] = {0x0A, 0, 0, 0, 0x78, 0x56, 0x34, 0x12};
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8), std::vector<uint8_t>(expected, expected + 8));
+    const ArchiveTrailer back = decodeTrailer(bytes);
+    EXPECT_EQ(back.nameListBytes, 0x0Au);
+    EXPECT_EQ(back.entryBytes, 0x12345678u);
+}
+
+TEST(NameList, UnitsTakeOneToThreeBytes) {
+    using Bytes = std::vector<uint8_t>;
+    // Below 0x80: the unit itself.
+    EXPECT_EQ(nameBytes(u"a.txt"), (Bytes{'a', '.', 't', 'x', 't', 0x0A}));
+    // U+00E9: 0xC0 + (0xE9 >> 6) = 0xC3, 0x80 + (0xE9 & 0x3F) = 0xA9.
+    EXPECT_EQ(nameBytes(u"\u00E9"), (Bytes{0xC3, 0xA9, 0x0A}));
+    // U+0800 and U+0FFF: 0xE0 + (unit >> 12) = 0xE0 leads both.
+    EXPECT_EQ(nameBytes(u"\u0800\u0FFF"), (Bytes{0xE0, 0xA0, 0x80, 0xE0, 0xBF, 0xBF, 0x0A}));
+    // U+1F600 = D83D DE00: each half its own three-byte sequence, six bytes.
+    EXPECT_EQ(nameBytes(std::u16string({0xD83D, 0xDE00})),
+              (Bytes{0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80, 0x0A}));
+    // The unit 0x0A would end the name: it takes the two-byte form C0 8A.
+    EXPECT_EQ(nameBytes(u"a\nb"), (Bytes{'a', 0xC0, 0x8A, 'b', 0x0A}));
+}
+
+TEST(NameList, DecodingRestoresTheUnits) {
+    for (const std::u16string& name :
+         {std::u16string(u"a.txt"), std::u16string(u"\u00E9\u07FF\u0800\u0FFF\uFFFF"),
+          std::u16string({0xD83D, 0xDE00}), std::u16string({'x', 0xDC80, 0xD800}),
+          std::u16string(u"line\nfeed")}) {
+        EXPECT_EQ(decodeOrFail(nameBytes(name)), name);
+    }
+}
+
+TEST(NameList, DecodingRefusesMalformedBytes) {
+    std::u16string out;
+    size_t bad = 99;
+    const uint8_t stray[] = {'a', 0x80};
+    EXPECT_EQ(decodeName(stray, 2, out, bad), NameDecodeError::strayContinuation);
+    EXPECT_EQ(bad, 1u);
+    const uint8_t shortTwo[] = {0xC3, 'a'};
+    EXPECT_EQ(decodeName(shortTwo, 2, out, bad), NameDecodeError::missingContinuation);
+    EXPECT_EQ(bad, 0u);
+    const uint8_t shortThreeAtEnd[] = {'b', 0xE0, 0xA0};
+    EXPECT_EQ(decodeName(shortThreeAtEnd, 3, out, bad), NameDecodeError::missingContinuation);
+    EXPECT_EQ(bad, 1u);
+    const uint8_t fourByteLead[] = {0xF0, 0x9F, 0x98, 0x80};
+    EXPECT_EQ(decodeName(fourByteLead, 4, out, bad), NameDecodeError::invalidLead);
+    const uint8_t ff[] = {0xFF};
+    EXPECT_EQ(decodeName(ff, 1, out, bad), NameDecodeError::invalidLead);
+}
+
+TEST(NameList, NativeNamesRoundTripThroughTheArchiveForm) {
+    // Native bytes -> UTF-16 units -> NameList bytes -> units -> native bytes.
+    std::vector<std::string> names = {"plain", "\xF0\x9F\x98\x80 smile", "\xE0\xA0\x80\xE0\xBF\xBF",
+                                      "bad\xFF\xC3", "\xED\xA0\x80", "new\nline"};
+    std::mt19937 rng(3);
+    for (int i = 0; i < 2000; ++i) {
+        std::string s(1 + rng() % 16, '\0');
+        for (auto& c : s) c = static_cast<char>(1 + rng() % 255);
+        names.push_back(s);
+    }
+    for (const auto& native : names) {
+        const std::u16string back = decodeOrFail(nameBytes(nativeToUtf16(native)));
+        ASSERT_EQ(utf16ToNative(back), native);
+    }
+}
+
+TEST(Directory, ExampleFolderEncodesToExactBytes) {
+    // T (folder) holding a.txt ("abc") and the empty folder S, a.txt listed first.
+    ArchiveEntry t, a, s;
+    t.attributes = kFolderAttribute;
+    a.depth = 1;
+    a.attributes = 0x20;
+    setEntrySize(a, 3);
+    a.crc = 0x352441C2;
+    a.crcPlusOne = 0xB01D5B79;
+    a.lastWriteTime = 0x01DB123456789ABCull;
+    s.depth = 1;
+    s.attributes = kFolderAttribute;
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(encodeDirectory({u"T", u"a.txt", u"S"}, {t, a, s}, out));
+    ASSERT_EQ(out.size(), 10u + 120u + 8u);
+
+    const std::string nameList(out.begin(), out.begin() + 10);
+    EXPECT_EQ(nameList, "T\na.txt\nS\n");
+    // a.txt's record: size 3, high byte 0, depth 1, attributes 0x0020,
+    // creation time 0, last write time, access time 0, both check values.
+    const std::vector<uint8_t> aRecord(out.begin() + 50, out.begin() + 90);
+    const std::vector<uint8_t> expected = {
+        0x03, 0x00, 0x00, 0x00, 0x00, 0x01, 0x20, 0x00,  //
+        0, 0, 0, 0, 0, 0, 0, 0,                          //
+        0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12, 0xDB, 0x01,  //
+        0, 0, 0, 0, 0, 0, 0, 0,                          //
+        0xC2, 0x41, 0x24, 0x35, 0x79, 0x5B, 0x1D, 0xB0};
+    EXPECT_EQ(aRecord, expected);
+    // Folder records: depth at offset 5, attribute 0x10 at offset 6.
+    EXPECT_EQ(out[10 + 5], 0);
+    EXPECT_EQ(out[10 + 6], 0x10);
+    EXPECT_EQ(out[90 + 5], 1);
+    EXPECT_EQ(out[90 + 6], 0x10);
+    // Trailer: N = 10, E = 120.
+    const std::vector<uint8_t> trailer(out.end() - 8, out.end());
+    EXPECT_EQ(trailer, (std::vector<uint8_t>{10, 0, 0, 0, 120, 0, 0, 0}));
+}
+
+TEST(Directory, EncodingRefusesMismatchedCounts) {
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(encodeDirectory({u"a", u"b"}, {ArchiveEntry{}}, out));
+    EXPECT_TRUE(out.empty());
+    // Nothing found: eight zero bytes.
+    ASSERT_TRUE(encodeDirectory({}, {}, out));
+    EXPECT_EQ(out, std::vector<uint8_t>(8, 0));
+}
+
+}  // namespace
+}  // namespace qex

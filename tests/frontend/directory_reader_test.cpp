@@ -1,0 +1,171 @@
+// The directory gate: well-formed directories read back whole; every kind of
+// damaged or hostile directory is refused with a message naming the problem.
+#include "frontend/directory_reader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qex {
+namespace {
+
+using ::testing::HasSubstr;
+
+ArchiveEntry folder(uint8_t depth) {
+    ArchiveEntry e;
+    e.depth = depth;
+    e.attributes = kFolderAttribute;
+    return e;
+}
+
+ArchiveEntry file(uint8_t depth, uint64_t size) {
+    ArchiveEntry e;
+    e.depth = depth;
+    e.attributes = 0x20;
+    setEntrySize(e, size);
+    return e;
+}
+
+// An archive from a stream, raw NameList bytes and entries; the trailer
+// holds the true sizes unless overridden.
+std::vector<uint8_t> craft(const std::string& stream, const std::string& nameList,
+                           const std::vector<ArchiveEntry>& entries, int64_t n = -1, int64_t e = -1) {
+    std::vector<uint8_t> out(stream.begin(), stream.end());
+    out.insert(out.end(), nameList.begin(), nameList.end());
+    for (const auto& entry : entries) {
+        uint8_t record[kEntryBytes];
+        encodeEntry(entry, record);
+        out.insert(out.end(), record, record + kEntryBytes);
+    }
+    ArchiveTrailer t;
+    t.nameListBytes = static_cast<uint32_t>(n >= 0 ? n : static_cast<int64_t>(nameList.size()));
+    t.entryBytes = static_cast<uint32_t>(e >= 0 ? e : static_cast<int64_t>(entries.size() * kEntryBytes));
+    uint8_t tail[kTrailerBytes];
+    encodeTrailer(t, tail);
+    out.insert(out.end(), tail, tail + kTrailerBytes);
+    return out;
+}
+
+struct ReadResult {
+    bool ok = false;
+    Directory directory;
+    std::string problem;
+};
+
+ReadResult read(const std::vector<uint8_t>& archive) {
+    ReadResult r;
+    r.ok = readDirectory(memoryArchiveSource(archive.data(), archive.size()), r.directory, r.problem);
+    return r;
+}
+
+std::string refusal(const std::vector<uint8_t>& archive) {
+    const ReadResult r = read(archive);
+    EXPECT_FALSE(r.ok) << "accepted a bad directory";
+    EXPECT_FALSE(r.problem.empty());
+    return r.problem;
+}
+
+TEST(DirectoryReader, ReadsTheExampleFolderBack) {
+    ArchiveEntry a = file(1, 3);
+    a.crc = 0x352441C2;
+    a.crcPlusOne = 0xB01D5B79;
+    const auto archive = craft("stream", "T\na.txt\nS\n", {folder(0), a, folder(1)});
+    const ReadResult r = read(archive);
+    ASSERT_TRUE(r.ok) << r.problem;
+    EXPECT_EQ(r.directory.names, (std::vector<std::u16string>{u"T", u"a.txt", u"S"}));
+    ASSERT_EQ(r.directory.entries.size(), 3u);
+    EXPECT_TRUE(isFolder(r.directory.entries[0]));
+    EXPECT_EQ(entrySize(r.directory.entries[1]), 3u);
+    EXPECT_EQ(r.directory.entries[1].crc, 0x352441C2u);
+    EXPECT_EQ(r.directory.entries[1].crcPlusOne, 0xB01D5B79u);
+    EXPECT_EQ(r.directory.entries[2].depth, 1);
+    EXPECT_EQ(r.directory.streamBytes, 6u);
+}
+
+TEST(DirectoryReader, AcceptsWhatTheFormatAllows) {
+    // Nothing archived: stream then eight zero bytes.
+    ReadResult r = read(craft("xyz", "", {}));
+    ASSERT_TRUE(r.ok) << r.problem;
+    EXPECT_TRUE(r.directory.entries.empty());
+    EXPECT_EQ(r.directory.streamBytes, 3u);
+    // Depth may fall by several levels at once; folders' sizes are ignored;
+    // names may hold a line feed (two-byte form), backslashes and dots.
+    ArchiveEntry sizedFolder = folder(1);
+    setEntrySize(sizedFolder, 5);
+    r = read(craft("", "a\nb\nc\nd\xC0\x8A\n...\n", {folder(0), sizedFolder, folder(2), file(3, 7), file(0, 1)}));
+    ASSERT_TRUE(r.ok) << r.problem;
+    EXPECT_EQ(r.directory.names[3], u"d\n");
+    EXPECT_EQ(r.directory.names[4], u"...");
+    EXPECT_EQ(entrySize(r.directory.entries[1]), 5u);  // stored as it was
+    r = read(craft("", "a\\b\n", {file(0, 0)}));
+    EXPECT_TRUE(r.ok) << r.problem;
+}
+
+TEST(DirectoryReader, RefusesDirectoryLargerThanTheFile) {
+    EXPECT_THAT(refusal({1, 2, 3}), HasSubstr("too short"));
+    EXPECT_THAT(refusal(craft("", "a\n", {file(0, 0)}, 1000)), HasSubstr("larger than the archive"));
+    // N + E overflows 32 bits: the sum is taken in 64 bits.
+    EXPECT_THAT(refusal(craft("", "", {}, 0xFFFFFFFF, 0xFFFFFFD8)), HasSubstr("larger than the archive"));
+    // Exactly one byte too many.
+    EXPECT_THAT(refusal(craft("", "a\n", {file(0, 0)}, 3)), HasSubstr("larger than the archive"));
+}
+
+TEST(DirectoryReader, RefusesEntriesNotAMultipleOf40) {
+    auto archive = craft("s", "a\n", {file(0, 0)});
+    archive.insert(archive.end() - 8, uint8_t{0});  // one byte more of entries
+    archive[archive.size() - 4] = 41;
+    EXPECT_THAT(refusal(archive), HasSubstr("not a multiple of 40"));
+}
+
+TEST(DirectoryReader, RefusesNameCountDifferentFromEntryCount) {
+    EXPECT_THAT(refusal(craft("", "a\nb\n", {folder(0), file(1, 0), file(1, 0)})),
+                HasSubstr("2 names for 3 entries"));
+    EXPECT_THAT(refusal(craft("", "a\nb\nc\n", {file(0, 0)})), HasSubstr("3 names for 1 entries"));
+    EXPECT_THAT(refusal(craft("", "a\nb", {file(0, 0), file(0, 0)})),
+                HasSubstr("does not end with a line feed"));
+}
+
+TEST(DirectoryReader, RefusesBadDepths) {
+    EXPECT_THAT(refusal(craft("", "a\n", {file(1, 0)})), HasSubstr("first entry must be at depth 0"));
+    EXPECT_THAT(refusal(craft("", "a\nb\n", {folder(0), file(2, 0)})),
+                HasSubstr("entry 2 \"b\" is at depth 2, more than one level below"));
+    // Rising by one below a file: the file would have to be a folder.
+    EXPECT_THAT(refusal(craft("", "d\nf\ng\n", {folder(0), file(1, 0), file(2, 0)})),
+                HasSubstr("entry 2 \"f\" has entries nested below it but is not a folder"));
+}
+
+TEST(DirectoryReader, RefusesNamesThatLeaveTheirFolder) {
+    EXPECT_THAT(refusal(craft("", "a\n\n", {folder(0), file(1, 0)})), HasSubstr("name 2 is empty"));
+    EXPECT_THAT(refusal(craft("", ".\n", {folder(0)})), HasSubstr("name 1 is \".\""));
+    EXPECT_THAT(refusal(craft("", "a\n..\n", {folder(0), file(1, 0)})), HasSubstr("name 2 is \"..\""));
+    EXPECT_THAT(refusal(craft("", "../etc\n", {file(0, 0)})), HasSubstr("contains \"/\""));
+    EXPECT_THAT(refusal(craft("", "/abs\n", {file(0, 0)})), HasSubstr("contains \"/\""));
+    // A slash in the longer two-byte form (C0 AF) decodes to '/' as well.
+    EXPECT_THAT(refusal(craft("", "a\xC0\xAF" "b\n", {file(0, 0)})), HasSubstr("contains \"/\""));
+    EXPECT_THAT(refusal(craft("", std::string("a\0b\n", 4), {file(0, 0)})), HasSubstr("unit 0"));
+    EXPECT_THAT(refusal(craft("", "a\xC0\x80\n", {file(0, 0)})), HasSubstr("unit 0"));
+}
+
+TEST(DirectoryReader, RefusesNamesThatDoNotDecode) {
+    EXPECT_THAT(refusal(craft("", "ok\n\x80x\n", {folder(0), file(1, 0)})),
+                HasSubstr("name 2 does not decode: stray continuation byte 0x80 at offset 3"));
+    EXPECT_THAT(refusal(craft("", "a\xC3\n", {file(0, 0)})), HasSubstr("lead byte 0xC3"));
+    EXPECT_THAT(refusal(craft("", "\xE0\xA0z\n", {file(0, 0)})), HasSubstr("lacks its continuation"));
+    EXPECT_THAT(refusal(craft("", "\xF0\x9F\x98\x80\n", {file(0, 0)})), HasSubstr("byte 0xF0"));
+    EXPECT_THAT(refusal(craft("", "\xFF\n", {file(0, 0)})), HasSubstr("byte 0xFF"));
+}
+
+TEST(DirectoryReader, ReadFailureIsReported) {
+    const auto archive = craft("s", "a\n", {file(0, 1)});
+    ArchiveSource failing = memoryArchiveSource(archive.data(), archive.size());
+    failing.readAt = [](uint64_t, uint8_t*, size_t) { return false; };
+    Directory d;
+    std::string problem;
+    EXPECT_FALSE(readDirectory(failing, d, problem));
+    EXPECT_THAT(problem, HasSubstr("cannot read"));
+}
+
+}  // namespace
+}  // namespace qex

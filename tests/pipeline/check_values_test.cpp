@@ -1,0 +1,96 @@
+// Crc32 / Crc32PlusOne: known values, the byte-at-a-time defining rule, and
+// the eight-bytes-per-step form against it on random data of every length
+// and alignment.
+#include "pipeline/check_values.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string_view>
+#include <vector>
+
+namespace qex {
+namespace {
+
+const uint8_t* bytesOf(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+uint32_t slowCrc32(const uint8_t* data, size_t size, uint8_t add) {
+    uint32_t c = 0;
+    for (size_t i = 0; i < size; ++i) c = crc32Step(c, static_cast<uint8_t>(data[i] + add));
+    return c;
+}
+
+TEST(CheckValues, KnownValuesOfStandardCheckStrings) {
+    // The standard CRC-32 check value of the nine digits 1..9.
+    const std::string_view digits = "123456789";
+    EXPECT_EQ(updateCrc32(0, bytesOf(digits), digits.size()), 0xCBF43926u);
+    EXPECT_EQ(slowCrc32(bytesOf(digits), digits.size(), 0), 0xCBF43926u);
+
+    // abc, and abc with each byte plus one (bcd) for the second value.
+    const std::string_view abc = "abc";
+    uint32_t crc = 0, crcPlusOne = 0;
+    updateCheckValues(crc, crcPlusOne, bytesOf(abc), abc.size());
+    EXPECT_EQ(crc, 0x352441C2u);
+    EXPECT_EQ(crcPlusOne, 0xB01D5B79u);
+    EXPECT_EQ(updateCrc32PlusOne(0, bytesOf(abc), abc.size()), 0xB01D5B79u);
+    const std::string_view bcd = "bcd";
+    EXPECT_EQ(updateCrc32(0, bytesOf(bcd), bcd.size()), 0xB01D5B79u);
+}
+
+TEST(CheckValues, NoBytesLeaveBothValuesZero) {
+    uint32_t crc = 0, crcPlusOne = 0;
+    updateCheckValues(crc, crcPlusOne, nullptr, 0);
+    EXPECT_EQ(crc, 0u);
+    EXPECT_EQ(crcPlusOne, 0u);
+    EXPECT_EQ(updateCrc32(0, nullptr, 0), 0u);
+}
+
+TEST(CheckValues, ByteValue0xFFWrapsToZeroInPlusOneValue) {
+    // 0xFF + 1 wraps to 0x00 modulo 256; the word form must not carry into
+    // the next byte. Eight 0xFF bytes equal eight zero bytes for the second value.
+    const std::vector<uint8_t> ff(8, 0xFF), zeros(8, 0x00);
+    uint32_t crc = 0, crcPlusOne = 0;
+    updateCheckValues(crc, crcPlusOne, ff.data(), ff.size());
+    EXPECT_EQ(crcPlusOne, updateCrc32(0, zeros.data(), zeros.size()));
+    EXPECT_EQ(crc, slowCrc32(ff.data(), ff.size(), 0));
+}
+
+TEST(CheckValues, FastFormEqualsDefiningRuleOnRandomData) {
+    std::mt19937 rng(20261207);
+    std::vector<uint8_t> data(4099);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    // Every length up to 70 from several misaligned starts, then long runs.
+    for (size_t start = 0; start < 9; ++start) {
+        for (size_t size = 0; size <= 70; ++size) {
+            const uint8_t* p = data.data() + start;
+            uint32_t crc = 0, crcPlusOne = 0;
+            updateCheckValues(crc, crcPlusOne, p, size);
+            ASSERT_EQ(crc, slowCrc32(p, size, 0)) << "start " << start << " size " << size;
+            ASSERT_EQ(crcPlusOne, slowCrc32(p, size, 1)) << "start " << start << " size " << size;
+            ASSERT_EQ(updateCrc32(0, p, size), crc);
+            ASSERT_EQ(updateCrc32PlusOne(0, p, size), crcPlusOne);
+        }
+    }
+    uint32_t crc = 0, crcPlusOne = 0;
+    updateCheckValues(crc, crcPlusOne, data.data(), data.size());
+    EXPECT_EQ(crc, slowCrc32(data.data(), data.size(), 0));
+    EXPECT_EQ(crcPlusOne, slowCrc32(data.data(), data.size(), 1));
+}
+
+TEST(CheckValues, UpdatingInPiecesEqualsOneUpdate) {
+    std::mt19937 rng(7);
+    std::vector<uint8_t> data(1000);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    uint32_t whole = 0, wholePlusOne = 0;
+    updateCheckValues(whole, wholePlusOne, data.data(), data.size());
+    for (size_t cut : {1u, 7u, 8u, 13u, 500u, 999u}) {
+        uint32_t crc = 0, crcPlusOne = 0;
+        updateCheckValues(crc, crcPlusOne, data.data(), cut);
+        updateCheckValues(crc, crcPlusOne, data.data() + cut, data.size() - cut);
+        EXPECT_EQ(crc, whole) << "cut " << cut;
+        EXPECT_EQ(crcPlusOne, wholePlusOne) << "cut " << cut;
+    }
+}
+
+}  // namespace
+}  // namespace qex
