@@ -99,4 +99,12 @@ void resetModel(Model& m);
 void updateAfterSymbol(Model& m);
 void rescaleContext(Model& m, Ref c);
 
+// The frequency a context gets for a symbol it escaped, from the found
+// context's total and found frequency (s0 = total - freq, cf = freq - 1);
+// raises `pcTotal` by the share the new symbol takes.
+uint32_t newSymbolFreq(uint32_t s0, uint32_t cf, uint32_t& pcTotal);
+
+// A one-symbol context's frequency when it becomes the first of two.
+inline uint32_t promotedFreq(uint32_t f) { return f > 41 ? 109 : 2 * f - 1; }
+
 }  // namespace qex

@@ -22,8 +22,6 @@ constexpr uint32_t kWalkFreqLimit = 121;         // walk down: raise while below
 constexpr uint32_t kWalkBinaryLimit = 10;        // walk down: one-symbol
 constexpr uint32_t kBuildFreqLimit = 123;        // successor build: raise while below
 constexpr uint32_t kBuildBinaryLimit = 15;       // successor build: one-symbol
-constexpr uint32_t kPromotedFreqCap = 41;        // one-symbol freq above it becomes 109
-constexpr uint32_t kPromotedFreqHigh = 109;
 constexpr uint32_t kRescaledBinaryCap = 41;
 constexpr uint32_t kHighSymbol = 0x40;
 
@@ -133,8 +131,7 @@ bool addSymbol(Model& m, Ref pc, uint32_t sym, uint32_t s0, uint32_t cf, uint32_
         if (a == kNone) return false;
         const Ref old = inlineState(pc);
         const uint32_t oldFreq = freq(m, old);
-        setState(m, a, symbol(m, old), oldFreq > kPromotedFreqCap ? kPromotedFreqHigh : 2 * oldFreq - 1,
-                 successor(m, old));
+        setState(m, a, symbol(m, old), promotedFreq(oldFreq), successor(m, old));
         setStates(m, pc, a);
         const uint32_t share =
             kBinaryEscapeShare[classOfCount(uint32_t(m.est.lastBinaryProbability) >> 8)];
@@ -148,17 +145,9 @@ bool addSymbol(Model& m, Ref pc, uint32_t sym, uint32_t s0, uint32_t cf, uint32_
         setTotalFreq(m, pc, totalFreq(m, pc) + (classOfCount(nc + 4) >> 3));
     }
 
-    const uint32_t tf = totalFreq(m, pc);
-    const uint32_t x = cf * (tf + 5);
-    const uint32_t sf = s0 + tf;
-    uint32_t f;
-    if (x <= 3 * sf) {
-        f = 2 + (2 * x > 3 * sf) - (2 * x <= sf);
-        setTotalFreq(m, pc, tf + 4);
-    } else {
-        f = 5 + (x > 5 * sf) + (x > 6 * sf) + (x > 8 * sf) + (x > 10 * sf) + (x > 12 * sf);
-        setTotalFreq(m, pc, tf + f);
-    }
+    uint32_t tf = totalFreq(m, pc);
+    const uint32_t f = newSymbolFreq(s0, cf, tf);
+    setTotalFreq(m, pc, tf);
     const uint32_t newLast = li + 1;
     setLastIndex(m, pc, newLast);
     setState(m, states(m, pc) + newLast * kStateBytes, sym, f, newSucc);
@@ -287,6 +276,18 @@ bool updateModel(Model& m) {
 }
 
 }  // namespace
+
+uint32_t newSymbolFreq(uint32_t s0, uint32_t cf, uint32_t& pcTotal) {
+    const uint32_t x = cf * (pcTotal + 5);
+    const uint32_t sf = s0 + pcTotal;
+    if (x <= 3 * sf) {
+        pcTotal += 4;
+        return 2 + (2 * x > 3 * sf) - (2 * x <= sf);
+    }
+    const uint32_t f = 5 + (x > 5 * sf) + (x > 6 * sf) + (x > 8 * sf) + (x > 10 * sf) + (x > 12 * sf);
+    pcTotal += f;
+    return f;
+}
 
 void updateAfterSymbol(Model& m) {
     ++m.symbolsUpdated;

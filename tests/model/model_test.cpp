@@ -1,0 +1,249 @@
+// The model: its start state, restart, the rescale and new-symbol arithmetic,
+// and the exchange rules of the suffix update.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "coder/estimation_tables.h"
+#include "model/context_tree.h"
+
+namespace qex {
+namespace {
+
+constexpr uint32_t kSmallArena = 1 << 20;
+
+struct TestModel {
+    std::vector<uint8_t> arena = std::vector<uint8_t>(kSmallArena, 0);
+    Model m;
+    TestModel() { startModel(m, arena.data(), kSmallArena); }
+
+    // A context with the given (symbol, freq) states, suffix `suf`.
+    Ref makeContext(std::vector<std::pair<uint32_t, uint32_t>> st, uint32_t total, Ref suf) {
+        const Ref c = takeContext(m.alloc);
+        setLastIndex(m, c, uint32_t(st.size() - 1));
+        setFlags(m, c, 0);
+        setSuffix(m, c, suf);
+        if (st.size() == 1) {
+            setState(m, inlineState(c), st[0].first, st[0].second, kNone);
+            return c;
+        }
+        const Ref a = takeUnits(m.alloc, classOfUnits(uint32_t(st.size() + 1) / 2));
+        for (size_t i = 0; i < st.size(); ++i) setState(m, a + uint32_t(i) * kStateBytes, st[i].first, st[i].second, kNone);
+        setStates(m, c, a);
+        setTotalFreq(m, c, total);
+        return c;
+    }
+    uint32_t freqAt(Ref c, uint32_t i) { return freq(m, states(m, c) + i * kStateBytes); }
+    uint32_t symbolAt(Ref c, uint32_t i) { return symbol(m, states(m, c) + i * kStateBytes); }
+};
+
+TEST(ModelStart, RootHoldsAllBytesAndEstimatorsStartFresh) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref root = m.currentContext;
+    EXPECT_EQ(root, kSmallArena - 12);  // the top unit of the arena
+    EXPECT_EQ(lastIndex(m, root), 255u);
+    EXPECT_EQ(totalFreq(m, root), 257u);
+    EXPECT_EQ(flags(m, root), 0u);
+    EXPECT_EQ(suffix(m, root), kNone);
+    EXPECT_EQ(states(m, root), m.alloc.unitAreaStart);
+    EXPECT_EQ(m.alloc.gapLow, m.alloc.unitAreaStart + 1536);  // 128 units
+    for (uint32_t i = 0; i < 256; ++i) {
+        const Ref s = states(m, root) + i * kStateBytes;
+        ASSERT_EQ(symbol(m, s), i);
+        ASSERT_EQ(freq(m, s), 1u);
+        ASSERT_EQ(successor(m, s), kNone);
+    }
+    EXPECT_EQ(m.orderDeficit, 8);
+    EXPECT_EQ(m.est.hitRun, -8);
+    EXPECT_EQ(m.est.hitRunStart, -8);
+    EXPECT_EQ(m.est.maskStamp, 1u);
+    EXPECT_EQ(m.est.lastWasHit, 0);
+    EXPECT_EQ(m.codedState, kNone);
+}
+
+TEST(ModelStart, OneSymbolStateLivesInsideItsContext) {
+    TestModel t;
+    const Ref c = t.makeContext({{'q', 3}}, 0, t.m.currentContext);
+    setFreq(t.m, inlineState(c), 9);
+    EXPECT_EQ(t.arena[c + 3], 9);  // the byte right after flags
+    // Arrays: 3 symbols take 2 units (class 1), 4 still 2, 5 take 3 (class 2).
+    EXPECT_EQ(classOfUnits((3 + 1) / 2), 1);
+    EXPECT_EQ(classOfUnits((4 + 1) / 2), 1);
+    EXPECT_EQ(classOfUnits((5 + 1) / 2), 2);
+}
+
+TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
+    TestModel t;
+    Model& m = t.m;
+    m.est.lastBinaryProbability = 1234;
+    m.est.maskedLastIndex = 7;
+    m.est.binaryProbs[3][5] = 99;
+    m.est.maskStamp = 77;
+    m.orderDeficit = 2;
+    takeContext(m.alloc);
+    m.alloc.textTop = 500;
+    resetModel(m);
+    TestModel fresh;
+    EXPECT_EQ(m.est.lastBinaryProbability, 1234);
+    EXPECT_EQ(m.est.maskedLastIndex, 7);
+    EXPECT_EQ(m.est.binaryProbs[3][5], fresh.m.est.binaryProbs[3][5]);
+    EXPECT_EQ(m.est.maskStamp, 1u);
+    EXPECT_EQ(m.orderDeficit, 8);
+    EXPECT_EQ(m.alloc.textTop, 0u);
+    EXPECT_EQ(m.alloc.gapHigh, fresh.m.alloc.gapHigh);
+    EXPECT_EQ(m.alloc.gapLow, fresh.m.alloc.gapLow);
+    EXPECT_EQ(m.currentContext, fresh.m.currentContext);
+    EXPECT_EQ(m.restarts, 1u);
+}
+
+// Found symbol raised to 125, the other at 20, total 155: E = 10, T = 78,
+// A = 145, B = 20, q = (19 - 63*145 + 125*78) / 20 = 31; 63 + 31 = 94.
+TEST(Rescale, HalvesAndRaisesFrontWithOrderDeficit) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref c = t.makeContext({{'x', 20}, {'y', 125}}, 155, m.currentContext);
+    m.orderDeficit = 1;
+    m.codedState = states(m, c) + kStateBytes;
+    rescaleContext(m, c);
+    EXPECT_EQ(t.symbolAt(c, 0), uint32_t('y'));
+    EXPECT_EQ(t.freqAt(c, 0), 94u);
+    EXPECT_EQ(t.freqAt(c, 1), 10u);
+    EXPECT_EQ(totalFreq(m, c), 109u);
+    EXPECT_EQ(flags(m, c) & 0x04, 0x04u);
+    EXPECT_EQ(m.codedState, states(m, c));
+}
+
+// Without the adder: 62 and 10, T = 77, q = (19 - 62*145 + 125*77) / 20 = 32.
+TEST(Rescale, HalvesAndRaisesFrontAtFullOrder) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref c = t.makeContext({{'y', 125}, {'x', 20}}, 155, m.currentContext);
+    m.orderDeficit = 0;
+    m.codedState = states(m, c);
+    rescaleContext(m, c);
+    EXPECT_EQ(t.freqAt(c, 0), 94u);
+    EXPECT_EQ(t.freqAt(c, 1), 10u);
+    EXPECT_EQ(totalFreq(m, c), 109u);
+}
+
+TEST(Rescale, RareSymbolSurvivesWithDeficitAndIsDroppedAtFullOrder) {
+    {
+        TestModel t;
+        Model& m = t.m;
+        const Ref c = t.makeContext({{'y', 125}, {'x', 1}}, 130, m.currentContext);
+        m.orderDeficit = 3;
+        m.codedState = states(m, c);
+        rescaleContext(m, c);
+        EXPECT_EQ(lastIndex(m, c), 1u);
+        EXPECT_EQ(t.freqAt(c, 1), 1u);  // (1 + 1) >> 1
+    }
+    {
+        TestModel t;
+        Model& m = t.m;
+        const Ref c = t.makeContext({{'y', 125}, {'x', 1}}, 130, m.currentContext);
+        setFlags(m, c, 0x04 | 0x08);
+        m.orderDeficit = 0;
+        m.codedState = states(m, c);
+        rescaleContext(m, c);
+        EXPECT_EQ(lastIndex(m, c), 0u);  // back to one inline symbol
+        EXPECT_EQ(symbol(m, inlineState(c)), uint32_t('y'));
+        EXPECT_LE(freq(m, inlineState(c)), 41u);
+        EXPECT_EQ(flags(m, c) & 0x04, 0u);
+        EXPECT_EQ(m.codedState, inlineState(c));
+    }
+}
+
+TEST(Rescale, SecondRescaleAtFullOrderAddsExactlyTwo) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref c = t.makeContext({{'y', 125}, {'x', 40}, {'z', 30}}, 200, m.currentContext);
+    m.orderDeficit = 0;
+    m.codedState = states(m, c);
+    rescaleContext(m, c);
+    ASSERT_EQ(flags(m, c) & 0x04, 0x04u);
+    // Raise the front past the limit again and rescale once more.
+    setFreq(m, states(m, c), 125);
+    const uint32_t halvedFront = (125 + 0) >> 1;
+    rescaleContext(m, c);
+    EXPECT_EQ(t.freqAt(c, 0), halvedFront + 2);
+}
+
+TEST(Rescale, KeepsArraySortedAndRecomputesHighSymbolFlag) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref c = t.makeContext({{'1', 10}, {0x41, 30}, {'2', 125}}, 200, m.currentContext);
+    m.orderDeficit = 1;
+    m.codedState = states(m, c) + 2 * kStateBytes;
+    rescaleContext(m, c);
+    EXPECT_EQ(t.symbolAt(c, 0), uint32_t('2'));
+    EXPECT_EQ(t.symbolAt(c, 1), 0x41u);  // 15 moved ahead of 5
+    EXPECT_EQ(t.freqAt(c, 1), 15u);
+    EXPECT_EQ(t.freqAt(c, 2), 5u);
+    EXPECT_EQ(flags(m, c) & 0x08, 0x08u);
+}
+
+// s0 = 80, cf = 19, total 30: X = 665, sf = 110, X > 550 and X > 660: f = 7.
+// s0 = 295, cf = 4, total 20: X = 100, sf = 315, 2X <= sf: f = 1, total + 4.
+TEST(NewSymbol, FrequencyFollowsTheFoundContextsShare) {
+    uint32_t total = 30;
+    EXPECT_EQ(newSymbolFreq(80, 19, total), 7u);
+    EXPECT_EQ(total, 37u);
+    total = 20;
+    EXPECT_EQ(newSymbolFreq(295, 4, total), 1u);
+    EXPECT_EQ(total, 24u);
+}
+
+TEST(NewSymbol, OneSymbolContextsFirstStateIsPromoted) {
+    EXPECT_EQ(promotedFreq(42), 109u);
+    EXPECT_EQ(promotedFreq(41), 81u);
+    EXPECT_EQ(promotedFreq(1), 1u);
+}
+
+// The suffix update moves a state ahead of an equal predecessor.
+TEST(ModelUpdate, SuffixStateOvertakesEqualPredecessor) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref root = m.currentContext;
+    const Ref s = t.makeContext({{'x', 5}, {'k', 5}}, 20, root);
+    const Ref c = t.makeContext({{'k', 1}}, 0, s);
+    m.currentContext = c;
+    m.foundContext = c;
+    m.codedState = inlineState(c);
+    m.orderDeficit = 1;
+    updateAfterSymbol(m);
+    EXPECT_EQ(t.symbolAt(s, 0), uint32_t('k'));
+    EXPECT_EQ(t.freqAt(s, 0), 8u);  // +3 because the found freq is below 28
+    EXPECT_EQ(totalFreq(m, s), 23u);
+    EXPECT_EQ(m.restarts, 0u);
+}
+
+TEST(ModelUpdate, FirstByteStaysInTheRoot) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref root = m.currentContext;
+    m.foundContext = root;
+    m.codedState = states(m, root) + 'a' * kStateBytes;
+    updateAfterSymbol(m);
+    EXPECT_EQ(m.currentContext, root);
+    EXPECT_EQ(m.orderDeficit, 8);
+    EXPECT_EQ(successor(m, states(m, root) + 'a' * kStateBytes), 1u);  // just after the byte
+    EXPECT_EQ(t.arena[0], 'a');
+    EXPECT_EQ(m.alloc.textTop, 1u);
+}
+
+TEST(ModelUpdate, FullRawTextRestartsTheModel) {
+    TestModel t;
+    Model& m = t.m;
+    const Ref root = m.currentContext;
+    m.alloc.textTop = m.alloc.unitAreaStart - 1;
+    m.foundContext = root;
+    m.codedState = states(m, root) + 'a' * kStateBytes;
+    updateAfterSymbol(m);
+    EXPECT_EQ(m.restarts, 1u);
+    EXPECT_EQ(m.restartAfter[0], 0u);
+    EXPECT_EQ(m.alloc.textTop, 0u);
+}
+
+}  // namespace
+}  // namespace qex
