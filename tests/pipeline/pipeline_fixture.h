@@ -1,0 +1,199 @@
+// Shared pieces of the pipeline tests: a scratch folder, file helpers, test
+// coder bodies (a copy coder and a generator) and a whole add or extract
+// run with the real threads.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "coder/coder_io.h"
+#include "pipeline/check_values.h"
+#include "pipeline/coder_worker.h"
+#include "pipeline/pipeline_control.h"
+#include "platform/text_conversion.h"
+
+namespace qex::testing {
+
+inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return bytes;
+}
+
+inline std::vector<uint8_t> readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::u16string u16(const std::filesystem::path& path) { return nativeToUtf16(path.native()); }
+
+struct CheckPair {
+    uint32_t crc = 0;
+    uint32_t crcPlusOne = 0;
+};
+
+inline CheckPair checkValuesOf(const std::vector<uint8_t>& bytes) {
+    CheckPair pair;
+    updateCheckValues(pair.crc, pair.crcPlusOne, bytes.data(), bytes.size());
+    return pair;
+}
+
+// A fresh folder per test, removed afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qex-pipeline-XXXXXX").native();
+        root_ = mkdtemp(pattern.data());
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        // Read-only files made by a test must not stop the clean-up.
+        for (auto& item : std::filesystem::recursive_directory_iterator(root_, ignored)) {
+            std::filesystem::permissions(item.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+        std::filesystem::remove_all(root_, ignored);
+    }
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path operator/(const std::string& name) const { return root_ / name; }
+
+private:
+    std::filesystem::path root_;
+};
+
+// Copy coder: its output is its input, the way a codec's stream would be;
+// it ends when the input ends.
+inline void* createCopyCoder(size_t) { return new CoderIo; }
+inline CoderIo& copyCoderIo(void* coder) { return *static_cast<CoderIo*>(coder); }
+inline void runCopyCoder(void* coder) {
+    CoderIo& io = *static_cast<CoderIo*>(coder);
+    for (;;) {
+        const uint8_t b = getByte(io);
+        if (io.endOfInput != 0) break;
+        putByte(io, b);
+    }
+}
+inline void destroyCopyCoder(void* coder) { delete static_cast<CoderIo*>(coder); }
+inline CoderBody copyBody() { return CoderBody{&createCopyCoder, &copyCoderIo, &runCopyCoder, &destroyCopyCoder}; }
+
+// Generator coder: ignores its input and writes patternBytes(kGeneratedBytes,
+// 7): more chunks than the output ring has slots, and a short last one.
+inline constexpr size_t kGeneratedBytes = 300 * size_t{kChunkBytes} + 123;
+inline void* createGenerator(size_t) { return new CoderIo; }
+inline CoderIo& generatorIo(void* coder) { return *static_cast<CoderIo*>(coder); }
+inline void runGenerator(void* coder) {
+    CoderIo& io = *static_cast<CoderIo*>(coder);
+    const std::vector<uint8_t> bytes = patternBytes(kGeneratedBytes, 7);
+    for (uint8_t b : bytes) putByte(io, b);
+}
+inline void destroyGenerator(void* coder) { delete static_cast<CoderIo*>(coder); }
+inline CoderBody generatorBody() {
+    return CoderBody{&createGenerator, &generatorIo, &runGenerator, &destroyGenerator};
+}
+
+// A coder whose memory can never be obtained.
+inline void* createNothing(size_t) { return nullptr; }
+inline CoderBody unobtainableBody() {
+    CoderBody body = copyBody();
+    body.create = &createNothing;
+    return body;
+}
+
+// Polls `condition` for up to a minute; false if it never held. Only a
+// guard against hanging forever, never a speed check.
+template <typename Condition>
+bool eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+struct SourceFile {
+    std::filesystem::path path;
+    FileEntry entry;
+};
+
+// Add: the given paths through reader -> coder -> writer into `archive`.
+// Entries get what the reader streamed; returns the failures.
+inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<SourceFile>& files,
+                                           const std::filesystem::path& archive, const CoderBody& body,
+                                           size_t arenaBytes = kArenaBytes) {
+    int error = 0;
+    const FileHandle out = createForWrite(archive.c_str(), error);
+    EXPECT_NE(out, kNoFile) << systemReason(error);
+    prepareForAdd(pipeline, out, archive.native());
+    CoderWorker worker;
+    EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
+    for (SourceFile& file : files) {
+        if (queueJob(pipeline.control, pipeline.rings.readerJobs, u16(file.path), file.entry.size, &file.entry) !=
+            QueueResult::queued) {
+            break;
+        }
+    }
+    queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
+    waitForCoderWorker(worker);
+    closeFile(out, error);
+    return failuresOf(pipeline.control.report);
+}
+
+struct TargetFile {
+    std::filesystem::path path;
+    FileEntry entry;
+};
+
+// Extract: `archive` through reader -> coder -> writer into the given files,
+// whose entries hold their sizes, times and attributes.
+inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<TargetFile>& files,
+                                               const std::filesystem::path& archive, const CoderBody& body,
+                                               size_t arenaBytes = kArenaBytes) {
+    int error = 0;
+    const FileHandle in = openForRead(archive.c_str(), error);
+    EXPECT_NE(in, kNoFile) << systemReason(error);
+    prepareForExtract(pipeline, in, archive.native());
+    queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
+    CoderWorker worker;
+    EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
+    for (TargetFile& file : files) {
+        if (queueJob(pipeline.control, pipeline.rings.writerJobs, u16(file.path), file.entry.size, &file.entry) !=
+            QueueResult::queued) {
+            break;
+        }
+    }
+    queueEndOfJobs(pipeline.control, pipeline.rings.writerJobs);
+    waitForCoderWorker(worker);
+    return failuresOf(pipeline.control.report);
+}
+
+inline size_t countFailures(const std::vector<PipelineFailure>& failures, FailureKind kind) {
+    size_t count = 0;
+    for (const auto& failure : failures) count += failure.kind == kind ? 1 : 0;
+    return count;
+}
+
+}  // namespace qex::testing

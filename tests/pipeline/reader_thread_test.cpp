@@ -1,0 +1,224 @@
+// ReaderThread alone: the test plays the coder and takes the chunks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "pipeline/reader_thread.h"
+#include "pipeline_fixture.h"
+
+namespace qex::testing {
+namespace {
+
+struct Chunk {
+    uint32_t number;
+    std::vector<uint8_t> bytes;
+};
+
+class ReaderThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pipeline_ = createPipeline();
+        prepareForAdd(*pipeline_, kNoFile, "archive");
+    }
+    void TearDown() override { stopReader(); }
+
+    PipelineControl& control() { return pipeline_->control; }
+    ChunkRing& ring() { return pipeline_->inputRing; }
+
+    void startReader() { reader_ = std::thread(runReaderThread, std::ref(control())); }
+    void stopReader() {
+        control().readerStop = 1;
+        if (reader_.joinable()) reader_.join();
+    }
+
+    SourceFile& addFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+        writeWholeFile(scratch_ / name, bytes);
+        return queueFile(scratch_ / name, bytes.size());
+    }
+    SourceFile& queueFile(const std::filesystem::path& path, uint64_t size) {
+        files_.push_back(SourceFile{path, FileEntry{}});
+        files_.back().entry.size = size;
+        EXPECT_EQ(queueJob(control(), pipeline_->rings.readerJobs, u16(path), size, &files_.back().entry),
+                  QueueResult::queued);
+        return files_.back();
+    }
+
+    // Takes chunks the way the coder does until the reader has stopped and
+    // nothing is left.
+    std::vector<Chunk> takeAllChunks() {
+        std::vector<Chunk> chunks;
+        for (;;) {
+            const uint32_t current = ring().consumed.load() + 1;
+            ring().consumed.store(current);
+            EXPECT_TRUE(eventually([&] { return ring().produced.load() != current || control().readerStop.load() != 0; }));
+            if (ring().produced.load() == current) break;
+            const auto size = static_cast<size_t>(slotSize(ring(), current));
+            const unsigned char* data = slotData(ring(), current);
+            chunks.push_back(Chunk{current, std::vector<uint8_t>(data, data + size)});
+        }
+        return chunks;
+    }
+
+    static std::vector<size_t> sizesOf(const std::vector<Chunk>& chunks) {
+        std::vector<size_t> sizes;
+        for (const Chunk& chunk : chunks) sizes.push_back(chunk.bytes.size());
+        return sizes;
+    }
+
+    static std::vector<uint8_t> joined(const std::vector<Chunk>& chunks) {
+        std::vector<uint8_t> all;
+        for (const Chunk& chunk : chunks) all.insert(all.end(), chunk.bytes.begin(), chunk.bytes.end());
+        return all;
+    }
+
+    static void expectEntryDescribes(const SourceFile& file, const std::vector<uint8_t>& bytes) {
+        const CheckPair check = checkValuesOf(bytes);
+        EXPECT_EQ(file.entry.size, bytes.size()) << file.path;
+        EXPECT_EQ(file.entry.crc, check.crc) << file.path;
+        EXPECT_EQ(file.entry.crcPlusOne, check.crcPlusOne) << file.path;
+    }
+
+    ScratchFolder scratch_;
+    std::unique_ptr<Pipeline> pipeline_;
+    std::deque<SourceFile> files_;
+    std::thread reader_;
+};
+
+TEST_F(ReaderThreadTest, ChunkBoundariesFollowEachFile) {
+    // A whole chunk, then a read of 0 that publishes nothing; 65,537 bytes
+    // as 65,536 + 1; 70,000 bytes as 65,536 + 4,464. No chunk is empty and
+    // none holds bytes of two files.
+    const auto one = patternBytes(65536, 1);
+    const auto two = patternBytes(65537, 2);
+    const auto three = patternBytes(70000, 3);
+    const auto four = patternBytes(10, 4);
+    SourceFile& a = addFile("one", one);
+    SourceFile& b = addFile("two", two);
+    SourceFile& c = addFile("three", three);
+    SourceFile& d = addFile("four", four);
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    const std::vector<Chunk> chunks = takeAllChunks();
+    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 65536, 1, 65536, 4464, 10}));
+    for (uint32_t i = 0; i < chunks.size(); ++i) EXPECT_EQ(chunks[i].number, i);
+    std::vector<uint8_t> expected = one;
+    for (const auto* part : {&two, &three, &four}) expected.insert(expected.end(), part->begin(), part->end());
+    EXPECT_EQ(joined(chunks), expected);
+    expectEntryDescribes(a, one);
+    expectEntryDescribes(b, two);
+    expectEntryDescribes(c, three);
+    expectEntryDescribes(d, four);
+}
+
+TEST_F(ReaderThreadTest, EmptyFileAddsNoChunk) {
+    const auto ten = patternBytes(10, 5);
+    const auto twenty = patternBytes(20, 6);
+    addFile("ten", ten);
+    SourceFile& empty = addFile("empty", {});
+    addFile("twenty", twenty);
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    const std::vector<Chunk> chunks = takeAllChunks();
+    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{10, 20}));
+    expectEntryDescribes(empty, {});
+}
+
+TEST_F(ReaderThreadTest, UnreadableFilesArePassedWithWhatEnteredTheStream) {
+    const auto before = patternBytes(3000, 7);
+    const auto after = patternBytes(5000, 8);
+    addFile("before", before);
+    SourceFile& missing = queueFile(scratch_ / "missing", 1234);
+    std::filesystem::create_directory(scratch_ / "folder");  // opens, but every read fails
+    SourceFile& folder = queueFile(scratch_ / "folder", 99);
+    SourceFile& last = addFile("after", after);
+    missing.entry.crc = folder.entry.crc = 0xDEADBEEF;  // must be overwritten
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    const std::vector<Chunk> chunks = takeAllChunks();
+
+    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{3000, 5000}));
+    expectEntryDescribes(missing, {});
+    expectEntryDescribes(folder, {});
+    expectEntryDescribes(last, after);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].kind, FailureKind::sourceUnreadable);
+    EXPECT_EQ(failures[0].path, (scratch_ / "missing").native());
+    EXPECT_EQ(failures[0].reason, systemReason(ENOENT));
+    EXPECT_EQ(failures[1].path, (scratch_ / "folder").native());
+    EXPECT_EQ(failures[1].reason, systemReason(EISDIR));
+
+    // Each of the four was announced for the progress display.
+    TakenRecord taken;
+    int announced = 0;
+    while (takeOldest(pipeline_->rings.addedFiles, taken)) ++announced;
+    EXPECT_EQ(announced, 4);
+}
+
+TEST_F(ReaderThreadTest, EntryTakesTheSizeActuallyRead) {
+    const auto shrunk = patternBytes(50, 9);
+    SourceFile& file = addFile("shrunk", shrunk);
+    file.entry.size = 100;  // what the listing saw
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    EXPECT_EQ(joined(takeAllChunks()), shrunk);
+    expectEntryDescribes(file, shrunk);
+}
+
+TEST_F(ReaderThreadTest, FileBeyondTheSizeLimitIsCutAndReported) {
+    control().maxFileBytes = 100000;
+    const auto big = patternBytes(150000, 10);
+    const auto exact = patternBytes(100000, 11);
+    SourceFile& cut = addFile("big", big);
+    SourceFile& whole = addFile("exact", exact);
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    const std::vector<Chunk> chunks = takeAllChunks();
+    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 34464, 65536, 34464}));
+    expectEntryDescribes(cut, std::vector<uint8_t>(big.begin(), big.begin() + 100000));
+    expectEntryDescribes(whole, exact);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, (scratch_ / "big").native());
+}
+
+TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
+    const auto big = patternBytes(300 * size_t{kChunkBytes}, 12);
+    addFile("big", big);
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    // Nothing taken yet: chunks 0..254 can be filled, chunk 255 would reuse
+    // the slot of chunk 0xFFFFFFFF, the one "in use".
+    ASSERT_TRUE(eventually([&] { return ring().produced.load() == 255; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ring().produced.load(), 255u);
+    EXPECT_EQ(joined(takeAllChunks()), big);
+}
+
+TEST_F(ReaderThreadTest, ExtractReadsTheArchiveAndClosesIt) {
+    const auto archive = patternBytes(140000, 13);
+    writeWholeFile(scratch_ / "archive", archive);
+    int error = 0;
+    prepareForExtract(*pipeline_, openForRead((scratch_ / "archive").c_str(), error), "archive");
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    const std::vector<Chunk> chunks = takeAllChunks();
+    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 65536, 8928}));
+    EXPECT_EQ(joined(chunks), archive);
+    reader_.join();
+    EXPECT_EQ(control().readerFile, kNoFile);
+    EXPECT_TRUE(failuresOf(control().report).empty());
+}
+
+TEST_F(ReaderThreadTest, StopInMidFileLeavesTheHandleToTheWorker) {
+    addFile("big", patternBytes(300 * size_t{kChunkBytes}, 14));
+    startReader();
+    ASSERT_TRUE(eventually([&] { return ring().produced.load() == 255; }));
+    stopReader();
+    ASSERT_NE(control().readerFile, kNoFile);
+    int error = 0;
+    EXPECT_TRUE(closeFile(control().readerFile, error));
+}
+
+}  // namespace
+}  // namespace qex::testing

@@ -1,0 +1,227 @@
+// RecordRing: record lengths, the wrap rules, fullness, the lossy progress
+// rings, and one producer against one consumer on real threads.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "pipeline/record_ring.h"
+
+namespace qex {
+namespace {
+
+// A name of one unit makes a (2 + 33) & ~7 = 32-byte record: 4,095 of them
+// fill the buffer up to 32 bytes before its end (4,095 x 32 = 0x1FFE0).
+constexpr uint32_t kSmallRecord = 32;
+constexpr uint32_t kSmallRecordsToNearEnd = (kRecordRingBytes - kSmallRecord) / kSmallRecord;
+
+std::unique_ptr<RecordRing> newRing() { return std::make_unique<RecordRing>(); }
+
+void pushSmallRecords(RecordRing& ring, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(push(ring, u"a", i, 0, nullptr), PushResult::accepted);
+}
+
+TEST(RecordRing, RecordLengthIsHeaderPlusTerminatedNameRoundedToEight) {
+    // 24-byte header + 2 x (n + 1) bytes of name, up to a multiple of 8.
+    EXPECT_EQ(recordLength(0), 32u);   // 24 + 2 = 26 -> 32
+    EXPECT_EQ(recordLength(3), 32u);   // 24 + 8 = 32
+    EXPECT_EQ(recordLength(4), 40u);   // 24 + 10 = 34 -> 40
+    EXPECT_EQ(recordLength(7), 40u);   // 24 + 16 = 40
+    EXPECT_EQ(recordLength(8), 48u);   // 24 + 18 = 42 -> 48
+
+    auto ring = newRing();
+    ASSERT_EQ(push(*ring, u"", 0, 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(ring->writePos.load(), 32u);
+    ASSERT_EQ(push(*ring, u"abcd", 0, 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(ring->writePos.load(), 72u);
+}
+
+TEST(RecordRing, PeekShowsRecordsInPushOrderUntilPopped) {
+    auto ring = newRing();
+    FileEntry entry;
+    RingRecord record;
+    EXPECT_FALSE(peek(*ring, record));
+    ASSERT_EQ(push(*ring, u"/tmp/first", 0x12345678u, 0xABu, &entry), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"", 0, 0, nullptr), PushResult::accepted);
+
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_EQ(record.name, u"/tmp/first");
+    EXPECT_EQ(record.size(), 0xAB12345678u);
+    EXPECT_EQ(record.entry, &entry);
+    EXPECT_FALSE(record.isEndMarker());
+    ASSERT_TRUE(peek(*ring, record));  // peeking again shows the same record
+    EXPECT_EQ(record.name, u"/tmp/first");
+
+    pop(*ring);
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_TRUE(record.isEndMarker());
+    pop(*ring);
+    EXPECT_FALSE(peek(*ring, record));
+    pop(*ring);  // popping an empty ring changes nothing
+    EXPECT_EQ(ring->readPos.load(), ring->writePos.load());
+}
+
+TEST(RecordRing, FullRingRefusesAndStaysUnchanged) {
+    auto ring = newRing();
+    // 4,095 records fill 0x1FFE0 bytes; the next one would end exactly at
+    // the end of the buffer, so it would move and then lie 0x20020 bytes
+    // beyond readPos 0: refused.
+    pushSmallRecords(*ring, kSmallRecordsToNearEnd);
+    const uint32_t writePos = ring->writePos.load();
+    EXPECT_EQ(push(*ring, u"a", 0, 0, nullptr), PushResult::full);
+    EXPECT_EQ(ring->writePos.load(), writePos);
+    RingRecord record;
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_EQ(record.sizeLow, 0u);
+    EXPECT_EQ(record.position, 0u);
+
+    pop(*ring);  // readPos 32: the moved record now ends exactly 0x20000 beyond it
+    EXPECT_EQ(push(*ring, u"a", 99, 0, nullptr), PushResult::accepted);
+}
+
+TEST(RecordRing, NameThatCanNeverFitIsRefusedAsTooLong) {
+    auto ring = newRing();
+    const std::u16string longest(kMaxRecordNameUnits, u'x');
+    EXPECT_EQ(recordLength(longest.size()), kRecordRingBytes);
+    EXPECT_EQ(push(*ring, std::u16string(kMaxRecordNameUnits + 1, u'x'), 0, 0, nullptr), PushResult::tooLong);
+    EXPECT_EQ(push(*ring, longest, 1, 0, nullptr), PushResult::accepted);
+    RingRecord record;
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_EQ(record.name.size(), kMaxRecordNameUnits);
+}
+
+TEST(RecordRing, RecordEndingExactlyAtBufferEndMovesToNextLap) {
+    auto ring = newRing();
+    pushSmallRecords(*ring, kSmallRecordsToNearEnd);
+    for (uint32_t i = 0; i < 10; ++i) pop(*ring);  // room at the start
+    ASSERT_EQ(ring->writePos.load(), kRecordRingBytes - kSmallRecord);
+    // 32 bytes would end exactly at 0x20000: the record goes to 0x20000.
+    ASSERT_EQ(push(*ring, u"b", 7, 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(ring->writePos.load(), kRecordRingBytes + kSmallRecord);
+
+    // The consumer reaches it through the link of the record before it.
+    for (uint32_t i = 10; i < kSmallRecordsToNearEnd; ++i) pop(*ring);
+    RingRecord record;
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_EQ(record.position, kRecordRingBytes);
+    EXPECT_EQ(record.sizeLow, 7u);
+    EXPECT_EQ(record.name, u"b");
+}
+
+TEST(RecordRing, MovedPushIsRefusedWhenItsNewEndIsTooFarAheadOfReadPos) {
+    auto ring = newRing();
+    pushSmallRecords(*ring, kSmallRecordsToNearEnd);
+    pop(*ring);  // readPos = 32
+    // 40 bytes from 0x1FFE0 end at 0x20008: 0x20008 - 32 fits; after the
+    // move they end at 0x20028, 8 bytes too far beyond readPos.
+    EXPECT_EQ(push(*ring, u"abcd", 1, 0, nullptr), PushResult::full);
+    EXPECT_EQ(ring->writePos.load(), kRecordRingBytes - kSmallRecord);
+
+    pop(*ring);  // readPos = 64: now it fits
+    EXPECT_EQ(push(*ring, u"abcd", 1, 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(ring->writePos.load(), kRecordRingBytes + 40);
+}
+
+TEST(RecordRing, EmptiedRingThenMovedPushIsFoundByNextPeek) {
+    auto ring = newRing();
+    pushSmallRecords(*ring, kSmallRecordsToNearEnd);
+    for (uint32_t i = 0; i < kSmallRecordsToNearEnd; ++i) pop(*ring);
+    // The last pop found no link and took readPos to writePos (0x1FFE0).
+    ASSERT_EQ(ring->readPos.load(), kRecordRingBytes - kSmallRecord);
+    ASSERT_EQ(push(*ring, u"moved", 42, 1, nullptr), PushResult::accepted);
+
+    RingRecord record;
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_EQ(record.position, kRecordRingBytes);
+    EXPECT_EQ(record.name, u"moved");
+    EXPECT_EQ(record.size(), (uint64_t{1} << 32) | 42);
+    pop(*ring);
+    EXPECT_FALSE(peek(*ring, record));
+    ASSERT_EQ(push(*ring, u"after", 43, 0, nullptr), PushResult::accepted);
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_EQ(record.name, u"after");
+}
+
+TEST(RecordRing, ProgressRingKeepsAcceptingWhenNobodyTakes) {
+    auto ring = newRing();
+    constexpr uint32_t kPushes = 20000;  // about five times what the ring holds
+    for (uint32_t i = 0; i < kPushes; ++i) {
+        ASSERT_EQ(pushDiscardingOldest(*ring, u"file-" + std::u16string(i % 50, u'n'), i, 0, nullptr),
+                  PushResult::accepted);
+    }
+    // What is left is the newest records, oldest first, ending with the last.
+    TakenRecord taken;
+    uint32_t expected = 0;
+    uint32_t count = 0;
+    while (takeOldest(*ring, taken)) {
+        if (count > 0) {
+            EXPECT_EQ(taken.size, expected);
+        }
+        expected = static_cast<uint32_t>(taken.size) + 1;
+        EXPECT_EQ(taken.name.size(), 5 + taken.size % 50);
+        ++count;
+    }
+    EXPECT_EQ(expected, kPushes);
+    EXPECT_GT(count, 1000u);
+    EXPECT_LT(count, kPushes);
+}
+
+// Names of varying lengths so that records move at the end of the buffer on
+// many laps.
+std::u16string nameFor(uint32_t i) { return std::u16string(1 + (i * 7919u) % 300, static_cast<char16_t>(u'a' + i % 26)); }
+
+TEST(RecordRing, ConsumerThreadSeesEveryRecordIntactAndInOrder) {
+    auto ring = newRing();
+    constexpr uint32_t kRecords = 60000;
+    std::thread producer([&] {
+        for (uint32_t i = 0; i < kRecords; ++i) {
+            while (push(*ring, nameFor(i), i, i % 256, nullptr) != PushResult::accepted) std::this_thread::yield();
+        }
+    });
+    uint32_t next = 0;
+    while (next < kRecords) {
+        RingRecord record;
+        if (!peek(*ring, record)) {
+            std::this_thread::yield();
+            continue;
+        }
+        ASSERT_EQ(record.sizeLow, next);
+        ASSERT_EQ(record.sizeHigh, next % 256);
+        ASSERT_EQ(record.name, nameFor(next));
+        pop(*ring);
+        ++next;
+    }
+    producer.join();
+    RingRecord record;
+    EXPECT_FALSE(peek(*ring, record));
+}
+
+TEST(RecordRing, PrinterAndDiscardingProducerNeverTearARecord) {
+    auto ring = newRing();
+    constexpr uint32_t kRecords = 60000;
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (uint32_t i = 0; i < kRecords; ++i) pushDiscardingOldest(*ring, nameFor(i), i, 0, nullptr);
+        done = true;
+    });
+    int64_t last = -1;
+    for (;;) {
+        const bool finished = done.load();
+        TakenRecord taken;
+        bool any = false;
+        while (takeOldest(*ring, taken)) {
+            any = true;
+            ASSERT_GT(static_cast<int64_t>(taken.size), last);  // never backwards, never twice
+            last = static_cast<int64_t>(taken.size);
+            ASSERT_EQ(taken.name, nameFor(static_cast<uint32_t>(taken.size)));
+        }
+        if (finished && !any) break;
+        std::this_thread::yield();
+    }
+    producer.join();
+    EXPECT_EQ(last, kRecords - 1);
+}
+
+}  // namespace
+}  // namespace qex
