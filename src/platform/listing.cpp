@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 
@@ -41,7 +42,7 @@ char16_t foldedUnit(char16_t unit) {
 bool isFolderLink(std::string_view name) { return name == "." || name == ".."; }
 
 uint16_t attributesOf(ItemKind kind, mode_t mode, std::string_view name, bool examined) {
-    uint16_t attributes = kind == ItemKind::Folder ? kAttributeFolder : kAttributeFile;
+    uint16_t attributes = kind == ItemKind::Folder ? kAttributeDirectory : kAttributeFile;
     if (examined && (mode & S_IWUSR) == 0) attributes |= kAttributeReadOnly;
     if (!name.empty() && name.front() == '.') attributes |= kAttributeHidden;
     return attributes;
@@ -53,12 +54,11 @@ ItemKind kindOf(mode_t mode) {
     return ItemKind::Special;
 }
 
-// FILETIME: 100 ns units since 1601-01-01 UTC, clamped at 0.
 uint64_t fileTimeOf(const struct statx_timestamp& t) {
-    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-    const int64_t seconds = t.tv_sec + kSecondsFrom1601To1970;
-    if (seconds < 0) return 0;
-    return static_cast<uint64_t>(seconds) * 10000000u + t.tv_nsec / 100;
+    timespec time{};
+    time.tv_sec = t.tv_sec;
+    time.tv_nsec = t.tv_nsec;
+    return timespecToFileTime(time);
 }
 
 // Fills `item` from a statx result.
@@ -144,9 +144,9 @@ ListedItem examineNamed(int folderFd, const std::string& path, std::string_view 
 
 }  // namespace
 
-ListedItem examineItem(int folderFd, const std::string& name) {
-    const std::string_view ownName = std::string_view(name).substr(lastComponentStart(name));
-    return examineNamed(folderFd, name, ownName, nativeToUtf16(ownName));
+ListedItem examinePath(const std::string& path) {
+    const std::string_view ownName = std::string_view(path).substr(lastComponentStart(path));
+    return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName));
 }
 
 bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error) {
@@ -154,8 +154,7 @@ bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& 
     error = 0;
     const size_t nameStart = lastComponentStart(pattern);
     const std::string_view last = pattern.substr(nameStart);
-    std::string folder(pattern.substr(0, nameStart));
-    if (folder.empty()) folder = ".";
+    const std::string folder = nameStart == 0 ? std::string(".") : std::string(pattern.substr(0, nameStart));
 
     if (!hasWildcards(last)) {
         if (last.empty() || isFolderLink(last)) return true;
@@ -168,7 +167,7 @@ bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& 
             error = errno;
             return false;
         }
-        items.push_back(examineItem(AT_FDCWD, path));
+        items.push_back(examinePath(path));
         return true;
     }
 

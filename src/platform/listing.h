@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_attributes.h"
+
 namespace qex {
 
 enum class ItemKind : uint8_t {
@@ -25,10 +27,10 @@ enum class ItemKind : uint8_t {
     Special,  // FIFO, socket or device: never opened, never archived
 };
 
-// Archive attribute bits an item reports.
-inline constexpr uint16_t kAttributeReadOnly = 0x01;
+// Attribute bits an item reports besides read-only and folder
+// (file_attributes.h): hidden for a name starting with a dot, and the bit a
+// file carries on Windows once it has been created or changed.
 inline constexpr uint16_t kAttributeHidden = 0x02;
-inline constexpr uint16_t kAttributeFolder = 0x10;
 inline constexpr uint16_t kAttributeFile = 0x20;
 
 struct ListedItem {
@@ -53,9 +55,9 @@ struct ListedItem {
 // error.
 bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error);
 
-// Examines one item: `folderFd` is an open folder (or AT_FDCWD) and `name`
-// a name in it (or a path). Never fails: problems land in `statError`.
-ListedItem examineItem(int folderFd, const std::string& name);
+// Examines the item at `path` as a listing would report it. Never fails:
+// problems land in `statError`.
+ListedItem examinePath(const std::string& path);
 
 // Wildcard match of a whole name, one character (a surrogate pair counts as
 // one) per "?".

@@ -1,0 +1,28 @@
+// The add command: makes a new archive from a folder, a folder's contents,
+// or the items matching a mask (`runAdd` in commands.h).
+//
+// The main thread walks the source depth first, a folder's entry before its
+// contents, items in NTFS listing order, and builds the directory in memory;
+// every non-empty file becomes a job for the reader thread, whose bytes the
+// coder compresses into the archive from its first byte on. When the
+// pipeline has stopped, the directory and trailer are appended.
+//
+// Three source forms, told apart by the path alone:
+//   folder            -> the folder itself at depth 0, its contents below it
+//   folder/           -> the folder's contents at depth 0
+//   mask or one file  -> every matching item at depth 0; folders entered
+//
+// Left out, each with a warning: FIFOs, sockets and devices (opening one
+// could block forever), files of 2^40 bytes or more (an entry's size has 40
+// bits), and the contents of folders at depth 255 or of a folder that is one
+// of its own ancestors (a link loop). The archive itself is never added.
+#pragma once
+
+#include <cstdint>
+
+namespace qex {
+
+// Deepest folder whose contents are still walked: entries hold 8-bit depths.
+inline constexpr uint32_t kMaxEnteredDepth = 254;
+
+}  // namespace qex

@@ -1,0 +1,28 @@
+// Failure lines and exit codes (see command_outcome.h).
+#include "frontend/command_outcome.h"
+
+#include <string>
+
+namespace qex {
+
+void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
+                   std::string_view path, std::string_view reason) {
+    // Built whole and written at once, so that lines never interleave.
+    std::string line = "qex: ";
+    line.append(what);
+    if (!path.empty()) {
+        line.append(" \"");
+        line.append(path);
+        line.push_back('"');
+    }
+    if (!reason.empty()) {
+        line.append(": ");
+        line.append(reason);
+    }
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), outcome.messages);
+    std::fflush(outcome.messages);
+    if (level > outcome.exitCode) outcome.exitCode = level;
+}
+
+}  // namespace qex

@@ -1,0 +1,265 @@
+// The extract command (see extract_command.h).
+#include "frontend/extract_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "frontend/command_outcome.h"
+#include "frontend/commands.h"
+#include "frontend/directory_reader.h"
+#include "frontend/progress_display.h"
+#include "pipeline/coder_worker.h"
+#include "pipeline/pipeline_control.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/file_times.h"
+#include "platform/paths.h"
+#include "platform/text_conversion.h"
+#include "platform/within_folder.h"
+
+namespace qex {
+
+std::string placeItem(ItemPlacer& placer, uint8_t depth, const std::u16string& name, bool folder) {
+    // The directory reader guarantees depth <= previous depth + 1, so the
+    // parent's place is always set.
+    if (placer.folderAt.size() < size_t{depth} + 2) placer.folderAt.resize(size_t{depth} + 2);
+    std::string path = placer.folderAt[depth] + utf16ToNative(name);
+    if (folder) placer.folderAt[size_t{depth} + 1] = path + kPathSeparator;
+    return path;
+}
+
+namespace {
+
+// Reads and checks the directory through a handle of its own.
+bool loadDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory) {
+    int error = 0;
+    const FileHandle file = openForRead(archivePath.c_str(), error);
+    if (file == kNoFile) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(error));
+        return false;
+    }
+    const int64_t size = fileSize(file, error);
+    if (size < 0) {
+        reportFatal(outcome, "cannot read archive", archivePath, systemReason(error));
+        closeFile(file, error);
+        return false;
+    }
+    ArchiveSource source;
+    source.size = static_cast<uint64_t>(size);
+    source.readAt = [file, &error](uint64_t offset, uint8_t* dest, size_t count) {
+        return seekTo(file, static_cast<int64_t>(offset), error) >= 0 &&
+               readFull(file, dest, count, error) == static_cast<int64_t>(count);
+    };
+    std::string problem;
+    const bool accepted = readDirectory(source, directory, problem);
+    int ignored = 0;
+    closeFile(file, ignored);
+    if (!accepted) reportFatal(outcome, "invalid archive", archivePath, problem);
+    return accepted;
+}
+
+struct ExtractRun {
+    CommandOutcome& outcome;
+    PipelineControl& control;
+    ProgressCounters& counters;
+    const Directory& directory;
+    std::string target;  // full path of the target folder
+    FileHandle targetFolder = kNoFile;
+    // One per file entry, reserved once: the writer fills them by address.
+    std::vector<FileEntry> files;
+    // Per entry: it is a folder this run could not create (or find), so
+    // nothing below it exists either.
+    std::vector<bool> folderMissing;
+};
+
+FileEntry fileEntryOf(const ArchiveEntry& entry) {
+    FileEntry file;
+    file.size = entrySize(entry);
+    file.crc = entry.crc;
+    file.crcPlusOne = entry.crcPlusOne;
+    file.attributes = entry.attributes;
+    file.creationTime = entry.creationTime;
+    file.lastWriteTime = entry.lastWriteTime;
+    file.lastAccessTime = entry.lastAccessTime;
+    return file;
+}
+
+// First pass: folders are made at once, files are queued for the writer.
+// Folders come before their contents in the directory, so every folder
+// exists before a job for anything inside it is queued.
+void createItems(ExtractRun& run) {
+    const std::vector<ArchiveEntry>& entries = run.directory.entries;
+    run.files.reserve(entries.size());
+    run.folderMissing.assign(entries.size(), false);
+    ItemPlacer placer;
+    std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const ArchiveEntry& entry = entries[k];
+        const bool folder = isFolder(entry);
+        const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
+        if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
+        if (folder) {
+            run.counters.folders.fetch_add(1, std::memory_order_relaxed);
+            bool created = false;
+            const int error = missingAt[entry.depth]
+                                  ? ENOENT
+                                  : makeFolderWithin(run.targetFolder, path.c_str(), created);
+            if (error != 0 && !missingAt[entry.depth])
+                reportWarning(run.outcome, "cannot create folder", joinPath(run.target, path),
+                              systemReason(error));
+            run.folderMissing[k] = error != 0;
+            missingAt[size_t{entry.depth} + 1] = error != 0;
+            continue;
+        }
+        run.counters.files.fetch_add(1, std::memory_order_relaxed);
+        // A file below a missing folder is still queued: the writer fails to
+        // create it, says so, and skips its bytes so the next file gets its own.
+        run.files.push_back(fileEntryOf(entry));
+        if (queueJob(run.control, run.control.rings->writerJobs, nativeToUtf16(path),
+                     entrySize(entry), &run.files.back()) != QueueResult::queued)
+            return;  // the pipeline has stopped; its report says why
+    }
+}
+
+void reportPipelineFailures(ExtractRun& run) {
+    for (const PipelineFailure& failure : failuresOf(run.control.report)) {
+        const std::string file = joinPath(run.target, failure.path);
+        switch (failure.kind) {
+            case FailureKind::fileNotCreated:
+                reportWarning(run.outcome, "cannot create file", file, failure.reason);
+                break;
+            case FailureKind::fileWriteFailed:
+                reportWarning(run.outcome, "cannot write file", file, failure.reason);
+                break;
+            case FailureKind::fileIncomplete:
+                reportFatal(run.outcome, "incomplete file", file, failure.reason);
+                break;
+            case FailureKind::archiveReadFailed:
+                reportFatal(run.outcome, "cannot read archive", failure.path, failure.reason);
+                break;
+            case FailureKind::extraData:
+                reportFatal(run.outcome, "damaged archive", failure.path, failure.reason);
+                break;
+            case FailureKind::workerStartFailed:
+                reportFatal(run.outcome, "cannot start the coder", failure.path, failure.reason);
+                break;
+            default:
+                reportFatal(run.outcome, "extraction failed", failure.path, failure.reason);
+                break;
+        }
+    }
+}
+
+// Every file that received all its bytes must carry the check values stored
+// for it; a mismatch means the archive is damaged.
+void verifyCheckValues(ExtractRun& run) {
+    const std::vector<ArchiveEntry>& entries = run.directory.entries;
+    ItemPlacer placer;
+    size_t file = 0;
+    for (size_t k = 0; k < entries.size() && file < run.files.size(); ++k) {
+        const bool folder = isFolder(entries[k]);
+        const std::string path = placeItem(placer, entries[k].depth, run.directory.names[k], folder);
+        if (folder) continue;
+        const FileEntry& written = run.files[file++];
+        if (!written.written) continue;  // already reported by the writer
+        if (written.writtenCrc == written.crc && written.writtenCrcPlusOne == written.crcPlusOne)
+            continue;
+        char values[96];
+        std::snprintf(values, sizeof values, "stored %08X %08X, computed %08X %08X", written.crc,
+                      written.crcPlusOne, written.writtenCrc, written.writtenCrcPlusOne);
+        reportFatal(run.outcome, "check value mismatch in", joinPath(run.target, path), values);
+    }
+}
+
+// Second pass: the folders' times, set last because creating their
+// contents changed them.
+void stampFolders(ExtractRun& run) {
+    const std::vector<ArchiveEntry>& entries = run.directory.entries;
+    ItemPlacer placer;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const ArchiveEntry& entry = entries[k];
+        const bool folder = isFolder(entry);
+        const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
+        if (!folder || run.folderMissing[k]) continue;
+        int error = 0;
+        const FileHandle handle = openFolderWithin(run.targetFolder, path.c_str(), error);
+        if (handle != kNoFile) {
+            error = setFileTimes(handle, entry.lastAccessTime, entry.lastWriteTime);
+            int ignored = 0;
+            closeFile(handle, ignored);
+        }
+        if (error != 0)
+            reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
+                          systemReason(error));
+    }
+}
+
+}  // namespace
+
+int runExtract(const std::u16string& archivePath16, const std::u16string& targetPath16) {
+    CommandOutcome outcome;
+    const std::string archivePath = utf16ToNative(archivePath16);
+    Directory directory;
+    if (!loadDirectory(outcome, archivePath, directory)) return outcome.exitCode;
+
+    std::string target;
+    const std::string targetNative = utf16ToNative(targetPath16);
+    if (!fullPath(targetNative, target)) {
+        reportFatal(outcome, "cannot resolve target folder", targetNative, systemReason(errno));
+        return outcome.exitCode;
+    }
+    int error = 0;
+    const FileHandle targetFolder = openTargetFolder(target.c_str(), error);
+    if (targetFolder == kNoFile) {
+        reportFatal(outcome, "cannot open target folder", target, systemReason(error));
+        return outcome.exitCode;
+    }
+    const FileHandle archive = openForRead(archivePath.c_str(), error);
+    if (archive == kNoFile) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(error));
+        closeFile(targetFolder, error);
+        return outcome.exitCode;
+    }
+
+    std::unique_ptr<Pipeline> pipeline = createPipeline();
+    prepareForExtract(*pipeline, archive, archivePath);
+    PipelineControl& control = pipeline->control;
+    control.writerFolder = targetFolder;
+    // The reader reads the archive and then meets this marker: it has no
+    // other job on extraction. The ring is empty, so the push succeeds.
+    queueEndOfJobs(control, control.rings->readerJobs);
+    CoderWorker worker;
+    if (!startCoderWorker(worker, control, decoderBody())) {
+        ProgressCounters none;
+        ExtractRun failed{outcome, control, none, directory, target, targetFolder, {}, {}};
+        reportPipelineFailures(failed);
+        closeFile(targetFolder, error);
+        return kExitFatal;
+    }
+
+    ProgressCounters counters;
+    ProgressPrinter printer;
+    printer.kind = ProgressKind::extract;
+    printer.ring = &pipeline->rings.extractedFiles;
+    printer.counters = &counters;
+    printer.totalIn = &control.totalIn;
+    printer.totalOut = &control.totalOut;
+    printer.namePrefix = target;
+    printer.startTick = tickMilliseconds();
+    startProgressPrinter(printer);
+
+    ExtractRun run{outcome, control, counters, directory, target, targetFolder, {}, {}};
+    createItems(run);
+    queueEndOfJobs(control, control.rings->writerJobs);
+    waitForCoderWorker(worker);
+    finishProgressPrinter(printer);
+
+    reportPipelineFailures(run);
+    verifyCheckValues(run);
+    stampFolders(run);
+    closeFile(targetFolder, error);
+    return outcome.exitCode;
+}
+
+}  // namespace qex

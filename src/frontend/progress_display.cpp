@@ -1,0 +1,139 @@
+// Progress lines and the status line (see progress_display.h).
+#include "frontend/progress_display.h"
+
+#include <cinttypes>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/text_conversion.h"
+#include "platform/threads.h"
+
+namespace qex {
+
+namespace {
+
+template <typename... Values>
+std::string formatted(const char* pattern, Values... values) {
+    char text[160];
+    const int length = std::snprintf(text, sizeof text, pattern, values...);
+    return std::string(text, length < 0 ? 0 : static_cast<size_t>(length));
+}
+
+// `label` "name" `tail`, built by appending (no temporaries to insert into).
+std::string fileLine(std::string_view label, std::string_view name, std::string_view tail) {
+    std::string text;
+    text.reserve(label.size() + name.size() + tail.size() + 2);
+    text.append(label);
+    text.push_back('"');
+    text.append(name);
+    text.push_back('"');
+    text.append(tail);
+    return text;
+}
+
+void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
+    // Names go to the console as UTF-8; units that are not characters show
+    // as U+FFFD.
+    std::string name = utf16ToUtf8(record.name);
+    if (printer.kind == ProgressKind::add) {
+        printPadded(printer.out, addFileLine(name, record.size), '\n');
+        return;
+    }
+    if (!printer.namePrefix.empty()) {
+        name = joinPath(printer.namePrefix, name);
+    }
+    const uint32_t stored = record.entry != nullptr ? record.entry->crc : 0;
+    const uint32_t computed = record.entry != nullptr ? record.entry->writtenCrc : 0;
+    printPadded(printer.out, extractFileLine(name, record.size, stored, computed), '\n');
+}
+
+}  // namespace
+
+int32_t speedFigure(uint64_t totalIn, uint32_t startTick, uint32_t nowTick) {
+    constexpr uint32_t kAddedMilliseconds = 1000;
+    const uint32_t divisor = nowTick - startTick + kAddedMilliseconds;  // modulo 2^32
+    if (divisor == 0) return 0;  // only when the tick has run almost 49.7 days
+    const int64_t perSecond =
+        static_cast<int64_t>(totalIn * 1000) / static_cast<int64_t>(static_cast<uint64_t>(divisor));
+    return static_cast<int32_t>(perSecond);
+}
+
+std::string addFileLine(std::string_view name, uint64_t size) {
+    return fileLine("Adding ", name, formatted(":%" PRIu64, size));
+}
+
+std::string extractFileLine(std::string_view name, uint64_t size, uint32_t storedCrc,
+                            uint32_t computedCrc) {
+    return fileLine("Extracting ", name,
+                    formatted(":%" PRIu64 " %08X %08X", size, storedCrc, computedCrc));
+}
+
+std::string addStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t listedBytes,
+                          uint64_t totalOut, int32_t speed) {
+    return formatted("d=%" PRIi32 " f=%" PRIi32 " in=%" PRIu64 "/%" PRIu64 " out=%" PRIu64
+                     " speed=%" PRIi32,
+                     static_cast<int32_t>(folders), static_cast<int32_t>(files), totalIn,
+                     listedBytes, totalOut, speed);
+}
+
+std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t totalOut,
+                              int32_t speed) {
+    return formatted("d=%" PRIi32 " f=%" PRIi32 " in=%" PRIu64 " out=%" PRIu64 " speed=%" PRIi32,
+                     static_cast<int32_t>(folders), static_cast<int32_t>(files), totalIn, totalOut,
+                     speed);
+}
+
+void printPadded(std::FILE* out, std::string_view line, char end) {
+    std::fwrite(line.data(), 1, line.size(), out);
+    for (size_t column = line.size(); column < static_cast<size_t>(kLineWidth); ++column)
+        std::fputc(' ', out);
+    std::fputc(end, out);
+}
+
+void printProgress(ProgressPrinter& printer) {
+    const uint64_t totalIn = printer.totalIn->load(std::memory_order_relaxed);
+    const int32_t speed = speedFigure(totalIn, printer.startTick, tickMilliseconds());
+    TakenRecord record;
+    while (takeOldest(*printer.ring, record)) printFileLine(printer, record);
+
+    const ProgressCounters& counters = *printer.counters;
+    const uint32_t folders = counters.folders.load(std::memory_order_relaxed);
+    const uint32_t files = counters.files.load(std::memory_order_relaxed);
+    const uint64_t totalOut = printer.totalOut->load(std::memory_order_relaxed);
+    if (printer.kind == ProgressKind::add) {
+        const uint64_t listed = counters.listedBytes.load(std::memory_order_relaxed);
+        printPadded(printer.out, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
+    } else {
+        printPadded(printer.out, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
+    }
+    std::fflush(printer.out);
+}
+
+void startProgressPrinter(ProgressPrinter& printer) {
+    try {
+        printer.thread = std::thread([&printer] {
+            while (printer.stop.load(std::memory_order_acquire) == 0) {
+                printProgress(printer);
+                // Sleep in poll steps so that the command's end is not held
+                // up by a whole interval.
+                for (uint32_t slept = 0; slept < kPrintIntervalMilliseconds &&
+                                         printer.stop.load(std::memory_order_acquire) == 0;
+                     slept += kPollMilliseconds)
+                    sleepMilliseconds(kPollMilliseconds);
+            }
+        });
+    } catch (const std::system_error&) {
+        // Without the thread only the final print is made.
+    }
+}
+
+void finishProgressPrinter(ProgressPrinter& printer) {
+    printer.stop.store(1, std::memory_order_release);
+    if (printer.thread.joinable()) printer.thread.join();
+    printProgress(printer);
+    std::fputc('\n', printer.out);
+    std::fflush(printer.out);
+}
+
+}  // namespace qex

@@ -1,0 +1,81 @@
+// The progress display of the add and extract commands: one line per file
+// from the lossy print rings, and below them a status line rewritten in
+// place twice a second.
+//
+// A printer thread prints every 500 ms until the command raises its stop
+// flag; the command then waits for the thread to end and prints the final
+// state itself, so the two prints never overlap. File lines are padded to 78
+// columns and end with a line feed, overwriting the status line that stood
+// on that row; the status line ends with a carriage return and stays until
+// the next print replaces it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "pipeline/record_ring.h"
+
+namespace qex {
+
+// Figures the walk (add) or the directory pass (extract) counts; written by
+// the main thread only, read by the printer without a lock.
+struct ProgressCounters {
+    std::atomic<uint32_t> folders{0};      // d
+    std::atomic<uint32_t> files{0};        // f
+    std::atomic<uint64_t> listedBytes{0};  // add: the listing sizes of all files found
+};
+
+enum class ProgressKind { add, extract };
+
+struct ProgressPrinter {
+    ProgressKind kind = ProgressKind::add;
+    RecordRing* ring = nullptr;  // addedFiles or extractedFiles
+    const ProgressCounters* counters = nullptr;
+    const std::atomic<uint64_t>* totalIn = nullptr;   // the coder's input bytes
+    const std::atomic<uint64_t>* totalOut = nullptr;  // the coder's output bytes
+    // Extract: the target folder, shown before the names of the jobs, which
+    // are relative to it.
+    std::string namePrefix;
+    uint32_t startTick = 0;  // taken by the command before the printer starts
+    std::FILE* out = stdout;
+    std::atomic<uint32_t> stop{0};
+    std::thread thread;
+};
+
+// How often the printer thread prints.
+inline constexpr uint32_t kPrintIntervalMilliseconds = 500;
+// Width every file and status line is padded to.
+inline constexpr int kLineWidth = 78;
+
+// Bytes of coder input per second: totalIn * 1000 / (elapsed + 1000), the
+// elapsed milliseconds taken modulo 2^32. The added second keeps the figure
+// below the true rate, most of all in the first seconds.
+int32_t speedFigure(uint64_t totalIn, uint32_t startTick, uint32_t nowTick);
+
+// The lines before padding.
+std::string addFileLine(std::string_view name, uint64_t size);
+std::string extractFileLine(std::string_view name, uint64_t size, uint32_t storedCrc,
+                            uint32_t computedCrc);
+std::string addStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t listedBytes,
+                          uint64_t totalOut, int32_t speed);
+std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t totalOut,
+                              int32_t speed);
+
+// `line` left-justified in 78 columns (never cut), then `end`.
+void printPadded(std::FILE* out, std::string_view line, char end);
+
+// One print: every pending file line of the ring, then the status line.
+void printProgress(ProgressPrinter& printer);
+
+// Starts the printer thread; if it cannot start, only the final print is made.
+void startProgressPrinter(ProgressPrinter& printer);
+
+// Raises the stop flag, waits for the thread, prints the final state and a
+// line feed, so that the final status line stays on the screen.
+void finishProgressPrinter(ProgressPrinter& printer);
+
+}  // namespace qex

@@ -1,0 +1,41 @@
+// Creating and opening items inside an extraction target, never outside it.
+//
+// Paths are relative to an open target folder. Resolution stays below that
+// folder: a symbolic link that leads out of it (or an absolute link, or a
+// "..") makes the call fail, so an archive can never write outside its
+// target, whatever links the target already holds. A lexical check alone
+// would not do, because the links are on disk, not in the archive.
+//
+// The kernel's beneath-resolution is used where it exists; elsewhere every
+// component is opened with O_NOFOLLOW, which refuses every link.
+#pragma once
+
+#include <string_view>
+
+#include "platform/file_io.h"
+
+namespace qex {
+
+// Opens an existing folder to extract into. kNoFile and `error` when it is
+// missing or not a folder.
+FileHandle openTargetFolder(const char* path, int& error);
+
+// Makes the folder `relativePath` below `target` (mode 0777 less the umask)
+// unless a folder is already there, which is kept as it is. Returns 0, or
+// the errno value (EXDEV or ELOOP for a path that would leave the target,
+// ENOTDIR when a file is in the way). `created` tells whether it is new.
+int makeFolderWithin(FileHandle target, const char* relativePath, bool& created);
+
+// Creates (or truncates) the file `relativePath` below `target` for writing,
+// mode 0666 less the umask.
+FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error);
+
+// Opens the folder `relativePath` below `target` to set its times.
+FileHandle openFolderWithin(FileHandle target, const char* relativePath, int& error);
+
+// The fallback resolution: component by component from `target` with
+// O_NOFOLLOW, refusing every symbolic link and "..". Returns the descriptor
+// or -1 with errno set. Exposed for its tests.
+int openByComponents(int target, std::string_view path, int flags, unsigned mode);
+
+}  // namespace qex
