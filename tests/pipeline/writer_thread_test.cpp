@@ -1,0 +1,328 @@
+// WriterThread alone: the test plays the coder and publishes the chunks.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "pipeline/writer_thread.h"
+#include "pipeline_fixture.h"
+#include "platform/file_attributes.h"
+#include "platform/file_times.h"
+
+namespace qex::testing {
+namespace {
+
+// 2021-03-04 05:06:07.1234567 UTC and a day later, as FILETIME.
+constexpr uint64_t kWriteTime = (uint64_t{1614834367} + kFileTimeEpochSeconds) * 10000000 + 1234567;
+constexpr uint64_t kAccessTime = kWriteTime + uint64_t{86400} * 10000000;
+
+class WriterThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pipeline_ = createPipeline();
+        prepareForExtract(*pipeline_, kNoFile, "archive");
+    }
+    void TearDown() override { stopWriter(); }
+
+    PipelineControl& control() { return pipeline_->control; }
+    ChunkRing& ring() { return pipeline_->outputRing; }
+
+    void startWriter() { writer_ = std::thread(runWriterThread, std::ref(control())); }
+    void stopWriter() {
+        control().writerStop = 1;
+        if (writer_.joinable()) writer_.join();
+    }
+
+    TargetFile& queueFile(const std::string& name, uint64_t size, uint16_t attributes = 0) {
+        files_.push_back(TargetFile{scratch_ / name, FileEntry{}});
+        FileEntry& entry = files_.back().entry;
+        entry.size = size;
+        entry.attributes = attributes;
+        entry.lastWriteTime = kWriteTime;
+        entry.lastAccessTime = kAccessTime;
+        EXPECT_EQ(queueJob(control(), pipeline_->rings.writerJobs, u16(files_.back().path), size, &entry),
+                  QueueResult::queued);
+        return files_.back();
+    }
+    void endJobs() { queueEndOfJobs(control(), pipeline_->rings.writerJobs); }
+
+    // Publishes `bytes` as one chunk, as the coder does.
+    void publish(const std::vector<uint8_t>& bytes) {
+        ASSERT_LE(bytes.size(), kChunkBytes);
+        const uint32_t produced = ring().produced.load();
+        ASSERT_TRUE(eventually([&] { return produced - ring().consumed.load() < kChunkSlots - 1; }));
+        if (!bytes.empty()) std::memcpy(slotData(ring(), produced), bytes.data(), bytes.size());
+        slotSize(ring(), produced) = static_cast<int32_t>(bytes.size());
+        ring().produced.store(produced + 1);
+    }
+    // Publishes a stream in full chunks and a shorter last one (even empty).
+    void publishStream(const std::vector<uint8_t>& stream) {
+        size_t at = 0;
+        for (;;) {
+            const size_t size = std::min<size_t>(kChunkBytes, stream.size() - at);
+            publish(std::vector<uint8_t>(stream.begin() + at, stream.begin() + at + size));
+            at += size;
+            if (size < kChunkBytes) break;
+        }
+    }
+    void endOutput() { control().outputEnded = 1; }
+    bool waitUntilDone() { return eventually([&] { return control().writerDone.load() != 0; }); }
+
+    static void expectFileHolds(const TargetFile& file, const std::vector<uint8_t>& bytes) {
+        ASSERT_TRUE(std::filesystem::exists(file.path)) << file.path;
+        EXPECT_EQ(readWholeFile(file.path), bytes) << file.path;
+        const CheckPair check = checkValuesOf(bytes);
+        EXPECT_EQ(file.entry.writtenCrc, check.crc) << file.path;
+        EXPECT_EQ(file.entry.writtenCrcPlusOne, check.crcPlusOne) << file.path;
+        EXPECT_TRUE(file.entry.written) << file.path;
+    }
+    static void expectStamped(const TargetFile& file) {
+        struct stat info;
+        ASSERT_EQ(::stat(file.path.c_str(), &info), 0) << file.path;
+        EXPECT_EQ(timespecToFileTime(info.st_mtim), kWriteTime) << file.path;
+        EXPECT_EQ(timespecToFileTime(info.st_atim), kAccessTime) << file.path;
+    }
+
+    ScratchFolder scratch_;
+    std::unique_ptr<Pipeline> pipeline_;
+    std::deque<TargetFile> files_;
+    std::thread writer_;
+};
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t from, size_t size) {
+    return std::vector<uint8_t>(bytes.begin() + from, bytes.begin() + from + size);
+}
+
+TEST_F(WriterThreadTest, ChunkEndsOneFileHoldsASecondAndStartsAThird) {
+    // Stream: 65,546 + 100 + 2,000 bytes. Chunk 1 (2,110 bytes) holds the
+    // last 10 bytes of the first file, the whole second and the start of the
+    // third; it is released only once its last byte has gone to a file.
+    const auto stream = patternBytes(65546 + 100 + 2000, 21);
+    TargetFile& first = queueFile("first", 65546);
+    TargetFile& second = queueFile("second", 100);
+    startWriter();
+    publishStream(stream);
+    ASSERT_TRUE(eventually([&] { return second.entry.written; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(ring().consumed.load(), 1u);  // chunk 1 still holds the third file's bytes
+
+    TargetFile& third = queueFile("third", 2000);
+    endJobs();
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    EXPECT_EQ(ring().consumed.load(), 2u);
+    expectStamped(first);  // before reading, which may move the access time
+    expectStamped(third);
+    expectFileHolds(first, slice(stream, 0, 65546));
+    expectFileHolds(second, slice(stream, 65546, 100));
+    expectFileHolds(third, slice(stream, 65646, 2000));
+    EXPECT_TRUE(failuresOf(control().report).empty());
+}
+
+TEST_F(WriterThreadTest, ZeroByteFilesAreMadeWithoutTakingAChunk) {
+    const auto stream = patternBytes(30, 22);
+    TargetFile& a = queueFile("a", 10);
+    TargetFile& empty1 = queueFile("empty1", 0);
+    TargetFile& empty2 = queueFile("empty2", 0, kAttributeReadOnly);
+    TargetFile& b = queueFile("b", 20);
+    TargetFile& trailing = queueFile("trailing", 0);  // after the stream's last byte
+    endJobs();
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    expectFileHolds(a, slice(stream, 0, 10));
+    expectFileHolds(b, slice(stream, 10, 20));
+    for (TargetFile* empty : {&empty1, &empty2, &trailing}) {
+        expectStamped(*empty);
+        expectFileHolds(*empty, {});
+    }
+    EXPECT_EQ(std::filesystem::status(empty2.path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                  std::filesystem::perms::others_read);
+    // One progress record per file, in job order, each after its file was done.
+    TakenRecord taken;
+    std::vector<std::filesystem::path> finished;
+    while (takeOldest(pipeline_->rings.extractedFiles, taken)) finished.push_back(utf16ToNative(taken.name));
+    EXPECT_EQ(finished, (std::vector<std::filesystem::path>{a.path, empty1.path, empty2.path, b.path, trailing.path}));
+}
+
+TEST_F(WriterThreadTest, FileOfOneChunkAtABoundaryTakesExactlyThatChunk) {
+    const auto stream = patternBytes(65536 + 5, 23);
+    TargetFile& whole = queueFile("whole", 65536);
+    startWriter();
+    publishStream(stream);
+    ASSERT_TRUE(eventually([&] { return whole.entry.written; }));
+    EXPECT_EQ(ring().consumed.load(), 1u);
+    TargetFile& rest = queueFile("rest", 5);
+    endJobs();
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    expectFileHolds(whole, slice(stream, 0, 65536));
+    expectFileHolds(rest, slice(stream, 65536, 5));
+}
+
+TEST_F(WriterThreadTest, ReadOnlyFileIsWrittenStampedThenProtected) {
+    const auto stream = patternBytes(3000, 24);
+    TargetFile& file = queueFile("locked", 3000, kAttributeReadOnly);
+    endJobs();
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    expectStamped(file);
+    expectFileHolds(file, stream);
+    const auto perms = std::filesystem::status(file.path).permissions();
+    EXPECT_EQ(perms & (std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                       std::filesystem::perms::others_write),
+              std::filesystem::perms::none);
+    // The stored times stay in the entry; the computed check values have their own fields.
+    EXPECT_EQ(file.entry.lastAccessTime, kAccessTime);
+}
+
+TEST_F(WriterThreadTest, UncreatableFileStillConsumesItsBytes) {
+    const auto stream = patternBytes(70000 + 300 + 40, 25);
+    TargetFile& before = queueFile("before", 70000);
+    TargetFile& lost = queueFile("no-such-folder/lost", 300);
+    TargetFile& after = queueFile("after", 40);
+    endJobs();
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    expectFileHolds(before, slice(stream, 0, 70000));
+    expectFileHolds(after, slice(stream, 70300, 40));
+    EXPECT_FALSE(lost.entry.written);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::fileNotCreated);
+    EXPECT_EQ(failures[0].path, lost.path.native());
+    EXPECT_EQ(failures[0].reason, systemReason(ENOENT));
+}
+
+TEST_F(WriterThreadTest, WriteFailureIsReportedAndLaterFilesGetTheirBytes) {
+    const auto stream = patternBytes(1000 + 50, 26);
+    files_.push_back(TargetFile{"/dev/full", FileEntry{}});  // every write: no space left
+    files_.back().entry.size = 1000;
+    TargetFile& full = files_.back();
+    ASSERT_EQ(queueJob(control(), pipeline_->rings.writerJobs, u"/dev/full", 1000, &full.entry), QueueResult::queued);
+    TargetFile& after = queueFile("after", 50);
+    endJobs();
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    expectFileHolds(after, slice(stream, 1000, 50));
+    EXPECT_FALSE(full.entry.written);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::fileWriteFailed);
+    EXPECT_EQ(failures[0].reason, systemReason(ENOSPC));
+}
+
+TEST_F(WriterThreadTest, BytesBeyondTheLastJobAreReleasedUnwrittenAndReported) {
+    const auto stream = patternBytes(65536 + 50, 27);
+    TargetFile& only = queueFile("only", 30);
+    endJobs();
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    EXPECT_EQ(ring().consumed.load(), ring().produced.load());
+    expectFileHolds(only, slice(stream, 0, 30));
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::extraData);
+    EXPECT_EQ(failures[0].reason, "65556 decoded bytes belong to no file");
+}
+
+TEST_F(WriterThreadTest, EmptyFinalChunkIsNoDamage) {
+    const auto stream = patternBytes(65536, 28);
+    TargetFile& file = queueFile("file", 65536);
+    endJobs();
+    startWriter();
+    publishStream(stream);  // a full chunk and an empty one
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    EXPECT_EQ(ring().produced.load(), 2u);
+    EXPECT_EQ(ring().consumed.load(), 2u);
+    expectFileHolds(file, stream);
+    EXPECT_TRUE(failuresOf(control().report).empty());
+}
+
+TEST_F(WriterThreadTest, StreamEndingEarlyReportsEveryFileItCouldNotFill) {
+    const auto stream = patternBytes(30, 29);
+    TargetFile& whole = queueFile("whole", 20);
+    TargetFile& shortFile = queueFile("short", 20);
+    TargetFile& empty = queueFile("empty", 0);
+    TargetFile& nothing = queueFile("nothing", 5);
+    endJobs();
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    expectFileHolds(whole, slice(stream, 0, 20));
+    expectFileHolds(empty, {});
+    EXPECT_EQ(readWholeFile(shortFile.path), slice(stream, 20, 10));
+    EXPECT_FALSE(shortFile.entry.written);
+    EXPECT_FALSE(nothing.entry.written);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].kind, FailureKind::fileIncomplete);
+    EXPECT_EQ(failures[0].path, shortFile.path.native());
+    EXPECT_EQ(failures[0].reason, "the archive's data ended after 10 of 20 bytes");
+    EXPECT_EQ(failures[1].path, nothing.path.native());
+}
+
+TEST_F(WriterThreadTest, WriterWaitsForTheEndOfJobsBeforeItIsDone) {
+    const auto stream = patternBytes(10, 30);
+    queueFile("a", 10);
+    startWriter();
+    publishStream(stream);
+    endOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(control().writerDone.load(), 0u);  // main may still queue zero-byte files
+    TargetFile& late = queueFile("late", 0);
+    endJobs();
+    ASSERT_TRUE(waitUntilDone());
+    expectFileHolds(late, {});
+}
+
+class AddWriterTest : public WriterThreadTest {
+protected:
+    void SetUp() override { pipeline_ = createPipeline(); }
+};
+
+TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
+    int error = 0;
+    const FileHandle archive = createForWrite((scratch_ / "archive").c_str(), error);
+    prepareForAdd(*pipeline_, archive, "archive");
+    const auto stream = patternBytes(2 * 65536, 31);
+    startWriter();
+    publishStream(stream);  // two full chunks and an empty one
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    EXPECT_EQ(ring().consumed.load(), 3u);
+    closeFile(archive, error);
+    EXPECT_EQ(readWholeFile(scratch_ / "archive"), stream);
+}
+
+TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
+    int error = 0;
+    const FileHandle archive = createForWrite("/dev/full", error);
+    ASSERT_NE(archive, kNoFile);
+    prepareForAdd(*pipeline_, archive, "/dev/full");
+    startWriter();
+    publish(patternBytes(100, 32));
+    ASSERT_TRUE(eventually([&] { return control().abortRun.load() != 0; }));
+    EXPECT_EQ(control().writerDone.load(), 0u);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
+    EXPECT_EQ(failures[0].path, "/dev/full");
+    EXPECT_EQ(failures[0].reason, systemReason(ENOSPC));
+    closeFile(archive, error);
+}
+
+}  // namespace
+}  // namespace qex::testing
