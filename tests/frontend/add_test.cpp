@@ -1,0 +1,270 @@
+// The add command through the executable: the archive's bytes, the three
+// source forms, and what is left out (with its warning and exit code).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "archive_fixture.h"
+#include "coder/memory_codec.h"
+
+namespace qex {
+namespace {
+
+using test::runQex;
+
+class AddCommand : public test::ScratchFolder {
+protected:
+    // The example tree: T holding a.txt ("abc") and an empty folder S.
+    void makeExampleTree() {
+        folder("T/S");
+        file("T/a.txt", "abc");
+        // 1,000,000,000 s after 1970: FILETIME (1,000,000,000 + 11,644,473,600) * 10^7.
+        test::setTimes(at("T/a.txt"), 1000000000);
+        test::setTimes(at("T/S"), 1000000000);
+        test::setTimes(at("T"), 1000000000);
+    }
+    std::vector<std::string> namesIn(const std::string& archive) {
+        Directory directory;
+        test::readArchiveDirectory(archive, directory);
+        std::vector<std::string> names;
+        for (size_t k = 0; k < directory.names.size(); ++k)
+            names.push_back(std::to_string(directory.entries[k].depth) + ":" +
+                            std::string(directory.names[k].begin(), directory.names[k].end()));
+        return names;
+    }
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(AddCommand, EmptyAddGivesSixStreamBytesAndEightZeroBytes) {
+    folder("empty");
+    const auto r = runQex({"a", at("e.qex"), at("empty") + "/"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // The stream of no bytes (end symbol and flush), then N = 0 and E = 0.
+    const std::string expected("\x00\xFF\x00\xFF\x00\x00\0\0\0\0\0\0\0\0", 14);
+    EXPECT_EQ(test::readBytes(at("e.qex")), expected);
+}
+
+TEST_F(AddCommand, ExampleTreeGivesTenNameBytesAndThreeEntries) {
+    makeExampleTree();
+    const auto r = runQex({"a", at("t.qex"), at("T")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string bytes = test::readBytes(at("t.qex"));
+    ASSERT_GT(bytes.size(), 138u);
+    // Trailer: N = 10 ("T\na.txt\nS\n"), E = 3 * 40 = 120.
+    EXPECT_EQ(bytes.substr(bytes.size() - 8), std::string("\x0A\0\0\0\x78\0\0\0", 8));
+    const size_t directoryStart = bytes.size() - 8 - 120 - 10;
+    EXPECT_EQ(bytes.substr(directoryStart, 10), "T\na.txt\nS\n");
+
+    Directory directory;
+    ASSERT_TRUE(test::readArchiveDirectory(at("t.qex"), directory));
+    ASSERT_EQ(directory.entries.size(), 3u);
+    const ArchiveEntry& t = directory.entries[0];
+    const ArchiveEntry& a = directory.entries[1];
+    const ArchiveEntry& s = directory.entries[2];
+    EXPECT_EQ(t.depth, 0);
+    EXPECT_EQ(t.attributes, 0x10);
+    EXPECT_EQ(entrySize(t), 0u);
+    EXPECT_EQ(a.depth, 1);
+    EXPECT_EQ(a.attributes, 0x20);
+    EXPECT_EQ(entrySize(a), 3u);
+    EXPECT_EQ(a.crc, 0x352441C2u);         // CRC-32 of "abc"
+    EXPECT_EQ(a.crcPlusOne, 0xB01D5B79u);  // CRC-32 of "bcd"
+    EXPECT_EQ(a.lastWriteTime, 126444736000000000ull);
+    EXPECT_EQ(s.depth, 1);
+    EXPECT_EQ(s.attributes, 0x10);
+    EXPECT_EQ(s.crc, 0u);
+    EXPECT_EQ(t.lastWriteTime, 126444736000000000ull);
+
+    // The stream before the directory decodes to exactly "abc".
+    std::vector<uint8_t> decoded;
+    ASSERT_TRUE(decompressBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), directoryStart,
+                                 decoded));
+    EXPECT_EQ(std::string(decoded.begin(), decoded.end()), "abc");
+}
+
+TEST_F(AddCommand, SameTreeTwiceGivesIdenticalArchives) {
+    makeExampleTree();
+    folder("T/S/deeper");
+    file("T/S/deeper/x.bin", std::string(100000, 'x'));
+    file("T/empty");
+    // The first run may still move access times (reading updates them once);
+    // after it the times stay, and so must the archive's bytes.
+    ASSERT_EQ(runQex({"a", at("1.qex"), at("T")}).exitCode, 0);
+    ASSERT_EQ(runQex({"a", at("2.qex"), at("T")}).exitCode, 0);
+    ASSERT_EQ(runQex({"a", at("3.qex"), at("T")}).exitCode, 0);
+    EXPECT_EQ(test::readBytes(at("2.qex")), test::readBytes(at("3.qex")));
+}
+
+TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
+    makeExampleTree();
+    file("Tea.txt", "t");
+    file("other", "o");
+
+    // A folder: the folder itself at depth 0.
+    auto r = runQex({"a", at("1.qex"), at("T")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
+    EXPECT_EQ(namesIn(at("1.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
+
+    // A trailing separator: the contents at depth 0, shown with "*".
+    r = runQex({"a", at("2.qex"), at("T") + "/"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
+    EXPECT_EQ(namesIn(at("2.qex")), (Names{"0:a.txt", "0:S"}));
+
+    // A mask: every match at depth 0, matching folders entered.
+    r = runQex({"a", at("3.qex"), at("T*")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(namesIn(at("3.qex")), (Names{"0:T", "1:a.txt", "1:S", "0:Tea.txt"}));
+
+    // A single file.
+    r = runQex({"a", at("4.qex"), at("other")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(namesIn(at("4.qex")), (Names{"0:other"}));
+
+    // "." is the current folder itself; "./" and ".." resolve lexically.
+    r = runQex({"a", at("5.qex"), "."}, at("T"));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
+    EXPECT_EQ(namesIn(at("5.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
+    r = runQex({"a", at("6.qex"), "../../T/S/../"}, at("T/S"));
+    EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
+    EXPECT_EQ(namesIn(at("6.qex")), (Names{"0:a.txt", "0:S"}));
+}
+
+TEST_F(AddCommand, MissingSourceGivesEmptyArchiveWithWarning) {
+    const std::string emptyArchive("\x00\xFF\x00\xFF\x00\x00\0\0\0\0\0\0\0\0", 14);
+    for (const std::string& source : {at("absent"), at("absent*"), at("nofolder/x*")}) {
+        const auto r = runQex({"a", at("m.qex"), source});
+        EXPECT_EQ(r.exitCode, 1) << source;
+        EXPECT_NE(r.out.find("<" + source + ">\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(source.substr(0, source.rfind('/'))), std::string::npos) << r.err;
+        EXPECT_EQ(test::readBytes(at("m.qex")), emptyArchive) << source;
+    }
+}
+
+TEST_F(AddCommand, ArchiveInsideTheSourceIsNotAddedToItself) {
+    folder("src");
+    file("src/a", "aaa");
+    file("src/z", "zzz");
+    const auto r = runQex({"a", at("src/self.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(namesIn(at("src/self.qex")), (Names{"0:src", "1:a", "1:z"}));
+    // Extracting it gives exactly the two files.
+    folder("out");
+    EXPECT_EQ(runQex({"x", at("src/self.qex"), at("out")}).exitCode, 0);
+    EXPECT_EQ(test::readBytes(at("out/src/z")), "zzz");
+}
+
+TEST_F(AddCommand, SpecialFilesAreSkippedWithAWarning) {
+    folder("src");
+    file("src/a", "a");
+    ASSERT_EQ(mkfifo(at("src/pipe").c_str(), 0644), 0);
+    const auto r = runQex({"a", at("f.qex"), at("src")});
+    // Opening the FIFO would have blocked; the run ends with a warning.
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("qex: skipping special file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(at("src/pipe")), std::string::npos) << r.err;
+    EXPECT_EQ(namesIn(at("f.qex")), (Names{"0:src", "1:a"}));
+}
+
+TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
+    folder("src");
+    file("src/a", "first");
+    file("src/huge");
+    file("src/z", "last");
+    // A sparse file of exactly 2^40 bytes: one more than an entry describes.
+    if (truncate(at("src/huge").c_str(), int64_t{1} << 40) != 0)
+        GTEST_SKIP() << "the file system cannot hold a sparse file of 2^40 bytes";
+    const auto r = runQex({"a", at("h.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("2^40"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(at("src/huge")), std::string::npos) << r.err;
+    EXPECT_EQ(namesIn(at("h.qex")), (Names{"0:src", "1:a", "1:z"}));
+    // The rest of the archive is complete and consistent.
+    folder("out");
+    const auto x = runQex({"x", at("h.qex"), at("out")});
+    EXPECT_EQ(x.exitCode, 0) << x.err;
+    EXPECT_EQ(test::readBytes(at("out/src/z")), "last");
+}
+
+TEST_F(AddCommand, LinkLoopKeepsItsEntryButIsNotEntered) {
+    folder("src/sub");
+    file("src/sub/f", "f");
+    ASSERT_EQ(symlink("..", at("src/sub/up").c_str()), 0);
+    const auto r = runQex({"a", at("l.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not entering folder"), std::string::npos) << r.err;
+    EXPECT_EQ(namesIn(at("l.qex")), (Names{"0:src", "1:sub", "2:f", "2:up"}));
+}
+
+TEST_F(AddCommand, LinksAreFollowedAndDanglingLinksAreUnreadable) {
+    folder("src");
+    folder("elsewhere");
+    file("elsewhere/inside", "in");
+    file("target", "data");
+    ASSERT_EQ(symlink(at("elsewhere").c_str(), at("src/dir").c_str()), 0);
+    ASSERT_EQ(symlink(at("target").c_str(), at("src/file").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", at("src/gone").c_str()), 0);
+    const auto r = runQex({"a", at("s.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("qex: cannot read \"" + at("src/gone") + "\": No such file or directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(namesIn(at("s.qex")), (Names{"0:src", "1:dir", "2:inside", "1:file", "1:gone"}));
+    folder("out");
+    EXPECT_EQ(runQex({"x", at("s.qex"), at("out")}).exitCode, 0);
+    EXPECT_EQ(test::readBytes(at("out/src/file")), "data");
+    EXPECT_EQ(test::readBytes(at("out/src/dir/inside")), "in");
+    EXPECT_EQ(test::readBytes(at("out/src/gone")), "");  // kept as an empty file
+}
+
+TEST_F(AddCommand, ArchiveThatCannotBeCreatedIsFatal) {
+    folder("src");
+    const auto r = runQex({"a", at("no/such/folder.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "qex: cannot create archive \"" + at("no/such/folder.qex") +
+                         "\": No such file or directory\n");
+}
+
+TEST_F(AddCommand, StreamWriteFailureIsFatalAndADeviceIsLeftAlone) {
+    folder("src");
+    file("src/a", std::string(300000, 'q'));
+    struct stat before {};
+    ASSERT_EQ(stat("/dev/full", &before), 0);
+    const auto r = runQex({"a", "/dev/full", at("src")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("qex: cannot write archive \"/dev/full\": No space left on device"),
+              std::string::npos)
+        << r.err;
+    struct stat after {};
+    ASSERT_EQ(stat("/dev/full", &after), 0);
+    EXPECT_TRUE(S_ISCHR(after.st_mode));
+    EXPECT_EQ(after.st_rdev, before.st_rdev);
+}
+
+TEST_F(AddCommand, DirectoryWriteFailureRemovesTheIncompleteArchive) {
+    // Many empty files with long names: the stream stays 6 bytes, while the
+    // directory (names and 40-byte entries) far exceeds the 2 KiB file size
+    // limit set below, so writing the directory fails.
+    folder("src");
+    for (int k = 0; k < 200; ++k) file("src/" + std::string(60, 'n') + std::to_string(k));
+    const std::string command = "ulimit -f 2; trap '' XFSZ; exec '" + std::string(QEX_EXE) +
+                                "' a '" + at("d.qex") + "' '" + at("src") + "'";
+    const auto r = test::runProcess({"/bin/sh", "-c", command});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("qex: cannot write archive \"" + at("d.qex") + "\": File too large"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(test::fs::exists(at("d.qex")));
+}
+
+}  // namespace
+}  // namespace qex

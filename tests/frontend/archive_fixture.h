@@ -1,0 +1,148 @@
+// Shared helpers for the tests that run the qex executable on real trees: a
+// scratch folder removed afterwards, file and tree helpers, the archive's
+// directory read back, and a comparison of two trees (names, contents,
+// modification times to the archive's 100 ns, read-only bits).
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frontend/archive_layout.h"
+#include "frontend/directory_reader.h"
+#include "support/run_process.h"
+
+namespace qex::test {
+
+namespace fs = std::filesystem;
+
+inline std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline void writeBytes(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {}) {
+    std::vector<std::string> all{QEX_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    ProcessOptions options;
+    options.workingDir = dir;
+    return runProcess(all, options);
+}
+
+// Sets the modification and access times of a path (not following a link).
+inline void setTimes(const std::string& path, int64_t seconds, long nanoseconds = 0) {
+    const timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
+                               {static_cast<time_t>(seconds), nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Modification time in the archive's 100 ns units (what survives a trip).
+inline int64_t mtimeTicks(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
+}
+
+struct ItemState {
+    bool folder = false;
+    std::string content;
+    int64_t mtime = 0;
+    bool readOnly = false;  // no write bit for the owner
+    bool operator==(const ItemState&) const = default;
+};
+
+// Every item below `root` by relative path.
+inline std::map<std::string, ItemState> snapshot(const std::string& root) {
+    std::map<std::string, ItemState> items;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string path = e.path().string();
+        ItemState state;
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        state.folder = S_ISDIR(st.st_mode);
+        if (!state.folder) state.content = readBytes(path);
+        state.mtime = mtimeTicks(path);
+        state.readOnly = (st.st_mode & S_IWUSR) == 0;
+        items[fs::relative(e.path(), root).string()] = state;
+    }
+    return items;
+}
+
+// Reports the first few differences between two trees.
+inline ::testing::AssertionResult sameTrees(const std::string& expected, const std::string& actual) {
+    const auto a = snapshot(expected);
+    const auto b = snapshot(actual);
+    std::ostringstream problems;
+    int count = 0;
+    for (const auto& [name, state] : a) {
+        const auto found = b.find(name);
+        if (found == b.end()) {
+            if (count++ < 5) problems << "missing: " << name << "\n";
+        } else if (!(found->second == state)) {
+            if (count++ < 5)
+                problems << "differs: " << name << " (mtime " << state.mtime << " vs "
+                         << found->second.mtime << ", read-only " << state.readOnly << " vs "
+                         << found->second.readOnly << ", sizes " << state.content.size() << " vs "
+                         << found->second.content.size() << ")\n";
+        }
+    }
+    for (const auto& [name, state] : b)
+        if (a.find(name) == a.end() && count++ < 5) problems << "extra: " << name << "\n";
+    if (count == 0) return ::testing::AssertionSuccess() << a.size() << " items alike";
+    return ::testing::AssertionFailure() << count << " differences in " << a.size() << " items:\n"
+                                         << problems.str();
+}
+
+// The directory of an archive file, through the same gate extraction uses.
+inline bool readArchiveDirectory(const std::string& archive, Directory& directory) {
+    const std::string bytes = readBytes(archive);
+    std::string problem;
+    const ArchiveSource source =
+        memoryArchiveSource(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const bool ok = readDirectory(source, directory, problem);
+    EXPECT_TRUE(ok) << problem;
+    return ok;
+}
+
+// A scratch folder for one test, removed afterwards (read-only items made
+// writable first).
+class ScratchFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "qex-frontend-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        root = templ;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            if (!it->is_symlink()) chmod(it->path().c_str(), it->is_directory() ? 0755 : 0644);
+        fs::remove_all(root, ec);
+    }
+    std::string at(const std::string& relative) const { return root + "/" + relative; }
+    void folder(const std::string& relative) { fs::create_directories(at(relative)); }
+    void file(const std::string& relative, const std::string& content = "") {
+        writeBytes(at(relative), content);
+    }
+
+    std::string root;
+};
+
+}  // namespace qex::test
