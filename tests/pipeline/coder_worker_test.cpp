@@ -1,0 +1,196 @@
+// Whole runs: reader -> coder worker -> writer on real threads, with test
+// coders (a copy coder, a generator) so that every stream length and every
+// failure can be provoked exactly.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "pipeline_fixture.h"
+
+namespace qex::testing {
+namespace {
+
+class CoderWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override { pipeline_ = createPipeline(); }
+
+    SourceFile& source(const std::string& name, const std::vector<uint8_t>& bytes) {
+        writeWholeFile(scratch_ / name, bytes);
+        sources_.push_back(SourceFile{scratch_ / name, FileEntry{}});
+        sources_.back().entry.size = bytes.size();
+        return sources_.back();
+    }
+    TargetFile& target(const std::string& name, uint64_t size) {
+        targets_.push_back(TargetFile{scratch_ / name, FileEntry{}});
+        targets_.back().entry.size = size;
+        return targets_.back();
+    }
+
+    ScratchFolder scratch_;
+    std::unique_ptr<Pipeline> pipeline_;
+    std::deque<SourceFile> sources_;
+    std::deque<TargetFile> targets_;
+};
+
+TEST_F(CoderWorkerTest, AddThenExtractRestoresEveryFile) {
+    std::vector<std::vector<uint8_t>> contents = {patternBytes(70000, 1), patternBytes(10, 2), {},
+                                                  patternBytes(65536, 3), patternBytes(1, 4)};
+    for (size_t i = 0; i < contents.size(); ++i) source("in" + std::to_string(i), contents[i]);
+    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
+    uint64_t total = 0;
+    for (size_t i = 0; i < contents.size(); ++i) {
+        const CheckPair check = checkValuesOf(contents[i]);
+        EXPECT_EQ(sources_[i].entry.size, contents[i].size());
+        EXPECT_EQ(sources_[i].entry.crc, check.crc);
+        total += contents[i].size();
+    }
+    EXPECT_EQ(pipeline_->control.totalIn.load(), total);
+    EXPECT_EQ(pipeline_->control.totalOut.load(), total);
+
+    auto fresh = createPipeline();
+    for (size_t i = 0; i < contents.size(); ++i) target("out" + std::to_string(i), contents[i].size());
+    EXPECT_TRUE(runExtract(*fresh, targets_, scratch_ / "archive", copyBody()).empty());
+    for (size_t i = 0; i < contents.size(); ++i) {
+        EXPECT_EQ(readWholeFile(targets_[i].path), contents[i]) << i;
+        EXPECT_EQ(targets_[i].entry.writtenCrc, sources_[i].entry.crc) << i;
+        EXPECT_EQ(targets_[i].entry.writtenCrcPlusOne, sources_[i].entry.crcPlusOne) << i;
+        EXPECT_TRUE(targets_[i].entry.written) << i;
+    }
+}
+
+TEST_F(CoderWorkerTest, StreamOfExactlyOneChunkEndsWithAnEmptyChunk) {
+    // The coder suspends with a full chunk right after its last byte, the
+    // worker publishes it and resumes, the coder ends at once: the final
+    // chunk published holds 0 bytes.
+    const auto bytes = patternBytes(65536, 5);
+    source("in", bytes);
+    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
+    EXPECT_EQ(pipeline_->outputRing.produced.load(), 2u);
+    EXPECT_EQ(pipeline_->outputRing.sizes[1], 0);
+    EXPECT_EQ(readWholeFile(scratch_ / "archive"), bytes);
+
+    auto fresh = createPipeline();
+    target("out", 65536);
+    EXPECT_TRUE(runExtract(*fresh, targets_, scratch_ / "archive", copyBody()).empty());
+    EXPECT_EQ(readWholeFile(targets_[0].path), bytes);
+}
+
+TEST_F(CoderWorkerTest, AddingNothingStillPublishesOneFinalChunk) {
+    source("empty", {});
+    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
+    EXPECT_EQ(pipeline_->inputRing.produced.load(), 0u);
+    EXPECT_EQ(pipeline_->outputRing.produced.load(), 1u);
+    EXPECT_EQ(pipeline_->outputRing.sizes[0], 0);
+    EXPECT_TRUE(readWholeFile(scratch_ / "archive").empty());
+}
+
+TEST_F(CoderWorkerTest, UnreadableSourceIsReportedAndTheRunGoesOn) {
+    const auto a = patternBytes(100, 6);
+    const auto b = patternBytes(200, 7);
+    source("a", a);
+    sources_.push_back(SourceFile{scratch_ / "vanished", FileEntry{}});
+    sources_.back().entry.size = 50;
+    source("b", b);
+    const auto failures = runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::sourceUnreadable);
+    EXPECT_EQ(failures[0].path, (scratch_ / "vanished").native());
+    EXPECT_EQ(sources_[1].entry.size, 0u);
+    std::vector<uint8_t> expected = a;
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(readWholeFile(scratch_ / "archive"), expected);
+}
+
+TEST_F(CoderWorkerTest, SlowWriterHoldsTheCoderAt255OutstandingChunks) {
+    // The archive is a pipe nobody reads yet: the writer blocks on its first
+    // chunk and the worker must stop publishing at 255 outstanding chunks.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    prepareForAdd(*pipeline_, ends[1], "pipe");
+    CoderWorker worker;
+    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, generatorBody()));
+    queueEndOfJobs(pipeline_->control, pipeline_->rings.readerJobs);
+    ChunkRing& ring = pipeline_->outputRing;
+    ASSERT_TRUE(eventually([&] { return ring.produced.load() - ring.consumed.load() == 255; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ring.produced.load() - ring.consumed.load(), 255u);
+
+    // Every byte arrives in order: no slot was refilled while still unwritten.
+    std::vector<uint8_t> received;
+    std::thread drain([&] {
+        unsigned char buffer[65536];
+        ssize_t got;
+        while ((got = ::read(ends[0], buffer, sizeof buffer)) > 0) received.insert(received.end(), buffer, buffer + got);
+    });
+    waitForCoderWorker(worker);
+    ::close(ends[1]);
+    drain.join();
+    ::close(ends[0]);
+    EXPECT_EQ(received, patternBytes(kGeneratedBytes, 7));
+    EXPECT_TRUE(failuresOf(pipeline_->control.report).empty());
+}
+
+TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
+    int error = 0;
+    const FileHandle archive = createForWrite((scratch_ / "archive").c_str(), error);
+    prepareForAdd(*pipeline_, archive, "archive");
+    CoderWorker worker;
+    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainableBody()));
+    // Main keeps queueing as the walk would: it must not wait forever on a
+    // ring that nobody empties.
+    source("file", patternBytes(10, 8));
+    const std::u16string longName(30000, u'x');
+    QueueResult result = QueueResult::queued;
+    for (int i = 0; i < 100 && result == QueueResult::queued; ++i) {
+        result = queueJob(pipeline_->control, pipeline_->rings.readerJobs, longName, 10, nullptr);
+    }
+    EXPECT_EQ(result, QueueResult::pipelineStopped);
+    waitForCoderWorker(worker);
+    const auto failures = failuresOf(pipeline_->control.report);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::workerStartFailed);
+    EXPECT_TRUE(pipelineStopped(pipeline_->control));
+    EXPECT_EQ(pipeline_->outputRing.produced.load(), 0u);
+    closeFile(archive, error);
+}
+
+TEST_F(CoderWorkerTest, FullDiskStopsTheAddWithoutHanging) {
+    source("big", patternBytes(3 * 65536, 9));
+    const auto failures = runAdd(*pipeline_, sources_, "/dev/full", copyBody());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
+    EXPECT_EQ(failures[0].reason, systemReason(ENOSPC));
+    EXPECT_TRUE(pipelineStopped(pipeline_->control));
+}
+
+TEST_F(CoderWorkerTest, TruncatedArchiveEndsAndNamesTheFilesItCouldNotFill) {
+    const auto stream = patternBytes(100000, 10);
+    writeWholeFile(scratch_ / "archive", stream);
+    TargetFile& whole = target("whole", 90000);
+    TargetFile& cut = target("cut", 20000);
+    TargetFile& missing = target("missing", 5);
+    const auto failures = runExtract(*pipeline_, targets_, scratch_ / "archive", copyBody());
+    EXPECT_EQ(readWholeFile(whole.path), std::vector<uint8_t>(stream.begin(), stream.begin() + 90000));
+    EXPECT_EQ(readWholeFile(cut.path), std::vector<uint8_t>(stream.begin() + 90000, stream.end()));
+    EXPECT_TRUE(whole.entry.written);
+    EXPECT_FALSE(cut.entry.written);
+    EXPECT_FALSE(missing.entry.written);
+    ASSERT_EQ(countFailures(failures, FailureKind::fileIncomplete), 2u);
+    EXPECT_EQ(failures.size(), 2u);
+}
+
+TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
+    writeWholeFile(scratch_ / "archive", patternBytes(1000, 11));
+    int error = 0;
+    prepareForExtract(*pipeline_, openForRead((scratch_ / "archive").c_str(), error), "archive");
+    queueEndOfJobs(pipeline_->control, pipeline_->rings.readerJobs);
+    CoderWorker worker;
+    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, copyBody()));
+    ASSERT_TRUE(eventually([&] { return pipeline_->control.outputEnded.load() != 0; }));
+    abortPipeline(pipeline_->control);  // no job, no end marker: main failed
+    waitForCoderWorker(worker);
+    EXPECT_EQ(pipeline_->control.readerFile, kNoFile);  // the worker closed the archive
+}
+
+}  // namespace
+}  // namespace qex::testing
