@@ -21,8 +21,10 @@ std::string format(const char* pattern, auto... values) {
 }
 
 std::string quoted(const std::u16string& name) {
-    if (name.size() <= kQuotedNameUnits) return "\"" + utf16ToUtf8(name) + "\"";
-    return "\"" + utf16ToUtf8(std::u16string_view(name).substr(0, kQuotedNameUnits)) + "...\"";
+    std::string text(1, '"');
+    text += utf16ToUtf8(std::u16string_view(name).substr(0, kQuotedNameUnits));
+    text += name.size() > kQuotedNameUnits ? "...\"" : "\"";
+    return text;
 }
 
 std::string describeEntry(const Directory& d, size_t k) {

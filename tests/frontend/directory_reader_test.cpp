@@ -142,6 +142,10 @@ TEST(DirectoryReader, RefusesNamesThatLeaveTheirFolder) {
     EXPECT_THAT(refusal(craft("", "a\n..\n", {folder(0), file(1, 0)})), HasSubstr("name 2 is \"..\""));
     EXPECT_THAT(refusal(craft("", "../etc\n", {file(0, 0)})), HasSubstr("contains \"/\""));
     EXPECT_THAT(refusal(craft("", "/abs\n", {file(0, 0)})), HasSubstr("contains \"/\""));
+    // A huge hostile name is quoted only in part.
+    const std::string longName = std::string(500, 'n') + "/x";
+    const std::string problem = refusal(craft("", longName + "\n", {file(0, 0)}));
+    EXPECT_THAT(problem, HasSubstr("name 1 \"" + std::string(80, 'n') + "...\" contains \"/\""));
     // A slash in the longer two-byte form (C0 AF) decodes to '/' as well.
     EXPECT_THAT(refusal(craft("", "a\xC0\xAF" "b\n", {file(0, 0)})), HasSubstr("contains \"/\""));
     EXPECT_THAT(refusal(craft("", std::string("a\0b\n", 4), {file(0, 0)})), HasSubstr("unit 0"));
