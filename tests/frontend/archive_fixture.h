@@ -63,7 +63,7 @@ struct ItemState {
     bool folder = false;
     std::string content;
     int64_t mtime = 0;
-    bool readOnly = false;  // no write bit for the owner
+    bool readOnly = false;  // a file without the owner's write bit
     bool operator==(const ItemState&) const = default;
 };
 
@@ -78,7 +78,8 @@ inline std::map<std::string, ItemState> snapshot(const std::string& root) {
         state.folder = S_ISDIR(st.st_mode);
         if (!state.folder) state.content = readBytes(path);
         state.mtime = mtimeTicks(path);
-        state.readOnly = (st.st_mode & S_IWUSR) == 0;
+        // Only files carry the read-only bit through an archive.
+        state.readOnly = !state.folder && (st.st_mode & S_IWUSR) == 0;
         items[fs::relative(e.path(), root).string()] = state;
     }
     return items;

@@ -1,0 +1,275 @@
+// The extract command through the executable: whole trees come back as they
+// were in each source form, and every failure is reported with its exit
+// code, creating nothing where the archive is refused and never writing
+// outside the target.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive_fixture.h"
+
+namespace qex {
+namespace {
+
+using test::runQex;
+namespace fs = test::fs;
+
+class ExtractCommand : public test::ScratchFolder {
+protected:
+    // A small tree: T/a.txt ("abc"), T/S/, T/b.txt ("hello").
+    void makeSmallTree() {
+        folder("src/T/S");
+        file("src/T/a.txt", "abc");
+        file("src/T/b.txt", "hello");
+    }
+    std::string addSmallTree() {
+        makeSmallTree();
+        const auto r = runQex({"a", at("t.qex"), at("src/T")});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        folder("out");
+        return at("t.qex");
+    }
+    // Overwrites `count` bytes of the archive at `offset` from its end.
+    void patchFromEnd(const std::string& archive, size_t offsetFromEnd, const std::string& bytes) {
+        std::string content = test::readBytes(archive);
+        content.replace(content.size() - offsetFromEnd, bytes.size(), bytes);
+        test::writeBytes(archive, content);
+    }
+};
+
+// A few thousand files: part of /usr/include, plus names of 1- to 4-byte
+// UTF-8 characters and invalid UTF-8, empty files and folders, read-only
+// files, chunk-boundary sizes, incompressible data and deep nesting; the
+// folders' times set last.
+void makeLargeTree(const std::string& tree) {
+    fs::create_directories(tree);
+    size_t copied = 0;
+    for (const char* part : {"linux", "x86_64-linux-gnu"}) {
+        std::error_code ec;
+        fs::copy(std::string("/usr/include/") + part, tree + "/" + part, fs::copy_options::recursive, ec);
+        if (!ec) ++copied;
+    }
+    const std::string odd = tree + "/names";
+    fs::create_directories(odd);
+    for (const std::string& name :
+         {std::string("ascii.txt"), std::string("caf\xC3\xA9"), std::string("euro\xE2\x82\xAC"),
+          std::string("\xE0\xA0\x80-U+0800"), std::string("clef\xF0\x9D\x84\x9E"),
+          std::string("bad\xFF\xFE"), std::string("cut\xC3"), std::string("line\nbreak"),
+          std::string(".hidden"), std::string("star*and?mark[1]"), std::string("with space "),
+          std::string(200, 'L')}) {
+        test::writeBytes(odd + "/" + name, "content of " + name);
+    }
+    fs::create_directories(odd + "/\xF0\x9F\x98\x80 folder/\xCE\xB1\xCE\xB2");
+    test::writeBytes(odd + "/\xF0\x9F\x98\x80 folder/\xCE\xB1\xCE\xB2/inner", "x");
+
+    const std::string special = tree + "/special";
+    fs::create_directories(special + "/empty folder");
+    fs::create_directories(special + "/nested/empty/folders");
+    test::writeBytes(special + "/empty file", "");
+    test::writeBytes(special + "/another empty", "");
+    test::writeBytes(special + "/read-only", "cannot change me");
+    chmod((special + "/read-only").c_str(), 0444);
+    test::writeBytes(special + "/owner read-only", "");
+    chmod((special + "/owner read-only").c_str(), 0400);
+    test::writeBytes(special + "/chunk", std::string(65536, 'c'));
+    test::writeBytes(special + "/chunk+1", std::string(65537, 'd'));
+    std::mt19937 random(12345);
+    std::string noise(1 << 20, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    test::writeBytes(special + "/noise", noise);
+    std::string deep = special + "/deep";
+    for (int level = 0; level < 40; ++level) deep += "/d" + std::to_string(level);
+    fs::create_directories(deep);
+    test::writeBytes(deep + "/bottom", "bottom");
+
+    const std::string many = tree + "/many";
+    fs::create_directories(many);
+    for (int k = 0; k < 1200; ++k) test::writeBytes(many + "/f" + std::to_string(k), std::to_string(k * k));
+
+    // Distinct times with sub-second parts; folders last, deepest first, so
+    // that nothing changes them afterwards.
+    int64_t second = 1300000000;
+    std::vector<std::string> folders{tree};
+    for (const auto& e : fs::recursive_directory_iterator(tree)) {
+        if (e.is_directory()) folders.push_back(e.path().string());
+        else test::setTimes(e.path().string(), second++, 123456700);
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) test::setTimes(*it, second++, 987654300);
+    ASSERT_EQ(copied, 2u) << "part of /usr/include is missing";
+}
+
+TEST_F(ExtractCommand, LargeTreeComesBackIdenticalInEachSourceForm) {
+    makeLargeTree(root + "/src/tree");
+    fs::create_directories(root + "/src/tree-not-matched");  // the mask must skip it
+    size_t items = 0;
+    for (auto it = fs::recursive_directory_iterator(root + "/src/tree"); it != fs::recursive_directory_iterator(); ++it)
+        ++items;
+    EXPECT_GE(items, 2000u);
+
+    struct Form {
+        std::string source;
+        std::string extracted;  // inside the output folder
+    };
+    const std::vector<Form> forms{
+        {root + "/src/tree", "tree"},
+        {root + "/src/tree/", ""},
+        {root + "/src/tre?", "tree"},
+    };
+    int n = 0;
+    for (const Form& form : forms) {
+        const std::string archive = root + "/" + std::to_string(++n) + ".qex";
+        const std::string out = root + "/out" + std::to_string(n);
+        fs::create_directories(out);
+        const auto added = runQex({"a", archive, form.source});
+        ASSERT_EQ(added.exitCode, 0) << form.source << "\n" << added.err;
+        const auto extracted = runQex({"x", archive, out});
+        ASSERT_EQ(extracted.exitCode, 0) << form.source << "\n" << extracted.err;
+        EXPECT_EQ(extracted.err, "");
+        EXPECT_TRUE(test::sameTrees(root + "/src/tree", out + "/" + form.extracted)) << form.source;
+        if (form.extracted.empty()) {
+            EXPECT_FALSE(fs::exists(out + "/tree"));
+        }
+        EXPECT_FALSE(fs::exists(out + "/tree-not-matched"));
+    }
+}
+
+TEST_F(ExtractCommand, WithoutTargetItemsGoBelowTheCurrentFolder) {
+    const std::string archive = addSmallTree();
+    const auto r = runQex({"x", archive}, at("out"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::readBytes(at("out/T/b.txt")), "hello");
+    EXPECT_TRUE(fs::is_directory(at("out/T/S")));
+}
+
+TEST_F(ExtractCommand, ExistingFolderKeepsItsPermissionsAndGetsItsTimes) {
+    makeSmallTree();
+    test::setTimes(at("src/T"), 1200000000);
+    ASSERT_EQ(runQex({"a", at("t.qex"), at("src/T")}).exitCode, 0);
+    folder("out/T");
+    ASSERT_EQ(chmod(at("out/T").c_str(), 0700), 0);
+    const auto r = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(stat(at("out/T").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+}
+
+TEST_F(ExtractCommand, MissingArchiveOrTargetIsFatal) {
+    const std::string archive = addSmallTree();
+    auto r = runQex({"x", at("absent.qex"), at("out")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "qex: cannot open archive \"" + at("absent.qex") + "\": No such file or directory\n");
+
+    r = runQex({"x", archive, at("no/target")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "qex: cannot open target folder \"" + at("no/target") +
+                         "\": No such file or directory\n");
+    EXPECT_FALSE(fs::exists(at("no")));
+}
+
+TEST_F(ExtractCommand, RefusedDirectoryCreatesNothing) {
+    const std::string archive = addSmallTree();
+    // Four entries (T, a.txt, b.txt, S) start 8 + 160 bytes before the end;
+    // entry 2 (a.txt) gets depth 5 (byte 5 of the entry), which rises more
+    // than one level.
+    patchFromEnd(archive, 8 + 160 - 40 - 5, std::string(1, '\x05'));
+    auto r = runQex({"x", archive, at("out")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.rfind("qex: invalid archive \"" + archive + "\": ", 0), 0u) << r.err;
+    EXPECT_TRUE(fs::is_empty(at("out")));
+
+    // A trailer claiming more than the file holds.
+    patchFromEnd(archive, 8, std::string("\xFF\xFF\xFF\x7F", 4));
+    r = runQex({"x", archive, at("out")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(fs::is_empty(at("out")));
+
+    // Too short to hold a trailer at all.
+    test::writeBytes(at("short.qex"), "abc");
+    r = runQex({"x", at("short.qex"), at("out")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(fs::is_empty(at("out")));
+}
+
+TEST_F(ExtractCommand, CheckValueMismatchIsNamedAndFatal) {
+    const std::string archive = addSmallTree();
+    // Entries: T, a.txt, b.txt, S (listing order); b.txt's stored crc sits
+    // 32 bytes into the third entry: 8 + 160 - 80 - 32 = 56 bytes before the end.
+    patchFromEnd(archive, 56, std::string("\x01\x02\x03\x04", 4));
+    const auto r = runQex({"x", archive, at("out")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("qex: check value mismatch in \"" + at("out/T/b.txt") + "\": stored 04030201"),
+              std::string::npos)
+        << r.err;
+    // The line still shows both values: the stored one and the computed
+    // CRC-32 of "hello" (3610A686).
+    EXPECT_NE(r.out.find("Extracting \"" + at("out/T/b.txt") + "\":5 04030201 3610A686"),
+              std::string::npos)
+        << r.out;
+    // The intact file passes.
+    EXPECT_NE(r.out.find("Extracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(ExtractCommand, DamagedStreamIsFatal) {
+    makeSmallTree();
+    std::string text;
+    for (int k = 0; k < 2000; ++k) text += "line " + std::to_string(k) + " of some text\n";
+    file("src/T/big.txt", text);
+    ASSERT_EQ(runQex({"a", at("t.qex"), at("src/T")}).exitCode, 0);
+    folder("out");
+    std::string content = test::readBytes(at("t.qex"));
+    content[content.size() / 3] ^= 0x55;
+    test::writeBytes(at("t.qex"), content);
+    const auto r = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
+}
+
+TEST_F(ExtractCommand, NeverWritesThroughALinkThatLeavesTheTarget) {
+    const std::string archive = addSmallTree();
+    folder("outside");
+    file("outside/b.txt", "keep");
+    // The target already holds "T" as a link to a folder outside it.
+    ASSERT_EQ(symlink(at("outside").c_str(), at("out/T").c_str()), 0);
+    auto r = runQex({"x", archive, at("out")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("qex: cannot create folder \"" + at("out/T") + "\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("qex: cannot create file \"" + at("out/T/a.txt") + "\""), std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::readBytes(at("outside/b.txt")), "keep");
+    EXPECT_FALSE(fs::exists(at("outside/a.txt")));
+    EXPECT_FALSE(fs::exists(at("outside/S")));
+
+    // A link in the place of a file, leading outside, is not written through
+    // either; the other files still come out.
+    ASSERT_EQ(unlink(at("out/T").c_str()), 0);
+    folder("out/T");
+    ASSERT_EQ(symlink(at("outside/b.txt").c_str(), at("out/T/b.txt").c_str()), 0);
+    r = runQex({"x", archive, at("out")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(test::readBytes(at("outside/b.txt")), "keep");
+    EXPECT_EQ(test::readBytes(at("out/T/a.txt")), "abc");
+}
+
+TEST_F(ExtractCommand, FileThatCannotBeCreatedIsAWarningAndTheNextFileGetsItsBytes) {
+    const std::string archive = addSmallTree();
+    // A folder stands where a.txt goes.
+    folder("out/T/a.txt");
+    const auto r = runQex({"x", archive, at("out")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("qex: cannot create file \"" + at("out/T/a.txt") + "\": Is a directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::readBytes(at("out/T/b.txt")), "hello");
+}
+
+}  // namespace
+}  // namespace qex
