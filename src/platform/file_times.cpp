@@ -22,7 +22,8 @@ timespec fileTimeToTimespec(uint64_t fileTime) {
 uint64_t timespecToFileTime(const timespec& time) {
     const int64_t seconds = static_cast<int64_t>(time.tv_sec);
     if (seconds < -kFileTimeEpochSeconds) return 0;
-    const uint64_t since1601 = static_cast<uint64_t>(seconds + kFileTimeEpochSeconds);
+    // In unsigned arithmetic: the sum can pass INT64_MAX but never 2^64.
+    const uint64_t since1601 = static_cast<uint64_t>(seconds) + static_cast<uint64_t>(kFileTimeEpochSeconds);
     const uint64_t ticks = static_cast<uint64_t>(time.tv_nsec) / 100;
     constexpr uint64_t kMaxSeconds = UINT64_MAX / kFileTimeTicksPerSecond;
     if (since1601 > kMaxSeconds) return UINT64_MAX;

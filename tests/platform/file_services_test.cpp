@@ -1,0 +1,199 @@
+// Platform file services: reads that are short only at the end, writes that
+// notice a full disk, FILETIME conversion, time stamps and the read-only bit,
+// and the coder thread's processor binding.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/file_attributes.h"
+#include "platform/file_io.h"
+#include "platform/file_times.h"
+#include "platform/threads.h"
+
+namespace qex {
+namespace {
+
+class FileServicesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qex-files-XXXXXX").native();
+        root_ = mkdtemp(pattern.data());
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::permissions(root_ / "file", std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(root_, ignored);
+    }
+    std::string path(const std::string& name) const { return (root_ / name).native(); }
+
+    std::filesystem::path root_;
+};
+
+TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
+    // A pipe delivers its data in two pieces; the read still fills up to the end.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    std::thread producer([&] {
+        const uint8_t piece[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        int error = 0;
+        EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece, error));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece, error));
+        ::close(ends[1]);
+    });
+    uint8_t buffer[100];
+    int error = 0;
+    EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer, error), 20);
+    EXPECT_EQ(buffer[19], 10);
+    EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer, error), 0);
+    producer.join();
+    ::close(ends[0]);
+}
+
+TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
+    int error = 0;
+    FileHandle file = createForWrite(path("file").c_str(), error);
+    ASSERT_NE(file, kNoFile) << systemReason(error);
+    const uint8_t data[5] = {'h', 'e', 'l', 'l', 'o'};
+    EXPECT_TRUE(writeAll(file, data, sizeof data, error));
+    EXPECT_EQ(fileSize(file, error), 5);
+    EXPECT_TRUE(closeFile(file, error));
+
+    file = createForWrite(path("file").c_str(), error);  // an existing file is emptied
+    EXPECT_EQ(fileSize(file, error), 0);
+    EXPECT_TRUE(writeAll(file, data, 3, error));
+    EXPECT_TRUE(closeFile(file, error));
+
+    file = openForRead(path("file").c_str(), error);
+    ASSERT_NE(file, kNoFile);
+    EXPECT_EQ(seekFromEnd(file, 1, error), 2);
+    uint8_t byte = 0;
+    EXPECT_EQ(readFull(file, &byte, 1, error), 1);
+    EXPECT_EQ(byte, 'l');
+    EXPECT_EQ(seekTo(file, 0, error), 0);
+    EXPECT_TRUE(closeFile(file, error));
+
+    // New files get 0666 less the umask, as any file the user makes.
+    const mode_t mask = ::umask(022);
+    file = createForWrite(path("fresh").c_str(), error);
+    closeFile(file, error);
+    ::umask(mask);
+    struct stat info;
+    ASSERT_EQ(::stat(path("fresh").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(FileServicesTest, FailuresCarryTheSystemReason) {
+    int error = 0;
+    EXPECT_EQ(openForRead(path("missing").c_str(), error), kNoFile);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(systemReason(error), "No such file or directory");
+    EXPECT_EQ(createForWrite(path("missing/file").c_str(), error), kNoFile);
+    EXPECT_EQ(error, ENOENT);
+
+    // A full device: the write must fail, not pretend.
+    const FileHandle full = createForWrite("/dev/full", error);
+    ASSERT_NE(full, kNoFile);
+    const uint8_t data[100] = {};
+    error = 0;
+    EXPECT_FALSE(writeAll(full, data, sizeof data, error));
+    EXPECT_EQ(error, ENOSPC);
+    closeFile(full, error);
+}
+
+TEST(FileTimes, FileTimeAndTimespecConvertBothWays) {
+    // 1970-01-01 is 11,644,473,600 s after 1601-01-01: 116,444,736,000,000,000 ticks.
+    const timespec epoch = fileTimeToTimespec(116444736000000000u);
+    EXPECT_EQ(epoch.tv_sec, 0);
+    EXPECT_EQ(epoch.tv_nsec, 0);
+    EXPECT_EQ(timespecToFileTime(timespec{0, 0}), 116444736000000000u);
+    // One tick is 100 ns; finer parts are dropped.
+    const timespec later = fileTimeToTimespec(116444736000000000u + 10000001);
+    EXPECT_EQ(later.tv_sec, 1);
+    EXPECT_EQ(later.tv_nsec, 100);
+    EXPECT_EQ(timespecToFileTime(timespec{1, 199}), 116444736000000000u + 10000001);
+    // 1601 itself and the far ends clamp instead of wrapping.
+    EXPECT_EQ(fileTimeToTimespec(0).tv_sec, -11644473600);
+    EXPECT_EQ(timespecToFileTime(timespec{-11644473601, 0}), 0u);
+    EXPECT_EQ(timespecToFileTime(fileTimeToTimespec(UINT64_MAX)), UINT64_MAX);  // the latest FILETIME fits
+    EXPECT_EQ(timespecToFileTime(timespec{INT64_MAX, 0}), UINT64_MAX);
+}
+
+TEST_F(FileServicesTest, TimesAreSetOnHandlesAndPathsAndZeroLeavesATimeAlone) {
+    int error = 0;
+    const FileHandle file = createForWrite(path("file").c_str(), error);
+    const uint64_t write = timespecToFileTime(timespec{1600000000, 123456700});
+    const uint64_t access = timespecToFileTime(timespec{1700000000, 0});
+    EXPECT_EQ(setFileTimes(file, access, write), 0);
+    closeFile(file, error);
+    struct stat info;
+    ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(info.st_mtim.tv_nsec, 123456700);
+    EXPECT_EQ(info.st_atim.tv_sec, 1700000000);
+
+    EXPECT_EQ(setPathTimes(path("file").c_str(), 0, timespecToFileTime(timespec{1500000000, 0})), 0);
+    ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1500000000);
+    EXPECT_EQ(info.st_atim.tv_sec, 1700000000);  // 0: not stored, not changed
+    EXPECT_EQ(setPathTimes(path("missing").c_str(), access, write), ENOENT);
+}
+
+TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {
+    int error = 0;
+    FileHandle file = createForWrite(path("file").c_str(), error);
+    ASSERT_EQ(::fchmod(file, 0664), 0);
+    EXPECT_EQ(applyFileAttributes(file, 0x20), 0);  // archive bit only: nothing changes
+    struct stat info;
+    ASSERT_EQ(::fstat(file, &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
+    EXPECT_EQ(applyFileAttributes(file, kAttributeReadOnly | 0x20), 0);
+    ASSERT_EQ(::fstat(file, &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    const uint8_t byte = 1;
+    EXPECT_TRUE(writeAll(file, &byte, 1, error));  // the open handle still writes
+    closeFile(file, error);
+
+    std::filesystem::create_directory(root_ / "folder");
+    ::chmod(path("folder").c_str(), 0755);
+    EXPECT_EQ(applyPathAttributes(path("folder").c_str(), kAttributeReadOnly | kAttributeDirectory), 0);
+    ASSERT_EQ(::stat(path("folder").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+
+    file = createForWrite(path("other").c_str(), error);
+    ::fchmod(file, 0600);
+    closeFile(file, error);
+    EXPECT_EQ(applyPathAttributes(path("other").c_str(), kAttributeReadOnly), 0);
+    ASSERT_EQ(::stat(path("other").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0400u);
+}
+
+TEST(Threads, BindingKeepsTheThreadOnTheFirstAllowedProcessorOnly) {
+    cpu_set_t before;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &before)) ++first;
+    cpu_set_t after;
+    CPU_ZERO(&after);
+    cpu_set_t mainAfter;
+    std::thread([&] {
+        bindCurrentThreadToFirstProcessor();
+        ::sched_getaffinity(0, sizeof after, &after);
+    }).join();
+    ::sched_getaffinity(0, sizeof mainAfter, &mainAfter);
+    EXPECT_EQ(CPU_COUNT(&after), 1);
+    EXPECT_TRUE(CPU_ISSET(first, &after));
+    EXPECT_TRUE(CPU_EQUAL(&before, &mainAfter));  // other threads keep theirs
+}
+
+}  // namespace
+}  // namespace qex
