@@ -5,7 +5,7 @@
 # usage: bench/compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] CORPUS
 #   -n RUNS    runs of every measurement; medians are reported (default 3)
 #   -o OUTDIR  where results.md, results.tsv and the logs go
-#              (default: bench-results/<date-time> in the current folder)
+#              (default: CORPUS/results/<date-time>)
 #   -p PARTS   comma-separated parts (default: every part CORPUS has, of
 #              text,source,binary,big,tiny)
 #   -t TOOLS   comma-separated tools (default: all that are installed):
@@ -103,7 +103,7 @@ for p in "${wanted[@]}"; do
 done
 ((${#parts[@]})) || die "\"$corpus\" holds no corpus part; make one with bench/make-corpus.sh"
 
-outdir=${outdir:-bench-results/$(date -u +%Y%m%d-%H%M%S)}
+outdir=${outdir:-$corpus/results/$(date -u +%Y%m%d-%H%M%S)}
 mkdir -p "$outdir/logs" || die "cannot create \"$outdir\""
 outdir=$(cd "$outdir" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qex-compare.XXXXXX") || die "cannot create a temporary folder"
