@@ -76,7 +76,8 @@ PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, ui
     std::memcpy(record + kEntryAt, &entry, sizeof entry);
     storeLink(nextField(ring, start), 0);
     storeWord(record + kNameLengthAt, static_cast<uint32_t>(name.size()));
-    std::memcpy(record + kNameAt, name.data(), name.size() * sizeof(char16_t));
+    // An empty name (the end-of-jobs marker) may have no storage at all.
+    if (!name.empty()) std::memcpy(record + kNameAt, name.data(), name.size() * sizeof(char16_t));
     const char16_t terminator = 0;
     std::memcpy(record + kNameAt + name.size() * sizeof(char16_t), &terminator, sizeof terminator);
     ring.lastLink = nextField(ring, start);
