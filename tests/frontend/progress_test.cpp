@@ -1,0 +1,168 @@
+// The progress display: line formats, the speed figure, the printer thread
+// with its final print, and the lines a real run prints.
+#include "frontend/progress_display.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "archive_fixture.h"
+
+namespace qex {
+namespace {
+
+using test::runQex;
+
+std::string padded(const std::string& line, char end) {
+    std::string out = line;
+    if (out.size() < 78) out.append(78 - out.size(), ' ');
+    return out + end;
+}
+
+TEST(SpeedFigure, AddsOneSecondToTheElapsedTime) {
+    // 3,000 bytes after 500 ms: 3,000 * 1,000 / (500 + 1,000).
+    EXPECT_EQ(speedFigure(3000, 1000, 1500), 2000);
+    // A run that ends at once: totalIn * 1,000 / 1,000.
+    EXPECT_EQ(speedFigure(4321, 77, 77), 4321);
+    // The tick wraps at 2^32: 0x100 - 0xFFFFFF00 is 512 ms.
+    EXPECT_EQ(speedFigure(1512, 0xFFFFFF00u, 0x100u), 1000);
+    // The figure is printed as a 32-bit integer: 2^32 + 5 bytes in the first
+    // instant keep only their low 32 bits.
+    EXPECT_EQ(speedFigure((uint64_t{1} << 32) + 5, 0, 0), 5);
+}
+
+TEST(ProgressLines, FormatsAsTheDisplayShowsThem) {
+    EXPECT_EQ(addFileLine("/src/a.txt", 3), "Adding \"/src/a.txt\":3");
+    EXPECT_EQ(addFileLine("/big", uint64_t{1} << 39), "Adding \"/big\":549755813888");
+    EXPECT_EQ(extractFileLine("/t/a.txt", 3, 0x352441C2, 0x352441C2),
+              "Extracting \"/t/a.txt\":3 352441C2 352441C2");
+    EXPECT_EQ(extractFileLine("/t/z", 0, 0, 0xAB), "Extracting \"/t/z\":0 00000000 000000AB");
+    EXPECT_EQ(addStatusLine(2, 1, 3, 3, 9, 2), "d=2 f=1 in=3/3 out=9 speed=2");
+    EXPECT_EQ(extractStatusLine(2, 1, 147, 3, 143), "d=2 f=1 in=147 out=3 speed=143");
+}
+
+TEST(ProgressLines, PaddedToSeventyEightColumnsAndNeverCut) {
+    char buffer[512] = {};
+    std::FILE* out = fmemopen(buffer, sizeof buffer, "w");
+    ASSERT_NE(out, nullptr);
+    printPadded(out, "short", '\r');
+    const std::string longLine(100, 'n');
+    printPadded(out, longLine, '\n');
+    std::fclose(out);
+    EXPECT_EQ(std::string(buffer), padded("short", '\r') + longLine + "\n");
+}
+
+// The printer thread prints while a producer fills the ring; the final print
+// comes after the thread has ended, so no line is ever torn or interleaved
+// and the last thing printed is the final status line.
+TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
+    auto rings = std::make_unique<PipelineRings>();
+    ProgressCounters counters;
+    std::atomic<uint64_t> totalIn{0}, totalOut{0};
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ProgressPrinter printer;
+    printer.kind = ProgressKind::add;
+    printer.ring = &rings->addedFiles;
+    printer.counters = &counters;
+    printer.totalIn = &totalIn;
+    printer.totalOut = &totalOut;
+    printer.out = out;
+    startProgressPrinter(printer);
+    for (int k = 0; k < 3000; ++k) {
+        const std::u16string name = u"/f" + std::u16string(1, static_cast<char16_t>(u'a' + k % 26));
+        pushDiscardingOldest(rings->addedFiles, name, static_cast<uint32_t>(k), 0, nullptr);
+        counters.files.store(static_cast<uint32_t>(k + 1));
+        totalIn.store(static_cast<uint64_t>(k));
+        if (k % 500 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    finishProgressPrinter(printer);
+
+    std::rewind(out);
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, out)) > 0) text.append(chunk, got);
+    std::fclose(out);
+
+    // Every line is a whole file line or a whole status line.
+    const std::regex fileLine(R"(Adding "/f[a-z]":\d+ *\n)");
+    const std::regex statusLine(R"(d=0 f=\d+ in=\d+/0 out=0 speed=\d+ *\r)");
+    size_t position = 0, lines = 0;
+    while (position < text.size()) {
+        size_t end = text.find_first_of("\r\n", position);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(position, end - position + 1);
+        const bool finalLineFeed = end + 1 == text.size() && line == "\n";
+        if (!finalLineFeed) {
+            ASSERT_GE(line.size(), 79u) << line;
+            ASSERT_TRUE(std::regex_match(line, fileLine) || std::regex_match(line, statusLine))
+                << "torn line: " << line;
+        }
+        position = end + 1;
+        ++lines;
+    }
+    // The end: the final status line with every figure, then a line feed.
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(d=0 f=3000 in=2999/0 out=0 speed=\d+ *\r\n$)")))
+        << text.substr(text.size() > 200 ? text.size() - 200 : 0);
+    EXPECT_GT(lines, 2u);
+}
+
+class ProgressOfARun : public test::ScratchFolder {};
+
+TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatus) {
+    folder("T/S");
+    file("T/a.txt", "abc");
+    file("T/empty");
+    const auto r = runQex({"a", at("t.qex"), at("T")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("a command\n<" + at("T") + ">\n", 0), 0u) << r.out;
+    // The empty file has no job, so only a.txt is announced.
+    EXPECT_NE(r.out.find(padded("Adding \"" + at("T/a.txt") + "\":3", '\n')), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Adding \"" + at("T/empty")), std::string::npos) << r.out;
+    // The final status: 2 folders, 2 files, 3 of 3 bytes in; speed at most
+    // 3 * 1,000 / 1,000; out is the stream, the archive less its directory
+    // ("T a.txt empty S", 16 bytes of names, 4 entries, the trailer).
+    const std::regex finalStatus(R"(d=2 f=2 in=3/3 out=(\d+) speed=([0-3]) *\r\n$)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(r.out, match, finalStatus)) << r.out;
+    EXPECT_EQ(std::stoull(match[1]), test::fs::file_size(at("t.qex")) - 8 - 16 - 160);
+}
+
+TEST_F(ProgressOfARun, EmptyAddShowsZeroFigures) {
+    folder("E");
+    const auto r = runQex({"a", at("e.qex"), at("E") + "/"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.find("Adding"), std::string::npos);
+    const std::string tail = padded("d=0 f=0 in=0/0 out=6 speed=0", '\r') + "\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+}
+
+TEST_F(ProgressOfARun, ExtractShowsStoredAndComputedCrc) {
+    folder("T");
+    file("T/a.txt", "abc");
+    file("T/b", "");
+    ASSERT_EQ(runQex({"a", at("t.qex"), at("T")}).exitCode, 0);
+    folder("out");
+    const auto r = runQex({"x", at("t.qex"), at("out")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("x command\n", 0), 0u);
+    EXPECT_NE(r.out.find(padded("Extracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2", '\n')),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(padded("Extracting \"" + at("out/T/b") + "\":0 00000000 00000000", '\n')),
+              std::string::npos)
+        << r.out;
+    // Whole archive in, three decoded bytes out.
+    const std::string size = std::to_string(test::fs::file_size(at("t.qex")));
+    const std::regex finalStatus("d=1 f=2 in=" + size + R"( out=3 speed=\d+ *\r\n$)");
+    EXPECT_TRUE(std::regex_search(r.out, finalStatus)) << r.out;
+}
+
+}  // namespace
+}  // namespace qex
