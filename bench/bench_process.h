@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,18 @@ namespace qexbench {
 inline double nowSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Processor time of this process, all threads: on a shared machine it moves
+// far less with other people's load than the wall clock does.
+inline double cpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+inline double toSeconds(const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
 }
 
 // Starts a new peak-memory measurement: the kernel's high-water mark is set
@@ -65,7 +78,8 @@ inline uint64_t peakRssKiB() {
 
 struct ToolRun {
     bool ok = false;
-    double seconds = 0;
+    double seconds = 0;     // wall clock
+    double cpuSeconds = 0;  // user + system time of the child
     uint64_t outputBytes = 0;
     uint64_t peakKiB = 0;
 };
@@ -115,6 +129,7 @@ inline ToolRun runTool(const std::vector<std::string>& argv, const std::string& 
     while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
     }
     run.seconds = nowSeconds() - start;
+    run.cpuSeconds = toSeconds(ru.ru_utime) + toSeconds(ru.ru_stime);
     run.peakKiB = static_cast<uint64_t>(ru.ru_maxrss);
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!outputPath.empty()) {
