@@ -111,32 +111,33 @@ trap 'rm -rf "$work"' EXIT
 export QEX=$qex
 
 # --- measuring -------------------------------------------------------------
-# timed LOG COMMAND: runs COMMAND with bash; sets wall (seconds) and peak
-# (KiB of the largest process). Returns the command's status.
+# timed LOG COMMAND: runs COMMAND with bash; sets wall (seconds), cpu (user
+# and system seconds of all its processes) and peak (KiB of the largest
+# process). Returns the command's status.
 timed() {
   local log=$1 cmd=$2 start end rc=0
   start=$(date +%s%N)
-  /usr/bin/time -f '%M' -o "$work/time" bash -c "set -o pipefail; $cmd" >>"$log" 2>&1 || rc=$?
+  /usr/bin/time -f '%U %S %M' -o "$work/time" bash -c "set -o pipefail; $cmd" >>"$log" 2>&1 || rc=$?
   end=$(date +%s%N)
   wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-  peak=$(tail -n 1 "$work/time")
+  read -r cpu peak < <(tail -n 1 "$work/time" | awk '{ printf "%.2f %s\n", $1 + $2, $3 }')
   return $rc
 }
 
 # Records one run: part tool run archive-bytes add-s extract-s add-KiB extract-KiB
 raw=$outdir/runs.tsv
-printf 'part\ttool\trun\tinput_bytes\tarchive_bytes\tadd_s\textract_s\tadd_peak_kib\textract_peak_kib\n' >"$raw"
+printf 'part\ttool\trun\tinput_bytes\tarchive_bytes\tadd_s\textract_s\tadd_peak_kib\textract_peak_kib\tadd_cpu_s\textract_cpu_s\n' >"$raw"
 
 # A failure of another tool stops the script; one of qex is shown as n/a,
 # since the comparison is still worth having.
 failed() {  # part tool run log what
   [[ $2 == qex ]] || die "${label[$2]} failed to $5 $1; see $4"
   note "qex failed to $5 $1 (shown as n/a); see $4"
-  printf '%s\t%s\t%s\t%s\tn/a\tn/a\tn/a\tn/a\tn/a\n' "$1" "$2" "$3" "${bytes[$1]}" >>"$raw"
+  printf '%s\t%s\t%s\t%s\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\n' "$1" "$2" "$3" "${bytes[$1]}" >>"$raw"
 }
 
 measure() {  # part tool run
-  local part=$1 tool=$2 run=$3 log="$outdir/logs/$1.$2.log" add_s add_kib ex_s ex_kib size got
+  local part=$1 tool=$2 run=$3 log="$outdir/logs/$1.$2.log" add_s add_kib add_cpu ex_s ex_kib ex_cpu size got
   export SRC=$corpus/$part ARC=$work/archive OUT=$work/out
   rm -rf "$ARC" "$OUT"
   mkdir "$OUT"
@@ -145,22 +146,22 @@ measure() {  # part tool run
     failed "$part" "$tool" "$run" "$log" add
     return
   fi
-  add_s=$wall add_kib=$peak
+  add_s=$wall add_kib=$peak add_cpu=$cpu
   size=$(stat -c %s "$ARC")
   echo "== run $run: extract" >>"$log"
   if ! timed "$log" "${extract[$tool]}"; then
     failed "$part" "$tool" "$run" "$log" extract
     return
   fi
-  ex_s=$wall ex_kib=$peak
+  ex_s=$wall ex_kib=$peak ex_cpu=$cpu
   got=$(eval echo "\"${result_dir[$tool]}\"")
   if ((run == 1)) && ! diff -r --no-dereference "$SRC" "$got" >>"$log" 2>&1; then
     failed "$part" "$tool" "$run" "$log" "extract unchanged"
     return
   fi
   rm -rf "$ARC" "$OUT"
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$part" "$tool" "$run" "${bytes[$part]}" "$size" \
-    "$add_s" "$ex_s" "$add_kib" "$ex_kib" >>"$raw"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$part" "$tool" "$run" "${bytes[$part]}" "$size" \
+    "$add_s" "$ex_s" "$add_kib" "$ex_kib" "$add_cpu" "$ex_cpu" >>"$raw"
 }
 
 declare -A bytes files
@@ -197,17 +198,19 @@ awk -F'\t' -v OFS='\t' '
     if ($5 == "n/a") { failed[key] = 1; next }
     size[key] = $5; add[key] = add[key] " " $6; ext[key] = ext[key] " " $7
     addk[key] = addk[key] " " $8; extk[key] = extk[key] " " $9
+    addc[key] = addc[key] " " $10; extc[key] = extc[key] " " $11
   }
   END {
-    print "part", "tool", "input_bytes", "archive_bytes", "bits_per_byte", "add_s", "add_mb_s", "extract_s", "extract_mb_s", "add_peak_mib", "extract_peak_mib"
+    print "part", "tool", "input_bytes", "archive_bytes", "bits_per_byte", "add_s", "add_mb_s", "extract_s", "extract_mb_s", "add_peak_mib", "extract_peak_mib", "add_cpu_s", "extract_cpu_s"
     for (r = 1; r <= rows; r++) {
       key = order[r]; split(key, pt, SUBSEP)
-      if (failed[key] || !(key in size)) { print pt[1], pt[2], input[key], "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"; continue }
+      if (failed[key] || !(key in size)) { print pt[1], pt[2], input[key], "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"; continue }
       a = median(add[key]); e = median(ext[key])
       print pt[1], pt[2], input[key], size[key], sprintf("%.3f", 8 * size[key] / input[key]),
             sprintf("%.3f", a), sprintf("%.2f", a > 0 ? input[key] / 1e6 / a : 0),
             sprintf("%.3f", e), sprintf("%.2f", e > 0 ? input[key] / 1e6 / e : 0),
-            sprintf("%.1f", median(addk[key]) / 1024), sprintf("%.1f", median(extk[key]) / 1024)
+            sprintf("%.1f", median(addk[key]) / 1024), sprintf("%.1f", median(extk[key]) / 1024),
+            sprintf("%.2f", median(addc[key])), sprintf("%.2f", median(extc[key]))
     }
   }' "$raw" >"$tsv"
 
@@ -217,11 +220,12 @@ md=$outdir/results.md
   echo
   echo "Made by \`bench/compare.sh -n $runs\` on $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores" \
     "($(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || echo "unknown processor"))," \
-    "median of $runs runs. MB = 10^6 bytes; speeds are of input bytes; peak memory is the largest process."
+    "median of $runs runs. MB = 10^6 bytes; speeds are of input bytes and wall-clock time; peak memory is the" \
+    "largest process. results.tsv also has the processor time (user + system, all processes)."
   echo
   echo "| part | files | input MB | tool | archive bytes | bits/byte | add s | add MB/s | extract s | extract MB/s | add peak MiB | extract peak MiB |"
   echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"
-  tail -n +2 "$tsv" | while IFS=$'\t' read -r part tool input size bpb as amb es emb ak ek; do
+  tail -n +2 "$tsv" | while IFS=$'\t' read -r part tool input size bpb as amb es emb ak ek _; do
     printf '| %s | %s | %.1f | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$part" "${files[$part]}" \
       "$(awk -v b="$input" 'BEGIN { print b / 1e6 }')" "${label[$tool]}" "$size" "$bpb" "$as" "$amb" "$es" "$emb" "$ak" "$ek"
   done
