@@ -102,7 +102,7 @@ TEST_F(WriterThreadTest, ChunkEndsOneFileHoldsASecondAndStartsAThird) {
     TargetFile& second = queueFile("second", 100);
     startWriter();
     publishStream(stream);
-    ASSERT_TRUE(eventually([&] { return second.entry.written; }));
+    ASSERT_TRUE(eventually([&] { return isEmpty(pipeline_->rings.writerJobs); }));  // both files done
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(ring().consumed.load(), 1u);  // chunk 1 still holds the third file's bytes
 
@@ -152,7 +152,8 @@ TEST_F(WriterThreadTest, FileOfOneChunkAtABoundaryTakesExactlyThatChunk) {
     TargetFile& whole = queueFile("whole", 65536);
     startWriter();
     publishStream(stream);
-    ASSERT_TRUE(eventually([&] { return whole.entry.written; }));
+    ASSERT_TRUE(eventually([&] { return isEmpty(pipeline_->rings.writerJobs); }));
+    EXPECT_TRUE(whole.entry.written);
     EXPECT_EQ(ring().consumed.load(), 1u);
     TargetFile& rest = queueFile("rest", 5);
     endJobs();
