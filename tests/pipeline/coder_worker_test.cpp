@@ -58,6 +58,28 @@ TEST_F(CoderWorkerTest, AddThenExtractRestoresEveryFile) {
     }
 }
 
+TEST_F(CoderWorkerTest, MoreJobsThanTheRingsHoldWaitForRoomAndNoneIsLost) {
+    // 2,000 records of about 450 bytes are seven times what a job ring
+    // holds: main waits for room, the end markers included.
+    const std::string longPart(200, 'n');
+    std::vector<uint8_t> all;
+    for (int i = 0; i < 2000; ++i) {
+        const auto bytes = patternBytes(1 + i % 7, static_cast<uint32_t>(i));
+        source(longPart + std::to_string(i), bytes);
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
+    EXPECT_EQ(readWholeFile(scratch_ / "archive"), all);
+
+    auto fresh = createPipeline();
+    for (int i = 0; i < 2000; ++i) target("out" + longPart + std::to_string(i), 1 + i % 7);
+    EXPECT_TRUE(runExtract(*fresh, targets_, scratch_ / "archive", copyBody()).empty());
+    for (int i = 0; i < 2000; i += 97) {
+        EXPECT_EQ(readWholeFile(targets_[i].path), patternBytes(1 + i % 7, static_cast<uint32_t>(i))) << i;
+    }
+    for (const TargetFile& file : targets_) ASSERT_TRUE(file.entry.written) << file.path;
+}
+
 TEST_F(CoderWorkerTest, StreamOfExactlyOneChunkEndsWithAnEmptyChunk) {
     // The coder suspends with a full chunk right after its last byte, the
     // worker publishes it and resumes, the coder ends at once: the final
