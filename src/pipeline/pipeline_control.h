@@ -9,6 +9,23 @@
 // afterwards `readerFile` belongs to the reader and `writerFile` to the
 // writer until the worker has joined them, and then to the worker, which
 // closes what they left open (unless the keep flags say main still needs it).
+//
+// How main drives a run:
+//   add      prepareForAdd(pipeline, archive, path);
+//            startCoderWorker(worker, control, encoderBody());
+//            queueJob(control, rings.readerJobs, path, size, &entry) per non-empty file;
+//            queueEndOfJobs(control, rings.readerJobs);
+//            waitForCoderWorker(worker); then read failuresOf(control.report)
+//            and append the directory through `archive`.
+//   extract  prepareForExtract(pipeline, archive, path);
+//            queueEndOfJobs(control, rings.readerJobs);
+//            startCoderWorker(worker, control, decoderBody());
+//            queueJob(control, rings.writerJobs, path, size, &entry) per file,
+//            zero sizes included; queueEndOfJobs(control, rings.writerJobs);
+//            waitForCoderWorker(worker); then read failuresOf(control.report).
+// A queue call that answers `pipelineStopped` means the run has failed: stop
+// queueing, wait for the worker and read the report. To give up a run,
+// abortPipeline(control) and wait for the worker.
 #pragma once
 
 #include <atomic>
