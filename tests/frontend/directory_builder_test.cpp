@@ -1,0 +1,109 @@
+// The directory under construction: 1 KiB blocks whose records never split
+// or move, and the bytes written behind the stream.
+#include "frontend/directory_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/directory_reader.h"
+
+namespace qex {
+namespace {
+
+ArchiveEntry fileEntry(uint8_t depth, uint64_t size) {
+    ArchiveEntry entry;
+    entry.depth = depth;
+    entry.attributes = 0x20;
+    setEntrySize(entry, size);
+    entry.lastWriteTime = 0x0123456789ABCDEFull;
+    return entry;
+}
+
+TEST(BlockChain, RecordsAreNeverSplitAcrossBlocks) {
+    BlockChain chain;
+    // 1008 data bytes per block: three records of 400 bytes need two blocks.
+    uint8_t* first = reserveBytes(chain, 400, 1);
+    uint8_t* second = reserveBytes(chain, 400, 1);
+    uint8_t* third = reserveBytes(chain, 400, 1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(second, first + 400);
+    EXPECT_EQ(third, chain.last->data);
+    EXPECT_NE(chain.first, chain.last);
+    EXPECT_EQ(chain.first->used, 800u);
+    EXPECT_EQ(chain.last->used, 400u);
+    EXPECT_EQ(chain.usedBytes, 1200u);
+    EXPECT_EQ(reserveBytes(chain, kBlockDataBytes + 1, 1), nullptr);
+    EXPECT_NE(reserveBytes(chain, kBlockDataBytes, 1), nullptr);
+}
+
+TEST(DirectoryBuilder, EntriesKeepTheirAddressWhileTheChainGrows) {
+    DirectoryBuilder builder;
+    PendingEntry* firstFile = appendItem(builder, u"first", fileEntry(0, 10));
+    ASSERT_NE(firstFile, nullptr);
+    firstFile->queued = true;
+    FileEntry* handedDown = &firstFile->file;
+    std::u16string name = u"n?";
+    for (int k = 0; k < 5000; ++k) {
+        name[1] = static_cast<char16_t>(u'a' + k % 26);
+        ASSERT_NE(appendItem(builder, name, fileEntry(0, 0)), nullptr);
+    }
+    // The reader fills the entry by address long after it was queued.
+    handedDown->size = 3;
+    handedDown->crc = 0x352441C2;
+    handedDown->crcPlusOne = 0xB01D5B79;
+    const ArchiveEntry final = finalEntry(*reinterpret_cast<const PendingEntry*>(builder.entries.first->data));
+    EXPECT_EQ(entrySize(final), 3u);
+    EXPECT_EQ(final.crc, 0x352441C2u);
+    EXPECT_EQ(final.crcPlusOne, 0xB01D5B79u);
+    EXPECT_EQ(final.lastWriteTime, 0x0123456789ABCDEFull);
+}
+
+TEST(DirectoryBuilder, WrittenDirectoryMatchesTheLayoutAndPassesTheGate) {
+    DirectoryBuilder builder;
+    std::vector<std::u16string> names;
+    std::vector<ArchiveEntry> entries;
+    ArchiveEntry folder;
+    folder.attributes = 0x10;
+    names.push_back(u"T");
+    entries.push_back(folder);
+    ASSERT_NE(appendItem(builder, names.back(), entries.back()), nullptr);
+    // Enough names of the longest kind (255 units of three bytes) to fill
+    // many blocks, with the 0x0A unit written in its two-byte form.
+    for (int k = 0; k < 50; ++k) {
+        names.push_back(std::u16string(254, u'\u20AC') + static_cast<char16_t>(u'0' + k % 10));
+        entries.push_back(fileEntry(1, 0));
+        ASSERT_NE(appendItem(builder, names.back(), entries.back()), nullptr);
+    }
+    names.push_back(u"line\nbreak");
+    entries.push_back(fileEntry(1, 0));
+    ASSERT_NE(appendItem(builder, names.back(), entries.back()), nullptr);
+
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(directoryFitsTrailer(builder));
+    ASSERT_TRUE(writeBuiltDirectory(builder, [&](const uint8_t* data, size_t size) {
+        written.insert(written.end(), data, data + size);
+        return true;
+    }));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(encodeDirectory(names, entries, expected));
+    EXPECT_EQ(written, expected);
+
+    Directory directory;
+    std::string problem;
+    ASSERT_TRUE(readDirectory(memoryArchiveSource(written.data(), written.size()), directory, problem))
+        << problem;
+    EXPECT_EQ(directory.names, names);
+}
+
+TEST(DirectoryBuilder, WriteStopsAtTheFirstFailure) {
+    DirectoryBuilder builder;
+    for (int k = 0; k < 100; ++k) ASSERT_NE(appendItem(builder, u"name", fileEntry(0, 0)), nullptr);
+    int calls = 0;
+    EXPECT_FALSE(writeBuiltDirectory(builder, [&](const uint8_t*, size_t) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
+}  // namespace qex
