@@ -1,6 +1,6 @@
 // Checks the benchmark makes besides timing: a CRC-32 to identify inputs and
 // streams, and the comparison of a stream with the recorded golden stream of
-// the same input (length, CRC-32, restart count, and the first 64 KiB block
+// the same input (length, CRC-32, restart positions, and the first 64 KiB block
 // of the stream that differs).
 #pragma once
 
@@ -38,7 +38,7 @@ struct GoldenRow {
     uint32_t inputCrc = 0;
     uint64_t streamBytes = 0;
     uint32_t streamCrc = 0;
-    uint32_t restarts = 0;
+    std::vector<uint64_t> restartAfter;  // input bytes after which the model restarted
 };
 
 // Finds the row of expected.tsv that describes an input of this size and
@@ -59,8 +59,8 @@ inline bool findGoldenRow(const std::string& goldenDir, uint64_t inputBytes, uin
         row.streamBytes = std::stoull(sbytes);
         row.streamCrc = static_cast<uint32_t>(std::stoul(scrc, nullptr, 16));
         // Restart positions are listed comma-separated, "-" for none.
-        row.restarts = restarts == "-" ? 0 : 1;
-        for (char c : restarts) row.restarts += c == ',';
+        std::istringstream list(restarts == "-" ? std::string() : restarts);
+        for (std::string item; std::getline(list, item, ',');) row.restartAfter.push_back(std::stoull(item));
         return true;
     }
     return false;
@@ -89,16 +89,27 @@ inline uint64_t firstFailedCheckpoint(const std::string& goldenDir, const std::v
 
 // Prints how `stream` compares with the golden stream of its input, if the
 // input is a golden one. Returns false on a mismatch.
+inline std::string joined(const std::vector<uint64_t>& list) {
+    std::string s;
+    for (uint64_t v : list) {
+        if (!s.empty()) s += ',';
+        s += std::to_string(v);
+    }
+    return s.empty() ? "-" : s;
+}
+
 inline bool checkAgainstGolden(const std::string& goldenDir, uint64_t inputBytes, uint32_t inputCrc,
-                               const std::vector<uint8_t>& stream, uint32_t restarts) {
+                               const std::vector<uint8_t>& stream, const std::vector<uint64_t>& restartAfter) {
     GoldenRow row;
     if (!findGoldenRow(goldenDir, inputBytes, inputCrc, row)) return true;
     const uint32_t streamCrc = crc32(stream.data(), stream.size());
-    const bool same = stream.size() == row.streamBytes && streamCrc == row.streamCrc && restarts == row.restarts;
-    std::printf("  golden %s: stream %llu bytes crc32 %08x restarts %u; expected %llu bytes crc32 %08x restarts %u: %s\n",
-                row.input.c_str(), static_cast<unsigned long long>(stream.size()), streamCrc, restarts,
-                static_cast<unsigned long long>(row.streamBytes), row.streamCrc, row.restarts,
-                same ? "identical" : "DIFFERENT");
+    const bool same =
+        stream.size() == row.streamBytes && streamCrc == row.streamCrc && restartAfter == row.restartAfter;
+    std::printf("  golden %s: stream %llu bytes crc32 %08x restarts after %s; expected %llu bytes crc32 %08x"
+                " restarts after %s: %s\n",
+                row.input.c_str(), static_cast<unsigned long long>(stream.size()), streamCrc,
+                joined(restartAfter).c_str(), static_cast<unsigned long long>(row.streamBytes), row.streamCrc,
+                joined(row.restartAfter).c_str(), same ? "identical" : "DIFFERENT");
     if (!same && row.input == "big.bin") {
         const uint64_t bad = firstFailedCheckpoint(goldenDir, stream);
         if (bad != 0)
