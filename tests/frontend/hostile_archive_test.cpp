@@ -1,0 +1,510 @@
+// Hostile and damaged archives, each written byte by byte from the format and
+// extracted by the real executable into an empty target inside a scratch
+// folder.
+//
+// Every run must end within its (generous) time limit, leave everything
+// outside the target exactly as it was, and end with the exit code that fits:
+// 2 when the archive is refused or damaged, 1 when the archive is intact but
+// an item could not be created, 0 when everything was extracted. A refused
+// directory creates nothing at all.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/archive_builder.h"
+#include "support/run_process.h"
+
+namespace qex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::AnyOf;
+using ::testing::HasSubstr;
+
+// Far above what any of these runs needs, even under the sanitizers; it only
+// turns a hang into a failure.
+constexpr std::chrono::seconds kRunLimit{120};
+
+std::string readFileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void writeFileBytes(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string asString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// What a path holds, told apart well enough to notice any change.
+std::string describe(const fs::path& path) {
+    const fs::file_status status = fs::symlink_status(path);
+    if (fs::is_symlink(status)) return "link to " + fs::read_symlink(path).string();
+    if (fs::is_directory(status)) return "folder";
+    if (fs::is_regular_file(status)) return "file " + readFileBytes(path);
+    return "other";
+}
+
+class HostileArchive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "qex-hostile-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        scratch = pattern;
+        // The target lies a few levels down, so that a path climbing out of it
+        // lands inside the scratch folder, where the check sees it.
+        target = scratch / "outer" / "inner" / "target";
+        fs::create_directories(target);
+        fs::create_directories(scratch / "outside");
+        writeFileBytes(scratch / "outside" / "sentinel", "keep me");
+        archive = scratch / "outer" / "archive.qex";
+    }
+
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(scratch, ignored);
+    }
+
+    // Every item of the scratch folder except those below the target.
+    std::map<std::string, std::string> outsideTarget() const {
+        std::map<std::string, std::string> items;
+        for (auto it = fs::recursive_directory_iterator(scratch); it != fs::recursive_directory_iterator(); ++it) {
+            if (it->path() == target) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            items[it->path().string()] = describe(it->path());
+        }
+        return items;
+    }
+
+    // Everything below the target, by relative path.
+    std::map<std::string, std::string> targetItems() const {
+        std::map<std::string, std::string> items;
+        for (const auto& item : fs::recursive_directory_iterator(target))
+            items[fs::relative(item.path(), target).string()] = describe(item.path());
+        return items;
+    }
+
+    ProcessResult extract(const std::vector<uint8_t>& bytes) {
+        writeFileBytes(archive, asString(bytes));
+        return extractWrittenArchive();
+    }
+
+    ProcessResult extractWrittenArchive() {
+        const auto before = outsideTarget();
+        ProcessOptions options;
+        options.timeout = kRunLimit;
+        ProcessResult result = runProcess({QEX_EXE, "x", archive.string(), target.string()}, options);
+        EXPECT_TRUE(result.started);
+        EXPECT_FALSE(result.timedOut) << "extraction did not end";
+        EXPECT_EQ(outsideTarget(), before) << "something outside the target changed";
+        return result;
+    }
+
+    // A refused directory: exit code 2, the reason on stderr, nothing created.
+    void expectRefused(const std::vector<uint8_t>& bytes, const std::string& reason) {
+        const ProcessResult r = extract(bytes);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("qex: invalid archive \"" + archive.string() + "\": "));
+        EXPECT_THAT(r.err, HasSubstr(reason));
+        EXPECT_TRUE(targetItems().empty()) << "a refused archive created items";
+    }
+
+    void clearTarget() {
+        fs::remove_all(target);
+        fs::create_directory(target);
+    }
+
+    fs::path scratch, target, archive;
+};
+
+// The three faults a damaged stream can show as; each is fatal.
+const auto kDamageMessage = AnyOf(HasSubstr("qex: check value mismatch in"), HasSubstr("qex: incomplete file"),
+                                  HasSubstr("qex: damaged archive"));
+
+// A small tree: T/a.txt, T/S/, T/S/b.txt, T/empty, top.txt.
+ArchiveBuilder smallTree() {
+    ArchiveBuilder b;
+    b.folder(0, u"T")
+        .file(1, u"a.txt", "abc")
+        .folder(1, u"S")
+        .file(2, u"b.txt", "hello hello hello, the quick brown fox")
+        .file(1, u"empty", "")
+        .file(0, u"top.txt", "top level text\n");
+    return b;
+}
+
+const std::map<std::string, std::string> kSmallTreeItems = {
+    {"T", "folder"},
+    {"T/a.txt", "file abc"},
+    {"T/S", "folder"},
+    {"T/S/b.txt", "file hello hello hello, the quick brown fox"},
+    {"T/empty", "file "},
+    {"top.txt", "file top level text\n"},
+};
+
+TEST_F(HostileArchive, IntactSmallTreeExtractsExactly) {
+    const ProcessResult r = extract(smallTree().bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(targetItems(), kSmallTreeItems);
+}
+
+// ---- names ----------------------------------------------------------------
+
+TEST_F(HostileArchive, NamesThatLeaveTheirFolderAreRefused) {
+    expectRefused(ArchiveBuilder().folder(0, u"..").file(1, u"escaped", "x").bytes(),
+                  "name 1 is \"..\", which would leave its folder");
+    expectRefused(ArchiveBuilder().file(0, u"ok", "1").file(0, u".", "x").bytes(),
+                  "name 2 is \".\", which would leave its folder");
+    expectRefused(ArchiveBuilder().folder(0, u"d").file(1, u"", "x").bytes(), "name 2 is empty");
+    expectRefused(ArchiveBuilder().file(0, u"../../../escaped", "x").bytes(),
+                  "name 1 \"../../../escaped\" contains \"/\"");
+    expectRefused(ArchiveBuilder().file(0, u"/tmp/escaped", "x").bytes(), "contains \"/\"");
+    expectRefused(ArchiveBuilder().file(0, std::u16string(u"cut\0here", 8), "x").bytes(),
+                  "name 1 contains the unit 0");
+}
+
+TEST_F(HostileArchive, UndecodableNamesAreRefused) {
+    ArchiveBuilder stray;
+    stray.file(0, u"x", "1");
+    stray.nameList = {'a', 0x80, 'b', 0x0A};  // a continuation byte where a unit starts
+    expectRefused(stray.bytes(), "name 1 does not decode: stray continuation byte 0x80 at offset 1");
+
+    ArchiveBuilder invalid;
+    invalid.file(0, u"x", "1");
+    invalid.nameList = {0xF0, 0x9F, 0x98, 0x80, 0x0A};  // four-byte sequences never occur
+    expectRefused(invalid.bytes(), "byte 0xF0 at offset 0 of the name list cannot occur in a name");
+
+    ArchiveBuilder cut;
+    cut.file(0, u"x", "1");
+    cut.nameList = {'o', 'k', 0xE0, 0xA0, 0x0A};  // a three-byte lead with one continuation
+    expectRefused(cut.bytes(), "lead byte 0xE0 at offset 2 of the name list lacks its continuation bytes");
+}
+
+TEST_F(HostileArchive, NameCountDifferentFromEntryCountIsRefused) {
+    ArchiveBuilder fewer = ArchiveBuilder().file(0, u"a", "1").file(0, u"b", "2");
+    fewer.nameList = {'a', 0x0A};
+    expectRefused(fewer.bytes(), "the name list holds 1 names for 2 entries");
+
+    ArchiveBuilder more = ArchiveBuilder().file(0, u"a", "1");
+    more.nameList = {'a', 0x0A, 'b', 0x0A, 'c', 0x0A};
+    expectRefused(more.bytes(), "the name list holds 3 names for 1 entries");
+
+    ArchiveBuilder unterminated = ArchiveBuilder().file(0, u"a", "1");
+    unterminated.nameList = {'a'};
+    expectRefused(unterminated.bytes(), "the name list does not end with a line feed");
+}
+
+TEST_F(HostileArchive, LineFeedInsideAMultiByteSequenceSplitsTheNameAndIsRefused) {
+    // 0xE0 0x0A 0x80: the 0x0A ends the name after a bare lead byte, so the
+    // list holds two names where the writer meant one.
+    ArchiveBuilder miscounted = ArchiveBuilder().file(0, u"a", "1");
+    miscounted.nameList = {'a', 0xE0, 0x0A, 0x80, 'b', 0x0A};
+    expectRefused(miscounted.bytes(), "the name list holds 2 names for 1 entries");
+
+    // With an entry for each piece, the pieces themselves do not decode.
+    ArchiveBuilder split = ArchiveBuilder().file(0, u"a", "1").file(0, u"b", "2");
+    split.nameList = {'a', 0xC3, 0x0A, 0xA9, 'b', 0x0A};
+    expectRefused(split.bytes(), "name 1 does not decode: lead byte 0xC3 at offset 1");
+}
+
+TEST_F(HostileArchive, NameLongerThanTheFileSystemAllowsIsSkippedWithAWarning) {
+    // 300 units make 300 bytes, above the 255 a Linux name may hold. The
+    // archive is intact: the item is reported, its bytes are skipped, and the
+    // next file still gets its own content.
+    const std::u16string longName(300, u'n');
+    const ProcessResult r = extract(
+        ArchiveBuilder().file(0, longName, "lost").folder(0, longName).file(0, u"after.txt", "after").bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file"));
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder"));
+    EXPECT_THAT(r.err, HasSubstr("File name too long"));
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after.txt", "file after"}}));
+}
+
+// ---- depths ---------------------------------------------------------------
+
+TEST_F(HostileArchive, DepthsThatBreakTheNestingRulesAreRefused) {
+    expectRefused(ArchiveBuilder().folder(1, u"d").file(2, u"x", "1").bytes(),
+                  "entry 1 \"d\" is at depth 1; the first entry must be at depth 0");
+    expectRefused(ArchiveBuilder().folder(0, u"d").file(2, u"x", "1").bytes(),
+                  "entry 2 \"x\" is at depth 2, more than one level below the entry before it (depth 0)");
+    expectRefused(ArchiveBuilder().file(0, u"f", "1").file(1, u"x", "2").bytes(),
+                  "entry 1 \"f\" has entries nested below it but is not a folder");
+}
+
+TEST_F(HostileArchive, TwoHundredFiftySixNestedFoldersExtractToTheDeepestDepth) {
+    // Folders at depths 0 to 255 (the deepest an 8-bit depth holds), a file
+    // inside the folder at depth 254 and a file back at depth 0.
+    ArchiveBuilder b;
+    for (int depth = 0; depth <= 254; ++depth) b.folder(static_cast<uint8_t>(depth), u"d");
+    b.file(255, u"deep.txt", "deep").folder(255, u"last").file(0, u"after.txt", "after");
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    fs::path deepest = target;
+    for (int depth = 0; depth <= 254; ++depth) deepest /= "d";
+    EXPECT_EQ(describe(deepest / "deep.txt"), "file deep");
+    EXPECT_EQ(describe(deepest / "last"), "folder");
+    EXPECT_EQ(describe(target / "after.txt"), "file after");
+}
+
+TEST_F(HostileArchive, PathsLongerThanTheSystemTakesAreSkippedWithAWarning) {
+    // 30 nested folders of 200-byte names make paths of about 6 KB, beyond
+    // what one system call takes (4096 bytes). What cannot be created is
+    // reported; the rest of the archive is still extracted correctly.
+    ArchiveBuilder b;
+    const std::u16string longName(200, u'x');
+    for (int depth = 0; depth < 30; ++depth) b.folder(static_cast<uint8_t>(depth), longName);
+    b.file(30, u"bottom.txt", "bottom").file(0, u"after.txt", "after");
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("File name too long"));
+    EXPECT_EQ(describe(target / "after.txt"), "file after");
+}
+
+// ---- trailer and sizes ----------------------------------------------------
+
+TEST_F(HostileArchive, TrailerSizesThatDoNotFitTheFileAreRefused) {
+    ArchiveBuilder bigN = smallTree();
+    bigN.nameListBytes = 1000000;
+    expectRefused(bigN.bytes(), "the directory (N = 1000000, E = 240, plus the 8-byte trailer) is larger than the archive");
+
+    ArchiveBuilder bigE = smallTree();
+    bigE.entryBytes = 40000;
+    expectRefused(bigE.bytes(), "E = 40000, plus the 8-byte trailer) is larger than the archive");
+
+    // N + E + 8 passes 2^32: no 32-bit sum may wrap to a small value.
+    ArchiveBuilder wrapping = smallTree();
+    wrapping.nameListBytes = 0xFFFFFFF0;
+    wrapping.entryBytes = 40;
+    expectRefused(wrapping.bytes(), "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive");
+    wrapping.nameListBytes = 0xFFFFFFFF;
+    wrapping.entryBytes = 0xFFFFFFD8;  // a multiple of 40
+    expectRefused(wrapping.bytes(), "is larger than the archive");
+
+    ArchiveBuilder ragged = smallTree();
+    ragged.entryBytes = 6 * 40 - 1;
+    ragged.nameListBytes = static_cast<uint32_t>(ragged.nameList.size() + 1);
+    expectRefused(ragged.bytes(), "the entries take 239 bytes, which is not a multiple of 40");
+}
+
+TEST_F(HostileArchive, FilesTooShortForATrailerAreRefused) {
+    expectRefused({}, "the archive is too short to hold a directory (0 bytes)");
+    expectRefused({0, 0, 0, 0, 0, 0, 0}, "the archive is too short to hold a directory (7 bytes)");
+}
+
+TEST_F(HostileArchive, ThingsThatAreNotArchivesAreRefused) {
+    std::mt19937 random(7);
+    std::vector<uint8_t> noise(4096);
+    for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+    expectRefused(noise, "is larger than the archive");
+
+    std::string text;
+    for (int k = 0; k < 20; ++k) text += "This is a plain text file, not an archive.\n";
+    expectRefused(std::vector<uint8_t>(text.begin(), text.end()), "is larger than the archive");
+}
+
+// ---- damaged streams ------------------------------------------------------
+
+TEST_F(HostileArchive, ArchiveCutAtEveryOffsetIsNeverTakenForWhole) {
+    const std::vector<uint8_t> whole = smallTree().bytes();
+    for (size_t length = 0; length < whole.size(); ++length) {
+        SCOPED_TRACE("archive cut to " + std::to_string(length) + " of " + std::to_string(whole.size()) + " bytes");
+        clearTarget();
+        const ProcessResult r = extract(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(length)));
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_THAT(r.err, AnyOf(HasSubstr("qex: invalid archive"), kDamageMessage));
+        if (HasFailure()) break;  // one cut's report is enough
+    }
+}
+
+TEST_F(HostileArchive, StreamCutInTheMiddleIsReportedAsDamage) {
+    ArchiveBuilder b = smallTree();
+    std::vector<uint8_t> stream = b.streamBytes();
+    stream.resize(stream.size() / 2);
+    b.stream = stream;
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_THAT(r.err, kDamageMessage);
+}
+
+TEST_F(HostileArchive, BitFlipsInTheStreamAreDetected) {
+    const ArchiveBuilder intact = smallTree();
+    const std::vector<uint8_t> stream = intact.streamBytes();
+    ASSERT_GT(stream.size(), 12u);
+    // Offsets within the coded data (the first byte is the coder's carry
+    // byte, the last ones its flush): each flip changes what is decoded.
+    for (const size_t offset : {size_t{1}, size_t{2}, stream.size() / 3, stream.size() / 2, stream.size() - 6}) {
+        for (const int bit : {0, 7}) {
+            SCOPED_TRACE("bit " + std::to_string(bit) + " of stream byte " + std::to_string(offset));
+            ArchiveBuilder b = intact;
+            b.stream = stream;
+            (*b.stream)[offset] ^= static_cast<uint8_t>(1u << bit);
+            clearTarget();
+            const ProcessResult r = extract(b.bytes());
+            EXPECT_EQ(r.exitCode, 2) << r.err;
+            EXPECT_THAT(r.err, kDamageMessage);
+        }
+    }
+}
+
+TEST_F(HostileArchive, RandomStreamUnderAnIntactDirectoryIsReportedAsDamage) {
+    ArchiveBuilder b = smallTree();
+    std::mt19937 random(11);
+    std::vector<uint8_t> noise(300);
+    for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+    b.stream = noise;
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_THAT(r.err, kDamageMessage);
+}
+
+TEST_F(HostileArchive, FileSizesThatDisagreeWithTheStreamAreReported) {
+    // The entries ask for more bytes than the stream holds.
+    ArchiveBuilder more = ArchiveBuilder().file(0, u"a.txt", "abc");
+    more.entries[0].sizeLow = 10;
+    ProcessResult r = extract(more.bytes());
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: incomplete file \"" + (target / "a.txt").string() + "\""));
+
+    // The stream holds bytes that no entry takes: the files themselves are
+    // right, and the archive is still reported as damaged.
+    clearTarget();
+    ArchiveBuilder fewer = ArchiveBuilder().file(0, u"a.txt", "abc");
+    fewer.contents += "surplus";
+    r = extract(fewer.bytes());
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: damaged archive"));
+    EXPECT_EQ(describe(target / "a.txt"), "file abc");
+}
+
+TEST_F(HostileArchive, HugeFileSizeWithATinyStreamEndsPromptly) {
+    // 2^40 - 1 bytes announced, four in the stream: nothing may try to
+    // allocate or wait for the rest.
+    ArchiveBuilder b = ArchiveBuilder().file(0, u"huge", "tiny");
+    setEntrySize(b.entries[0], kMaxEntrySize);
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: incomplete file \"" + (target / "huge").string() + "\""));
+}
+
+// ---- names that meet each other or the target ------------------------------
+
+TEST_F(HostileArchive, SecondEntryWithTheSameNameReplacesTheFirst) {
+    const ProcessResult r = extract(ArchiveBuilder()
+                                        .file(0, u"same", "first")
+                                        .file(0, u"same", "second")
+                                        .folder(0, u"dir")
+                                        .file(1, u"x", "x")
+                                        .folder(0, u"dir")
+                                        .file(1, u"y", "y")
+                                        .bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{
+                                 {"same", "file second"}, {"dir", "folder"}, {"dir/x", "file x"}, {"dir/y", "file y"}}));
+}
+
+TEST_F(HostileArchive, FolderAndFileOfTheSameNameCollideWithAWarning) {
+    ProcessResult r = extract(ArchiveBuilder().folder(0, u"d").file(0, u"d", "file").file(0, u"z", "z").bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \"" + (target / "d").string() + "\""));
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"d", "folder"}, {"z", "file z"}}));
+
+    // A file and then a folder: folders are made by the directory pass at
+    // once, files by the writer as their bytes arrive, so either may take the
+    // name first. Whichever does stays whole, the other is reported.
+    clearTarget();
+    r = extract(ArchiveBuilder().file(0, u"d", "file").folder(0, u"d").file(1, u"inner", "in").file(0, u"z", "z").bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string d = "\"" + (target / "d").string();
+    if (describe(target / "d") == "folder") {
+        EXPECT_THAT(r.err, HasSubstr("qex: cannot create file " + d + "\": Is a directory"));
+        EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"d", "folder"}, {"d/inner", "file in"}, {"z", "file z"}}));
+    } else {
+        EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder " + d + "\""));
+        EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"d", "file file"}, {"z", "file z"}}));
+    }
+}
+
+TEST_F(HostileArchive, ItemsAlreadyInTheTargetOfTheOtherKindAreLeftAlone) {
+    writeFileBytes(target / "d", "mine");
+    fs::create_directory(target / "f");
+    const ProcessResult r =
+        extract(ArchiveBuilder().folder(0, u"d").file(1, u"inner", "lost").file(0, u"f", "theirs").file(0, u"z", "z").bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "d").string() + "\""));
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \"" + (target / "f").string() + "\""));
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"d", "file mine"}, {"f", "folder"}, {"z", "file z"}}));
+}
+
+TEST_F(HostileArchive, LinksInTheTargetThatLeaveItAreNotFollowed) {
+    // A folder link and a file link, both to the scratch folder's "outside";
+    // the archive names a folder and a file exactly like them.
+    fs::create_directory_symlink(scratch / "outside", target / "d");
+    fs::create_symlink(scratch / "outside" / "sentinel", target / "sentinel");
+    fs::create_directory_symlink("../../../outside", target / "relative");
+    const ProcessResult r = extract(ArchiveBuilder()
+                                        .folder(0, u"d")
+                                        .file(1, u"planted", "evil")
+                                        .file(0, u"sentinel", "overwritten")
+                                        .folder(0, u"relative")
+                                        .file(1, u"planted", "evil")
+                                        .file(0, u"z", "z")
+                                        .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "d").string() + "\""));
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "relative").string() + "\""));
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \"" + (target / "sentinel").string() + "\""));
+    EXPECT_EQ(describe(scratch / "outside" / "sentinel"), "file keep me");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch / "outside" / "planted")));
+    EXPECT_EQ(describe(target / "z"), "file z");
+}
+
+TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
+    // As the archived program would: a folder link within the target is a
+    // folder like any other.
+    fs::create_directory(target / "real");
+    fs::create_directory_symlink("real", target / "d");
+    const ProcessResult r = extract(ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(describe(target / "real" / "x"), "file inside");
+}
+
+// ---- time stamps ----------------------------------------------------------
+
+TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
+    // 0 means "no time stored"; the others lie far past any file system's
+    // range and are clamped by it.
+    ArchiveBuilder b;
+    for (const uint64_t time : {uint64_t{0}, uint64_t{1}, uint64_t{INT64_MAX}, uint64_t{UINT64_MAX}}) {
+        const std::u16string suffix = time == 0 ? u"0" : time == 1 ? u"1" : time == INT64_MAX ? u"63" : u"64";
+        ArchiveEntry folder;
+        folder.attributes = kFolderAttribute;
+        folder.creationTime = folder.lastWriteTime = folder.lastAccessTime = time;
+        b.add(folder, u"folder" + suffix);
+        b.file(1, u"file", "content");
+        b.entries.back().creationTime = b.entries.back().lastWriteTime = b.entries.back().lastAccessTime = time;
+    }
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* name : {"folder0", "folder1", "folder63", "folder64"})
+        EXPECT_EQ(describe(target / name / "file"), "file content") << name;
+}
+
+}  // namespace
+}  // namespace qex::test
