@@ -32,32 +32,6 @@ protected:
     std::deque<TargetFile> targets_;
 };
 
-TEST_F(CoderWorkerTest, AddThenExtractRestoresEveryFile) {
-    std::vector<std::vector<uint8_t>> contents = {patternBytes(70000, 1), patternBytes(10, 2), {},
-                                                  patternBytes(65536, 3), patternBytes(1, 4)};
-    for (size_t i = 0; i < contents.size(); ++i) source("in" + std::to_string(i), contents[i]);
-    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
-    uint64_t total = 0;
-    for (size_t i = 0; i < contents.size(); ++i) {
-        const CheckPair check = checkValuesOf(contents[i]);
-        EXPECT_EQ(sources_[i].entry.size, contents[i].size());
-        EXPECT_EQ(sources_[i].entry.crc, check.crc);
-        total += contents[i].size();
-    }
-    EXPECT_EQ(pipeline_->control.totalIn.load(), total);
-    EXPECT_EQ(pipeline_->control.totalOut.load(), total);
-
-    auto fresh = createPipeline();
-    for (size_t i = 0; i < contents.size(); ++i) target("out" + std::to_string(i), contents[i].size());
-    EXPECT_TRUE(runExtract(*fresh, targets_, scratch_ / "archive", copyBody()).empty());
-    for (size_t i = 0; i < contents.size(); ++i) {
-        EXPECT_EQ(readWholeFile(targets_[i].path), contents[i]) << i;
-        EXPECT_EQ(targets_[i].entry.writtenCrc, sources_[i].entry.crc) << i;
-        EXPECT_EQ(targets_[i].entry.writtenCrcPlusOne, sources_[i].entry.crcPlusOne) << i;
-        EXPECT_TRUE(targets_[i].entry.written) << i;
-    }
-}
-
 TEST_F(CoderWorkerTest, MoreJobsThanTheRingsHoldWaitForRoomAndNoneIsLost) {
     // 2,000 records of about 450 bytes are seven times what a job ring
     // holds: main waits for room, the end markers included.
@@ -104,23 +78,6 @@ TEST_F(CoderWorkerTest, AddingNothingStillPublishesOneFinalChunk) {
     EXPECT_EQ(pipeline_->outputRing.produced.load(), 1u);
     EXPECT_EQ(pipeline_->outputRing.sizes[0], 0);
     EXPECT_TRUE(readWholeFile(scratch_ / "archive").empty());
-}
-
-TEST_F(CoderWorkerTest, UnreadableSourceIsReportedAndTheRunGoesOn) {
-    const auto a = patternBytes(100, 6);
-    const auto b = patternBytes(200, 7);
-    source("a", a);
-    sources_.push_back(SourceFile{scratch_ / "vanished", FileEntry{}});
-    sources_.back().entry.size = 50;
-    source("b", b);
-    const auto failures = runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody());
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].kind, FailureKind::sourceUnreadable);
-    EXPECT_EQ(failures[0].path, (scratch_ / "vanished").native());
-    EXPECT_EQ(sources_[1].entry.size, 0u);
-    std::vector<uint8_t> expected = a;
-    expected.insert(expected.end(), b.begin(), b.end());
-    EXPECT_EQ(readWholeFile(scratch_ / "archive"), expected);
 }
 
 TEST_F(CoderWorkerTest, SlowWriterHoldsTheCoderAt255OutstandingChunks) {
