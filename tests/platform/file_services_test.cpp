@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/file_attributes.h"
 #include "platform/file_io.h"
 #include "platform/file_times.h"
@@ -175,6 +176,15 @@ TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {
     EXPECT_EQ(applyPathAttributes(path("other").c_str(), kAttributeReadOnly), 0);
     ASSERT_EQ(::stat(path("other").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0400u);
+}
+
+TEST(Threads, PollSleepLastsAtLeastItsTimeOnTheTick) {
+    // Differences of ticks are taken modulo 2^32, as the speed figure does.
+    const uint32_t before = tickMilliseconds();
+    sleepMilliseconds(2 * kPollMilliseconds);
+    const uint32_t elapsed = tickMilliseconds() - before;
+    EXPECT_GE(elapsed, 2 * kPollMilliseconds);
+    EXPECT_LT(elapsed, 1u << 31);  // not a wrapped negative difference
 }
 
 TEST(Threads, BindingKeepsTheThreadOnTheFirstAllowedProcessorOnly) {
