@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
+#include "platform/interrupt_cleanup.h"
 #include "platform/listing.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
@@ -236,6 +237,12 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
         return outcome.exitCode;
     }
     const FileIdentity archiveIdentity = identityOfFile(archive);
+    // Until the command returns, an interrupt removes the unfinished archive
+    // (a device or pipe given as the archive is never removed).
+    armRemovalOnInterrupt(archivePath.c_str(), archive);
+    struct Disarm {
+        ~Disarm() { disarmRemovalOnInterrupt(); }
+    } disarmOnReturn;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     prepareForAdd(*pipeline, archive, archivePath);
