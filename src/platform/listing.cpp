@@ -113,8 +113,11 @@ bool listedBefore(std::u16string_view a, std::u16string_view b) {
 
 namespace {
 
+// `exists` turns false when nothing at all is at `path` any more (an item
+// removed between reading the folder and examining it).
 ListedItem examineNamed(int folderFd, const std::string& path, std::string_view ownName,
-                        std::u16string name16) {
+                        std::u16string name16, bool& exists) {
+    exists = true;
     ListedItem item;
     item.nativeName.assign(ownName);
     item.name = std::move(name16);
@@ -137,6 +140,7 @@ ListedItem examineNamed(int folderFd, const std::string& path, std::string_view 
         item.size = 0;
         item.attributes = attributesOf(ItemKind::File, st.stx_mode, ownName, true);
     } else {
+        exists = errno != ENOENT;
         item.attributes = attributesOf(ItemKind::File, 0, ownName, false);
     }
     return item;
@@ -146,7 +150,8 @@ ListedItem examineNamed(int folderFd, const std::string& path, std::string_view 
 
 ListedItem examinePath(const std::string& path) {
     const std::string_view ownName = std::string_view(path).substr(lastComponentStart(path));
-    return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName));
+    bool exists = true;
+    return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName), exists);
 }
 
 bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error) {
@@ -195,7 +200,9 @@ bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& 
         if (isFolderLink(name)) continue;
         std::u16string name16 = nativeToUtf16(name);
         if (!matchesWildcards(wanted, name16)) continue;
-        items.push_back(examineNamed(folderFd, name, name, std::move(name16)));
+        bool exists = true;
+        ListedItem item = examineNamed(folderFd, name, name, std::move(name16), exists);
+        if (exists) items.push_back(std::move(item));
     }
     closedir(dir);
     if (readError != 0) {
