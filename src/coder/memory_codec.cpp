@@ -69,53 +69,45 @@ size_t outputUsed(const CoderIo& io, const MemorySink& sink) {
     return size_t(io.outPtr - io.outStart);
 }
 
-}  // namespace
-
-bool compressBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& stream, CodecStats* stats,
-                    size_t arenaBytes) {
+// Runs one body over memory: input [data, data + size), output into `out`
+// (capped at `limit`). Returns the stats the run leaves behind.
+template <typename Body>
+bool runInMemory(Body body, const uint8_t* data, size_t size, std::vector<uint8_t>& out, size_t limit,
+                 CodecStats* stats, size_t arenaBytes) {
     StreamCoder* coder = createStreamCoder(arenaBytes);
     if (coder == nullptr) return false;
     CoderIo& io = coderIo(*coder);
     io.inPtr = data;
     io.inEnd = data + size;
     io.refill = endOfMemoryInput;
-    MemorySink sink{&stream, SIZE_MAX};
+    MemorySink sink{&out, limit};
     attachOutput(io, sink);
-    runEncoderBody(*coder);
-    stream.resize(outputUsed(io, sink));
+    body(*coder);
+    out.resize(outputUsed(io, sink));
     if (stats != nullptr) {
-        stats->streamBytes = stream.size();
         stats->restarts = restartCount(*coder);
-        stats->restartAfter.assign(streamModel(*coder).restartAfter,
-                                   streamModel(*coder).restartAfter +
-                                       std::min<uint32_t>(stats->restarts, kMaxRestartsRecorded));
+        const uint64_t* restarts = streamModel(*coder).restartAfter;
+        stats->restartAfter.assign(restarts,
+                                   restarts + std::min<uint32_t>(stats->restarts, kMaxRestartsRecorded));
+        stats->sawEndSymbol = endSymbolDecoded(*coder);
+        stats->streamBytes = sink.inputRanOut ? size : uint64_t(io.inPtr - data);
     }
     destroyStreamCoder(coder);
     return true;
 }
 
+}  // namespace
+
+bool compressBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& stream, CodecStats* stats,
+                    size_t arenaBytes) {
+    if (!runInMemory(runEncoderBody, data, size, stream, SIZE_MAX, stats, arenaBytes)) return false;
+    if (stats != nullptr) stats->streamBytes = stream.size();
+    return true;
+}
+
 bool decompressBuffer(const uint8_t* stream, size_t size, std::vector<uint8_t>& data, CodecStats* stats,
                       size_t arenaBytes, size_t maxOutput) {
-    StreamCoder* coder = createStreamCoder(arenaBytes);
-    if (coder == nullptr) return false;
-    CoderIo& io = coderIo(*coder);
-    io.inPtr = stream;
-    io.inEnd = stream + size;
-    io.refill = endOfMemoryInput;
-    MemorySink sink{&data, maxOutput};
-    attachOutput(io, sink);
-    runDecoderBody(*coder);
-    data.resize(outputUsed(io, sink));
-    if (stats != nullptr) {
-        stats->streamBytes = sink.inputRanOut ? size : uint64_t(io.inPtr - stream);
-        stats->restarts = restartCount(*coder);
-        stats->restartAfter.assign(streamModel(*coder).restartAfter,
-                                   streamModel(*coder).restartAfter +
-                                       std::min<uint32_t>(stats->restarts, kMaxRestartsRecorded));
-        stats->sawEndSymbol = endSymbolDecoded(*coder);
-    }
-    destroyStreamCoder(coder);
-    return true;
+    return runInMemory(runDecoderBody, stream, size, data, maxOutput, stats, arenaBytes);
 }
 
 }  // namespace qex

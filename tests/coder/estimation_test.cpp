@@ -2,6 +2,8 @@
 // estimation update, and the exchange rule of the first context.
 #include <gtest/gtest.h>
 
+#include "support/vector_coder_io.h"
+
 #include <vector>
 
 #include "coder/context_estimation.h"
@@ -79,21 +81,6 @@ TEST(SeeUpdate, SmallEstimatesAreNotSubtracted) {
     EXPECT_EQ(c.escapeSum, 997);
 }
 
-struct SinkIo {
-    std::vector<uint8_t> bytes;
-    uint8_t out = 0;
-    CoderIo io;
-    SinkIo() {
-        io.owner = this;
-        io.outStart = io.outPtr = &out;
-        io.outEnd = &out + 1;
-        io.drain = [](CoderIo& io) {
-            auto* self = static_cast<SinkIo*>(io.owner);
-            self->bytes.push_back(self->out);
-            io.outPtr = &self->out;
-        };
-    }
-};
 
 // In the first context a state moves up one place only when its raised
 // frequency is strictly greater than its predecessor's.
@@ -112,7 +99,7 @@ TEST(FirstContext, FoundStateMovesUpOnlyWhenStrictlyGreater) {
         setTotalFreq(m, c, 20);
         setSuffix(m, c, m.currentContext);
         m.currentContext = c;
-        SinkIo sink;
+        VectorCoderIo sink;
         RangeEncoder enc;
         init(enc, sink.io);
         ASSERT_TRUE(encodeSymbol(m, enc, 'q'));

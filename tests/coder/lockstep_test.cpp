@@ -3,6 +3,8 @@
 // decoder recomputes it at the same point and compares.
 #include <gtest/gtest.h>
 
+#include "support/vector_coder_io.h"
+
 #include <random>
 #include <vector>
 
@@ -74,30 +76,6 @@ uint64_t modelDigest(const Model& m, bool tables) {
     return d.h;
 }
 
-struct BufferIo {
-    std::vector<uint8_t> bytes;
-    size_t readPos = 0;
-    uint8_t cell = 0;
-    CoderIo io;
-    BufferIo() {
-        io.owner = this;
-        io.outStart = io.outPtr = &cell;
-        io.outEnd = &cell + 1;
-        io.drain = [](CoderIo& io) {
-            auto* self = static_cast<BufferIo*>(io.owner);
-            self->bytes.push_back(self->cell);
-            io.outPtr = &self->cell;
-        };
-        io.inPtr = io.inEnd = &cell;
-        io.refill = [](CoderIo& io) {
-            auto* self = static_cast<BufferIo*>(io.owner);
-            self->cell = self->readPos < self->bytes.size() ? self->bytes[self->readPos] : 0;
-            ++self->readPos;
-            io.inPtr = &self->cell;
-            io.inEnd = &self->cell + 1;
-        };
-    }
-};
 
 TEST(Lockstep, EncoderAndDecoderModelsStayIdenticalAfterEverySymbol) {
     std::mt19937 rng(77);
@@ -118,7 +96,7 @@ TEST(Lockstep, EncoderAndDecoderModelsStayIdenticalAfterEverySymbol) {
     std::vector<uint8_t> encArena(kArena, 0), decArena(kArena, 0);
     Model enc;
     startModel(enc, encArena.data(), kArena);
-    BufferIo stream;
+    VectorCoderIo stream;
     RangeEncoder encoder;
     init(encoder, stream.io);
     std::vector<uint64_t> digests;

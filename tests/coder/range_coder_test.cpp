@@ -4,39 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/vector_coder_io.h"
+
 #include <random>
 #include <vector>
 
 namespace qex {
 namespace {
 
-// A CoderIo over a vector; reading past the end yields zeros.
-struct VectorIo {
-    std::vector<uint8_t> bytes;
-    size_t readPos = 0;
-    uint8_t in = 0;
-    uint8_t out = 0;
-    CoderIo io;
-
-    VectorIo() {
-        io.owner = this;
-        io.outStart = io.outPtr = &out;
-        io.outEnd = &out + 1;
-        io.drain = [](CoderIo& io) {
-            auto* self = static_cast<VectorIo*>(io.owner);
-            self->bytes.push_back(self->out);
-            io.outPtr = &self->out;
-        };
-        io.inPtr = io.inEnd = &in;
-        io.refill = [](CoderIo& io) {
-            auto* self = static_cast<VectorIo*>(io.owner);
-            self->in = self->readPos < self->bytes.size() ? self->bytes[self->readPos] : 0;
-            ++self->readPos;
-            io.inPtr = &self->in;
-            io.inEnd = &self->in + 1;
-        };
-    }
-};
 
 using Bytes = std::vector<uint8_t>;
 
@@ -44,7 +19,7 @@ TEST(RangeEncoder, EndSymbolAloneGivesSixBytes) {
     // range 0xFFFFFFFF / 257 = 0xFF00FF; low = 256 * that = 0xFF00FF00, whose
     // top byte 0xFF is withheld; the flush writes the leading 00, the withheld
     // FF, then the rest of low (00 FF 00 00 with one more FF withheld).
-    VectorIo v;
+    VectorCoderIo v;
     RangeEncoder e;
     init(e, v.io);
     encode(e, 256, 1, 257);
@@ -53,7 +28,7 @@ TEST(RangeEncoder, EndSymbolAloneGivesSixBytes) {
 }
 
 TEST(RangeEncoder, SingleByteAndEndSymbolGiveSevenBytes) {
-    VectorIo v;
+    VectorCoderIo v;
     RangeEncoder e;
     init(e, v.io);
     encode(e, 97, 1, 257);
@@ -63,7 +38,7 @@ TEST(RangeEncoder, SingleByteAndEndSymbolGiveSevenBytes) {
 }
 
 TEST(RangeEncoder, CarryTurnsWithheldFFRunIntoZeros) {
-    VectorIo v;
+    VectorCoderIo v;
     RangeEncoder e;
     init(e, v.io);
     e.cache = 0x12;
@@ -79,7 +54,7 @@ TEST(RangeEncoder, CarryTurnsWithheldFFRunIntoZeros) {
 }
 
 TEST(RangeEncoder, WithheldFFRunWithoutCarryIsWrittenAsFF) {
-    VectorIo v;
+    VectorCoderIo v;
     RangeEncoder e;
     init(e, v.io);
     e.cache = 0x12;
@@ -96,7 +71,7 @@ TEST(RangeEncoder, WithheldFFRunWithoutCarryIsWrittenAsFF) {
 
 TEST(RangeEncoder, RangeOf0x10000ShiftsOneByteAnd0xFFFFShiftsTwo) {
     {
-        VectorIo v;
+        VectorCoderIo v;
         RangeEncoder e;
         init(e, v.io);
         e.range = 0x10000 * 4;
@@ -105,7 +80,7 @@ TEST(RangeEncoder, RangeOf0x10000ShiftsOneByteAnd0xFFFFShiftsTwo) {
         EXPECT_EQ(v.bytes.size(), 1u);  // the leading 00 from the first shift
     }
     {
-        VectorIo v;
+        VectorCoderIo v;
         RangeEncoder e;
         init(e, v.io);
         e.range = 0xFFFF * 3;
@@ -116,7 +91,7 @@ TEST(RangeEncoder, RangeOf0x10000ShiftsOneByteAnd0xFFFFShiftsTwo) {
 }
 
 TEST(RangeEncoder, BinaryHitLeavesLowUnchanged) {
-    VectorIo v;
+    VectorCoderIo v;
     RangeEncoder e;
     init(e, v.io);
     e.low = 0x12345678;
@@ -127,7 +102,7 @@ TEST(RangeEncoder, BinaryHitLeavesLowUnchanged) {
 }
 
 TEST(RangeDecoder, CodeEqualToBinaryBoundIsAMiss) {
-    VectorIo v;
+    VectorCoderIo v;
     RangeDecoder d;
     init(d, v.io);  // all zeros
     d.range = 0x80000000;
@@ -157,7 +132,7 @@ TEST(RangeCoder, RandomIntervalsAndDecisionsRoundTripExactly) {
             steps.push_back({false, start, size, total});
         }
     }
-    VectorIo v;
+    VectorCoderIo v;
     RangeEncoder e;
     init(e, v.io);
     for (const Step& s : steps) {
