@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     uint32_t x = 12345;
     for (size_t i = 0; i < megabytes; ++i) {
         for (auto& b : block) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
-        files.push_back(folder / ("f" + std::to_string(i)));
+        files.push_back(folder / std::string("f").append(std::to_string(i)));
         std::ofstream(files.back(), std::ios::binary).write(reinterpret_cast<const char*>(block.data()), block.size());
     }
     int status = 0;
