@@ -74,12 +74,16 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
         const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
         uint32_t sum = 0;
         int n = 0;
+        // Branch-free over the mask, as in the encoder: every state is written
+        // to the list, and the list only advances past unmasked ones.
+        const uint32_t stamp = est.maskStamp;
         for (Ref s = first; s != end; s += kStateBytes) {
-            const uint32_t symb = symbol(m, s);
-            if (est.symbolMask[symb] == est.maskStamp) continue;
-            est.symbolMask[symb] = est.maskStamp;
-            sum += freq(m, s);
-            listed[n++] = s;
+            const uint8_t* st = at(m, s);
+            const uint32_t unmasked = est.symbolMask[st[0]] != stamp;
+            est.symbolMask[st[0]] = stamp;
+            sum += st[1] & (0u - unmasked);
+            listed[n] = s;
+            n += int(unmasked);
         }
         const uint32_t count = getCount(dec, sum + esc);
         if (count >= sum) {

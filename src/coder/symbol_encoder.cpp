@@ -75,13 +75,16 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         uint32_t sum = 0;
         uint32_t hi = 0;
         Ref found = kNone;
-        for (Ref s = first; s != end; s += kStateBytes) {
-            const uint32_t symb = symbol(m, s);
-            if (est.symbolMask[symb] == est.maskStamp) continue;
-            est.symbolMask[symb] = est.maskStamp;
-            sum += freq(m, s);
-            if (int(symb) == sym) {
-                found = s;
+        // Branch-free over the mask: which symbols are masked is as good as
+        // random, and re-masking a masked symbol changes nothing.
+        const uint32_t stamp = est.maskStamp;
+        for (const uint8_t* s = at(m, first); s != at(m, end); s += kStateBytes) {
+            const uint32_t symb = s[0];
+            const uint32_t unmasked = est.symbolMask[symb] != stamp;
+            est.symbolMask[symb] = stamp;
+            sum += s[1] & (0u - unmasked);
+            if (int(symb) == sym && unmasked) {
+                found = first + uint32_t(s - at(m, first));
                 hi = sum;
             }
         }
