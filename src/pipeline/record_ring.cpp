@@ -15,6 +15,10 @@ constexpr uint32_t kEntryAt = 8;
 constexpr uint32_t kNextAt = 16;
 constexpr uint32_t kNameLengthAt = 20;
 constexpr uint32_t kNameAt = kRecordHeaderBytes;
+// Set in a `next` word that holds a link. Positions are multiples of 8, so
+// the bit is free, and a link to position 0 (after positions wrapped at
+// 2^32) is not mistaken for "no following record".
+constexpr uint32_t kLinked = 1;
 // In the sizeHigh word of a skipped tail: the record went to the next lap.
 // Real records hold at most 255 there.
 constexpr uint32_t kMovedMarker = 0xFFFFFFFFu;
@@ -69,7 +73,7 @@ PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, ui
         // first test found. Mark it for a consumer that stands at `written`.
         storeWord(at(ring, written) + kSizeHighAt, kMovedMarker);
     }
-    storeLink(ring.lastLink, start);
+    storeLink(ring.lastLink, start | kLinked);
     unsigned char* record = at(ring, start);
     storeWord(record + kSizeLowAt, sizeLow);
     storeWord(record + kSizeHighAt, sizeHigh);
@@ -106,14 +110,14 @@ bool peek(RecordRing& ring, RingRecord& record) {
 
 void pop(RecordRing& ring) {
     // writePos before the link: a push stores the link before it publishes
-    // writePos, so a zero link read after this load means the next record
+    // writePos, so a missing link read after this load means the next record
     // (if any is pushed meanwhile) starts at this writePos or past its marker.
     const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
     const uint32_t readPos = ring.readPos.load(std::memory_order_relaxed);
     if (readPos == writePos) return;
     const uint32_t start = recordStart(ring, readPos);
     const uint32_t next = loadLink(nextField(ring, start));
-    ring.readPos.store(next != 0 ? next : writePos, std::memory_order_release);
+    ring.readPos.store((next & kLinked) != 0 ? next & ~kLinked : writePos, std::memory_order_release);
 }
 
 PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint32_t sizeLow,

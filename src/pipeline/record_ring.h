@@ -5,7 +5,7 @@
 //   0  sizeLow     u32   low 32 bits of the byte count
 //   4  sizeHigh    u32   high bits of the byte count (0..255 for 40-bit sizes)
 //   8  entry       64-bit address of the file's FileEntry, or null
-//  16  next        u32   position of the following record; 0 until pushed
+//  16  next        u32   position of the following record + 1; 0 until pushed
 //  20  nameLength  u32   UTF-16 units of the name, terminator not counted
 //  24  name        nameLength + 1 UTF-16 units, zero-terminated
 // Length: 24 + 2 * (n + 1) rounded up to 8, i.e. (2n + 33) & ~7 bytes:

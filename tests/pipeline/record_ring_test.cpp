@@ -143,6 +143,23 @@ TEST(RecordRing, EmptiedRingThenMovedPushIsFoundByNextPeek) {
     EXPECT_EQ(record.name, u"after");
 }
 
+TEST(RecordRing, PositionsWrapAt2To32WithoutLosingARecord) {
+    auto ring = newRing();
+    // 256 bytes before 2^32: eight 32-byte records, the eighth of which
+    // would end exactly at 2^32 and so moves to position 0.
+    ring->readPos = ring->writePos = 0xFFFFFF00u;
+    pushSmallRecords(*ring, 8);
+    EXPECT_EQ(ring->writePos.load(), 32u);
+    RingRecord record;
+    for (uint32_t i = 0; i < 8; ++i) {
+        ASSERT_TRUE(peek(*ring, record)) << i;
+        EXPECT_EQ(record.sizeLow, i);
+        pop(*ring);
+    }
+    EXPECT_EQ(record.position, 0u);
+    EXPECT_FALSE(peek(*ring, record));
+}
+
 TEST(RecordRing, ProgressRingKeepsAcceptingWhenNobodyTakes) {
     auto ring = newRing();
     constexpr uint32_t kPushes = 20000;  // about five times what the ring holds
