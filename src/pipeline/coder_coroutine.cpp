@@ -140,6 +140,11 @@ void destroyCoroutine(CoroutineContext& context) {
     if (context.coroutineFiber != nullptr) __tsan_destroy_fiber(context.coroutineFiber);
     context.coroutineFiber = nullptr;
 #endif
+#ifdef QEX_ASAN_FIBERS
+    // The body's last frames never return: clear their redzones, or memory
+    // mapped later at the same place would look poisoned.
+    if (context.stackBottom != nullptr) __asan_unpoison_memory_region(context.stackBottom, context.stackBytes);
+#endif
     if (context.mapping != nullptr) ::munmap(context.mapping, context.mappingBytes);
     context.mapping = nullptr;
     context.stackBottom = nullptr;
