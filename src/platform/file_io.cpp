@@ -21,12 +21,23 @@ std::string systemReason(int error) {
 }
 
 FileHandle openForRead(const char* path, int& error) {
+    // Without O_NONBLOCK, opening a named pipe that took a file's place
+    // would wait for a writer forever; reads block again as usual.
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) error = errno;
-    return fd < 0 ? kNoFile : fd;
+    if (fd < 0) {
+        error = errno;
+        return kNoFile;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        error = errno;
+        ::close(fd);
+        return kNoFile;
+    }
+    return fd;
 }
 
 FileHandle createForWrite(const char* path, int& error) {

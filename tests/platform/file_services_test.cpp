@@ -60,6 +60,16 @@ TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
     ::close(ends[0]);
 }
 
+TEST_F(FileServicesTest, NamedPipeInAFilesPlaceOpensWithoutWaitingForAWriter) {
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+    int error = 0;
+    const FileHandle file = openForRead(path("pipe").c_str(), error);
+    ASSERT_NE(file, kNoFile) << systemReason(error);
+    uint8_t buffer[16];
+    EXPECT_EQ(readFull(file, buffer, sizeof buffer, error), 0);  // no writer: at its end
+    closeFile(file, error);
+}
+
 TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
     int error = 0;
     FileHandle file = createForWrite(path("file").c_str(), error);
