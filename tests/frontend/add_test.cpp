@@ -205,6 +205,23 @@ TEST_F(AddCommand, LinkLoopKeepsItsEntryButIsNotEntered) {
     EXPECT_EQ(namesIn(at("l.qex")), (Names{"0:src", "1:sub", "2:f", "2:up"}));
 }
 
+TEST_F(AddCommand, FolderAtDepth255KeepsItsEntryButItsContentsAreReported) {
+    // Folders at depths 0 to 256 and a file in the deepest: entries hold
+    // depths up to 255, so the folder at 255 is listed and not entered.
+    std::string path = "deep";
+    for (int level = 1; level <= 256; ++level) path += "/d";
+    folder(path);
+    file(path + "/lost", "x");
+    const auto r = runQex({"a", at("d.qex"), at("deep")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not entering folder"), std::string::npos) << r.err;
+    Directory directory;
+    ASSERT_TRUE(test::readArchiveDirectory(at("d.qex"), directory));
+    ASSERT_EQ(directory.entries.size(), 256u);
+    EXPECT_EQ(directory.entries.back().depth, 255);
+    EXPECT_TRUE(isFolder(directory.entries.back()));
+}
+
 TEST_F(AddCommand, LinksAreFollowedAndDanglingLinksAreUnreadable) {
     folder("src");
     folder("elsewhere");
