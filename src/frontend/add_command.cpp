@@ -1,6 +1,7 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -276,8 +277,9 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
         startProgressPrinter(printer);
         walkSource(run, searchPath, contentsOnly);
     } else {
+        const int reason = errno;
         reportWarning(outcome, "cannot resolve the source path", utf16ToNative(sourcePath16),
-                      systemReason(errno));
+                      systemReason(reason));
         startProgressPrinter(printer);
     }
     queueEndOfJobs(control, control.rings->readerJobs);

@@ -206,7 +206,8 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     std::string target;
     const std::string targetNative = utf16ToNative(targetPath16);
     if (!fullPath(targetNative, target)) {
-        reportFatal(outcome, "cannot resolve target folder", targetNative, systemReason(errno));
+        const int reason = errno;
+        reportFatal(outcome, "cannot resolve target folder", targetNative, systemReason(reason));
         return outcome.exitCode;
     }
     int error = 0;
