@@ -43,6 +43,14 @@ void storeLink(uint32_t* link, uint32_t value) {
     std::atomic_ref<uint32_t>(*link).store(value, std::memory_order_release);
 }
 
+// Whether records lie between the two positions. The read position may
+// stand ahead of the write position for a moment: a push links its record
+// before it publishes writePos, so a pop can follow the link to a record
+// moved to the next lap before that record is complete. Positions differ by
+// at most one ring, so the signed difference orders them across the wrap
+// at 2^32.
+bool holdsRecords(uint32_t readPos, uint32_t writePos) { return static_cast<int32_t>(writePos - readPos) > 0; }
+
 uint32_t nextLap(uint32_t position) { return (position + kRecordRingMask) & ~kRecordRingMask; }
 
 // Where the record at the read position really starts: at the next lap when
@@ -90,13 +98,14 @@ PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, ui
 }
 
 bool isEmpty(const RecordRing& ring) {
-    return ring.writePos.load(std::memory_order_acquire) == ring.readPos.load(std::memory_order_acquire);
+    const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
+    return !holdsRecords(ring.readPos.load(std::memory_order_acquire), writePos);
 }
 
 bool peek(RecordRing& ring, RingRecord& record) {
     const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
     const uint32_t readPos = ring.readPos.load(std::memory_order_relaxed);
-    if (readPos == writePos) return false;
+    if (!holdsRecords(readPos, writePos)) return false;
     const uint32_t start = recordStart(ring, readPos);
     const unsigned char* p = at(ring, start);
     record.sizeLow = loadWord(p + kSizeLowAt);
@@ -114,7 +123,7 @@ void pop(RecordRing& ring) {
     // (if any is pushed meanwhile) starts at this writePos or past its marker.
     const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
     const uint32_t readPos = ring.readPos.load(std::memory_order_relaxed);
-    if (readPos == writePos) return;
+    if (!holdsRecords(readPos, writePos)) return;
     const uint32_t start = recordStart(ring, readPos);
     const uint32_t next = loadLink(nextField(ring, start));
     ring.readPos.store((next & kLinked) != 0 ? next & ~kLinked : writePos, std::memory_order_release);

@@ -18,8 +18,10 @@
 // stands there (it emptied the ring before the move) finds the record at the
 // next lap. Without that marker it would read the stale tail as a record.
 //
-// Invariants: readPos <= writePos in ring order (readPos == writePos is
-// empty); writePos - readPos <= 131,072; the producer writes a record and
+// Invariants: writePos - readPos <= 131,072, taken as a signed difference
+// (the ring is empty when it is 0 or less: for a moment a consumer that
+// followed the link of a record moved to the next lap stands past writePos);
+// the producer writes a record and
 // its link before it publishes writePos (release), the consumer loads
 // writePos (acquire) before it reads the record. One producer and one
 // consumer per ring; on the lossy progress rings the producer also discards
@@ -41,8 +43,11 @@ namespace qex {
 inline constexpr uint32_t kRecordRingBytes = 0x20000;
 inline constexpr uint32_t kRecordRingMask = kRecordRingBytes - 1;
 inline constexpr uint32_t kRecordHeaderBytes = 24;
-// Longest name whose record can ever fit into an empty ring.
-inline constexpr size_t kMaxRecordNameUnits = (kRecordRingBytes - kRecordHeaderBytes) / 2 - 1;
+// Longest name a record may hold: its record takes at most half the ring,
+// so that it fits into an empty ring wherever the write position stands
+// (a record moved to the next lap also occupies the tail it skipped, which
+// is never longer than the record itself).
+inline constexpr size_t kMaxRecordNameUnits = (kRecordRingBytes / 2 - kRecordHeaderBytes) / 2 - 1;
 
 struct RecordRing {
     std::atomic<uint32_t> readPos{0};
