@@ -149,32 +149,6 @@ TEST_F(AddCommand, MissingSourceGivesEmptyArchiveWithWarning) {
     }
 }
 
-TEST_F(AddCommand, ArchiveInsideTheSourceIsNotAddedToItself) {
-    folder("src");
-    file("src/a", "aaa");
-    file("src/z", "zzz");
-    const auto r = runQex({"a", at("src/self.qex"), at("src")});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(namesIn(at("src/self.qex")), (Names{"0:src", "1:a", "1:z"}));
-    // Extracting it gives exactly the two files.
-    folder("out");
-    EXPECT_EQ(runQex({"x", at("src/self.qex"), at("out")}).exitCode, 0);
-    EXPECT_EQ(test::readBytes(at("out/src/z")), "zzz");
-}
-
-TEST_F(AddCommand, SpecialFilesAreSkippedWithAWarning) {
-    folder("src");
-    file("src/a", "a");
-    ASSERT_EQ(mkfifo(at("src/pipe").c_str(), 0644), 0);
-    const auto r = runQex({"a", at("f.qex"), at("src")});
-    // Opening the FIFO would have blocked; the run ends with a warning.
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("qex: skipping special file"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(at("src/pipe")), std::string::npos) << r.err;
-    EXPECT_EQ(namesIn(at("f.qex")), (Names{"0:src", "1:a"}));
-}
-
 TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
     folder("src");
     file("src/a", "first");
@@ -193,16 +167,6 @@ TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
     const auto x = runQex({"x", at("h.qex"), at("out")});
     EXPECT_EQ(x.exitCode, 0) << x.err;
     EXPECT_EQ(test::readBytes(at("out/src/z")), "last");
-}
-
-TEST_F(AddCommand, LinkLoopKeepsItsEntryButIsNotEntered) {
-    folder("src/sub");
-    file("src/sub/f", "f");
-    ASSERT_EQ(symlink("..", at("src/sub/up").c_str()), 0);
-    const auto r = runQex({"a", at("l.qex"), at("src")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("not entering folder"), std::string::npos) << r.err;
-    EXPECT_EQ(namesIn(at("l.qex")), (Names{"0:src", "1:sub", "2:f", "2:up"}));
 }
 
 TEST_F(AddCommand, FolderAtDepth255KeepsItsEntryButItsContentsAreReported) {

@@ -1,7 +1,7 @@
 // The extract command through the executable: whole trees come back as they
-// were in each source form, and every failure is reported with its exit
-// code, creating nothing where the archive is refused and never writing
-// outside the target.
+// were in each source form; a missing archive or target and a check value
+// that does not match are fatal. (Refused, damaged and hostile archives,
+// and links in the target, have tests of their own.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,30 +172,6 @@ TEST_F(ExtractCommand, MissingArchiveOrTargetIsFatal) {
     EXPECT_FALSE(fs::exists(at("no")));
 }
 
-TEST_F(ExtractCommand, RefusedDirectoryCreatesNothing) {
-    const std::string archive = addSmallTree();
-    // Four entries (T, a.txt, b.txt, S) start 8 + 160 bytes before the end;
-    // entry 2 (a.txt) gets depth 5 (byte 5 of the entry), which rises more
-    // than one level.
-    patchFromEnd(archive, 8 + 160 - 40 - 5, std::string(1, '\x05'));
-    auto r = runQex({"x", archive, at("out")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err.rfind("qex: invalid archive \"" + archive + "\": ", 0), 0u) << r.err;
-    EXPECT_TRUE(fs::is_empty(at("out")));
-
-    // A trailer claiming more than the file holds.
-    patchFromEnd(archive, 8, std::string("\xFF\xFF\xFF\x7F", 4));
-    r = runQex({"x", archive, at("out")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(fs::is_empty(at("out")));
-
-    // Too short to hold a trailer at all.
-    test::writeBytes(at("short.qex"), "abc");
-    r = runQex({"x", at("short.qex"), at("out")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(fs::is_empty(at("out")));
-}
-
 TEST_F(ExtractCommand, CheckValueMismatchIsNamedAndFatal) {
     const std::string archive = addSmallTree();
     // Entries: T, a.txt, b.txt, S (listing order); b.txt's stored crc sits
@@ -215,60 +191,6 @@ TEST_F(ExtractCommand, CheckValueMismatchIsNamedAndFatal) {
     EXPECT_NE(r.out.find("Extracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2"),
               std::string::npos)
         << r.out;
-}
-
-TEST_F(ExtractCommand, DamagedStreamIsFatal) {
-    makeSmallTree();
-    std::string text;
-    for (int k = 0; k < 2000; ++k) text += "line " + std::to_string(k) + " of some text\n";
-    file("src/T/big.txt", text);
-    ASSERT_EQ(runQex({"a", at("t.qex"), at("src/T")}).exitCode, 0);
-    folder("out");
-    std::string content = test::readBytes(at("t.qex"));
-    content[content.size() / 3] ^= 0x55;
-    test::writeBytes(at("t.qex"), content);
-    const auto r = runQex({"x", at("t.qex"), at("out")});
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 2) << r.err;
-    EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
-}
-
-TEST_F(ExtractCommand, NeverWritesThroughALinkThatLeavesTheTarget) {
-    const std::string archive = addSmallTree();
-    folder("outside");
-    file("outside/b.txt", "keep");
-    // The target already holds "T" as a link to a folder outside it.
-    ASSERT_EQ(symlink(at("outside").c_str(), at("out/T").c_str()), 0);
-    auto r = runQex({"x", archive, at("out")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("qex: cannot create folder \"" + at("out/T") + "\""), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("qex: cannot create file \"" + at("out/T/a.txt") + "\""), std::string::npos)
-        << r.err;
-    EXPECT_EQ(test::readBytes(at("outside/b.txt")), "keep");
-    EXPECT_FALSE(fs::exists(at("outside/a.txt")));
-    EXPECT_FALSE(fs::exists(at("outside/S")));
-
-    // A link in the place of a file, leading outside, is not written through
-    // either; the other files still come out.
-    ASSERT_EQ(unlink(at("out/T").c_str()), 0);
-    folder("out/T");
-    ASSERT_EQ(symlink(at("outside/b.txt").c_str(), at("out/T/b.txt").c_str()), 0);
-    r = runQex({"x", archive, at("out")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(test::readBytes(at("outside/b.txt")), "keep");
-    EXPECT_EQ(test::readBytes(at("out/T/a.txt")), "abc");
-}
-
-TEST_F(ExtractCommand, FileThatCannotBeCreatedIsAWarningAndTheNextFileGetsItsBytes) {
-    const std::string archive = addSmallTree();
-    // A folder stands where a.txt goes.
-    folder("out/T/a.txt");
-    const auto r = runQex({"x", archive, at("out")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("qex: cannot create file \"" + at("out/T/a.txt") + "\": Is a directory"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(test::readBytes(at("out/T/b.txt")), "hello");
 }
 
 }  // namespace

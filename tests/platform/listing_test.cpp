@@ -193,16 +193,6 @@ TEST_F(ListingFolder, LinksAreFollowedAndDanglingLinksAreUnreadableFiles) {
     EXPECT_EQ(namesOf(list("dangling")), (Names{"dangling"}));
 }
 
-TEST_F(ListingFolder, DeviceAndInodeMatchStat) {
-    file("f");
-    struct stat st {};
-    ASSERT_EQ(stat((root + "/f").c_str(), &st), 0);
-    const std::vector<ListedItem> items = list("f");
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].device, st.st_dev);
-    EXPECT_EQ(items[0].inode, st.st_ino);
-}
-
 TEST_F(ListingFolder, FifoIsSpecial) {
     ASSERT_EQ(mkfifo((root + "/pipe").c_str(), 0644), 0);
     const std::vector<ListedItem> items = list("*");

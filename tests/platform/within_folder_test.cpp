@@ -100,18 +100,6 @@ TEST_F(TargetFolder, LinkAsTheFileItselfLeavingTheTargetIsRefused) {
     EXPECT_EQ(content, "keep");
 }
 
-TEST_F(TargetFolder, FilesAreCreatedAndTruncated) {
-    int error = 0;
-    FileHandle f = createFileWithin(target, "new", error);
-    ASSERT_NE(f, kNoFile);
-    ASSERT_EQ(write(f, "abc", 3), 3);
-    close(f);
-    f = createFileWithin(target, "new", error);
-    ASSERT_NE(f, kNoFile);
-    close(f);
-    EXPECT_EQ(fs::file_size(base + "/target/new"), 0u);
-}
-
 TEST_F(TargetFolder, FifoInTheWayDoesNotBlock) {
     ASSERT_EQ(mkfifo((base + "/target/pipe").c_str(), 0644), 0);
     int error = 0;
