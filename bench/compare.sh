@@ -2,7 +2,7 @@
 # Compares qex with the tools users would otherwise pick, on a corpus made by
 # bench/make-corpus.sh.
 #
-# usage: bench/compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] CORPUS
+# usage: bench/compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] [-R] CORPUS
 #   -n RUNS    runs of every measurement; medians are reported (default 3)
 #   -o OUTDIR  where results.md, results.tsv and the logs go
 #              (default: CORPUS/results/<date-time>)
@@ -11,6 +11,8 @@
 #   -t TOOLS   comma-separated tools (default: all that are installed):
 #              qex,gzip,bzip2,xz,zstd19,zstd22,brotli
 #   -q QEX     the qex executable (default: build/qex of this repository)
+#   -R         measure nothing: remake results.md and results.tsv from the
+#              runs.tsv of an earlier run in OUTDIR
 #
 # For every part and tool: add (qex a, or tar piped through the compressor),
 # then extract into an empty folder and compare the tree with the part
@@ -32,18 +34,21 @@ outdir=
 parts_arg=
 tools_arg=
 qex=$repo/build/qex
-while getopts "n:o:p:t:q:h" opt; do
+report_only=
+while getopts "n:o:p:t:q:Rh" opt; do
   case $opt in
     n) runs=$OPTARG ;;
     o) outdir=$OPTARG ;;
     p) parts_arg=$OPTARG ;;
     t) tools_arg=$OPTARG ;;
     q) qex=$OPTARG ;;
-    *) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    R) report_only=1 ;;
+    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[[ $# -eq 1 ]] || die "usage: compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] CORPUS"
+[[ $# -eq 1 ]] || die "usage: compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] [-R] CORPUS"
+[[ -z $report_only || -f $outdir/runs.tsv ]] || die "-R needs -o OUTDIR holding the runs.tsv of an earlier run"
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number, not \"$runs\""
 corpus=$(cd "$1" 2>/dev/null && pwd) || die "cannot open the corpus folder \"$1\""
 
@@ -89,7 +94,7 @@ done
 command -v tar >/dev/null || die "tar is needed"
 
 # GNU time gives the peak memory; installed here only when missing.
-if [[ ! -x /usr/bin/time ]]; then
+if [[ -z $report_only && ! -x /usr/bin/time ]]; then
   note "/usr/bin/time is missing; installing the Debian package \"time\""
   { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time; } >&2 ||
     die "cannot install the package \"time\" (run as root, or install it)"
@@ -124,9 +129,16 @@ timed() {
   return $rc
 }
 
-# Records one run: part tool run archive-bytes add-s extract-s add-KiB extract-KiB
+# One line per run of a tool on a part, in runs.tsv; what was measured with
+# what, in about.txt.
 raw=$outdir/runs.tsv
-printf 'part\ttool\trun\tinput_bytes\tarchive_bytes\tadd_s\textract_s\tadd_peak_kib\textract_peak_kib\tadd_cpu_s\textract_cpu_s\n' >"$raw"
+if [[ -z $report_only ]]; then
+  printf 'part\ttool\trun\tinput_bytes\tarchive_bytes\tadd_s\textract_s\tadd_peak_kib\textract_peak_kib\tadd_cpu_s\textract_cpu_s\n' >"$raw"
+  {
+    echo "started $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "qex $QEX, repository at $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo '?') when the run started"
+  } >"$outdir/about.txt"
+fi
 
 # A failure of another tool stops the script; one of qex is shown as n/a,
 # since the comparison is still worth having.
@@ -171,6 +183,7 @@ for part in "${parts[@]}"; do
 done
 
 for part in "${parts[@]}"; do
+  [[ -z $report_only ]] || break
   note "$part: ${files[$part]} files, ${bytes[$part]} bytes"
   find "$corpus/$part" -type f -print0 | xargs -0 cat -- >/dev/null  # the same warm cache for every tool
   for ((run = 1; run <= runs; run++)); do
@@ -218,7 +231,8 @@ md=$outdir/results.md
 {
   echo "# qex compared with tar and other compressors"
   echo
-  echo "Made by \`bench/compare.sh -n $runs\` on $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores" \
+  runs=$(awk -F'\t' 'NR > 1 && $3 > n { n = $3 } END { print n + 0 }' "$raw")
+  echo "Made by \`bench/compare.sh -n $runs\`, $(sed -n 's/^started //p' "$outdir/about.txt"), $(nproc) cores" \
     "($(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || echo "unknown processor"))," \
     "median of $runs runs. MB = 10^6 bytes; speeds are of input bytes and wall-clock time; peak memory is the" \
     "largest process. results.tsv also has the processor time (user + system, all processes)."
@@ -233,17 +247,21 @@ md=$outdir/results.md
   echo "Targets (qex add speed over tar + xz -9 -T1: at least 3x, 5x on source; extraction at least 0.8 of add speed;"
   echo "tiny: add and extract under 1 s; peak memory at most 200 MiB):"
   echo
-  echo "| part | qex add / xz add speed | qex extract / add speed | qex add s | qex extract s | qex peak MiB |"
-  echo "|---|---:|---:|---:|---:|---:|"
+  echo "Ratios by wall clock, and by processor time (user + system of all processes), which other"
+  echo "load on a shared machine disturbs less."
+  echo
+  echo "| part | qex add / xz add speed | same by cpu | qex extract / add speed | same by cpu | qex add s | qex extract s | qex peak MiB |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
   awk -F'\t' '
-    NR > 1 { k = $1 SUBSEP $2; speed[k] = $7; ext[k] = $9; as[k] = $6; es[k] = $8
+    NR > 1 { k = $1 SUBSEP $2; as[k] = $6; es[k] = $8; ac[k] = $12; ec[k] = $13
              peak[k] = ($10 > $11 ? $10 : $11); if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 } }
+    function ratio(a, b) { return (a + 0 > 0 && b + 0 > 0) ? sprintf("%.2f", a / b) : "n/a" }
     END {
       for (i = 1; i <= n; i++) {
         p = order[i]; q = p SUBSEP "qex"; x = p SUBSEP "xz"
-        if (!(q in speed) || speed[q] == "n/a") { printf "| %s | n/a | n/a | n/a | n/a | n/a |\n", p; continue }
-        vs = (x in speed && speed[x] + 0 > 0) ? sprintf("%.2fx", speed[q] / speed[x]) : "n/a"
-        printf "| %s | %s | %.2f | %s | %s | %s |\n", p, vs, ext[q] / speed[q], as[q], es[q], peak[q]
+        if (!(q in as) || as[q] == "n/a") { printf "| %s | n/a | n/a | n/a | n/a | n/a | n/a | n/a |\n", p; continue }
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", p, ratio(as[x], as[q]), ratio(ac[x], ac[q]),
+               ratio(as[q], es[q]), ratio(ac[q], ec[q]), as[q], es[q], peak[q]
       }
     }' "$tsv"
   echo
@@ -259,7 +277,7 @@ md=$outdir/results.md
   echo
   for tool in "${tools[@]}"; do
     case $tool in
-      qex) v="$QEX, source tree at $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo '?')" ;;
+      qex) v=$(sed -n 's/^qex //p' "$outdir/about.txt") ;;
       *) v=$("${needs[$tool]}" --version 2>&1 | head -n 1 | sed 's/[*]//g; s/,\{0,1\} by .*//; s/^ *//') ;;
     esac
     echo "- ${label[$tool]}: $v"
