@@ -480,8 +480,8 @@ TEST_F(HostileArchive, LinksInTheTargetThatLeaveItAreNotFollowed) {
 }
 
 TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
-    // As the archived program would: a folder link within the target is a
-    // folder like any other.
+    // A folder link that stays within the target is a folder like any
+    // other: what is archived below it lands where it leads.
     fs::create_directory(target / "real");
     fs::create_directory_symlink("real", target / "d");
     const ProcessResult r = extract(ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").bytes());
