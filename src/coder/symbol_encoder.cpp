@@ -76,16 +76,31 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         uint32_t hi = 0;
         Ref found = kNone;
         // Branch-free over the mask: which symbols are masked is as good as
-        // random, and re-masking a masked symbol changes nothing.
+        // random, and re-masking a masked symbol changes nothing. The masks
+        // matter only for the contexts after an escape, and none follows the
+        // root, so there they are only read.
         const uint32_t stamp = est.maskStamp;
-        for (const uint8_t* s = at(m, first); s != at(m, end); s += kStateBytes) {
-            const uint32_t symb = s[0];
-            const uint32_t unmasked = est.symbolMask[symb] != stamp;
-            est.symbolMask[symb] = stamp;
-            sum += s[1] & (0u - unmasked);
-            if (int(symb) == sym && unmasked) {
-                found = first + uint32_t(s - at(m, first));
-                hi = sum;
+        const uint8_t* const begin = at(m, first);
+        const uint8_t* const stop = at(m, end);
+        if (suffix(m, c) == kNone) {
+            for (const uint8_t* s = begin; s != stop; s += kStateBytes) {
+                const uint32_t unmasked = est.symbolMask[s[0]] != stamp;
+                sum += s[1] & (0u - unmasked);
+                if (int(s[0]) == sym) {
+                    found = first + uint32_t(s - begin);
+                    hi = sum;
+                }
+            }
+        } else {
+            for (const uint8_t* s = begin; s != stop; s += kStateBytes) {
+                const uint32_t symb = s[0];
+                const uint32_t unmasked = est.symbolMask[symb] != stamp;
+                est.symbolMask[symb] = stamp;
+                sum += s[1] & (0u - unmasked);
+                if (int(symb) == sym && unmasked) {
+                    found = first + uint32_t(s - begin);
+                    hi = sum;
+                }
             }
         }
         const uint32_t total = sum + esc;
