@@ -53,6 +53,7 @@ inline bool findGoldenRow(const std::string& goldenDir, uint64_t inputBytes, uin
         std::string name, bytes, icrc, sbytes, scrc, sha, restarts;
         if (!(fields >> name >> bytes >> icrc >> sbytes >> scrc >> sha >> restarts)) continue;
         if (std::stoull(bytes) != inputBytes || std::stoul(icrc, nullptr, 16) != inputCrc) continue;
+        row = GoldenRow{};
         row.input = name;
         row.inputBytes = inputBytes;
         row.inputCrc = inputCrc;
