@@ -170,7 +170,6 @@ void closeLeftHandles(PipelineControl& control) {
 
 void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t arenaBytes) {
     WorkerRun run(control, body);
-    bindCurrentThreadToFirstProcessor();
     run.coder = body.create(arenaBytes);
     std::string reason;
     if (run.coder == nullptr) {
@@ -179,6 +178,10 @@ void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t aren
         startFailed(control, "cannot obtain the coder's stack: " + reason);
         run.coroutine = CoroutineContext{};
     } else if (startThreads(run)) {
+        // Only the coder is bound to one processor. On Linux a thread inherits
+        // its creator's binding, so the binding comes after the reader and
+        // writer have started: bound before, all three would share one core.
+        bindCurrentThreadToFirstProcessor();
         CoderIo& io = body.io(run.coder);
         run.io = &io;
         io.owner = &run.coroutine;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "pipeline_fixture.h"
 
 namespace qex::testing {
@@ -169,6 +171,48 @@ TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
     abortPipeline(pipeline_->control);  // no job, no end marker: main failed
     waitForCoderWorker(worker);
     EXPECT_EQ(pipeline_->control.readerFile, kNoFile);  // the worker closed the archive
+}
+
+}  // namespace
+}  // namespace qex::testing
+
+namespace qex::testing {
+namespace {
+
+// How many of this process's threads may run on exactly one processor.
+int threadsBoundToOneProcessor() {
+    int bound = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("Cpus_allowed_list:", 0) != 0) continue;
+            const std::string list = line.substr(line.find(':') + 1);
+            if (list.find_first_of(",-") == std::string::npos) ++bound;
+        }
+    }
+    return bound;
+}
+
+// The copy coder, counting bound threads once the run is under way (the
+// reader and writer exist by then).
+std::atomic<int> boundDuringRun{-1};
+void runCountingCopyCoder(void* coder) {
+    boundDuringRun = threadsBoundToOneProcessor();
+    runCopyCoder(coder);
+}
+
+TEST(CoderWorkerBinding, OnlyTheCoderIsBoundToOneProcessor) {
+    if (threadsBoundToOneProcessor() != 0) GTEST_SKIP() << "this process may only run on one processor";
+    ScratchFolder scratch;
+    writeWholeFile(scratch / "in", patternBytes(1000, 3));
+    std::deque<SourceFile> sources{SourceFile{scratch / "in", FileEntry{}}};
+    sources.back().entry.size = 1000;
+    CoderBody body = copyBody();
+    body.run = &runCountingCopyCoder;
+    auto pipeline = createPipeline();
+    EXPECT_TRUE(runAdd(*pipeline, sources, scratch / "archive", body).empty());
+    EXPECT_EQ(boundDuringRun.load(), 1);  // the coder, not the reader or the writer
 }
 
 }  // namespace
