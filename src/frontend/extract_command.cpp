@@ -12,6 +12,7 @@
 #include "pipeline/coder_worker.h"
 #include "pipeline/pipeline_control.h"
 #include "platform/clock.h"
+#include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
@@ -227,6 +228,8 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     prepareForExtract(*pipeline, archive, archivePath);
     PipelineControl& control = pipeline->control;
     control.writerFolder = targetFolder;
+    // An archived file of the same path as the archive must not cut it short.
+    control.writerUntouchable = identityOfFile(archive);
     // The reader reads the archive and then meets this marker: it has no
     // other job on extraction. The ring is empty, so the push succeeds.
     queueEndOfJobs(control, control.rings->readerJobs);

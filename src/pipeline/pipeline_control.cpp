@@ -24,6 +24,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.archivePath = std::move(archivePath);
     control.maxFileBytes = kMaxFileBytes;
     control.writerFolder = kNoFile;
+    control.writerUntouchable = FileIdentity{};
     control.readerStop.store(0);
     control.writerStop.store(0);
     control.abortRun.store(0);

@@ -38,6 +38,7 @@
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
 #include "pipeline/record_ring.h"
+#include "platform/file_identity.h"
 #include "platform/file_io.h"
 
 namespace qex {
@@ -63,6 +64,8 @@ struct PipelineControl {
     // it; files are then created within it and never through a link that
     // leaves it. Owned by main.
     FileHandle writerFolder = kNoFile;
+    // Extract: the archive being read, which no extracted file may replace.
+    FileIdentity writerUntouchable;
     std::string archivePath;          // native path, for messages about the archive
     uint8_t pipelineFlags = 0;
     uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here

@@ -92,7 +92,8 @@ void takeNextJob(ExtractState& state) {
     state.failed = false;
     int error = 0;
     control.writerFile = control.writerFolder != kNoFile
-                             ? createFileWithin(control.writerFolder, state.path.c_str(), error)
+                             ? createFileWithin(control.writerFolder, state.path.c_str(), error,
+                                                &control.writerUntouchable)
                              : createForWrite(state.path.c_str(), error);
     if (control.writerFile == kNoFile) {
         reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(error));

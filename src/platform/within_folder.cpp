@@ -94,11 +94,12 @@ int makeFolderWithin(FileHandle target, const char* relativePath, bool& created)
     return result;
 }
 
-FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error) {
+FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error,
+                            const FileIdentity* untouchable) {
     // O_NONBLOCK: a FIFO already standing at that name must not block the
     // writer forever (the open fails instead); it does nothing to a file.
-    const int fd =
-        openBeneath(target, relativePath, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, kNewFileMode);
+    // No O_TRUNC: what stands there is looked at before it is emptied.
+    const int fd = openBeneath(target, relativePath, O_WRONLY | O_CREAT | O_NONBLOCK, kNewFileMode);
     if (fd < 0) {
         error = errno;
         return kNoFile;
@@ -107,6 +108,17 @@ FileHandle createFileWithin(FileHandle target, const char* relativePath, int& er
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         // A device or socket in the way is not replaced, nor written to.
         error = EEXIST;
+        ::close(fd);
+        return kNoFile;
+    }
+    if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(info.st_dev) &&
+        untouchable->inode == uint64_t(info.st_ino)) {
+        error = EBUSY;
+        ::close(fd);
+        return kNoFile;
+    }
+    if (info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+        error = errno;
         ::close(fd);
         return kNoFile;
     }

@@ -12,6 +12,7 @@
 
 #include <string_view>
 
+#include "platform/file_identity.h"
 #include "platform/file_io.h"
 
 namespace qex {
@@ -27,8 +28,10 @@ FileHandle openTargetFolder(const char* path, int& error);
 int makeFolderWithin(FileHandle target, const char* relativePath, bool& created);
 
 // Creates (or truncates) the file `relativePath` below `target` for writing,
-// mode 0666 less the umask.
-FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error);
+// mode 0666 less the umask. An existing file that is `untouchable` (the
+// archive being read, say) is neither truncated nor opened: EBUSY.
+FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error,
+                            const FileIdentity* untouchable = nullptr);
 
 // Opens the folder `relativePath` below `target` to set its times.
 FileHandle openFolderWithin(FileHandle target, const char* relativePath, int& error);

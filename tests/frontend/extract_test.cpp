@@ -193,5 +193,25 @@ TEST_F(ExtractCommand, CheckValueMismatchIsNamedAndFatal) {
         << r.out;
 }
 
+TEST_F(ExtractCommand, ArchivedFileNamedLikeTheArchiveNeverOverwritesIt) {
+    // The folder D holds the archive d.qex, made of a folder's contents that
+    // include another file called d.qex; extracting into D must not cut the
+    // archive it is reading short.
+    folder("src");
+    file("src/d.qex", "inner");
+    file("src/other.txt", "other");
+    folder("D");
+    const auto added = runQex({"a", at("D/d.qex"), at("src/")});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const std::string before = test::readBytes(at("D/d.qex"));
+    const auto r = runQex({"x", at("D/d.qex"), at("D")});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    std::string reason = at("D/d.qex");
+    reason += "\": Device or resource busy";
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+    EXPECT_EQ(test::readBytes(at("D/d.qex")), before);
+    EXPECT_EQ(test::readBytes(at("D/other.txt")), "other");
+}
+
 }  // namespace
 }  // namespace qex
