@@ -135,13 +135,13 @@ def unpack(path, limit):
         return None
 
 
-def select(spec):
+def select(plan):
     """Yields (source path, contents, stored name) for the files a part takes."""
-    cap, max_file, kind = spec['cap'], spec['max_file'], spec['kind']
+    cap, max_file, kind = plan['cap'], plan['max_file'], plan['kind']
     total = 0
     seen = set()
     names = set()
-    for folder, deep, budget in spec['folders']:
+    for folder, deep, budget in plan['folders']:
         used = 0
         for path, size in sorted_files(folder, deep):
             def fits(n):
@@ -175,9 +175,9 @@ def select(spec):
             yield path, data, name
 
 
-def write_tree(root, part, spec):
+def write_tree(root, part, plan):
     total = 0
-    for _, data, name in select(spec):
+    for _, data, name in select(plan):
         out = os.path.join(os.fsencode(root), part.encode(), name.lstrip(b"/"))
         os.makedirs(os.path.dirname(out), exist_ok=True)
         with open(out, 'wb') as f:
