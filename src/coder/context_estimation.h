@@ -73,4 +73,34 @@ inline void raiseFound(Model& m, Ref c, Ref s) {
     if (freq(m, s) > kRescaleAbove) rescaleContext(m, c);
 }
 
+// After an escape: moves c down the suffix links to the next context that
+// still holds unmasked symbols, each step counting in orderDeficit. False
+// once the root has been escaped, which is the end symbol.
+inline bool nextShorterContext(Model& m, Ref& c) {
+    for (;;) {
+        const Ref shorter = suffix(m, c);
+        if (shorter == kNone) return false;
+        c = shorter;
+        ++m.orderDeficit;
+        if (int32_t(lastIndex(m, c)) != m.est.maskedLastIndex) return true;
+    }
+}
+
+// A masked context escaped: all its symbols are masked now, and the cell
+// learns the unmasked total it gave away.
+inline void escapedMaskedContext(Model& m, Ref c, SeeContext& cell, uint32_t sum) {
+    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
+    cell.escapeSum = uint16_t(cell.escapeSum + sum);
+}
+
+// The symbol was found in masked context c with escape estimate esc: the
+// cell, the state and the run are updated, and every symbol is unmasked.
+inline void foundInMaskedContext(Model& m, Ref c, SeeContext& cell, uint32_t esc, Ref found) {
+    updateSeeContext(cell, esc);
+    raiseFound(m, c, found);
+    m.est.hitRun = m.est.hitRunStart;
+    ++m.est.maskStamp;
+    m.foundContext = c;
+}
+
 }  // namespace qex

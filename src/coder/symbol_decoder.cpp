@@ -61,13 +61,7 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
     EstimationState& est = m.est;
     // Positions of the states unmasked when the context was entered.
     Ref listed[256];
-    for (;;) {
-        const Ref shorter = suffix(m, c);
-        if (shorter == kNone) return kEndSymbol;
-        c = shorter;
-        ++m.orderDeficit;
-        if (int32_t(lastIndex(m, c)) == est.maskedLastIndex) continue;
-
+    while (nextShorterContext(m, c)) {
         uint32_t esc;
         SeeContext& cell = seeCell(m, c, esc);
         const Ref first = states(m, c);
@@ -87,8 +81,7 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
         }
         const uint32_t count = getCount(dec, sum + esc);
         if (count >= sum) {
-            est.maskedLastIndex = int32_t(lastIndex(m, c));
-            cell.escapeSum = uint16_t(cell.escapeSum + sum);
+            escapedMaskedContext(m, c, cell, sum);
             consume(dec, sum, esc);
             continue;
         }
@@ -98,14 +91,11 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
         const Ref found = listed[i];
         const uint32_t f = freq(m, found);
         const int sym = int(symbol(m, found));
-        updateSeeContext(cell, esc);
-        raiseFound(m, c, found);
-        est.hitRun = est.hitRunStart;
-        ++est.maskStamp;
+        foundInMaskedContext(m, c, cell, esc, found);
         consume(dec, hi - f, f);
-        m.foundContext = c;
         return sym;
     }
+    return kEndSymbol;
 }
 
 }  // namespace qex

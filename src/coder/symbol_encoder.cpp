@@ -59,15 +59,9 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         return true;
     }
 
-    // Escape to shorter contexts.
+    // Escape to shorter contexts; escaping the root is the end symbol.
     EstimationState& est = m.est;
-    for (;;) {
-        const Ref shorter = suffix(m, c);
-        if (shorter == kNone) return false;  // the root was escaped: the end symbol
-        c = shorter;
-        ++m.orderDeficit;
-        if (int32_t(lastIndex(m, c)) == est.maskedLastIndex) continue;
-
+    while (nextShorterContext(m, c)) {
         uint32_t esc;
         SeeContext& cell = seeCell(m, c, esc);
         const Ref first = states(m, c);
@@ -106,18 +100,14 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         const uint32_t total = sum + esc;
         if (found != kNone) {
             const uint32_t f = freq(m, found);
-            updateSeeContext(cell, esc);
-            raiseFound(m, c, found);
-            est.hitRun = est.hitRunStart;
-            ++est.maskStamp;
+            foundInMaskedContext(m, c, cell, esc, found);
             encode(enc, hi - f, f, total);
-            m.foundContext = c;
             return true;
         }
-        est.maskedLastIndex = int32_t(lastIndex(m, c));
-        cell.escapeSum = uint16_t(cell.escapeSum + sum);
+        escapedMaskedContext(m, c, cell, sum);
         encode(enc, sum, esc, total);
     }
+    return false;
 }
 
 }  // namespace qex
