@@ -73,6 +73,28 @@ inline void raiseFound(Model& m, Ref c, Ref s) {
     if (freq(m, s) > kRescaleAbove) rescaleContext(m, c);
 }
 
+// The symbol was found at state s of the first context c: it moves up one
+// place when its raised frequency is strictly greater than its
+// predecessor's, and is raised (and c rescaled) where it lands.
+inline void foundInFirstContext(Model& m, Ref c, Ref s) {
+    Ref found = s;
+    if (s != states(m, c) && freq(m, s) + kFoundGain > freq(m, s - kStateBytes)) {
+        swapStates(m, s, s - kStateBytes);
+        found = s - kStateBytes;
+    }
+    raiseFound(m, c, found);
+    m.foundContext = c;
+}
+
+// The first context c escaped: every symbol it holds is masked.
+inline void escapedFirstContext(Model& m, Ref c) {
+    const Ref first = states(m, c);
+    const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
+    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
+    m.codedState = kNone;
+}
+
 // After an escape: moves c down the suffix links to the next context that
 // still holds unmasked symbols, each step counting in orderDeficit. False
 // once the root has been escaped, which is the end symbol.

@@ -22,20 +22,13 @@ bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
         const uint32_t f = freq(m, s);
         if (count < cum + f) {
             consume(dec, cum, f);
-            Ref found = s;
-            if (s != first && f + kFoundGain > freq(m, s - kStateBytes)) {
-                swapStates(m, s, s - kStateBytes);
-                found = s - kStateBytes;
-            }
-            raiseFound(m, c, found);
+            foundInFirstContext(m, c, s);
             return true;
         }
         cum += f;
     }
     consume(dec, cum, total - cum);
-    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
-    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
-    m.codedState = kNone;
+    escapedFirstContext(m, c);
     return false;
 }
 
@@ -54,7 +47,6 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
         }
         binaryMiss(m, s);
     } else if (decodeInFirstContext(m, dec, c)) {
-        m.foundContext = c;
         return int(symbol(m, m.codedState));
     }
 

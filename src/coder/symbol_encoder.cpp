@@ -21,20 +21,13 @@ bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
         const uint32_t f = freq(m, s);
         if (int(symbol(m, s)) == sym) {
             encode(enc, cum, f, total);
-            Ref found = s;
-            if (s != first && f + kFoundGain > freq(m, s - kStateBytes)) {
-                swapStates(m, s, s - kStateBytes);
-                found = s - kStateBytes;
-            }
-            raiseFound(m, c, found);
+            foundInFirstContext(m, c, s);
             return true;
         }
         cum += f;
     }
     encode(enc, cum, total - cum, total);
-    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
-    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
-    m.codedState = kNone;
+    escapedFirstContext(m, c);
     return false;
 }
 
@@ -55,7 +48,6 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         }
         binaryMiss(m, s);
     } else if (encodeInFirstContext(m, enc, c, sym)) {
-        m.foundContext = c;
         return true;
     }
 

@@ -12,7 +12,6 @@
 #include "frontend/progress_display.h"
 #include "pipeline/coder_worker.h"
 #include "pipeline/pipeline_control.h"
-#include "platform/clock.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/interrupt_cleanup.h"
@@ -259,12 +258,8 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    printer.kind = ProgressKind::add;
-    printer.ring = &pipeline->rings.addedFiles;
-    printer.counters = &counters;
-    printer.totalIn = &control.totalIn;
-    printer.totalOut = &control.totalOut;
-    printer.startTick = tickMilliseconds();
+    attachProgressPrinter(printer, ProgressKind::add, pipeline->rings.addedFiles, counters, control.totalIn,
+                          control.totalOut);
 
     DirectoryBuilder directory;
     AddRun run{outcome, control, directory, counters, archiveIdentity, {}, {}, false};

@@ -11,7 +11,6 @@
 #include "frontend/progress_display.h"
 #include "pipeline/coder_worker.h"
 #include "pipeline/pipeline_control.h"
-#include "platform/clock.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/file_times.h"
@@ -244,13 +243,9 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    printer.kind = ProgressKind::extract;
-    printer.ring = &pipeline->rings.extractedFiles;
-    printer.counters = &counters;
-    printer.totalIn = &control.totalIn;
-    printer.totalOut = &control.totalOut;
+    attachProgressPrinter(printer, ProgressKind::extract, pipeline->rings.extractedFiles, counters,
+                          control.totalIn, control.totalOut);
     printer.namePrefix = target;
-    printer.startTick = tickMilliseconds();
     startProgressPrinter(printer);
 
     ExtractRun run{outcome, control, counters, directory, target, targetFolder, {}, {}};

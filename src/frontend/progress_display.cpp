@@ -110,6 +110,17 @@ void printProgress(ProgressPrinter& printer) {
     std::fflush(printer.out);
 }
 
+void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
+                           const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
+                           const std::atomic<uint64_t>& totalOut) {
+    printer.kind = kind;
+    printer.ring = &ring;
+    printer.counters = &counters;
+    printer.totalIn = &totalIn;
+    printer.totalOut = &totalOut;
+    printer.startTick = tickMilliseconds();
+}
+
 void startProgressPrinter(ProgressPrinter& printer) {
     try {
         printer.thread = std::thread([&printer] {

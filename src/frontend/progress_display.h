@@ -71,6 +71,12 @@ void printPadded(std::FILE* out, std::string_view line, char end);
 // One print: every pending file line of the ring, then the status line.
 void printProgress(ProgressPrinter& printer);
 
+// Points the printer at its ring, the command's counters and the coder's
+// byte totals, and takes the start time of the speed figure.
+void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
+                           const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
+                           const std::atomic<uint64_t>& totalOut);
+
 // Starts the printer thread; if it cannot start, only the final print is made.
 void startProgressPrinter(ProgressPrinter& printer);
 
