@@ -18,9 +18,10 @@ inline constexpr uint32_t kAllSymbolsLastIndex = 255;
 // last-was-hit, bits 1-2 the suffix's size class, bits 3-4 the flags, bit 5
 // the sign of the hit run.
 inline uint16_t& binaryCell(Model& m, Ref c) {
-    const uint32_t row = classOfCount(freq(m, inlineState(c)) - 1);
-    const uint32_t column = flags(m, c) + uint32_t(m.est.lastWasHit) +
-                            binColumnOfLastIndex(lastIndex(m, suffix(m, c))) + (m.est.hitRun < 0 ? 32 : 0);
+    const ArenaView ar(m);
+    const uint32_t row = classOfCount(freq(ar, inlineState(c)) - 1);
+    const uint32_t column = flags(ar, c) + uint32_t(m.est.lastWasHit) +
+                            binColumnOfLastIndex(lastIndex(ar, suffix(ar, c))) + (m.est.hitRun < 0 ? 32 : 0);
     return m.est.binaryProbs[row][column];
 }
 
@@ -34,8 +35,9 @@ inline uint32_t takeBinaryProbability(Model& m, uint16_t& cell) {
 
 // After a hit in a one-symbol context.
 inline void binaryHit(Model& m, uint16_t& cell, Ref s) {
+    const ArenaView ar(m);
     cell = uint16_t(cell + kBinaryHitGain);
-    if (freq(m, s) < kBinaryFreqLimit) setFreq(m, s, freq(m, s) + 1);
+    if (freq(ar, s) < kBinaryFreqLimit) setFreq(ar, s, freq(ar, s) + 1);
     ++m.est.hitRun;
     m.est.lastWasHit = 1;
     m.codedState = s;
@@ -43,7 +45,8 @@ inline void binaryHit(Model& m, uint16_t& cell, Ref s) {
 
 // After a miss: the one symbol is masked.
 inline void binaryMiss(Model& m, Ref s) {
-    m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
+    const ArenaView ar(m);
+    m.est.symbolMask[symbol(ar, s)] = m.est.maskStamp;
     m.est.maskedLastIndex = 0;
     m.est.lastWasHit = 0;
     m.codedState = kNone;
@@ -51,14 +54,15 @@ inline void binaryMiss(Model& m, Ref s) {
 
 // The escape cell of masked context c and its escape frequency.
 inline SeeContext& seeCell(Model& m, Ref c, uint32_t& esc) {
-    const uint32_t li = lastIndex(m, c);
+    const ArenaView ar(m);
+    const uint32_t li = lastIndex(ar, c);
     if (li == kAllSymbolsLastIndex) {
         esc = 1;
         return m.est.spareSeeContext;
     }
     const uint32_t row = classOfCount(li + 3) - 4;
-    const uint32_t column = flags(m, c) + (totalFreq(m, c) > 10 * (li + 1) ? 1 : 0) +
-                            (2 * li < lastIndex(m, suffix(m, c)) + uint32_t(m.est.maskedLastIndex) ? 2 : 0);
+    const uint32_t column = flags(ar, c) + (totalFreq(ar, c) > 10 * (li + 1) ? 1 : 0) +
+                            (2 * li < lastIndex(ar, suffix(ar, c)) + uint32_t(m.est.maskedLastIndex) ? 2 : 0);
     SeeContext& cell = m.est.seeContexts[row][column];
     esc = (uint32_t(cell.escapeSum) >> cell.scaleShift) + 1;
     return cell;
@@ -67,19 +71,21 @@ inline SeeContext& seeCell(Model& m, Ref c, uint32_t& esc) {
 // Raises a found state by the common gain and rescales its context when it
 // outgrows the limit; codedState names the state's final place.
 inline void raiseFound(Model& m, Ref c, Ref s) {
-    setFreq(m, s, freq(m, s) + kFoundGain);
-    setTotalFreq(m, c, totalFreq(m, c) + kFoundGain);
+    const ArenaView ar(m);
+    setFreq(ar, s, freq(ar, s) + kFoundGain);
+    setTotalFreq(ar, c, totalFreq(ar, c) + kFoundGain);
     m.codedState = s;
-    if (freq(m, s) > kRescaleAbove) rescaleContext(m, c);
+    if (freq(ar, s) > kRescaleAbove) rescaleContext(m, c);
 }
 
 // The symbol was found at state s of the first context c: it moves up one
 // place when its raised frequency is strictly greater than its
 // predecessor's, and is raised (and c rescaled) where it lands.
 inline void foundInFirstContext(Model& m, Ref c, Ref s) {
+    const ArenaView ar(m);
     Ref found = s;
-    if (s != states(m, c) && freq(m, s) + kFoundGain > freq(m, s - kStateBytes)) {
-        swapStates(m, s, s - kStateBytes);
+    if (s != states(ar, c) && freq(ar, s) + kFoundGain > freq(ar, s - kStateBytes)) {
+        swapStates(ar, s, s - kStateBytes);
         found = s - kStateBytes;
     }
     raiseFound(m, c, found);
@@ -88,10 +94,11 @@ inline void foundInFirstContext(Model& m, Ref c, Ref s) {
 
 // The first context c escaped: every symbol it holds is masked.
 inline void escapedFirstContext(Model& m, Ref c) {
-    const Ref first = states(m, c);
-    const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
-    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(m, s)] = m.est.maskStamp;
-    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
+    const ArenaView ar(m);
+    const Ref first = states(ar, c);
+    const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
+    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(ar, s)] = m.est.maskStamp;
+    m.est.maskedLastIndex = int32_t(lastIndex(ar, c));
     m.codedState = kNone;
 }
 
@@ -99,19 +106,21 @@ inline void escapedFirstContext(Model& m, Ref c) {
 // still holds unmasked symbols, each step counting in orderDeficit. False
 // once the root has been escaped, which is the end symbol.
 inline bool nextShorterContext(Model& m, Ref& c) {
+    const ArenaView ar(m);
     for (;;) {
-        const Ref shorter = suffix(m, c);
+        const Ref shorter = suffix(ar, c);
         if (shorter == kNone) return false;
         c = shorter;
         ++m.orderDeficit;
-        if (int32_t(lastIndex(m, c)) != m.est.maskedLastIndex) return true;
+        if (int32_t(lastIndex(ar, c)) != m.est.maskedLastIndex) return true;
     }
 }
 
 // A masked context escaped: all its symbols are masked now, and the cell
 // learns the unmasked total it gave away.
 inline void escapedMaskedContext(Model& m, Ref c, SeeContext& cell, uint32_t sum) {
-    m.est.maskedLastIndex = int32_t(lastIndex(m, c));
+    const ArenaView ar(m);
+    m.est.maskedLastIndex = int32_t(lastIndex(ar, c));
     cell.escapeSum = uint16_t(cell.escapeSum + sum);
 }
 

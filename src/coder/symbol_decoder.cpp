@@ -12,14 +12,15 @@ namespace {
 
 // First context with two or more symbols, nothing masked. False: escaped.
 bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
+    const ArenaView ar(m);
     m.est.lastWasHit = 0;
-    const uint32_t total = totalFreq(m, c);
+    const uint32_t total = totalFreq(ar, c);
     const uint32_t count = getCount(dec, total);
-    const Ref first = states(m, c);
-    const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+    const Ref first = states(ar, c);
+    const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
     uint32_t cum = 0;
     for (Ref s = first; s != end; s += kStateBytes) {
-        const uint32_t f = freq(m, s);
+        const uint32_t f = freq(ar, s);
         if (count < cum + f) {
             consume(dec, cum, f);
             foundInFirstContext(m, c, s);
@@ -35,19 +36,21 @@ bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
 }  // namespace
 
 int decodeSymbol(Model& m, RangeDecoder& dec) {
+    const ArenaView ar(m);
     Ref c = m.currentContext;
-    if (lastIndex(m, c) == 0) {
+    prefetchSuffixStates(ar, c);
+    if (lastIndex(ar, c) == 0) {
         const Ref s = inlineState(c);
         uint16_t& cell = binaryCell(m, c);
         const uint32_t p = takeBinaryProbability(m, cell);
         if (decodeBinary(dec, p)) {
             binaryHit(m, cell, s);
             m.foundContext = c;
-            return int(symbol(m, s));
+            return int(symbol(ar, s));
         }
         binaryMiss(m, s);
     } else if (decodeInFirstContext(m, dec, c)) {
-        return int(symbol(m, m.codedState));
+        return int(symbol(ar, m.codedState));
     }
 
     EstimationState& est = m.est;
@@ -56,15 +59,15 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
     while (nextShorterContext(m, c)) {
         uint32_t esc;
         SeeContext& cell = seeCell(m, c, esc);
-        const Ref first = states(m, c);
-        const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+        const Ref first = states(ar, c);
+        const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
         uint32_t sum = 0;
         int n = 0;
         // Branch-free over the mask, as in the encoder: every state is written
         // to the list, and the list only advances past unmasked ones.
         const uint32_t stamp = est.maskStamp;
         for (Ref s = first; s != end; s += kStateBytes) {
-            const uint8_t* st = at(m, s);
+            const uint8_t* st = at(ar, s);
             const uint32_t unmasked = est.symbolMask[st[0]] != stamp;
             est.symbolMask[st[0]] = stamp;
             sum += st[1] & (0u - unmasked);
@@ -78,11 +81,11 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
             continue;
         }
         int i = 0;
-        uint32_t hi = freq(m, listed[0]);
-        while (count >= hi) hi += freq(m, listed[++i]);
+        uint32_t hi = freq(ar, listed[0]);
+        while (count >= hi) hi += freq(ar, listed[++i]);
         const Ref found = listed[i];
-        const uint32_t f = freq(m, found);
-        const int sym = int(symbol(m, found));
+        const uint32_t f = freq(ar, found);
+        const int sym = int(symbol(ar, found));
         foundInMaskedContext(m, c, cell, esc, found);
         consume(dec, hi - f, f);
         return sym;

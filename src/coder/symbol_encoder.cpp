@@ -12,14 +12,15 @@ namespace {
 
 // First context with two or more symbols, nothing masked. False: escaped.
 bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
+    const ArenaView ar(m);
     m.est.lastWasHit = 0;
-    const uint32_t total = totalFreq(m, c);
-    const Ref first = states(m, c);
-    const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+    const uint32_t total = totalFreq(ar, c);
+    const Ref first = states(ar, c);
+    const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
     uint32_t cum = 0;
     for (Ref s = first; s != end; s += kStateBytes) {
-        const uint32_t f = freq(m, s);
-        if (int(symbol(m, s)) == sym) {
+        const uint32_t f = freq(ar, s);
+        if (int(symbol(ar, s)) == sym) {
             encode(enc, cum, f, total);
             foundInFirstContext(m, c, s);
             return true;
@@ -34,12 +35,14 @@ bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
 }  // namespace
 
 bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
+    const ArenaView ar(m);
     Ref c = m.currentContext;
-    if (lastIndex(m, c) == 0) {
+    prefetchSuffixStates(ar, c);
+    if (lastIndex(ar, c) == 0) {
         const Ref s = inlineState(c);
         uint16_t& cell = binaryCell(m, c);
         const uint32_t p = takeBinaryProbability(m, cell);
-        const bool hit = int(symbol(m, s)) == sym;
+        const bool hit = int(symbol(ar, s)) == sym;
         encodeBinary(enc, p, hit);
         if (hit) {
             binaryHit(m, cell, s);
@@ -56,8 +59,8 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
     while (nextShorterContext(m, c)) {
         uint32_t esc;
         SeeContext& cell = seeCell(m, c, esc);
-        const Ref first = states(m, c);
-        const Ref end = first + (lastIndex(m, c) + 1) * kStateBytes;
+        const Ref first = states(ar, c);
+        const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
         uint32_t sum = 0;
         uint32_t hi = 0;
         Ref found = kNone;
@@ -66,9 +69,9 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         // matter only for the contexts after an escape, and none follows the
         // root, so there they are only read.
         const uint32_t stamp = est.maskStamp;
-        const uint8_t* const begin = at(m, first);
-        const uint8_t* const stop = at(m, end);
-        if (suffix(m, c) == kNone) {
+        const uint8_t* const begin = at(ar, first);
+        const uint8_t* const stop = at(ar, end);
+        if (suffix(ar, c) == kNone) {
             for (const uint8_t* s = begin; s != stop; s += kStateBytes) {
                 const uint32_t unmasked = est.symbolMask[s[0]] != stamp;
                 sum += s[1] & (0u - unmasked);
@@ -91,7 +94,7 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         }
         const uint32_t total = sum + esc;
         if (found != kNone) {
-            const uint32_t f = freq(m, found);
+            const uint32_t f = freq(ar, found);
             foundInMaskedContext(m, c, cell, esc, found);
             encode(enc, hi - f, f, total);
             return true;

@@ -40,46 +40,62 @@ struct Model {
 
 // --- field access -----------------------------------------------------------
 
-inline uint8_t* at(Model& m, Ref r) { return m.alloc.arenaBase + r; }
-inline const uint8_t* at(const Model& m, Ref r) { return m.alloc.arenaBase + r; }
+// The arena as the per-byte code reads it: its base, held by value. The
+// fields are bytes, and a byte store may alias anything, so code that reached
+// the base through the Model would reload it after every store; a local view
+// stays in a register. A Model converts to its view wherever one is expected.
+struct ArenaView {
+    uint8_t* base;
+    ArenaView(const Model& m) : base(m.alloc.arenaBase) {}  // NOLINT: implicit on purpose
+};
 
-inline uint32_t lastIndex(const Model& m, Ref c) { return at(m, c)[0]; }
-inline void setLastIndex(Model& m, Ref c, uint32_t v) { at(m, c)[0] = uint8_t(v); }
-inline uint32_t flags(const Model& m, Ref c) { return at(m, c)[1]; }
-inline void setFlags(Model& m, Ref c, uint32_t v) { at(m, c)[1] = uint8_t(v); }
+inline uint8_t* at(ArenaView a, Ref r) { return a.base + r; }
+
+inline uint32_t lastIndex(ArenaView arena, Ref c) { return at(arena, c)[0]; }
+inline void setLastIndex(ArenaView arena, Ref c, uint32_t v) { at(arena, c)[0] = uint8_t(v); }
+inline uint32_t flags(ArenaView arena, Ref c) { return at(arena, c)[1]; }
+inline void setFlags(ArenaView arena, Ref c, uint32_t v) { at(arena, c)[1] = uint8_t(v); }
 // For a one-symbol context these two bytes are its state's symbol and freq;
 // the model reads them as a total where the update does so too.
-inline uint32_t totalFreq(const Model& m, Ref c) { return load16(at(m, c) + 2); }
-inline void setTotalFreq(Model& m, Ref c, uint32_t v) { store16(at(m, c) + 2, uint16_t(v)); }
-inline Ref states(const Model& m, Ref c) { return load32(at(m, c) + 4); }
-inline void setStates(Model& m, Ref c, Ref v) { store32(at(m, c) + 4, v); }
-inline Ref suffix(const Model& m, Ref c) { return load32(at(m, c) + 8); }
-inline void setSuffix(Model& m, Ref c, Ref v) { store32(at(m, c) + 8, v); }
+inline uint32_t totalFreq(ArenaView arena, Ref c) { return load16(at(arena, c) + 2); }
+inline void setTotalFreq(ArenaView arena, Ref c, uint32_t v) { store16(at(arena, c) + 2, uint16_t(v)); }
+inline Ref states(ArenaView arena, Ref c) { return load32(at(arena, c) + 4); }
+inline void setStates(ArenaView arena, Ref c, Ref v) { store32(at(arena, c) + 4, v); }
+inline Ref suffix(ArenaView arena, Ref c) { return load32(at(arena, c) + 8); }
+inline void setSuffix(ArenaView arena, Ref c, Ref v) { store32(at(arena, c) + 8, v); }
 inline Ref inlineState(Ref c) { return c + 2; }
 
-inline uint32_t symbol(const Model& m, Ref s) { return at(m, s)[0]; }
-inline uint32_t freq(const Model& m, Ref s) { return at(m, s)[1]; }
-inline void setFreq(Model& m, Ref s, uint32_t v) { at(m, s)[1] = uint8_t(v); }
-inline Ref successor(const Model& m, Ref s) { return load32(at(m, s) + 2); }
-inline void setSuccessor(Model& m, Ref s, Ref v) { store32(at(m, s) + 2, v); }
-inline void setState(Model& m, Ref s, uint32_t sym, uint32_t f, Ref succ) {
-    at(m, s)[0] = uint8_t(sym);
-    at(m, s)[1] = uint8_t(f);
-    store32(at(m, s) + 2, succ);
+inline uint32_t symbol(ArenaView arena, Ref s) { return at(arena, s)[0]; }
+inline uint32_t freq(ArenaView arena, Ref s) { return at(arena, s)[1]; }
+inline void setFreq(ArenaView arena, Ref s, uint32_t v) { at(arena, s)[1] = uint8_t(v); }
+inline Ref successor(ArenaView arena, Ref s) { return load32(at(arena, s) + 2); }
+inline void setSuccessor(ArenaView arena, Ref s, Ref v) { store32(at(arena, s) + 2, v); }
+inline void setState(ArenaView arena, Ref s, uint32_t sym, uint32_t f, Ref succ) {
+    at(arena, s)[0] = uint8_t(sym);
+    at(arena, s)[1] = uint8_t(f);
+    store32(at(arena, s) + 2, succ);
 }
-inline void swapStates(Model& m, Ref a, Ref b) {
+inline void swapStates(ArenaView arena, Ref a, Ref b) {
     uint8_t t[kStateBytes];
-    std::memcpy(t, at(m, a), kStateBytes);
-    std::memcpy(at(m, a), at(m, b), kStateBytes);
-    std::memcpy(at(m, b), t, kStateBytes);
+    std::memcpy(t, at(arena, a), kStateBytes);
+    std::memcpy(at(arena, a), at(arena, b), kStateBytes);
+    std::memcpy(at(arena, b), t, kStateBytes);
 }
 
 // The state of `sym` in a context that is known to hold it.
-inline Ref findState(const Model& m, Ref c, uint32_t sym) {
-    if (lastIndex(m, c) == 0) return inlineState(c);
-    Ref s = states(m, c);
-    while (symbol(m, s) != sym) s += kStateBytes;
+inline Ref findState(ArenaView arena, Ref c, uint32_t sym) {
+    if (lastIndex(arena, c) == 0) return inlineState(c);
+    Ref s = states(arena, c);
+    while (symbol(arena, s) != sym) s += kStateBytes;
     return s;
+}
+
+// Asks for the state array of c's suffix ahead of time: the update after
+// most symbols searches it, and the coding of the symbol in c overlaps the
+// fetch. A hint only; nothing is read.
+inline void prefetchSuffixStates(ArenaView arena, Ref c) {
+    const Ref s = suffix(arena, c);
+    if (s != kNone && lastIndex(arena, s) != 0) __builtin_prefetch(at(arena, states(arena, s)));
 }
 
 inline bool isContext(const Model& m, Ref r) { return r >= m.alloc.unitAreaStart; }

@@ -26,26 +26,26 @@ constexpr uint32_t kRescaledBinaryCap = 41;
 constexpr uint32_t kHighSymbol = 0x40;
 
 // Raises p, the state of sym in context x, without moving it (walk down).
-void raiseInWalk(Model& m, Ref x, Ref p) {
-    if (lastIndex(m, x) != 0) {
-        if (freq(m, p) < kWalkFreqLimit) {
-            setFreq(m, p, freq(m, p) + 2);
-            setTotalFreq(m, x, totalFreq(m, x) + 2);
+void raiseInWalk(ArenaView ar, Ref x, Ref p) {
+    if (lastIndex(ar, x) != 0) {
+        if (freq(ar, p) < kWalkFreqLimit) {
+            setFreq(ar, p, freq(ar, p) + 2);
+            setTotalFreq(ar, x, totalFreq(ar, x) + 2);
         }
-    } else if (freq(m, p) <= kWalkBinaryLimit) {
-        setFreq(m, p, freq(m, p) + 1);
+    } else if (freq(ar, p) <= kWalkBinaryLimit) {
+        setFreq(ar, p, freq(ar, p) + 1);
     }
 }
 
 // Raises p, the state of sym in context pc, while collecting successor builds.
-void raiseInBuild(Model& m, Ref pc, Ref p) {
-    if (lastIndex(m, pc) != 0) {
-        if (freq(m, p) < kBuildFreqLimit) {
-            setFreq(m, p, freq(m, p) + 2);
-            setTotalFreq(m, pc, totalFreq(m, pc) + 2);
+void raiseInBuild(ArenaView ar, Ref pc, Ref p) {
+    if (lastIndex(ar, pc) != 0) {
+        if (freq(ar, p) < kBuildFreqLimit) {
+            setFreq(ar, p, freq(ar, p) + 2);
+            setTotalFreq(ar, pc, totalFreq(ar, pc) + 2);
         }
-    } else if (freq(m, p) <= kBuildBinaryLimit && lastIndex(m, suffix(m, pc)) == 0) {
-        setFreq(m, p, freq(m, p) + 1);
+    } else if (freq(ar, p) <= kBuildBinaryLimit && lastIndex(ar, suffix(ar, pc)) == 0) {
+        setFreq(ar, p, freq(ar, p) + 1);
     }
 }
 
@@ -53,9 +53,10 @@ void raiseInBuild(Model& m, Ref pc, Ref p) {
 // successor is a raw-text position. Returns the context codedState's
 // successor should name, or none when memory is exhausted.
 Ref buildSuccessors(Model& m, bool skip, Ref p1, Ref c) {
+    const ArenaView ar(m);
     const Ref fs = m.codedState;
-    const uint32_t sym = symbol(m, fs);
-    const Ref up = successor(m, fs);
+    const uint32_t sym = symbol(ar, fs);
+    const Ref up = successor(ar, fs);
 
     // At most one state per context of the suffix chain, and contexts never
     // exceed the order limit; the capacity leaves room to spare.
@@ -66,41 +67,41 @@ Ref buildSuccessors(Model& m, bool skip, Ref p1, Ref c) {
 
     bool walk = true;
     if (!skip) list[count++] = fs;
-    if (suffix(m, c) == kNone) walk = false;
+    if (suffix(ar, c) == kNone) walk = false;
     if (walk) {
         Ref p;
-        pc = suffix(m, c);
+        pc = suffix(ar, c);
         if (p1 != kNone) {
             p = p1;
         } else {
-            p = findState(m, pc, sym);
-            raiseInBuild(m, pc, p);
+            p = findState(ar, pc, sym);
+            raiseInBuild(ar, pc, p);
         }
         for (;;) {
-            if (successor(m, p) != up) {
-                pc = successor(m, p);
+            if (successor(ar, p) != up) {
+                pc = successor(ar, p);
                 break;
             }
             list[count++] = p;
-            if (suffix(m, pc) == kNone || count == kListCapacity) break;
-            pc = suffix(m, pc);
-            p = findState(m, pc, sym);
-            raiseInBuild(m, pc, p);
+            if (suffix(ar, pc) == kNone || count == kListCapacity) break;
+            pc = suffix(ar, pc);
+            p = findState(ar, pc, sym);
+            raiseInBuild(ar, pc, p);
         }
     }
     if (count == 0) return pc;
 
     // Every new context starts with one state: the byte that followed in the text.
-    const uint32_t uSymbol = at(m, up)[0];
+    const uint32_t uSymbol = at(ar, up)[0];
     const Ref uSuccessor = up + 1;
     const uint32_t newFlags = (sym >= kHighSymbol ? 0x10 : 0) | (uSymbol >= kHighSymbol ? 0x08 : 0);
     uint32_t uFreq;
-    if (lastIndex(m, pc) == 0) {
-        uFreq = freq(m, inlineState(pc));
+    if (lastIndex(ar, pc) == 0) {
+        uFreq = freq(ar, inlineState(pc));
     } else {
-        const Ref r = findState(m, pc, uSymbol);
-        const uint32_t cf = freq(m, r) - 1;
-        const uint32_t s0 = totalFreq(m, pc) - lastIndex(m, pc) - cf;
+        const Ref r = findState(ar, pc, uSymbol);
+        const uint32_t cf = freq(ar, r) - 1;
+        const uint32_t s0 = totalFreq(ar, pc) - lastIndex(ar, pc) - cf;
         if (s0 > 2 * cf) {
             uFreq = s0 < 12 * cf ? 2 : 1;
         } else {
@@ -112,11 +113,11 @@ Ref buildSuccessors(Model& m, bool skip, Ref p1, Ref c) {
     while (count > 0) {
         const Ref n = takeContext(m.alloc);
         if (n == kNone) return kNone;
-        setLastIndex(m, n, 0);
-        setFlags(m, n, newFlags);
-        setState(m, inlineState(n), uSymbol, uFreq, uSuccessor);
-        setSuffix(m, n, pc);
-        setSuccessor(m, list[--count], n);
+        setLastIndex(ar, n, 0);
+        setFlags(ar, n, newFlags);
+        setState(ar, inlineState(n), uSymbol, uFreq, uSuccessor);
+        setSuffix(ar, n, pc);
+        setSuccessor(ar, list[--count], n);
         pc = n;
     }
     return pc;
@@ -125,84 +126,90 @@ Ref buildSuccessors(Model& m, bool skip, Ref p1, Ref c) {
 // Adds sym to one context pc that escaped it (U5). False: memory exhausted.
 bool addSymbol(Model& m, Ref pc, uint32_t sym, uint32_t s0, uint32_t cf, uint32_t nc, Ref newSucc,
                uint32_t hi) {
-    const uint32_t li = lastIndex(m, pc);
+    const ArenaView ar(m);
+    const uint32_t li = lastIndex(ar, pc);
     if (li == 0) {
         const Ref a = takeUnits(m.alloc, 0);
         if (a == kNone) return false;
         const Ref old = inlineState(pc);
-        const uint32_t oldFreq = freq(m, old);
-        setState(m, a, symbol(m, old), promotedFreq(oldFreq), successor(m, old));
-        setStates(m, pc, a);
+        const uint32_t oldFreq = freq(ar, old);
+        setState(ar, a, symbol(ar, old), promotedFreq(oldFreq), successor(ar, old));
+        setStates(ar, pc, a);
         const uint32_t share =
             kBinaryEscapeShare[classOfCount(uint32_t(m.est.lastBinaryProbability) >> 8)];
-        setTotalFreq(m, pc, freq(m, a) + share + (nc > 1 ? 1 : 0));
+        setTotalFreq(ar, pc, freq(ar, a) + share + (nc > 1 ? 1 : 0));
     } else {
         if (((li + 1) & 1) == 0) {
-            const Ref grown = growStates(m.alloc, states(m, pc), (li + 1) / 2);
+            const Ref grown = growStates(m.alloc, states(ar, pc), (li + 1) / 2);
             if (grown == kNone) return false;
-            setStates(m, pc, grown);
+            setStates(ar, pc, grown);
         }
-        setTotalFreq(m, pc, totalFreq(m, pc) + (classOfCount(nc + 4) >> 3));
+        setTotalFreq(ar, pc, totalFreq(ar, pc) + (classOfCount(nc + 4) >> 3));
     }
 
-    uint32_t tf = totalFreq(m, pc);
+    uint32_t tf = totalFreq(ar, pc);
     const uint32_t f = newSymbolFreq(s0, cf, tf);
-    setTotalFreq(m, pc, tf);
+    setTotalFreq(ar, pc, tf);
     const uint32_t newLast = li + 1;
-    setLastIndex(m, pc, newLast);
-    setState(m, states(m, pc) + newLast * kStateBytes, sym, f, newSucc);
-    setFlags(m, pc, flags(m, pc) | hi);
+    setLastIndex(ar, pc, newLast);
+    setState(ar, states(ar, pc) + newLast * kStateBytes, sym, f, newSucc);
+    setFlags(ar, pc, flags(ar, pc) | hi);
     return true;
 }
 
 // The update proper. False: memory exhausted (the caller restarts).
 bool updateModel(Model& m) {
+    const ArenaView ar(m);
     const Ref fs = m.codedState;
     const Ref c = m.foundContext;
     const Ref bigM = m.currentContext;
-    const uint32_t sym = symbol(m, fs);
+    const uint32_t sym = symbol(ar, fs);
 
     // U0: at full order with a built successor, just move on.
-    if (m.orderDeficit == 0 && isContext(m, successor(m, fs))) {
-        m.currentContext = successor(m, fs);
+    if (m.orderDeficit == 0 && isContext(m, successor(ar, fs))) {
+        m.currentContext = successor(ar, fs);
         return true;
     }
 
+    // A successor that is a text position is read by the successor build
+    // below; its fetch overlaps U1's search.
+    const Ref succ = successor(ar, fs);
+    if (succ != kNone) __builtin_prefetch(at(ar, succ));
+
     // U1: raise sym in the suffix of c.
     Ref p = kNone;
-    const Ref s = suffix(m, c);
+    const Ref s = suffix(ar, c);
     if (s != kNone) {
-        if (lastIndex(m, s) != 0) {
-            const Ref first = states(m, s);
-            p = findState(m, s, sym);
-            if (p != first && freq(m, p) >= freq(m, p - kStateBytes)) {
-                swapStates(m, p, p - kStateBytes);
+        if (lastIndex(ar, s) != 0) {
+            const Ref first = states(ar, s);
+            p = findState(ar, s, sym);
+            if (p != first && freq(ar, p) >= freq(ar, p - kStateBytes)) {
+                swapStates(ar, p, p - kStateBytes);
                 p -= kStateBytes;
             }
-            if (freq(m, p) <= kSuffixFreqLimit) {
-                const uint32_t inc = freq(m, fs) < kSuffixSmallFsFreq ? 3 : 2;
-                setFreq(m, p, freq(m, p) + inc);
-                setTotalFreq(m, s, totalFreq(m, s) + inc);
+            if (freq(ar, p) <= kSuffixFreqLimit) {
+                const uint32_t inc = freq(ar, fs) < kSuffixSmallFsFreq ? 3 : 2;
+                setFreq(ar, p, freq(ar, p) + inc);
+                setTotalFreq(ar, s, totalFreq(ar, s) + inc);
             }
         } else {
             p = inlineState(s);
-            if (freq(m, p) <= kSuffixBinaryLimit) setFreq(m, p, freq(m, p) + 1);
+            if (freq(ar, p) <= kSuffixBinaryLimit) setFreq(ar, p, freq(ar, p) + 1);
         }
     }
 
     // U2: successors.
-    const Ref succ = successor(m, fs);
     Ref fSucc;
     if (m.orderDeficit == 0 && succ != kNone) {  // U2a
         const Ref built = buildSuccessors(m, true, p, c);
-        setSuccessor(m, fs, built);
+        setSuccessor(ar, fs, built);
         if (built == kNone) return false;
         m.currentContext = built;
         return true;
     }
     // U2b: append sym to the raw text.
     UnitAllocator& a = m.alloc;
-    at(m, a.textTop)[0] = uint8_t(sym);
+    at(ar, a.textTop)[0] = uint8_t(sym);
     ++a.textTop;
     if (a.textTop >= a.unitAreaStart) return false;
     Ref newSucc = a.textTop;
@@ -215,36 +222,36 @@ bool updateModel(Model& m) {
             fSucc = succ;
         }
     } else {  // U2d: walk down to the first state of sym with a successor
-        setSuccessor(m, fs, a.textTop);
+        setSuccessor(ar, fs, a.textTop);
         ++m.orderDeficit;
         if (p == kNone) {
             fSucc = c;
         } else {
-            Ref x = suffix(m, c);
+            Ref x = suffix(ar, c);
             bool reachedRoot = false;
             for (;;) {
-                if (successor(m, p) != kNone) break;
-                setSuccessor(m, p, a.textTop);
+                if (successor(ar, p) != kNone) break;
+                setSuccessor(ar, p, a.textTop);
                 ++m.orderDeficit;
-                if (suffix(m, x) == kNone) {
+                if (suffix(ar, x) == kNone) {
                     fSucc = x;
                     reachedRoot = true;
                     break;
                 }
-                x = suffix(m, x);
-                p = findState(m, x, sym);
-                raiseInWalk(m, x, p);
+                x = suffix(ar, x);
+                p = findState(ar, x, sym);
+                raiseInWalk(ar, x, p);
             }
             if (!reachedRoot) {
-                Ref e = successor(m, p);
+                Ref e = successor(ar, p);
                 if (e <= a.textTop) {
                     m.codedState = p;
                     e = buildSuccessors(m, false, kNone, x);
-                    setSuccessor(m, p, e);
+                    setSuccessor(ar, p, e);
                     m.codedState = fs;
                 }
                 if (m.orderDeficit == 1 && bigM == c) {
-                    setSuccessor(m, fs, e);
+                    setSuccessor(ar, fs, e);
                     --a.textTop;
                 }
                 fSucc = e;
@@ -260,13 +267,13 @@ bool updateModel(Model& m) {
     }
 
     // U4
-    const uint32_t s0 = totalFreq(m, c) - freq(m, fs);
-    const uint32_t cf = freq(m, fs) - 1;
-    const uint32_t nc = lastIndex(m, c);
+    const uint32_t s0 = totalFreq(ar, c) - freq(ar, fs);
+    const uint32_t cf = freq(ar, fs) - 1;
+    const uint32_t nc = lastIndex(ar, c);
     const uint32_t hi = sym >= kHighSymbol ? 0x08 : 0;
 
     // U5: every context from M down to, not including, c receives sym.
-    for (Ref pc = bigM; pc != c; pc = suffix(m, pc)) {
+    for (Ref pc = bigM; pc != c; pc = suffix(ar, pc)) {
         if (!addSymbol(m, pc, sym, s0, cf, nc, newSucc, hi)) return false;
     }
 
@@ -295,74 +302,75 @@ void updateAfterSymbol(Model& m) {
 }
 
 void rescaleContext(Model& m, Ref c) {
-    setFlags(m, c, flags(m, c) & 0x14);
-    const Ref first = states(m, c);
+    const ArenaView ar(m);
+    setFlags(ar, c, flags(ar, c) & 0x14);
+    const Ref first = states(ar, c);
     // Move the raised state to the front, the ones before it up one place.
-    for (Ref s = m.codedState; s != first; s -= kStateBytes) swapStates(m, s, s - kStateBytes);
+    for (Ref s = m.codedState; s != first; s -= kStateBytes) swapStates(ar, s, s - kStateBytes);
 
-    const uint32_t total = totalFreq(m, c);  // S
-    const uint32_t frontFreq = freq(m, first);  // F
+    const uint32_t total = totalFreq(ar, c);  // S
+    const uint32_t frontFreq = freq(ar, first);  // F
     const uint32_t adder = m.orderDeficit != 0 ? 1 : 0;
     uint32_t escape = total - frontFreq;  // E
     uint32_t newTotal = (frontFreq + adder) >> 1;
-    setFreq(m, first, newTotal);
+    setFreq(ar, first, newTotal);
 
-    const uint32_t last = lastIndex(m, c);
+    const uint32_t last = lastIndex(ar, c);
     for (uint32_t i = 1; i <= last; ++i) {
         Ref s = first + i * kStateBytes;
-        const uint32_t old = freq(m, s);
+        const uint32_t old = freq(ar, s);
         escape -= old;
         const uint32_t halved = (old + adder) >> 1;
-        setFreq(m, s, halved);
+        setFreq(ar, s, halved);
         newTotal += halved;
         if (halved == 0) continue;
-        if (symbol(m, s) >= kHighSymbol) setFlags(m, c, flags(m, c) | 0x08);
+        if (symbol(ar, s) >= kHighSymbol) setFlags(ar, c, flags(ar, c) | 0x08);
         // Keep the array sorted: move it forward past every smaller frequency.
-        while (s != first && freq(m, s - kStateBytes) < halved) {
-            swapStates(m, s, s - kStateBytes);
+        while (s != first && freq(ar, s - kStateBytes) < halved) {
+            swapStates(ar, s, s - kStateBytes);
             s -= kStateBytes;
         }
     }
-    setTotalFreq(m, c, newTotal);
+    setTotalFreq(ar, c, newTotal);
 
     uint32_t zeros = 0;
-    while (zeros < last && freq(m, first + (last - zeros) * kStateBytes) == 0) ++zeros;
+    while (zeros < last && freq(ar, first + (last - zeros) * kStateBytes) == 0) ++zeros;
     if (zeros > 0) {
         const uint32_t oldCount = last + 1;
         const uint32_t newLast = last - zeros;
-        setLastIndex(m, c, newLast);
+        setLastIndex(ar, c, newLast);
         escape += zeros;
         if (newLast == 0) {
             // One symbol left: the context goes back to an inline state.
-            const uint32_t tSymbol = symbol(m, first);
-            const uint32_t tFreq = freq(m, first);
-            const Ref tSuccessor = successor(m, first);
+            const uint32_t tSymbol = symbol(ar, first);
+            const uint32_t tFreq = freq(ar, first);
+            const Ref tSuccessor = successor(ar, first);
             const uint32_t g = (2 * tFreq + escape - 1) / escape;
-            setFlags(m, c, flags(m, c) & 0x18);
+            setFlags(ar, c, flags(ar, c) & 0x18);
             releaseStates(m.alloc, first, (oldCount + 1) / 2);
-            setState(m, inlineState(c), tSymbol, std::min(g, kRescaledBinaryCap), tSuccessor);
+            setState(ar, inlineState(c), tSymbol, std::min(g, kRescaledBinaryCap), tSuccessor);
             m.codedState = inlineState(c);
             return;
         }
-        setStates(m, c, shrinkStates(m.alloc, first, (oldCount + 1) / 2, (newLast + 2) / 2));
+        setStates(ar, c, shrinkStates(m.alloc, first, (oldCount + 1) / 2, (newLast + 2) / 2));
     }
 
-    const Ref front = states(m, c);
-    const uint32_t t = totalFreq(m, c) + ((escape + 1) >> 1);
+    const Ref front = states(ar, c);
+    const uint32_t t = totalFreq(ar, c) + ((escape + 1) >> 1);
     uint32_t inc;
-    if (m.orderDeficit == 0 && (flags(m, c) & 0x04) != 0) {
+    if (m.orderDeficit == 0 && (flags(ar, c) & 0x04) != 0) {
         inc = 2;
     } else {
         const uint32_t aa = total - escape;
         const uint32_t bb = aa - frontFreq;
-        const int32_t num = int32_t(bb - 1 - freq(m, front) * aa + frontFreq * t);
+        const int32_t num = int32_t(bb - 1 - freq(ar, front) * aa + frontFreq * t);
         const int32_t q = bb != 0 ? num / int32_t(bb) : 0;
         const uint32_t uq = uint32_t(q);
         inc = uq <= 1 ? 2 : uq > 44 ? 44 : uq;
     }
-    setFreq(m, front, freq(m, front) + inc);
-    setTotalFreq(m, c, t + inc);
-    setFlags(m, c, flags(m, c) | 0x04);
+    setFreq(ar, front, freq(ar, front) + inc);
+    setTotalFreq(ar, c, t + inc);
+    setFlags(ar, c, flags(ar, c) | 0x04);
     m.codedState = front;
 }
 
