@@ -10,6 +10,25 @@ namespace qex {
 
 namespace {
 
+constexpr int kNoSymbol = -1;
+
+// Adds the unmasked frequencies of the states from s on to `sum`, up to the
+// state of `sym` or the end, and returns where it stopped; with kMark, masks
+// every symbol it passes. Branch-free over the mask: which symbols are
+// masked is as good as random, and re-masking a masked symbol changes nothing.
+template <bool kMark>
+inline const uint8_t* sumUnmaskedUntil(EstimationState& est, const uint8_t* s, const uint8_t* stop, int sym,
+                                       uint32_t& sum) {
+    const uint32_t stamp = est.maskStamp;
+    for (; s != stop && int(s[0]) != sym; s += kStateBytes) {
+        const uint32_t symb = s[0];
+        const uint32_t unmasked = est.symbolMask[symb] != stamp;
+        if constexpr (kMark) est.symbolMask[symb] = stamp;
+        sum += s[1] & (0u - unmasked);
+    }
+    return s;
+}
+
 // First context with two or more symbols, nothing masked. False: escaped.
 bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
     const ArenaView ar(m);
@@ -64,33 +83,21 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         uint32_t sum = 0;
         uint32_t hi = 0;
         Ref found = kNone;
-        // Branch-free over the mask: which symbols are masked is as good as
-        // random, and re-masking a masked symbol changes nothing. The masks
-        // matter only for the contexts after an escape, and none follows the
-        // root, so there they are only read.
-        const uint32_t stamp = est.maskStamp;
+        // The masks matter only for the contexts after an escape, and none
+        // follows the root, so there they are only read.
         const uint8_t* const begin = at(ar, first);
         const uint8_t* const stop = at(ar, end);
-        if (suffix(ar, c) == kNone) {
-            for (const uint8_t* s = begin; s != stop; s += kStateBytes) {
-                const uint32_t unmasked = est.symbolMask[s[0]] != stamp;
-                sum += s[1] & (0u - unmasked);
-                if (int(s[0]) == sym) {
-                    found = first + uint32_t(s - begin);
-                    hi = sum;
-                }
-            }
-        } else {
-            for (const uint8_t* s = begin; s != stop; s += kStateBytes) {
-                const uint32_t symb = s[0];
-                const uint32_t unmasked = est.symbolMask[symb] != stamp;
-                est.symbolMask[symb] = stamp;
-                sum += s[1] & (0u - unmasked);
-                if (int(symb) == sym && unmasked) {
-                    found = first + uint32_t(s - begin);
-                    hi = sum;
-                }
-            }
+        const uint8_t* const s = suffix(ar, c) == kNone ? sumUnmaskedUntil<false>(est, begin, stop, sym, sum)
+                                                        : sumUnmaskedUntil<true>(est, begin, stop, sym, sum);
+        if (s != stop) {
+            // The symbol is never masked: a masked symbol belongs to a context
+            // already escaped, where it would have been found.
+            found = first + uint32_t(s - begin);
+            sum += s[1];
+            hi = sum;
+            // The rest only adds to the total: the find unmasks every symbol,
+            // so the masks after it need not be written.
+            sumUnmaskedUntil<false>(est, s + kStateBytes, stop, kNoSymbol, sum);
         }
         const uint32_t total = sum + esc;
         if (found != kNone) {

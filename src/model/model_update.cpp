@@ -6,6 +6,7 @@
 // Any allocation that fails, or raw text reaching the unit area, exhausts the
 // model's memory: the update stops where it is and the model restarts.
 #include <algorithm>
+#include <cstring>
 
 #include "coder/estimation_tables.h"
 #include "model/context_tree.h"
@@ -24,6 +25,17 @@ constexpr uint32_t kBuildFreqLimit = 123;        // successor build: raise while
 constexpr uint32_t kBuildBinaryLimit = 15;       // successor build: one-symbol
 constexpr uint32_t kRescaledBinaryCap = 41;
 constexpr uint32_t kHighSymbol = 0x40;
+
+// Moves the state at `from` back to the earlier place `to`, the states in
+// between up one place each: the same order as swapping it back step by
+// step, with one copy per state.
+void moveStateBack(ArenaView ar, Ref from, Ref to) {
+    if (from == to) return;
+    uint8_t held[kStateBytes];
+    std::memcpy(held, at(ar, from), kStateBytes);
+    std::memmove(at(ar, to + kStateBytes), at(ar, to), from - to);
+    std::memcpy(at(ar, to), held, kStateBytes);
+}
 
 // Raises p, the state of sym in context x, without moving it (walk down).
 void raiseInWalk(ArenaView ar, Ref x, Ref p) {
@@ -306,7 +318,7 @@ void rescaleContext(Model& m, Ref c) {
     setFlags(ar, c, flags(ar, c) & 0x14);
     const Ref first = states(ar, c);
     // Move the raised state to the front, the ones before it up one place.
-    for (Ref s = m.codedState; s != first; s -= kStateBytes) swapStates(ar, s, s - kStateBytes);
+    moveStateBack(ar, m.codedState, first);
 
     const uint32_t total = totalFreq(ar, c);  // S
     const uint32_t frontFreq = freq(ar, first);  // F
@@ -316,6 +328,7 @@ void rescaleContext(Model& m, Ref c) {
     setFreq(ar, first, newTotal);
 
     const uint32_t last = lastIndex(ar, c);
+    uint32_t highFlag = 0;
     for (uint32_t i = 1; i <= last; ++i) {
         Ref s = first + i * kStateBytes;
         const uint32_t old = freq(ar, s);
@@ -324,13 +337,15 @@ void rescaleContext(Model& m, Ref c) {
         setFreq(ar, s, halved);
         newTotal += halved;
         if (halved == 0) continue;
-        if (symbol(ar, s) >= kHighSymbol) setFlags(ar, c, flags(ar, c) | 0x08);
+        if (symbol(ar, s) >= kHighSymbol) highFlag = 0x08;
         // Keep the array sorted: move it forward past every smaller frequency.
-        while (s != first && freq(ar, s - kStateBytes) < halved) {
-            swapStates(ar, s, s - kStateBytes);
-            s -= kStateBytes;
+        if (freq(ar, s - kStateBytes) < halved) {
+            Ref to = s - kStateBytes;
+            while (to != first && freq(ar, to - kStateBytes) < halved) to -= kStateBytes;
+            moveStateBack(ar, s, to);
         }
     }
+    setFlags(ar, c, flags(ar, c) | highFlag);
     setTotalFreq(ar, c, newTotal);
 
     uint32_t zeros = 0;
