@@ -134,4 +134,24 @@ inline void foundInMaskedContext(Model& m, Ref c, SeeContext& cell, uint32_t esc
     m.foundContext = c;
 }
 
+// No symbol: a walk that looks for it never stops early.
+inline constexpr int kNoSymbol = -1;
+
+// Adds the unmasked frequencies of the states from s on to `sum`, up to the
+// state of `sym` or the end, and returns where it stopped; with kMark, masks
+// every symbol it passes. Branch-free over the mask: which symbols are
+// masked is as good as random, and re-masking a masked symbol changes nothing.
+template <bool kMark>
+inline const uint8_t* sumUnmaskedUntil(EstimationState& est, const uint8_t* s, const uint8_t* stop, int sym,
+                                       uint32_t& sum) {
+    const uint32_t stamp = est.maskStamp;
+    for (; s != stop && int(s[0]) != sym; s += kStateBytes) {
+        const uint32_t symb = s[0];
+        const uint32_t unmasked = est.symbolMask[symb] != stamp;
+        if constexpr (kMark) est.symbolMask[symb] = stamp;
+        sum += s[1] & (0u - unmasked);
+    }
+    return s;
+}
+
 }  // namespace qex

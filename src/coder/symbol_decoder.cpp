@@ -10,6 +10,27 @@ namespace qex {
 
 namespace {
 
+// Masks every symbol of the states from s to stop.
+void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
+    const uint32_t stamp = est.maskStamp;
+    for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = stamp;
+}
+
+// The first unmasked state whose cumulative frequency, counted from s over
+// unmasked states only, exceeds count; hi is that cumulative frequency. A
+// masked state adds nothing, so the walk can only stop at an unmasked one,
+// and it stops before the end because count is below the unmasked sum.
+const uint8_t* findUnmaskedByCount(const EstimationState& est, const uint8_t* s, uint32_t count, uint32_t& hi) {
+    const uint32_t stamp = est.maskStamp;
+    uint32_t cum = 0;
+    for (;; s += kStateBytes) {
+        cum += s[1] & (0u - uint32_t(est.symbolMask[s[0]] != stamp));
+        if (cum > count) break;
+    }
+    hi = cum;
+    return s;
+}
+
 // First context with two or more symbols, nothing masked. False: escaped.
 bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
     const ArenaView ar(m);
@@ -54,38 +75,28 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
     }
 
     EstimationState& est = m.est;
-    // Positions of the states unmasked when the context was entered.
-    Ref listed[256];
     while (nextShorterContext(m, c)) {
         uint32_t esc;
         SeeContext& cell = seeCell(m, c, esc);
         const Ref first = states(ar, c);
-        const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
+        const uint8_t* const begin = at(ar, first);
+        const uint8_t* const stop = begin + (lastIndex(ar, c) + 1) * kStateBytes;
         uint32_t sum = 0;
-        int n = 0;
-        // Branch-free over the mask, as in the encoder: every state is written
-        // to the list, and the list only advances past unmasked ones.
-        const uint32_t stamp = est.maskStamp;
-        for (Ref s = first; s != end; s += kStateBytes) {
-            const uint8_t* st = at(ar, s);
-            const uint32_t unmasked = est.symbolMask[st[0]] != stamp;
-            est.symbolMask[st[0]] = stamp;
-            sum += st[1] & (0u - unmasked);
-            listed[n] = s;
-            n += int(unmasked);
-        }
+        sumUnmaskedUntil<false>(est, begin, stop, kNoSymbol, sum);
         const uint32_t count = getCount(dec, sum + esc);
         if (count >= sum) {
+            // The masks matter only for the contexts after an escape, and
+            // none follows the root.
+            if (suffix(ar, c) != kNone) maskAll(est, begin, stop);
             escapedMaskedContext(m, c, cell, sum);
             consume(dec, sum, esc);
             continue;
         }
-        int i = 0;
-        uint32_t hi = freq(ar, listed[0]);
-        while (count >= hi) hi += freq(ar, listed[++i]);
-        const Ref found = listed[i];
-        const uint32_t f = freq(ar, found);
-        const int sym = int(symbol(ar, found));
+        uint32_t hi = 0;
+        const uint8_t* const s = findUnmaskedByCount(est, begin, count, hi);
+        const Ref found = first + uint32_t(s - begin);
+        const uint32_t f = s[1];
+        const int sym = s[0];
         foundInMaskedContext(m, c, cell, esc, found);
         consume(dec, hi - f, f);
         return sym;
