@@ -46,7 +46,7 @@ inline void binaryHit(Model& m, uint16_t& cell, Ref s) {
 // After a miss: the one symbol is masked.
 inline void binaryMiss(Model& m, Ref s) {
     const ArenaView ar(m);
-    m.est.symbolMask[symbol(ar, s)] = m.est.maskStamp;
+    m.est.symbolMask[symbol(ar, s)] = kMasked;
     m.est.maskedLastIndex = 0;
     m.est.lastWasHit = 0;
     m.codedState = kNone;
@@ -97,7 +97,7 @@ inline void escapedFirstContext(Model& m, Ref c) {
     const ArenaView ar(m);
     const Ref first = states(ar, c);
     const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
-    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(ar, s)] = m.est.maskStamp;
+    for (Ref s = first; s != end; s += kStateBytes) m.est.symbolMask[symbol(ar, s)] = kMasked;
     m.est.maskedLastIndex = int32_t(lastIndex(ar, c));
     m.codedState = kNone;
 }
@@ -130,7 +130,7 @@ inline void foundInMaskedContext(Model& m, Ref c, SeeContext& cell, uint32_t esc
     updateSeeContext(cell, esc);
     raiseFound(m, c, found);
     m.est.hitRun = m.est.hitRunStart;
-    ++m.est.maskStamp;
+    m.est.symbolMask.fill(kUnmasked);
     m.foundContext = c;
 }
 
@@ -144,12 +144,10 @@ inline constexpr int kNoSymbol = -1;
 template <bool kMark>
 inline const uint8_t* sumUnmaskedUntil(EstimationState& est, const uint8_t* s, const uint8_t* stop, int sym,
                                        uint32_t& sum) {
-    const uint32_t stamp = est.maskStamp;
     for (; s != stop && int(s[0]) != sym; s += kStateBytes) {
         const uint32_t symb = s[0];
-        const uint32_t unmasked = est.symbolMask[symb] != stamp;
-        if constexpr (kMark) est.symbolMask[symb] = stamp;
-        sum += s[1] & (0u - unmasked);
+        sum += s[1] & est.symbolMask[symb];
+        if constexpr (kMark) est.symbolMask[symb] = kMasked;
     }
     return s;
 }

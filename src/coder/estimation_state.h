@@ -20,6 +20,8 @@ inline constexpr int kBinaryColumns = 64;
 inline constexpr int kSeeRows = 23;
 inline constexpr int kSeeColumns = 32;
 inline constexpr uint32_t kBinaryScale = 16384;
+inline constexpr uint8_t kUnmasked = 0xFF;
+inline constexpr uint8_t kMasked = 0x00;
 
 struct EstimationState {
     uint16_t binaryProbs[kBinaryRows][kBinaryColumns];
@@ -29,8 +31,10 @@ struct EstimationState {
     int32_t hitRun;
     int32_t hitRunStart;
     int32_t maskedLastIndex;
-    uint32_t maskStamp;
-    std::array<uint32_t, 256> symbolMask;
+    // Per symbol, an AND mask on its frequency: kUnmasked while it may still
+    // be coded, kMasked once a context holding it has been escaped for the
+    // current symbol. Summing `freq & symbolMask[sym]` needs no branch.
+    std::array<uint8_t, 256> symbolMask;
     int32_t lastBinaryProbability;
 };
 

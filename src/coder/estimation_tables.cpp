@@ -33,8 +33,7 @@ void initEstimationTables(EstimationState& est, int orderLimit) {
     for (int row = 0; row < kSeeRows; ++row)
         for (SeeContext& cell : est.seeContexts[row]) cell = SeeContext{uint16_t(64 * row + 40), 3, 7};
     est.spareSeeContext = SeeContext{40, 3, 7};
-    est.symbolMask.fill(0);
-    est.maskStamp = 1;
+    est.symbolMask.fill(kUnmasked);
     est.hitRunStart = est.hitRun = -std::min(orderLimit, 13);
     est.lastWasHit = 0;
 }

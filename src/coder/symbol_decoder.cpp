@@ -12,8 +12,7 @@ namespace {
 
 // Masks every symbol of the states from s to stop.
 void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
-    const uint32_t stamp = est.maskStamp;
-    for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = stamp;
+    for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = kMasked;
 }
 
 // The first unmasked state whose cumulative frequency, counted from s over
@@ -21,10 +20,9 @@ void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
 // masked state adds nothing, so the walk can only stop at an unmasked one,
 // and it stops before the end because count is below the unmasked sum.
 const uint8_t* findUnmaskedByCount(const EstimationState& est, const uint8_t* s, uint32_t count, uint32_t& hi) {
-    const uint32_t stamp = est.maskStamp;
     uint32_t cum = 0;
     for (;; s += kStateBytes) {
-        cum += s[1] & (0u - uint32_t(est.symbolMask[s[0]] != stamp));
+        cum += s[1] & est.symbolMask[s[0]];
         if (cum > count) break;
     }
     hi = cum;

@@ -54,7 +54,7 @@ uint64_t modelDigest(const Model& m, bool tables) {
     Digest d;
     d.add(uint64_t(m.est.hitRun));
     d.add(uint64_t(m.est.lastWasHit));
-    d.add(m.est.maskStamp);
+    d.addBytes(m.est.symbolMask.data(), m.est.symbolMask.size());
     d.add(uint64_t(m.orderDeficit));
     d.add(m.currentContext);
     const UnitAllocator& a = m.alloc;

@@ -57,7 +57,7 @@ TEST(ModelStart, RootHoldsAllBytesAndEstimatorsStartFresh) {
     EXPECT_EQ(m.orderDeficit, 8);
     EXPECT_EQ(m.est.hitRun, -8);
     EXPECT_EQ(m.est.hitRunStart, -8);
-    EXPECT_EQ(m.est.maskStamp, 1u);
+    for (uint8_t mask : m.est.symbolMask) ASSERT_EQ(mask, kUnmasked);
     EXPECT_EQ(m.est.lastWasHit, 0);
     EXPECT_EQ(m.codedState, kNone);
 }
@@ -79,7 +79,7 @@ TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
     m.est.lastBinaryProbability = 1234;
     m.est.maskedLastIndex = 7;
     m.est.binaryProbs[3][5] = 99;
-    m.est.maskStamp = 77;
+    m.est.symbolMask['x'] = kMasked;
     m.orderDeficit = 2;
     takeContext(m.alloc);
     m.alloc.textTop = 500;
@@ -88,7 +88,7 @@ TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
     EXPECT_EQ(m.est.lastBinaryProbability, 1234);
     EXPECT_EQ(m.est.maskedLastIndex, 7);
     EXPECT_EQ(m.est.binaryProbs[3][5], fresh.m.est.binaryProbs[3][5]);
-    EXPECT_EQ(m.est.maskStamp, 1u);
+    EXPECT_EQ(m.est.symbolMask['x'], kUnmasked);
     EXPECT_EQ(m.orderDeficit, 8);
     EXPECT_EQ(m.alloc.textTop, 0u);
     EXPECT_EQ(m.alloc.gapHigh, fresh.m.alloc.gapHigh);
