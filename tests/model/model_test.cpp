@@ -185,6 +185,28 @@ TEST(Rescale, KeepsArraySortedAndRecomputesHighSymbolFlag) {
 
 // s0 = 80, cf = 19, total 30: X = 665, sf = 110, X > 550 and X > 660: f = 7.
 // s0 = 295, cf = 4, total 20: X = 100, sf = 315, 2X <= sf: f = 1, total + 4.
+// The search looks at eight states a step on long arrays: every position,
+// on both sides of a block's edge and in the tail, is found, and a byte equal
+// to the symbol in a frequency or successor field is never taken for it.
+TEST(FindState, FindsEveryPositionAndOnlySymbolBytes) {
+    for (uint32_t n : {2u, 7u, 8u, 9u, 15u, 16u, 17u, 41u, 256u}) {
+        TestModel t;
+        std::vector<std::pair<uint32_t, uint32_t>> st;
+        for (uint32_t i = 0; i < n; ++i) st.push_back({(i * 37 + 5) & 255, 1});
+        const Ref c = t.makeContext(st, 2 * n, kNone);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t sym = st[i].first;
+            // Every other field before the state carries the symbol's value.
+            for (uint32_t j = 0; j < i; ++j) {
+                const Ref s = states(t.m, c) + j * kStateBytes;
+                setFreq(t.m, s, sym);
+                setSuccessor(t.m, s, sym * 0x01010101u);
+            }
+            ASSERT_EQ(findState(t.m, c, sym), states(t.m, c) + i * kStateBytes) << "n " << n << " i " << i;
+        }
+    }
+}
+
 TEST(NewSymbol, FrequencyFollowsTheFoundContextsShare) {
     uint32_t total = 30;
     EXPECT_EQ(newSymbolFreq(80, 19, total), 7u);
