@@ -41,6 +41,7 @@ bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
     for (Ref s = first; s != end; s += kStateBytes) {
         const uint32_t f = freq(ar, s);
         if (count < cum + f) {
+            prefetchSuccessor(ar, s);
             consume(dec, cum, f);
             foundInFirstContext(m, c, s);
             return true;
@@ -60,6 +61,7 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
     prefetchSuffixStates(ar, c);
     if (lastIndex(ar, c) == 0) {
         const Ref s = inlineState(c);
+        prefetchSuccessor(ar, s);  // most one-symbol contexts are hits
         uint16_t& cell = binaryCell(m, c);
         const uint32_t p = takeBinaryProbability(m, cell);
         if (decodeBinary(dec, p)) {

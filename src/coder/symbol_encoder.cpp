@@ -21,6 +21,7 @@ bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
     for (Ref s = first; s != end; s += kStateBytes) {
         const uint32_t f = freq(ar, s);
         if (int(symbol(ar, s)) == sym) {
+            prefetchSuccessor(ar, s);
             encode(enc, cum, f, total);
             foundInFirstContext(m, c, s);
             return true;
@@ -40,6 +41,7 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
     prefetchSuffixStates(ar, c);
     if (lastIndex(ar, c) == 0) {
         const Ref s = inlineState(c);
+        prefetchSuccessor(ar, s);  // most one-symbol contexts are hits
         uint16_t& cell = binaryCell(m, c);
         const uint32_t p = takeBinaryProbability(m, cell);
         const bool hit = int(symbol(ar, s)) == sym;

@@ -121,6 +121,11 @@ inline void prefetchSuffixStates(ArenaView arena, Ref c) {
     if (s != kNone && lastIndex(arena, s) != 0) __builtin_prefetch(at(arena, states(arena, s)));
 }
 
+// Asks for what a state's successor names (the next symbol's context, or a
+// text position the update reads) while the current symbol is still being
+// coded. A hint only; nothing is read.
+inline void prefetchSuccessor(ArenaView arena, Ref s) { __builtin_prefetch(at(arena, successor(arena, s))); }
+
 inline bool isContext(const Model& m, Ref r) { return r >= m.alloc.unitAreaStart; }
 
 // --- model start and restart --------------------------------------------------
