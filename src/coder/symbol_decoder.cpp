@@ -15,12 +15,41 @@ void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
     for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = kMasked;
 }
 
-// The first unmasked state whose cumulative frequency, counted from s over
-// unmasked states only, exceeds count; hi is that cumulative frequency. A
-// masked state adds nothing, so the walk can only stop at an unmasked one,
-// and it stops before the end because count is below the unmasked sum.
-const uint8_t* findUnmaskedByCount(const EstimationState& est, const uint8_t* s, uint32_t count, uint32_t& hi) {
-    uint32_t cum = 0;
+// The unmasked frequencies of a masked context, summed eight states a block,
+// with the running sum kept at each full block's end so that the walk to the
+// decoded count can skip whole blocks.
+constexpr uint32_t kBlockStates = 8;
+constexpr uint32_t kMaxBlocks = 256 / kBlockStates;
+
+struct MaskedSums {
+    uint32_t blockEnd[kMaxBlocks];
+    uint32_t blocks;
+    uint32_t total;
+};
+
+// Branch-free over the mask: which symbols are masked is as good as random.
+void sumUnmaskedBlocks(const EstimationState& est, const uint8_t* s, uint32_t states, MaskedSums& sums) {
+    uint32_t total = 0;
+    uint32_t b = 0;
+    for (; states >= kBlockStates; states -= kBlockStates, s += kBlockStates * kStateBytes) {
+        for (uint32_t i = 0; i < kBlockStates; ++i) total += s[i * kStateBytes + 1] & est.symbolMask[s[i * kStateBytes]];
+        sums.blockEnd[b++] = total;
+    }
+    for (uint32_t i = 0; i < states; ++i) total += s[i * kStateBytes + 1] & est.symbolMask[s[i * kStateBytes]];
+    sums.blocks = b;
+    sums.total = total;
+}
+
+// The first unmasked state whose cumulative frequency, counted from `begin`
+// over unmasked states only, exceeds count; hi is that cumulative frequency.
+// A masked state adds nothing, so the walk can only stop at an unmasked one,
+// and it stops before the end because count is below the unmasked total.
+const uint8_t* findUnmaskedByCount(const EstimationState& est, const uint8_t* begin, const MaskedSums& sums,
+                                   uint32_t count, uint32_t& hi) {
+    uint32_t b = 0;
+    while (b < sums.blocks && sums.blockEnd[b] <= count) ++b;
+    const uint8_t* s = begin + b * kBlockStates * kStateBytes;
+    uint32_t cum = b == 0 ? 0 : sums.blockEnd[b - 1];
     for (;; s += kStateBytes) {
         cum += s[1] & est.symbolMask[s[0]];
         if (cum > count) break;
@@ -80,9 +109,11 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
         SeeContext& cell = seeCell(m, c, esc);
         const Ref first = states(ar, c);
         const uint8_t* const begin = at(ar, first);
-        const uint8_t* const stop = begin + (lastIndex(ar, c) + 1) * kStateBytes;
-        uint32_t sum = 0;
-        sumUnmaskedUntil<false>(est, begin, stop, kNoSymbol, sum);
+        const uint32_t stateCount = lastIndex(ar, c) + 1;
+        const uint8_t* const stop = begin + stateCount * kStateBytes;
+        MaskedSums sums;
+        sumUnmaskedBlocks(est, begin, stateCount, sums);
+        const uint32_t sum = sums.total;
         const uint32_t count = getCount(dec, sum + esc);
         if (count >= sum) {
             // The masks matter only for the contexts after an escape, and
@@ -93,7 +124,7 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
             continue;
         }
         uint32_t hi = 0;
-        const uint8_t* const s = findUnmaskedByCount(est, begin, count, hi);
+        const uint8_t* const s = findUnmaskedByCount(est, begin, sums, count, hi);
         const Ref found = first + uint32_t(s - begin);
         const uint32_t f = s[1];
         const int sym = s[0];
