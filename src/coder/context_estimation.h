@@ -134,22 +134,47 @@ inline void foundInMaskedContext(Model& m, Ref c, SeeContext& cell, uint32_t esc
     m.foundContext = c;
 }
 
-// No symbol: a walk that looks for it never stops early.
-inline constexpr int kNoSymbol = -1;
+// The unmasked frequencies of a masked context, summed eight states a block,
+// with the running sum kept at each full block's end so that the walk to the
+// decoded count can skip whole blocks.
+inline constexpr uint32_t kBlockStates = 8;
+inline constexpr uint32_t kMaxBlocks = 256 / kBlockStates;
 
-// Adds the unmasked frequencies of the states from s on to `sum`, up to the
-// state of `sym` or the end, and returns where it stopped; with kMark, masks
-// every symbol it passes. Branch-free over the mask: which symbols are
-// masked is as good as random, and re-masking a masked symbol changes nothing.
-template <bool kMark>
-inline const uint8_t* sumUnmaskedUntil(EstimationState& est, const uint8_t* s, const uint8_t* stop, int sym,
-                                       uint32_t& sum) {
-    for (; s != stop && int(s[0]) != sym; s += kStateBytes) {
-        const uint32_t symb = s[0];
-        sum += s[1] & est.symbolMask[symb];
-        if constexpr (kMark) est.symbolMask[symb] = kMasked;
+struct MaskedSums {
+    uint32_t blockEnd[kMaxBlocks];
+    uint32_t blocks;
+    uint32_t total;
+};
+
+// Branch-free over the mask: which symbols are masked is as good as random.
+inline void sumUnmaskedBlocks(const EstimationState& est, const uint8_t* s, uint32_t states, MaskedSums& sums) {
+    uint32_t total = 0;
+    uint32_t b = 0;
+    for (; states >= kBlockStates; states -= kBlockStates, s += kBlockStates * kStateBytes) {
+        for (uint32_t i = 0; i < kBlockStates; ++i) total += s[i * kStateBytes + 1] & est.symbolMask[s[i * kStateBytes]];
+        sums.blockEnd[b++] = total;
     }
-    return s;
+    for (uint32_t i = 0; i < states; ++i) total += s[i * kStateBytes + 1] & est.symbolMask[s[i * kStateBytes]];
+    sums.blocks = b;
+    sums.total = total;
+}
+
+// The unmasked frequencies of `count` states from s; with kMark, every symbol
+// passed is masked too. Branch-free over the mask, and re-masking a masked
+// symbol changes nothing.
+template <bool kMark>
+inline uint32_t sumUnmasked(EstimationState& est, const uint8_t* s, uint32_t count) {
+    uint32_t sum = 0;
+    for (const uint8_t* const stop = s + count * kStateBytes; s != stop; s += kStateBytes) {
+        sum += s[1] & est.symbolMask[s[0]];
+        if constexpr (kMark) est.symbolMask[s[0]] = kMasked;
+    }
+    return sum;
+}
+
+// Masks every symbol of the states from s to stop.
+inline void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
+    for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = kMasked;
 }
 
 }  // namespace qex

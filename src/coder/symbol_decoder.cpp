@@ -10,36 +10,6 @@ namespace qex {
 
 namespace {
 
-// Masks every symbol of the states from s to stop.
-void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
-    for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = kMasked;
-}
-
-// The unmasked frequencies of a masked context, summed eight states a block,
-// with the running sum kept at each full block's end so that the walk to the
-// decoded count can skip whole blocks.
-constexpr uint32_t kBlockStates = 8;
-constexpr uint32_t kMaxBlocks = 256 / kBlockStates;
-
-struct MaskedSums {
-    uint32_t blockEnd[kMaxBlocks];
-    uint32_t blocks;
-    uint32_t total;
-};
-
-// Branch-free over the mask: which symbols are masked is as good as random.
-void sumUnmaskedBlocks(const EstimationState& est, const uint8_t* s, uint32_t states, MaskedSums& sums) {
-    uint32_t total = 0;
-    uint32_t b = 0;
-    for (; states >= kBlockStates; states -= kBlockStates, s += kBlockStates * kStateBytes) {
-        for (uint32_t i = 0; i < kBlockStates; ++i) total += s[i * kStateBytes + 1] & est.symbolMask[s[i * kStateBytes]];
-        sums.blockEnd[b++] = total;
-    }
-    for (uint32_t i = 0; i < states; ++i) total += s[i * kStateBytes + 1] & est.symbolMask[s[i * kStateBytes]];
-    sums.blocks = b;
-    sums.total = total;
-}
-
 // The first unmasked state whose cumulative frequency, counted from `begin`
 // over unmasked states only, exceeds count; hi is that cumulative frequency.
 // A masked state adds nothing, so the walk can only stop at an unmasked one,

@@ -62,33 +62,27 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         uint32_t esc;
         SeeContext& cell = seeCell(m, c, esc);
         const Ref first = states(ar, c);
-        const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
-        uint32_t sum = 0;
-        uint32_t hi = 0;
-        Ref found = kNone;
-        // The masks matter only for the contexts after an escape, and none
-        // follows the root, so there they are only read.
         const uint8_t* const begin = at(ar, first);
-        const uint8_t* const stop = at(ar, end);
-        const uint8_t* const s = suffix(ar, c) == kNone ? sumUnmaskedUntil<false>(est, begin, stop, sym, sum)
-                                                        : sumUnmaskedUntil<true>(est, begin, stop, sym, sum);
-        if (s != stop) {
-            // The symbol is never masked: a masked symbol belongs to a context
-            // already escaped, where it would have been found.
-            found = first + uint32_t(s - begin);
-            sum += s[1];
-            hi = sum;
-            // The rest only adds to the total: the find unmasks every symbol,
-            // so the masks after it need not be written.
-            sumUnmaskedUntil<false>(est, s + kStateBytes, stop, kNoSymbol, sum);
-        }
-        const uint32_t total = sum + esc;
-        if (found != kNone) {
+        const uint32_t stateCount = lastIndex(ar, c) + 1;
+        // The symbol is never masked: a masked symbol belongs to a context
+        // already escaped, where it would have been found.
+        const uint32_t index = sym == kEndSymbol ? stateCount : findSymbol(begin, stateCount, uint32_t(sym));
+        if (index != stateCount) {
+            // The find unmasks every symbol, so no mask is written here.
+            const uint32_t hi = sumUnmasked<false>(est, begin, index + 1);
+            const uint32_t total = hi + sumUnmasked<false>(est, begin + (index + 1) * kStateBytes,
+                                                           stateCount - index - 1) + esc;
+            const Ref found = first + index * kStateBytes;
             const uint32_t f = freq(ar, found);
             foundInMaskedContext(m, c, cell, esc, found);
             encode(enc, hi - f, f, total);
             return true;
         }
+        // The masks matter only for the contexts after an escape, and none
+        // follows the root.
+        const uint32_t sum = suffix(ar, c) != kNone ? sumUnmasked<true>(est, begin, stateCount)
+                                                    : sumUnmasked<false>(est, begin, stateCount);
+        const uint32_t total = sum + esc;
         escapedMaskedContext(m, c, cell, sum);
         encode(enc, sum, esc, total);
     }

@@ -87,25 +87,46 @@ inline void swapStates(ArenaView arena, Ref a, Ref b) {
     std::memcpy(at(arena, b), t, kStateBytes);
 }
 
-// The state of `sym` in a context that is known to hold it. Long arrays are
-// searched eight states (48 bytes) a step: the symbol bytes sit at every
-// sixth byte, so one byte compare over the block, kept at those places,
-// finds it. Only bytes of the array itself are read.
+// Long state arrays are searched eight states (48 bytes) a step: the symbol
+// bytes sit at every sixth byte, so one byte compare over the block, kept at
+// those places, finds a symbol. Only bytes of the array itself are read.
+inline constexpr uint32_t kSearchBlockStates = 8;
+
+#if defined(__SSE2__)
+// Bit 6i is set when the i-th state of the block at p holds the wanted byte.
+inline uint64_t symbolHitsInBlock(const uint8_t* p, __m128i wanted) {
+    constexpr uint64_t kSymbolPlaces = 0x041041041041;  // bits 0, 6, ..., 42
+    auto matches = [&wanted](const uint8_t* q) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        return uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted))));
+    };
+    return (matches(p) | matches(p + 16) << 16 | matches(p + 32) << 32) & kSymbolPlaces;
+}
+#endif
+
+// The index of `sym` in an array of `count` states, or `count` when it is absent.
+inline uint32_t findSymbol(const uint8_t* array, uint32_t count, uint32_t sym) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(char(sym));
+    for (; count - i >= kSearchBlockStates; i += kSearchBlockStates) {
+        const uint64_t hits = symbolHitsInBlock(array + i * kStateBytes, wanted);
+        if (hits != 0) return i + uint32_t(std::countr_zero(hits)) / kStateBytes;
+    }
+#endif
+    while (i != count && array[i * kStateBytes] != sym) ++i;
+    return i;
+}
+
+// The state of `sym` in a context that is known to hold it.
 inline Ref findState(ArenaView arena, Ref c, uint32_t sym) {
     if (lastIndex(arena, c) == 0) return inlineState(c);
     Ref s = states(arena, c);
 #if defined(__SSE2__)
-    constexpr uint32_t kBlockStates = 8;
-    constexpr uint64_t kSymbolPlaces = 0x041041041041;  // bits 0, 6, ..., 42
     const Ref end = s + (lastIndex(arena, c) + 1) * kStateBytes;
     const __m128i wanted = _mm_set1_epi8(char(sym));
-    for (; end - s >= kBlockStates * kStateBytes; s += kBlockStates * kStateBytes) {
-        const uint8_t* p = at(arena, s);
-        auto matches = [&wanted](const uint8_t* q) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-            return uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted))));
-        };
-        const uint64_t hits = (matches(p) | matches(p + 16) << 16 | matches(p + 32) << 32) & kSymbolPlaces;
+    for (; end - s >= kSearchBlockStates * kStateBytes; s += kSearchBlockStates * kStateBytes) {
+        const uint64_t hits = symbolHitsInBlock(at(arena, s), wanted);
         if (hits != 0) return s + uint32_t(std::countr_zero(hits));
     }
 #endif

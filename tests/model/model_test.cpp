@@ -188,7 +188,7 @@ TEST(Rescale, KeepsArraySortedAndRecomputesHighSymbolFlag) {
 // The search looks at eight states a step on long arrays: every position,
 // on both sides of a block's edge and in the tail, is found, and a byte equal
 // to the symbol in a frequency or successor field is never taken for it.
-TEST(FindState, FindsEveryPositionAndOnlySymbolBytes) {
+TEST(FindState, FindsEveryPositionOnlyAtSymbolBytesAndReportsAbsence) {
     for (uint32_t n : {2u, 7u, 8u, 9u, 15u, 16u, 17u, 41u, 256u}) {
         TestModel t;
         std::vector<std::pair<uint32_t, uint32_t>> st;
@@ -203,6 +203,18 @@ TEST(FindState, FindsEveryPositionAndOnlySymbolBytes) {
                 setSuccessor(t.m, s, sym * 0x01010101u);
             }
             ASSERT_EQ(findState(t.m, c, sym), states(t.m, c) + i * kStateBytes) << "n " << n << " i " << i;
+            ASSERT_EQ(findSymbol(at(t.m, states(t.m, c)), n, sym), i);
+        }
+        // A symbol the array does not hold, while every byte after each
+        // symbol carries its value: the search reports the array's length.
+        if (n < 256) {
+            const uint32_t absent = (n * 37 + 5) & 255;
+            for (uint32_t j = 0; j < n; ++j) {
+                const Ref s = states(t.m, c) + j * kStateBytes;
+                setFreq(t.m, s, absent);
+                setSuccessor(t.m, s, absent * 0x01010101u);
+            }
+            ASSERT_EQ(findSymbol(at(t.m, states(t.m, c)), n, absent), n) << "n " << n;
         }
     }
 }
