@@ -161,7 +161,21 @@ void resetModel(Model& m);
 
 // --- model update (after every coded byte) -----------------------------------
 
-void updateAfterSymbol(Model& m);
+// Everything but the commonest case: the update proper, and the restart
+// when it exhausts the model's memory.
+void updateAfterSymbolInFull(Model& m);
+
+// At full order with a built successor (U0) the update only moves on to it;
+// that case, most bytes of redundant input, is handled inline.
+inline void updateAfterSymbol(Model& m) {
+    ++m.symbolsUpdated;
+    const Ref next = successor(m, m.codedState);
+    if (m.orderDeficit == 0 && isContext(m, next)) {
+        m.currentContext = next;
+        return;
+    }
+    updateAfterSymbolInFull(m);
+}
 void rescaleContext(Model& m, Ref c);
 
 // The frequency a context gets for a symbol it escaped, from the found

@@ -177,11 +177,8 @@ bool updateModel(Model& m) {
     const Ref bigM = m.currentContext;
     const uint32_t sym = symbol(ar, fs);
 
-    // U0: at full order with a built successor, just move on.
-    if (m.orderDeficit == 0 && isContext(m, successor(ar, fs))) {
-        m.currentContext = successor(ar, fs);
-        return true;
-    }
+    // U0 (at full order with a built successor, just move on) is taken
+    // inline before this is called.
 
     // A successor that is a text position is read by the successor build
     // below; its fetch overlaps U1's search.
@@ -308,8 +305,7 @@ uint32_t newSymbolFreq(uint32_t s0, uint32_t cf, uint32_t& pcTotal) {
     return f;
 }
 
-void updateAfterSymbol(Model& m) {
-    ++m.symbolsUpdated;
+void updateAfterSymbolInFull(Model& m) {
     if (!updateModel(m)) resetModel(m);
 }
 
