@@ -165,11 +165,26 @@ inline void sumUnmaskedBlocks(const EstimationState& est, const uint8_t* s, uint
 template <bool kMark>
 inline uint32_t sumUnmasked(EstimationState& est, const uint8_t* s, uint32_t count) {
     uint32_t sum = 0;
-    for (const uint8_t* const stop = s + count * kStateBytes; s != stop; s += kStateBytes) {
-        sum += s[1] & est.symbolMask[s[0]];
-        if constexpr (kMark) est.symbolMask[s[0]] = kMasked;
+    auto add = [&est, &sum](const uint8_t* state) {
+        sum += state[1] & est.symbolMask[state[0]];
+        if constexpr (kMark) est.symbolMask[state[0]] = kMasked;
+    };
+    for (; count >= kBlockStates; count -= kBlockStates, s += kBlockStates * kStateBytes) {
+        for (uint32_t i = 0; i < kBlockStates; ++i) add(s + i * kStateBytes);
     }
+    for (uint32_t i = 0; i < count; ++i) add(s + i * kStateBytes);
     return sum;
+}
+
+// The unmasked cumulative frequency through the state at `index`, from the
+// block sums and a walk inside its block.
+inline uint32_t cumUnmaskedThrough(const EstimationState& est, const uint8_t* begin, const MaskedSums& sums,
+                                   uint32_t index) {
+    const uint32_t b = index / kBlockStates;
+    uint32_t cum = b == 0 ? 0 : sums.blockEnd[b - 1];
+    for (const uint8_t* s = begin + b * kBlockStates * kStateBytes; s <= begin + index * kStateBytes; s += kStateBytes)
+        cum += s[1] & est.symbolMask[s[0]];
+    return cum;
 }
 
 // Masks every symbol of the states from s to stop.

@@ -69,9 +69,10 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         const uint32_t index = sym == kEndSymbol ? stateCount : findSymbol(begin, stateCount, uint32_t(sym));
         if (index != stateCount) {
             // The find unmasks every symbol, so no mask is written here.
-            const uint32_t hi = sumUnmasked<false>(est, begin, index + 1);
-            const uint32_t total = hi + sumUnmasked<false>(est, begin + (index + 1) * kStateBytes,
-                                                           stateCount - index - 1) + esc;
+            MaskedSums sums;
+            sumUnmaskedBlocks(est, begin, stateCount, sums);
+            const uint32_t hi = cumUnmaskedThrough(est, begin, sums, index);
+            const uint32_t total = sums.total + esc;
             const Ref found = first + index * kStateBytes;
             const uint32_t f = freq(ar, found);
             foundInMaskedContext(m, c, cell, esc, found);
