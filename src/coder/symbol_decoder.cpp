@@ -96,6 +96,7 @@ int decodeSymbol(Model& m, RangeDecoder& dec) {
         uint32_t hi = 0;
         const uint8_t* const s = findUnmaskedByCount(est, begin, sums, count, hi);
         const Ref found = first + uint32_t(s - begin);
+        prefetchSuccessor(ar, found);
         const uint32_t f = s[1];
         const int sym = s[0];
         foundInMaskedContext(m, c, cell, esc, found);

@@ -68,12 +68,13 @@ bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
         // already escaped, where it would have been found.
         const uint32_t index = sym == kEndSymbol ? stateCount : findSymbol(begin, stateCount, uint32_t(sym));
         if (index != stateCount) {
+            const Ref found = first + index * kStateBytes;
+            prefetchSuccessor(ar, found);
             // The find unmasks every symbol, so no mask is written here.
             MaskedSums sums;
             sumUnmaskedBlocks(est, begin, stateCount, sums);
             const uint32_t hi = cumUnmaskedThrough(est, begin, sums, index);
             const uint32_t total = sums.total + esc;
-            const Ref found = first + index * kStateBytes;
             const uint32_t f = freq(ar, found);
             foundInMaskedContext(m, c, cell, esc, found);
             encode(enc, hi - f, f, total);
