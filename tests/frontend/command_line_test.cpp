@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frontend/banner.h"
+#include "platform/text_conversion.h"
 #include "support/run_process.h"
 
 namespace qex {
@@ -194,9 +195,8 @@ InProcessRun runInProcess(std::vector<std::string> nativeArgs) {
     recordedAdd = {};
     recordedExtract = {};
     nativeArgs.insert(nativeArgs.begin(), "qex");
-    std::vector<char*> argv;
-    for (auto& a : nativeArgs) argv.push_back(a.data());
-    auto args = argumentsFromNative(static_cast<int>(argv.size()), argv.data());
+    std::vector<std::u16string> args;
+    for (const std::string& a : nativeArgs) args.push_back(nativeToUtf16(a));
     std::FILE* out = std::tmpfile();
     FrontEnd fe;
     fe.buildStamp = "01.02.2003 04:05";
