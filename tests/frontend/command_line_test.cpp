@@ -42,7 +42,10 @@ test::ProcessResult runQex(std::vector<std::string> args, const std::string& dir
     args.insert(args.begin(), QEX_EXE);
     test::ProcessOptions options;
     options.workingDir = dir;
-    return test::runProcess(args, options);
+    test::ProcessResult result = test::runProcess(args, options);
+    result.out = test::withLinuxLineEnds(result.out);
+    result.err = test::withLinuxLineEnds(result.err);
+    return result;
 }
 
 // The build stamp the executable prints, between the first line's brackets.
@@ -233,6 +236,9 @@ TEST(CommandLineDispatch, ExtractTargetDefaultsToCurrentFolder) {
     EXPECT_EQ(recordedExtract.other, u"out");
 }
 
+// Linux hands over bytes; Windows hands over UTF-16, which has no
+// undecodable bytes to escape.
+#ifndef _WIN32
 TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
     // A long path, a supplementary character and an invalid byte all pass
     // through whole; the invalid byte 0xFF becomes the unit 0xDCFF.
@@ -241,6 +247,7 @@ TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
     EXPECT_EQ(recordedAdd.archive, std::u16string(400, u'p'));
     EXPECT_EQ(recordedAdd.other, std::u16string({'d', 0xD83D, 0xDE00, 0xDCFF}));
 }
+#endif
 
 TEST(CommandLineDispatch, EmptyArgumentListPrintsBanner) {
     std::vector<std::u16string> none;

@@ -30,7 +30,7 @@ protected:
     }
     void targetsLike(const std::deque<SourceFile>& sources) {
         for (const SourceFile& source : sources) {
-            targets_.push_back(TargetFile{source.path.native() + ".out", FileEntry{}});
+            targets_.push_back(TargetFile{std::filesystem::path(source.path).concat(".out"), FileEntry{}});
             targets_.back().entry.size = source.entry.size;
         }
     }
