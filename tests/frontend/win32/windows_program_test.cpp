@@ -184,5 +184,27 @@ TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
     EXPECT_EQ(directory.entries[0].depth, 0);
 }
 
+TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
+    // The wide command line, not a code page's bytes: an archive and a
+    // source named outside the basic plane are found and made as named.
+    const std::string source = utf16ToNative(u"\U0001F600\u0800 source");
+    const std::string archive = utf16ToNative(u"\U0001F4E6.qex");
+    makeFolder(full(source));
+    make(joinPath(full(source), "a.txt"), "abc", kBaseTime);
+    const ProcessResult add = runQex({"a", at(archive), at(source)});
+    EXPECT_EQ(add.exitCode, 0) << add.err;
+    EXPECT_EQ(add.err, "");
+    // Read through the platform layer: a narrow stream cannot open this name.
+    const std::string bytes = readAll(full(archive));
+    Directory directory;
+    std::string problem;
+    ASSERT_TRUE(readDirectory(memoryArchiveSource(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                              directory, problem))
+        << problem;
+    ASSERT_EQ(directory.names.size(), 2u);
+    EXPECT_EQ(directory.names[0], nativeToUtf16(source));
+    EXPECT_EQ(directory.names[1], u"a.txt");
+}
+
 }  // namespace
 }  // namespace qex::test
