@@ -76,8 +76,7 @@ bool checkName(const std::u16string& name, size_t k, std::string& problem) {
         problem = format("name %zu is \"%s\", which would leave its folder", k + 1, name == u"." ? "." : "..");
         return false;
     }
-    // On Windows a backslash would be a second component and a colon a
-    // drive or a stream of another file.
+    // On Windows a backslash would be a second component.
     const size_t breaking = name.find_first_of(kNameBreakingUnits);
     if (breaking != std::u16string::npos) {
         const char unit[2] = {static_cast<char>(name[breaking]), 0};

@@ -25,10 +25,11 @@ inline constexpr char kPathSeparator = '/';
 #endif
 
 // Units a name stored in an archive must not hold, because they would make
-// it more than one component of a path on this system (or, on Windows, name
-// a drive or a stream).
+// it more than one component of a path on this system. (A colon, which on
+// Windows would name a drive or another file's stream, is refused for the
+// one item that holds it when it is created: within_folder.h.)
 #ifdef _WIN32
-inline constexpr std::u16string_view kNameBreakingUnits = u"/\\:";
+inline constexpr std::u16string_view kNameBreakingUnits = u"/\\";
 #else
 inline constexpr std::u16string_view kNameBreakingUnits = u"/";
 #endif

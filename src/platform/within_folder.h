@@ -9,7 +9,8 @@
 // On Linux the kernel's beneath-resolution is used where it exists;
 // elsewhere every component is opened with O_NOFOLLOW, which refuses every
 // link. On Windows every component below the target is examined before use
-// and a reparse point (a symbolic link or a junction) is refused; the
+// and a reparse point (a symbolic link or a junction) is refused, and so is
+// a component holding a colon (a drive, or a stream of another file); the
 // target is kept open, without delete sharing, so it cannot be swapped.
 #pragma once
 

@@ -146,12 +146,10 @@ TEST(DirectoryReader, RefusesNamesThatLeaveTheirFolder) {
     EXPECT_THAT(refusal(craft("", "../etc\n", {file(0, 0)})), HasSubstr("contains \"/\""));
     EXPECT_THAT(refusal(craft("", "/abs\n", {file(0, 0)})), HasSubstr("contains \"/\""));
 #ifdef _WIN32
-    // On Windows a backslash separates folders too, and a colon names a
-    // drive ("C:x") or another file's stream ("a:s").
+    // On Windows a backslash separates folders too.
     EXPECT_THAT(refusal(craft("", "..\\..\\escaped\n", {file(0, 0)})), HasSubstr("contains \"\\\""));
-    EXPECT_THAT(refusal(craft("", "C:evil\n", {file(0, 0)})), HasSubstr("contains \":\""));
-    EXPECT_THAT(refusal(craft("", "a\nb:stream\n", {folder(0), file(1, 0)})),
-                HasSubstr("name 2 \"b:stream\" contains \":\""));
+    EXPECT_THAT(refusal(craft("", "a\nb\\c\n", {folder(0), file(1, 0)})),
+                HasSubstr("name 2 \"b\\c\" contains \"\\\""));
 #endif
     // A huge hostile name is quoted only in part.
     const std::string longName = std::string(500, 'n') + "/x";

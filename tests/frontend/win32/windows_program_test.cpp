@@ -17,6 +17,7 @@
 #include "platform/listing.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "support/archive_builder.h"
 
 namespace qex::test {
 namespace {
@@ -204,6 +205,33 @@ TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
     ASSERT_EQ(directory.names.size(), 2u);
     EXPECT_EQ(directory.names[0], nativeToUtf16(source));
     EXPECT_EQ(directory.names[1], u"a.txt");
+}
+
+TEST_F(WindowsProgram, NameWindowsCannotHoldIsSkippedAndTheRestExtracted) {
+    // Legal on Linux, a colon would name a stream of another file here: that
+    // one item is refused, its bytes skipped, everything else extracted.
+    const std::vector<uint8_t> archive = ArchiveBuilder()
+                                             .folder(0, u"T")
+                                             .file(1, u"before.txt", "first")
+                                             .file(1, u"12:30.txt", "lunch")
+                                             .folder(1, u"at 12:30")
+                                             .file(2, u"inside.txt", "lost with its folder")
+                                             .file(1, u"after.txt", "last")
+                                             .bytes();
+    int error = 0;
+    const FileHandle file = createForWrite(full("t.qex").c_str(), error);
+    ASSERT_NE(file, kNoFile);
+    ASSERT_TRUE(writeAll(file, archive.data(), archive.size(), error));
+    ASSERT_TRUE(closeFile(file, error));
+    makeFolder(full("out"));
+    const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_NE(extract.err.find("cannot create file"), std::string::npos) << extract.err;
+    EXPECT_NE(extract.err.find("cannot create folder"), std::string::npos) << extract.err;
+    EXPECT_EQ(readAll(joinPath(full("out"), "T\\before.txt")), "first");
+    EXPECT_EQ(readAll(joinPath(full("out"), "T\\after.txt")), "last");
+    std::map<std::u16string, ListedState> extracted;
+    listTree(joinPath(full("out"), "T"), u"", extracted);
+    EXPECT_EQ(extracted.size(), 2u);
 }
 
 }  // namespace

@@ -195,7 +195,10 @@ TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
     // Steps out of the target are refused before the system sees them.
     EXPECT_EQ(createFileWithin(target, "..\\escaped", error), kNoFile);
     EXPECT_EQ(createFileWithin(target, "d\\..\\..\\escaped", error), kNoFile);
+    // A colon would name a drive, or a stream of another file.
     EXPECT_EQ(createFileWithin(target, "C:escaped", error), kNoFile);
+    EXPECT_EQ(createFileWithin(target, "d\\f:stream", error), kNoFile);
+    EXPECT_EQ(makeFolderWithin(target, "d:x", created), ERROR_INVALID_NAME);
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escaped"));
     closeFile(target, error);
     EXPECT_EQ(openTargetFolder(at("d\\f").c_str(), error), kNoFile);  // not a folder
