@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -183,6 +184,15 @@ TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
     ASSERT_EQ(directory.names.size(), 4u);
     EXPECT_EQ(directory.names[0], u"src");
     EXPECT_EQ(directory.entries[0].depth, 0);
+
+    // An archive written inside the tree it is made of is left out of it
+    // (the order within a folder is the file system's).
+    const ProcessResult inside = runQex({"a", at("src\\self.qex"), at("src")});
+    EXPECT_EQ(inside.exitCode, 0) << inside.err;
+    Directory self;
+    ASSERT_TRUE(readArchiveDirectory(at("src\\self.qex"), self));
+    std::sort(self.names.begin(), self.names.end());
+    EXPECT_EQ(self.names, (std::vector<std::u16string>{u"a.txt", u"b.txt", u"src", u"sub"}));
 }
 
 TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
