@@ -195,6 +195,17 @@ TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
     EXPECT_EQ(self.names, (std::vector<std::u16string>{u"a.txt", u"b.txt", u"src", u"sub"}));
 }
 
+TEST_F(WindowsProgram, FileLinesReachTheConsoleInItsCodePage) {
+    // In code page 437 (wine's for a C locale, and the US one) e is 0x82.
+    if (GetOEMCP() != 437) GTEST_SKIP() << "the console's code page is " << GetOEMCP();
+    makeFolder(full("src"));
+    make(joinPath(full("src"), utf16ToNative(u"caf\u00E9.txt")), "abc", kBaseTime);
+    const ProcessResult add = runQex({"a", at("t.qex"), at("src")});
+    EXPECT_EQ(add.exitCode, 0) << add.err;
+    EXPECT_NE(add.out.find("\\src\\caf\x82.txt\":3"), std::string::npos) << add.out;
+    EXPECT_EQ(add.out.find("caf\xC3\xA9"), std::string::npos) << add.out;  // not UTF-8
+}
+
 TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
     // The wide command line, not a code page's bytes: an archive and a
     // source named outside the basic plane are found and made as named.
