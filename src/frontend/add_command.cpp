@@ -267,7 +267,7 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
     if (fullPath(utf16ToNative(sourcePath16), searchPath)) {
         const bool contentsOnly = searchPath.back() == kPathSeparator;
         if (contentsOnly) searchPath.push_back('*');
-        std::printf("<%s>\n", searchPath.c_str());
+        std::printf("<%s>\n", nativeToConsole(searchPath).c_str());
         std::fflush(stdout);
         startProgressPrinter(printer);
         walkSource(run, searchPath, contentsOnly);

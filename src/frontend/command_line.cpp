@@ -115,11 +115,4 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
     return printBannerAndStop(fe);
 }
 
-std::vector<std::u16string> argumentsFromNative(int argc, char** argv) {
-    std::vector<std::u16string> args;
-    args.reserve(argc > 0 ? static_cast<size_t>(argc) : 0);
-    for (int i = 0; i < argc; ++i) args.push_back(nativeToUtf16(argv[i]));
-    return args;
-}
-
 }  // namespace qex

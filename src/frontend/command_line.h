@@ -47,7 +47,4 @@ struct FrontEnd {
 // (the program) is never looked at. `arguments` is changed in place.
 int runCommandLine(std::vector<std::u16string>& arguments, const FrontEnd& frontEnd);
 
-// The argument list from the native argv bytes.
-std::vector<std::u16string> argumentsFromNative(int argc, char** argv);
-
 }  // namespace qex

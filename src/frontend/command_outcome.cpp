@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/text_conversion.h"
+
 namespace qex {
 
 void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
@@ -12,7 +14,7 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
     line.append(what);
     if (!path.empty()) {
         line.append(" \"");
-        line.append(path);
+        line.append(nativeToConsole(path));
         line.push_back('"');
     }
     if (!reason.empty()) {

@@ -24,7 +24,9 @@ inline constexpr size_t kBlockBytes = 1024;
 struct DirectoryBlock {
     uint32_t used = 0;  // data bytes in use
     DirectoryBlock* next = nullptr;
-    alignas(8) uint8_t data[kBlockBytes - 16];
+    // 16 header bytes on 32-bit and 64-bit systems alike, so a block's data
+    // area, and with it the longest name, is the same for every build.
+    alignas(16) uint8_t data[kBlockBytes - 16];
 };
 static_assert(sizeof(DirectoryBlock) == kBlockBytes);
 inline constexpr size_t kBlockDataBytes = sizeof(DirectoryBlock::data);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/paths.h"
 #include "platform/text_conversion.h"
 
 namespace qex {
@@ -75,8 +76,11 @@ bool checkName(const std::u16string& name, size_t k, std::string& problem) {
         problem = format("name %zu is \"%s\", which would leave its folder", k + 1, name == u"." ? "." : "..");
         return false;
     }
-    if (name.find(u'/') != std::u16string::npos) {
-        problem = format("name %zu ", k + 1) + quoted(name) + " contains \"/\"";
+    // On Windows a backslash would be a second component.
+    const size_t breaking = name.find_first_of(kNameBreakingUnits);
+    if (breaking != std::u16string::npos) {
+        const char unit[2] = {static_cast<char>(name[breaking]), 0};
+        problem = format("name %zu ", k + 1) + quoted(name) + format(" contains \"%s\"", unit);
         return false;
     }
     if (name.find(u'\0') != std::u16string::npos) {

@@ -11,6 +11,7 @@
 #include "frontend/progress_display.h"
 #include "pipeline/coder_worker.h"
 #include "pipeline/pipeline_control.h"
+#include "platform/file_attributes.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/file_times.h"
@@ -85,6 +86,12 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     return file;
 }
 
+void applyFolderAttributes(ExtractRun& run, const std::string& path, uint16_t attributes) {
+    const std::string full = joinPath(run.target, path);
+    const int error = applyPathAttributes(full.c_str(), attributes);
+    if (error != 0) reportWarning(run.outcome, "cannot set the attributes of folder", full, systemReason(error));
+}
+
 // First pass: folders are made at once, files are queued for the writer.
 // Folders come before their contents in the directory, so every folder
 // exists before a job for anything inside it is queued.
@@ -108,6 +115,8 @@ void createItems(ExtractRun& run) {
             if (error != 0 && !missingAt[entry.depth])
                 reportWarning(run.outcome, "cannot create folder", joinPath(run.target, path),
                               systemReason(error));
+            // A folder that was there already keeps its own attributes.
+            if (error == 0 && created) applyFolderAttributes(run, path, entry.attributes);
             run.folderMissing[k] = error != 0;
             missingAt[size_t{entry.depth} + 1] = error != 0;
             continue;
@@ -185,7 +194,7 @@ void stampFolders(ExtractRun& run) {
         int error = 0;
         const FileHandle handle = openFolderWithin(run.targetFolder, path.c_str(), error);
         if (handle != kNoFile) {
-            error = setFileTimes(handle, entry.lastAccessTime, entry.lastWriteTime);
+            error = setFileTimes(handle, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
             int ignored = 0;
             closeFile(handle, ignored);
         }
@@ -245,7 +254,7 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     ProgressPrinter printer;
     attachProgressPrinter(printer, ProgressKind::extract, pipeline->rings.extractedFiles, counters,
                           control.totalIn, control.totalOut);
-    printer.namePrefix = target;
+    printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     startProgressPrinter(printer);
 
     ExtractRun run{outcome, control, counters, directory, target, targetFolder, {}, {}};

@@ -1,10 +1,12 @@
-// qex: entry point. Start-up fills in the build stamp; main converts the
-// native arguments, then the command line picks and runs one command.
+// qex: entry point. Start-up fills in the build stamp; main takes the
+// process's arguments in UTF-16, then the command line picks and runs one
+// command.
 #include <cstdio>
 
 #include "frontend/banner.h"
 #include "frontend/command_line.h"
 #include "frontend/commands.h"
+#include "platform/process_arguments.h"
 
 namespace {
 
@@ -13,7 +15,7 @@ const qex::BuildStamp kBuildStamp = qex::makeBuildStamp(__DATE__, __TIME__);
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::u16string> arguments = qex::argumentsFromNative(argc, argv);
+    std::vector<std::u16string> arguments = qex::processArguments(argc, argv);
     qex::FrontEnd frontEnd;
     frontEnd.buildStamp = kBuildStamp.data();
     frontEnd.add = qex::runAdd;

@@ -33,9 +33,10 @@ std::string fileLine(std::string_view label, std::string_view name, std::string_
 }
 
 void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
-    // Names go to the console as UTF-8; units that are not characters show
-    // as U+FFFD.
-    std::string name = utf16ToUtf8(record.name);
+    // Names go to the console as UTF-8 (Linux; units that are not
+    // characters show as U+FFFD) or in its code page (Windows), without
+    // the long-path prefix.
+    std::string name(withoutLongPathPrefix(consoleText(record.name)));
     if (printer.kind == ProgressKind::add) {
         printPadded(printer.out, addFileLine(name, record.size), '\n');
         return;

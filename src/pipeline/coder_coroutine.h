@@ -2,22 +2,20 @@
 // worker thread, so that the encoder and decoder stay plain loops over
 // getByte/putByte and never see chunk boundaries.
 //
-// The body runs on its own stack (kCoroutineStackBytes, mapped lazily, with
-// an inaccessible guard page below it so that an overflow faults instead of
-// corrupting memory). `resume_coder` switches from the worker into the body
-// and returns the code the body suspended with; `switch_context` suspends
-// the body with a code. Codes: kIdle (0) when the body has finished — it is
-// never resumed after that — kNeedInput (1), kOutputFull (2).
-//
-// The switches are announced to the address and thread sanitizers when the
-// build uses them, so that both follow the stack change.
+// The body runs on a stack of its own (kCoroutineStackBytes, committed as
+// it is touched, with an inaccessible guard page below it so that an
+// overflow faults instead of corrupting memory; platform/stack_switch.h).
+// `resume_coder` switches from the worker into the body and returns the code
+// the body suspended with; `switch_context` suspends the body with a code.
+// Codes: kIdle (0) when the body has finished — it is never resumed after
+// that — kNeedInput (1), kOutputFull (2).
 #pragma once
-
-#include <ucontext.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/stack_switch.h"
 
 namespace qex {
 
@@ -34,24 +32,12 @@ struct CoroutineContext {
     uint32_t state = kIdle;
     bool started = false;
     bool finished = false;
-    ucontext_t workerSlot{};
-    ucontext_t coroutineSlot{};
     void (*body)(void* argument) = nullptr;
     void* argument = nullptr;
-    unsigned char* mapping = nullptr;  // guard page + stack
-    size_t mappingBytes = 0;
-    unsigned char* stackBottom = nullptr;
-    size_t stackBytes = 0;
-    // Sanitizer bookkeeping (unused in plain builds).
-    void* workerFakeStack = nullptr;
-    void* coroutineFakeStack = nullptr;
-    const void* workerStackBottom = nullptr;
-    size_t workerStackBytes = 0;
-    void* workerFiber = nullptr;
-    void* coroutineFiber = nullptr;
+    SwitchableStack stack;
 };
 
-// Maps the stack and prepares the first switch into `body(argument)`.
+// Obtains the stack and prepares the first switch into `body(argument)`.
 // Returns false with `reason` set when the stack cannot be obtained.
 bool createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument, std::string& reason);
 

@@ -119,7 +119,8 @@ void finishFile(ExtractState& state, bool complete) {
     if (control.writerFile != kNoFile) {
         int error = 0;
         if (complete && entry != nullptr) {
-            error = setFileTimes(control.writerFile, entry->lastAccessTime, entry->lastWriteTime);
+            error = setFileTimes(control.writerFile, entry->creationTime, entry->lastAccessTime,
+                                 entry->lastWriteTime);
             if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes);
         }
         if (error != 0) {

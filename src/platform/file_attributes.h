@@ -1,10 +1,12 @@
-// Archived attribute bits applied to extracted files.
+// Archived attribute bits applied to extracted files and folders.
 //
 // Only the read-only bit has a meaning on Linux: a file archived read-only
 // loses every write permission bit once its contents and times are in place
 // (so that the bit cannot stop the extraction itself). Hidden, system,
 // archive and the other bits have no Linux counterpart and are ignored, and
-// so are all bits of a folder.
+// so are all bits of a folder. Windows takes all 16 bits as they are stored;
+// the system itself ignores the ones nobody can set (folder, compressed,
+// encrypted and the like).
 #pragma once
 
 #include <cstdint>
@@ -16,11 +18,12 @@ namespace qex {
 inline constexpr uint16_t kAttributeReadOnly = 0x01;
 inline constexpr uint16_t kAttributeDirectory = 0x10;
 
-// On an open file (its descriptor stays writable). Returns 0 or the errno value.
+// On an open file (its handle stays writable). Returns 0 or the system's
+// error code.
 int applyFileAttributes(FileHandle file, uint16_t attributes);
 
-// By path, for a file that is already closed; symbolic links are not
-// followed. Returns 0 or the errno value.
+// By path, for a file that is already closed or a folder just created;
+// symbolic links are not followed. Returns 0 or the system's error code.
 int applyPathAttributes(const char* path, uint16_t attributes);
 
 }  // namespace qex

@@ -1,5 +1,6 @@
-// Which file a handle or a path is: device and inode, and whether it is a
-// regular file. The add command uses it to leave the archive out of its own
+// Which file a handle or a path is: device and inode (on Windows the
+// volume's serial number and the file index), and whether it is a regular
+// file. The add command uses it to leave the archive out of its own
 // walk and to remove an incomplete archive only when it is the regular file
 // this run created (never a device such as /dev/full, a pipe, or whatever
 // has taken its name since).

@@ -1,9 +1,11 @@
 // Plain file access for the data threads and the commands: open, create,
 // read, write, seek, size, close.
 //
-// Every call reports failure through its result and the errno value, never
-// by throwing; `systemReason` turns that value into the text shown to the
-// user. Reads retry until the buffer is full or the file ends, so a short
+// Every call reports failure through its result and the system's error code
+// (errno on Linux, GetLastError on Windows), never by throwing;
+// `systemReason` turns that code into the text shown to the user. Paths are
+// native (paths.h); on Windows each is handed to the system as a full path
+// behind the long-path prefix. Reads retry until the buffer is full or the file ends, so a short
 // read always means the end of the file; writes retry until everything is
 // written, so a write that returns success wrote every byte.
 #pragma once
@@ -14,7 +16,12 @@
 
 namespace qex {
 
+#ifdef _WIN32
+// A HANDLE's value; INVALID_HANDLE_VALUE is -1.
+using FileHandle = intptr_t;
+#else
 using FileHandle = int;
+#endif
 inline constexpr FileHandle kNoFile = -1;
 
 // Text of a system error code ("No such file or directory").

@@ -1,10 +1,6 @@
-// Linux side of the time stamps: futimens and utimensat.
+// FILETIME <-> timespec, the same arithmetic on every system (see
+// file_times.h).
 #include "platform/file_times.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 
 namespace qex {
 
@@ -29,29 +25,6 @@ uint64_t timespecToFileTime(const timespec& time) {
     if (since1601 > kMaxSeconds) return UINT64_MAX;
     const uint64_t whole = since1601 * kFileTimeTicksPerSecond;
     return whole > UINT64_MAX - ticks ? UINT64_MAX : whole + ticks;
-}
-
-namespace {
-
-void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWriteTime) {
-    times[0] = fileTimeToTimespec(lastAccessTime);
-    times[1] = fileTimeToTimespec(lastWriteTime);
-    if (lastAccessTime == 0) times[0].tv_nsec = UTIME_OMIT;
-    if (lastWriteTime == 0) times[1].tv_nsec = UTIME_OMIT;
-}
-
-}  // namespace
-
-int setFileTimes(FileHandle file, uint64_t lastAccessTime, uint64_t lastWriteTime) {
-    timespec times[2];
-    fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::futimens(file, times) == 0 ? 0 : errno;
-}
-
-int setPathTimes(const char* path, uint64_t lastAccessTime, uint64_t lastWriteTime) {
-    timespec times[2];
-    fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
 }  // namespace qex

@@ -5,7 +5,10 @@
 // wrapping: a time before 1601 becomes 0, and no FILETIME overflows a
 // 64-bit timespec. A FILETIME of 0 means "no time stored" when setting
 // times, and the file's own time is left as it is. Linux keeps no settable
-// creation time, so it is never set.
+// creation time, so it is never set there; Windows sets all three.
+//
+// Errors are the system's own codes: errno values on Linux, GetLastError
+// values on Windows (systemReason turns either into text).
 #pragma once
 
 #include <cstdint>
@@ -22,12 +25,12 @@ inline constexpr int64_t kFileTimeTicksPerSecond = 10000000;
 timespec fileTimeToTimespec(uint64_t fileTime);
 uint64_t timespecToFileTime(const timespec& time);
 
-// Sets the last access and last write times of an open file. Returns 0 or
-// the errno value.
-int setFileTimes(FileHandle file, uint64_t lastAccessTime, uint64_t lastWriteTime);
+// Sets the creation, last access and last write times of an open file.
+// Returns 0 or the system's error code.
+int setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
 
 // The same by path; a symbolic link itself is stamped, not its target, so a
 // link inside an extracted tree never redirects the change elsewhere.
-int setPathTimes(const char* path, uint64_t lastAccessTime, uint64_t lastWriteTime);
+int setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
 
 }  // namespace qex

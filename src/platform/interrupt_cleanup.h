@@ -6,8 +6,11 @@
 // process by the same signal, so that whoever started it sees how it ended.
 // A signal the process was told to ignore (nohup) stays ignored.
 //
-// Signals belong to the whole process, so there is one armed file at a
-// time. The handler uses only async-signal-safe calls (lstat, unlink,
+// On Windows the interrupts are the console's: Ctrl+C, Ctrl+Break and the
+// console closing, answered by a control handler.
+//
+// Signals and console handlers belong to the whole process, so there is one
+// armed file at a time. The handler uses only async-signal-safe calls (lstat, unlink,
 // signal, raise); the path is copied when arming, never in the handler.
 #pragma once
 

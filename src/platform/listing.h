@@ -1,15 +1,20 @@
 // Listing the items of a folder that match a pattern, as the add command's
 // walk needs them.
 //
-// A pattern is a folder plus a last component. Only "*" (any run of
-// characters, empty included, a leading dot included) and "?" (exactly one
-// character) are wildcards; every other character matches itself, and
-// matching is case-sensitive. Without wildcards the last component names one
-// item, which is listed when it exists. "." and ".." are never listed.
+// A pattern is a folder plus a last component. Without wildcards the last
+// component names one item, which is listed when it exists. "." and ".."
+// are never listed.
 //
-// Items come sorted the way an NTFS folder lists them: ascending by UTF-16
-// units with a-z folded to A-Z, ties broken by the unfolded units. So the
-// same tree always gives the same archive, whichever system made it.
+// On Linux only "*" (any run of characters, empty included, a leading dot
+// included) and "?" (exactly one character) are wildcards; every other
+// character matches itself, and matching is case-sensitive. Items come
+// sorted the way an NTFS folder lists them: ascending by UTF-16 units with
+// a-z folded to A-Z, ties broken by the unfolded units. So the same tree
+// always gives the same archive, whichever system made it.
+//
+// On Windows the system matches (FindFirstFileW, without regard to case)
+// and items come in the order FindNextFileW delivers them, names straight
+// in UTF-16; an NTFS folder delivers the order above.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,16 @@
-// Paths in the native form (bytes, "/" as the separator).
+// Paths in the native form: bytes with "/" as the separator on Linux, UTF-8
+// carrying UTF-16 (text_conversion.h) with a backslash on Windows.
 //
-// A full path is made lexically: the current folder joined with a relative
-// path, "." and ".." components and repeated separators resolved, symbolic
-// links left alone. A trailing separator is kept, because it means "the
-// folder's contents" to the add command. Joining never doubles a separator,
-// so the root "/" can be a target like any other folder.
+// On Linux a full path is made lexically: the current folder joined with a
+// relative path, "." and ".." components and repeated separators resolved,
+// symbolic links left alone. On Windows the system makes it
+// (GetFullPathNameW) and it is given the long-path prefix (backslash,
+// backslash, question mark, backslash), unless it already begins with two
+// backslashes (a network path, or one that carries the prefix); the prefix
+// lifts the 260-character limit. Either way
+// a trailing separator is kept, because it means "the folder's contents" to
+// the add command. Joining never doubles a separator, so a root ("/", or
+// a drive's root) can be a target like any other folder.
 #pragma once
 
 #include <string>
@@ -12,15 +18,38 @@
 
 namespace qex {
 
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
 
+// Units a name stored in an archive must not hold, because they would make
+// it more than one component of a path on this system. (A colon, which on
+// Windows would name a drive or another file's stream, is refused for the
+// one item that holds it when it is created: within_folder.h.)
+#ifdef _WIN32
+inline constexpr std::u16string_view kNameBreakingUnits = u"/\\";
+#else
+inline constexpr std::u16string_view kNameBreakingUnits = u"/";
+#endif
+
+#ifndef _WIN32
 // Resolves `path` against `currentFolder` (itself a full path) lexically.
 // ".." at the root stays at the root. The result is never empty.
 std::string resolvePath(std::string_view currentFolder, std::string_view path);
+#endif
 
 // Resolves `path` against the process's current folder. Returns false (and
-// sets errno) only when the current folder cannot be determined.
+// sets errno to the system's error code) when the current folder cannot be
+// determined or the system refuses the path.
 bool fullPath(std::string_view path, std::string& result);
+
+// The prefix that lifts Windows' 260-character limit on a full path.
+inline constexpr std::string_view kLongPathPrefix = "\\\\?\\";
+
+// `path` without a leading long-path prefix, as the user is shown it.
+std::string_view withoutLongPathPrefix(std::string_view path);
 
 // `folder` + "/" + `name`, without a second separator when `folder` already
 // ends with one.

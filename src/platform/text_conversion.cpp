@@ -1,81 +1,12 @@
-// Native bytes <-> UTF-16 units; see text_conversion.h for the round-trip
-// invariant. Decoding is strict UTF-8 (shortest form only, no surrogates, at
-// most U+10FFFF) so that every byte it does not accept can be escaped and
-// restored one by one.
+// Strict UTF-8 for the console, the same on every system. The native forms
+// of names differ per system and live beside the other system services.
 #include "platform/text_conversion.h"
 
-#include <cstdint>
+#include "platform/utf_units.h"
 
 namespace qex {
-namespace {
 
-constexpr char16_t kReplacementCharacter = 0xFFFD;
-
-bool isContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
-bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
-
-// Length of the valid UTF-8 sequence at bytes[i], or 0 when the byte there
-// does not start one. The second byte's range excludes overlong forms,
-// surrogates and code points above U+10FFFF.
-size_t validSequenceLength(std::string_view bytes, size_t i) {
-    const auto at = [&](size_t k) { return static_cast<uint8_t>(bytes[k]); };
-    const uint8_t lead = at(i);
-    if (lead < 0x80) return 1;
-    size_t length = 0;
-    uint8_t secondLow = 0x80;
-    uint8_t secondHigh = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) secondLow = 0xA0;
-        if (lead == 0xED) secondHigh = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) secondLow = 0x90;
-        if (lead == 0xF4) secondHigh = 0x8F;
-    } else {
-        return 0;
-    }
-    if (bytes.size() - i < length) return 0;
-    if (at(i + 1) < secondLow || at(i + 1) > secondHigh) return 0;
-    for (size_t k = 2; k < length; ++k)
-        if (!isContinuation(at(i + k))) return 0;
-    return length;
-}
-
-char32_t decodeSequence(std::string_view bytes, size_t i, size_t length) {
-    const auto at = [&](size_t k) { return static_cast<uint8_t>(bytes[k]); };
-    static constexpr uint8_t kLeadMask[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    char32_t cp = at(i) & kLeadMask[length];
-    for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (at(i + k) & 0x3F);
-    return cp;
-}
-
-void appendUtf16(std::u16string& out, char32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-        return;
-    }
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-}
-
-// Three-byte form of any unit from 0x800 up, surrogates included.
-void appendThreeByteForm(std::string& out, char16_t u) {
-    out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-}
-
-char32_t combinePair(char16_t high, char16_t low) {
-    return 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (low - 0xDC00);
-}
-
-}  // namespace
+using namespace utf;
 
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
@@ -91,40 +22,6 @@ void appendUtf8(std::string& out, char32_t cp) {
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
-}
-
-std::u16string nativeToUtf16(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const size_t length = validSequenceLength(bytes, i);
-        if (length == 0) {
-            out.push_back(static_cast<char16_t>(0xDC00 + static_cast<uint8_t>(bytes[i])));
-            ++i;
-            continue;
-        }
-        appendUtf16(out, decodeSequence(bytes, i, length));
-        i += length;
-    }
-    return out;
-}
-
-std::string utf16ToNative(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (isHighSurrogate(u) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
-            appendUtf8(out, combinePair(u, units[i + 1]));
-            ++i;
-        } else if (u >= kEscapedByteFirst && u <= kEscapedByteLast) {
-            out.push_back(static_cast<char>(u - 0xDC00));
-        } else {
-            appendUtf8(out, u);  // lone surrogates take their three-byte form
-        }
-    }
-    return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view units) {

@@ -1,13 +1,20 @@
 // Conversion between native names (byte strings, usually UTF-8) and the
-// UTF-16 units that the archive stores and the front end passes around.
+// UTF-16 units that the archive stores and the front end passes around, and
+// the text the console is given.
 //
-// Invariant: every byte string survives nativeToUtf16 followed by
-// utf16ToNative unchanged. Bytes that are not part of a valid UTF-8 sequence
-// (stray continuations, truncated sequences, overlong forms, encoded
-// surrogates, bytes 0xF5 and above) become the lone units 0xDC80 to 0xDCFF,
-// and only lone units of that range turn back into single bytes. Other lone
-// surrogates, which names written on other systems may hold, become their
-// three-byte form.
+// On Linux, names are the file system's bytes. Invariant: every byte string
+// survives nativeToUtf16 followed by utf16ToNative unchanged. Bytes that are
+// not part of a valid UTF-8 sequence (stray continuations, truncated
+// sequences, overlong forms, encoded surrogates, bytes 0xF5 and above)
+// become the lone units 0xDC80 to 0xDCFF, and only lone units of that range
+// turn back into single bytes. Other lone surrogates, which names written on
+// other systems may hold, become their three-byte form.
+//
+// On Windows, the file system's names are UTF-16 and native strings are
+// only their carrier: every unit sequence survives utf16ToNative followed
+// by nativeToUtf16 unchanged (a lone surrogate travels as its three-byte
+// form, a pair as one four-byte character), so a name the listing reports
+// always opens again.
 #pragma once
 
 #include <string>
@@ -30,6 +37,13 @@ std::string utf16ToNative(std::u16string_view units);
 // UTF-16 units to strict UTF-8 for the console: a surrogate pair becomes one
 // four-byte character, every lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view units);
+
+// A name for the console: UTF-8 on Linux; on Windows the console's OEM code
+// page, characters it lacks rendered as the system renders them.
+std::string consoleText(std::u16string_view units);
+
+// A native path for the console, converted the same way.
+std::string nativeToConsole(std::string_view native);
 
 // Appends the strict UTF-8 form of one code point (below 0x110000).
 void appendUtf8(std::string& out, char32_t codePoint);

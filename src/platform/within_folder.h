@@ -6,8 +6,12 @@
 // target, whatever links the target already holds. A lexical check alone
 // would not do, because the links are on disk, not in the archive.
 //
-// The kernel's beneath-resolution is used where it exists; elsewhere every
-// component is opened with O_NOFOLLOW, which refuses every link.
+// On Linux the kernel's beneath-resolution is used where it exists;
+// elsewhere every component is opened with O_NOFOLLOW, which refuses every
+// link. On Windows every component below the target is examined before use
+// and a reparse point (a symbolic link or a junction) is refused, and so is
+// a component holding a colon (a drive, or a stream of another file); the
+// target is kept open, without delete sharing, so it cannot be swapped.
 #pragma once
 
 #include <string_view>
@@ -36,9 +40,11 @@ FileHandle createFileWithin(FileHandle target, const char* relativePath, int& er
 // Opens the folder `relativePath` below `target` to set its times.
 FileHandle openFolderWithin(FileHandle target, const char* relativePath, int& error);
 
+#ifndef _WIN32
 // The fallback resolution: component by component from `target` with
 // O_NOFOLLOW, refusing every symbolic link and "..". Returns the descriptor
 // or -1 with errno set. Exposed for its tests.
 int openByComponents(int target, std::string_view path, int flags, unsigned mode);
+#endif
 
 }  // namespace qex

@@ -4,11 +4,14 @@
 // modification times to the archive's 100 ns, read-only bits).
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -58,10 +61,12 @@ inline ProcessResult runQex(const std::vector<std::string>& args, const std::str
     ProcessOptions options;
     options.workingDir = dir;
     ProcessResult result = runProcess(all, options);
-    result.err = withoutSanitizerNotes(result.err);
+    result.out = withLinuxLineEnds(result.out);
+    result.err = withLinuxLineEnds(withoutSanitizerNotes(result.err));
     return result;
 }
 
+#ifndef _WIN32
 // Sets the modification and access times of a path (not following a link).
 inline void setTimes(const std::string& path, int64_t seconds, long nanoseconds = 0) {
     const timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
@@ -126,6 +131,7 @@ inline ::testing::AssertionResult sameTrees(const std::string& expected, const s
     return ::testing::AssertionFailure() << count << " differences in " << a.size() << " items:\n"
                                          << problems.str();
 }
+#endif
 
 // The directory of an archive file, through the same gate extraction uses.
 inline bool readArchiveDirectory(const std::string& archive, Directory& directory) {
@@ -143,15 +149,26 @@ inline bool readArchiveDirectory(const std::string& archive, Directory& director
 class ScratchFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "qex-frontend-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
+        // A name no other run holds: the first that can be created.
+        const auto base = fs::temp_directory_path();
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (unsigned attempt = 0; root.empty() && attempt < 1000; ++attempt) {
+            const auto candidate = base / ("qex-frontend-" + std::to_string(stamp) + "-" + std::to_string(attempt));
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) root = candidate.string();
+        }
+        ASSERT_FALSE(root.empty());
     }
     void TearDown() override {
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
-             it.increment(ec))
+             it.increment(ec)) {
+#ifdef _WIN32
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+#else
             if (!it->is_symlink()) chmod(it->path().c_str(), it->is_directory() ? 0755 : 0644);
+#endif
+        }
         fs::remove_all(root, ec);
     }
     std::string at(const std::string& relative) const { return root + "/" + relative; }

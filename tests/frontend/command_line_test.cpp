@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frontend/banner.h"
+#include "platform/text_conversion.h"
 #include "support/run_process.h"
 
 namespace qex {
@@ -41,7 +42,10 @@ test::ProcessResult runQex(std::vector<std::string> args, const std::string& dir
     args.insert(args.begin(), QEX_EXE);
     test::ProcessOptions options;
     options.workingDir = dir;
-    return test::runProcess(args, options);
+    test::ProcessResult result = test::runProcess(args, options);
+    result.out = test::withLinuxLineEnds(result.out);
+    result.err = test::withLinuxLineEnds(result.err);
+    return result;
 }
 
 // The build stamp the executable prints, between the first line's brackets.
@@ -194,9 +198,8 @@ InProcessRun runInProcess(std::vector<std::string> nativeArgs) {
     recordedAdd = {};
     recordedExtract = {};
     nativeArgs.insert(nativeArgs.begin(), "qex");
-    std::vector<char*> argv;
-    for (auto& a : nativeArgs) argv.push_back(a.data());
-    auto args = argumentsFromNative(static_cast<int>(argv.size()), argv.data());
+    std::vector<std::u16string> args;
+    for (const std::string& a : nativeArgs) args.push_back(nativeToUtf16(a));
     std::FILE* out = std::tmpfile();
     FrontEnd fe;
     fe.buildStamp = "01.02.2003 04:05";
@@ -233,6 +236,9 @@ TEST(CommandLineDispatch, ExtractTargetDefaultsToCurrentFolder) {
     EXPECT_EQ(recordedExtract.other, u"out");
 }
 
+// Linux hands over bytes; Windows hands over UTF-16, which has no
+// undecodable bytes to escape.
+#ifndef _WIN32
 TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
     // A long path, a supplementary character and an invalid byte all pass
     // through whole; the invalid byte 0xFF becomes the unit 0xDCFF.
@@ -241,6 +247,7 @@ TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
     EXPECT_EQ(recordedAdd.archive, std::u16string(400, u'p'));
     EXPECT_EQ(recordedAdd.other, std::u16string({'d', 0xD83D, 0xDE00, 0xDCFF}));
 }
+#endif
 
 TEST(CommandLineDispatch, EmptyArgumentListPrintsBanner) {
     std::vector<std::u16string> none;

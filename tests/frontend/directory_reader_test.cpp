@@ -99,8 +99,11 @@ TEST(DirectoryReader, AcceptsWhatTheFormatAllows) {
     EXPECT_EQ(r.directory.names[3], u"d\n");
     EXPECT_EQ(r.directory.names[4], u"...");
     EXPECT_EQ(entrySize(r.directory.entries[1]), 5u);  // stored as it was
+#ifndef _WIN32
+    // A backslash is only a character of the name on Linux.
     r = read(craft("", "a\\b\n", {file(0, 0)}));
     EXPECT_TRUE(r.ok) << r.problem;
+#endif
 }
 
 TEST(DirectoryReader, RefusesDirectoryLargerThanTheFile) {
@@ -142,6 +145,12 @@ TEST(DirectoryReader, RefusesNamesThatLeaveTheirFolder) {
     EXPECT_THAT(refusal(craft("", "a\n..\n", {folder(0), file(1, 0)})), HasSubstr("name 2 is \"..\""));
     EXPECT_THAT(refusal(craft("", "../etc\n", {file(0, 0)})), HasSubstr("contains \"/\""));
     EXPECT_THAT(refusal(craft("", "/abs\n", {file(0, 0)})), HasSubstr("contains \"/\""));
+#ifdef _WIN32
+    // On Windows a backslash separates folders too.
+    EXPECT_THAT(refusal(craft("", "..\\..\\escaped\n", {file(0, 0)})), HasSubstr("contains \"\\\""));
+    EXPECT_THAT(refusal(craft("", "a\nb\\c\n", {folder(0), file(1, 0)})),
+                HasSubstr("name 2 \"b\\c\" contains \"\\\""));
+#endif
     // A huge hostile name is quoted only in part.
     const std::string longName = std::string(500, 'n') + "/x";
     const std::string problem = refusal(craft("", longName + "\n", {file(0, 0)}));

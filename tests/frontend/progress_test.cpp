@@ -81,14 +81,16 @@ TEST(ProgressLines, FormatsAsTheDisplayShowsThem) {
 }
 
 TEST(ProgressLines, PaddedToSeventyEightColumnsAndNeverCut) {
-    char buffer[512] = {};
-    std::FILE* out = fmemopen(buffer, sizeof buffer, "w");
+    std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
     printPadded(out, "short", '\r');
     const std::string longLine(100, 'n');
     printPadded(out, longLine, '\n');
+    std::rewind(out);
+    char buffer[512] = {};
+    const size_t got = std::fread(buffer, 1, sizeof buffer, out);
     std::fclose(out);
-    EXPECT_EQ(std::string(buffer), padded("short", '\r') + longLine + "\n");
+    EXPECT_EQ(std::string(buffer, got), padded("short", '\r') + longLine + "\n");
 }
 
 // The printer thread prints while a producer fills the ring; the final print
@@ -149,6 +151,9 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     EXPECT_GT(lines, 2u);
 }
 
+// Whole runs with Linux paths; the Windows program's runs have tests of
+// their own.
+#ifndef _WIN32
 class ProgressOfARun : public test::ScratchFolder {};
 
 TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatus) {
@@ -201,6 +206,7 @@ TEST_F(ProgressOfARun, ExtractShowsStoredAndComputedCrc) {
     const std::string size = std::to_string(test::fs::file_size(at("t.qex")));
     EXPECT_TRUE(fitsShape(finalStatusOf(r.out), "d=1 f=2 in=" + size + " out=3 speed=#")) << r.out;
 }
+#endif
 
 }  // namespace
 }  // namespace qex

@@ -1,13 +1,16 @@
 // Whole runs: reader -> coder worker -> writer on real threads, with test
 // coders (a copy coder, a generator) so that every stream length and every
 // failure can be provoked exactly.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 
 #include "pipeline_fixture.h"
+#include "support/system_errors.h"
 
 namespace qex::testing {
 namespace {
@@ -82,6 +85,8 @@ TEST_F(CoderWorkerTest, AddingNothingStillPublishesOneFinalChunk) {
     EXPECT_TRUE(readWholeFile(scratch_ / "archive").empty());
 }
 
+// A pipe as the archive: Linux only.
+#ifndef _WIN32
 TEST_F(CoderWorkerTest, SlowWriterHoldsTheCoderAt255OutstandingChunks) {
     // The archive is a pipe nobody reads yet: the writer blocks on its first
     // chunk and the worker must stop publishing at 255 outstanding chunks.
@@ -110,10 +115,11 @@ TEST_F(CoderWorkerTest, SlowWriterHoldsTheCoderAt255OutstandingChunks) {
     EXPECT_EQ(received, patternBytes(kGeneratedBytes, 7));
     EXPECT_TRUE(failuresOf(pipeline_->control.report).empty());
 }
+#endif
 
 TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     int error = 0;
-    const FileHandle archive = createForWrite((scratch_ / "archive").c_str(), error);
+    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str(), error);
     prepareForAdd(*pipeline_, archive, "archive");
     CoderWorker worker;
     ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainableBody()));
@@ -135,14 +141,17 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     closeFile(archive, error);
 }
 
+// /dev/full as the archive: Linux only.
+#ifndef _WIN32
 TEST_F(CoderWorkerTest, FullDiskStopsTheAddWithoutHanging) {
     source("big", patternBytes(3 * 65536, 9));
     const auto failures = runAdd(*pipeline_, sources_, "/dev/full", copyBody());
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
-    EXPECT_EQ(failures[0].reason, systemReason(ENOSPC));
+    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
     EXPECT_TRUE(pipelineStopped(pipeline_->control));
 }
+#endif
 
 TEST_F(CoderWorkerTest, TruncatedArchiveEndsAndNamesTheFilesItCouldNotFill) {
     const auto stream = patternBytes(100000, 10);
@@ -163,7 +172,7 @@ TEST_F(CoderWorkerTest, TruncatedArchiveEndsAndNamesTheFilesItCouldNotFill) {
 TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
     writeWholeFile(scratch_ / "archive", patternBytes(1000, 11));
     int error = 0;
-    prepareForExtract(*pipeline_, openForRead((scratch_ / "archive").c_str(), error), "archive");
+    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str(), error), "archive");
     queueEndOfJobs(pipeline_->control, pipeline_->rings.readerJobs);
     CoderWorker worker;
     ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, copyBody()));
@@ -176,6 +185,8 @@ TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
 }  // namespace
 }  // namespace qex::testing
 
+// Which threads are bound is read from /proc: Linux only.
+#ifndef _WIN32
 namespace qex::testing {
 namespace {
 
@@ -217,3 +228,4 @@ TEST(CoderWorkerBinding, OnlyTheCoderIsBoundToOneProcessor) {
 
 }  // namespace
 }  // namespace qex::testing
+#endif

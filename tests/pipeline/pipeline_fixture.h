@@ -4,9 +4,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +26,7 @@
 #include "pipeline/check_values.h"
 #include "pipeline/coder_worker.h"
 #include "pipeline/pipeline_control.h"
+#include "platform/file_times.h"
 #include "platform/text_conversion.h"
 
 namespace qex::testing {
@@ -48,7 +53,39 @@ inline void writeWholeFile(const std::filesystem::path& path, const std::vector<
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::u16string u16(const std::filesystem::path& path) { return nativeToUtf16(path.native()); }
+// A path as the platform layer takes it.
+inline std::string nativeOf(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::wstring& units = path.native();
+    return utf16ToNative(std::u16string(units.begin(), units.end()));
+#else
+    return path.native();
+#endif
+}
+
+inline std::u16string u16(const std::filesystem::path& path) { return nativeToUtf16(nativeOf(path)); }
+
+struct StoredTimes {
+    uint64_t lastWrite = 0;
+    uint64_t lastAccess = 0;
+};
+
+// A file's write and access times as FILETIME, from the system itself.
+inline StoredTimes storedTimesOf(const std::filesystem::path& path) {
+    StoredTimes times;
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return times;
+    times.lastWrite = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+    times.lastAccess = (uint64_t{data.ftLastAccessTime.dwHighDateTime} << 32) | data.ftLastAccessTime.dwLowDateTime;
+#else
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return times;
+    times.lastWrite = timespecToFileTime(info.st_mtim);
+    times.lastAccess = timespecToFileTime(info.st_atim);
+#endif
+    return times;
+}
 
 struct CheckPair {
     uint32_t crc = 0;
@@ -65,8 +102,15 @@ inline CheckPair checkValuesOf(const std::vector<uint8_t>& bytes) {
 class ScratchFolder {
 public:
     ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qex-pipeline-XXXXXX").native();
-        root_ = mkdtemp(pattern.data());
+        // A name no other run holds: the first that can be created.
+        const auto base = std::filesystem::temp_directory_path();
+        static std::atomic<unsigned> serial{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (unsigned attempt = 0; root_.empty() && attempt < 1000; ++attempt) {
+            const auto candidate = base / ("qex-pipeline-" + std::to_string(stamp) + "-" + std::to_string(serial++));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) root_ = candidate;
+        }
     }
     ~ScratchFolder() {
         std::error_code ignored;
@@ -145,9 +189,9 @@ inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<Source
                                            const std::filesystem::path& archive, const CoderBody& body,
                                            size_t arenaBytes = kArenaBytes) {
     int error = 0;
-    const FileHandle out = createForWrite(archive.c_str(), error);
+    const FileHandle out = createForWrite(nativeOf(archive).c_str(), error);
     EXPECT_NE(out, kNoFile) << systemReason(error);
-    prepareForAdd(pipeline, out, archive.native());
+    prepareForAdd(pipeline, out, nativeOf(archive));
     CoderWorker worker;
     EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
     for (SourceFile& file : files) {
@@ -173,9 +217,9 @@ inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<Ta
                                                const std::filesystem::path& archive, const CoderBody& body,
                                                size_t arenaBytes = kArenaBytes) {
     int error = 0;
-    const FileHandle in = openForRead(archive.c_str(), error);
+    const FileHandle in = openForRead(nativeOf(archive).c_str(), error);
     EXPECT_NE(in, kNoFile) << systemReason(error);
-    prepareForExtract(pipeline, in, archive.native());
+    prepareForExtract(pipeline, in, nativeOf(archive));
     queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
     CoderWorker worker;
     EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));

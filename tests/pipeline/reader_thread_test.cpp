@@ -5,6 +5,7 @@
 
 #include "pipeline/reader_thread.h"
 #include "pipeline_fixture.h"
+#include "support/system_errors.h"
 
 namespace qex::testing {
 namespace {
@@ -143,10 +144,10 @@ TEST_F(ReaderThreadTest, UnreadableFilesArePassedWithWhatEnteredTheStream) {
     const auto failures = failuresOf(control().report);
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_EQ(failures[0].kind, FailureKind::sourceUnreadable);
-    EXPECT_EQ(failures[0].path, (scratch_ / "missing").native());
-    EXPECT_EQ(failures[0].reason, systemReason(ENOENT));
-    EXPECT_EQ(failures[1].path, (scratch_ / "folder").native());
-    EXPECT_EQ(failures[1].reason, systemReason(EISDIR));
+    EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "missing"));
+    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorNoSuchFile));
+    EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "folder"));
+    EXPECT_EQ(failures[1].reason, systemReason(test::kErrorIsAFolder));
 
     // Each of the four was announced for the progress display.
     TakenRecord taken;
@@ -179,7 +180,7 @@ TEST_F(ReaderThreadTest, FileBeyondTheSizeLimitIsCutAndReported) {
     expectEntryDescribes(whole, exact);
     const auto failures = failuresOf(control().report);
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].path, (scratch_ / "big").native());
+    EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "big"));
 }
 
 TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
@@ -199,7 +200,7 @@ TEST_F(ReaderThreadTest, ExtractReadsTheArchiveAndClosesIt) {
     const auto archive = patternBytes(140000, 13);
     writeWholeFile(scratch_ / "archive", archive);
     int error = 0;
-    prepareForExtract(*pipeline_, openForRead((scratch_ / "archive").c_str(), error), "archive");
+    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str(), error), "archive");
     queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();

@@ -1,11 +1,11 @@
 // WriterThread alone: the test plays the coder and publishes the chunks.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
 #include "pipeline/writer_thread.h"
 #include "pipeline_fixture.h"
+#include "support/system_errors.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
 
@@ -77,10 +77,9 @@ protected:
         EXPECT_TRUE(file.entry.written) << file.path;
     }
     static void expectStamped(const TargetFile& file) {
-        struct stat info;
-        ASSERT_EQ(::stat(file.path.c_str(), &info), 0) << file.path;
-        EXPECT_EQ(timespecToFileTime(info.st_mtim), kWriteTime) << file.path;
-        EXPECT_EQ(timespecToFileTime(info.st_atim), kAccessTime) << file.path;
+        const StoredTimes times = storedTimesOf(file.path);
+        EXPECT_EQ(times.lastWrite, kWriteTime) << file.path;
+        EXPECT_EQ(times.lastAccess, kAccessTime) << file.path;
     }
 
     ScratchFolder scratch_;
@@ -197,8 +196,8 @@ TEST_F(WriterThreadTest, UncreatableFileStillConsumesItsBytes) {
     const auto failures = failuresOf(control().report);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::fileNotCreated);
-    EXPECT_EQ(failures[0].path, lost.path.native());
-    EXPECT_EQ(failures[0].reason, systemReason(ENOENT));
+    EXPECT_EQ(failures[0].path, nativeOf(lost.path));
+    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorNoSuchFolder));
 }
 
 TEST_F(WriterThreadTest, WriteFailureIsReportedAndLaterFilesGetTheirBytes) {
@@ -218,7 +217,7 @@ TEST_F(WriterThreadTest, WriteFailureIsReportedAndLaterFilesGetTheirBytes) {
     const auto failures = failuresOf(control().report);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::fileWriteFailed);
-    EXPECT_EQ(failures[0].reason, systemReason(ENOSPC));
+    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
 }
 
 TEST_F(WriterThreadTest, BytesBeyondTheLastJobAreReleasedUnwrittenAndReported) {
@@ -270,9 +269,9 @@ TEST_F(WriterThreadTest, StreamEndingEarlyReportsEveryFileItCouldNotFill) {
     const auto failures = failuresOf(control().report);
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_EQ(failures[0].kind, FailureKind::fileIncomplete);
-    EXPECT_EQ(failures[0].path, shortFile.path.native());
+    EXPECT_EQ(failures[0].path, nativeOf(shortFile.path));
     EXPECT_EQ(failures[0].reason, "the archive's data ended after 10 of 20 bytes");
-    EXPECT_EQ(failures[1].path, nothing.path.native());
+    EXPECT_EQ(failures[1].path, nativeOf(nothing.path));
 }
 
 TEST_F(WriterThreadTest, WriterWaitsForTheEndOfJobsBeforeItIsDone) {
@@ -296,7 +295,7 @@ protected:
 
 TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
     int error = 0;
-    const FileHandle archive = createForWrite((scratch_ / "archive").c_str(), error);
+    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str(), error);
     prepareForAdd(*pipeline_, archive, "archive");
     const auto stream = patternBytes(2 * 65536, 31);
     startWriter();
@@ -321,7 +320,7 @@ TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
     EXPECT_EQ(failures[0].path, "/dev/full");
-    EXPECT_EQ(failures[0].reason, systemReason(ENOSPC));
+    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
     closeFile(archive, error);
 }
 

@@ -2,13 +2,23 @@
 // an optional working folder and standard input, standard output and
 // standard error captured separately, and a timeout after which the child is
 // killed so that a hanging program fails its test instead of the whole run.
+// Linux: fork and exec. Windows: CreateProcessW with the arguments quoted
+// so that the child's CommandLineToArgvW gives them back unchanged.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/text_conversion.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +43,101 @@ struct ProcessOptions {
     std::chrono::milliseconds timeout{std::chrono::minutes(5)};
 };
 
+#ifdef _WIN32
+namespace detail {
+
+// One argument quoted the way CommandLineToArgvW splits it again:
+// backslashes are literal except before a quote, where they are doubled.
+inline std::wstring quotedArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+inline std::wstring wideOf(const std::string& utf8) {
+    const std::u16string units = qex::nativeToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+inline void drain(HANDLE pipe, std::string& into) {
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) into.append(buffer, got);
+}
+
+}  // namespace detail
+
+// args[0] is the program's path; the others are passed as they are (UTF-8,
+// handed over as UTF-16).
+inline ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOptions& options = {}) {
+    ProcessResult result;
+    if (args.empty()) return result;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) return result;
+    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return result;
+    if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) return result;
+    for (HANDLE own : {outRead, errRead, inWrite}) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+
+    std::wstring commandLine;
+    for (const std::string& a : args) {
+        if (!commandLine.empty()) commandLine.push_back(L' ');
+        commandLine += detail::quotedArgument(detail::wideOf(a));
+    }
+    const std::wstring program = detail::wideOf(args[0]);
+    const std::wstring folder = detail::wideOf(options.workingDir);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION child{};
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &child);
+    for (HANDLE theirs : {outWrite, errWrite, inRead}) CloseHandle(theirs);
+    if (!started) {
+        for (HANDLE own : {outRead, errRead, inWrite}) CloseHandle(own);
+        return result;
+    }
+    result.started = true;
+    std::thread outReader([&] { detail::drain(outRead, result.out); });
+    std::thread errReader([&] { detail::drain(errRead, result.err); });
+    std::thread inWriter([&] {
+        DWORD wrote = 0;
+        if (!options.input.empty())
+            WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()), &wrote, nullptr);
+        CloseHandle(inWrite);
+    });
+    const DWORD waited = WaitForSingleObject(child.hProcess, static_cast<DWORD>(options.timeout.count()));
+    if (waited != WAIT_OBJECT_0) {
+        result.timedOut = true;
+        TerminateProcess(child.hProcess, 1);
+        WaitForSingleObject(child.hProcess, INFINITE);
+    }
+    inWriter.join();
+    outReader.join();
+    errReader.join();
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    result.exitCode = static_cast<int>(code);
+    for (HANDLE h : {outRead, errRead, child.hProcess, child.hThread}) CloseHandle(h);
+    return result;
+}
+
+#else
 namespace detail {
 
 inline void closeIfOpen(int& fd) {
@@ -138,6 +243,30 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.exitCode = 128 + WTERMSIG(status);
     return result;
+}
+
+#endif
+
+// Output of a console program with its line ends as on Linux. A Windows
+// console program ends its lines with "\r\n"; every line feed it wrote
+// must come so, and the carriage return before it is dropped here, so the
+// same expected text serves both systems.
+inline std::string withLinuxLineEnds(const std::string& out) {
+#ifdef _WIN32
+    std::string lines;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') {
+            lines.push_back('\n');
+            ++i;
+            continue;
+        }
+        if (out[i] == '\n') ADD_FAILURE() << "a line feed without a carriage return at " << i;
+        lines.push_back(out[i]);
+    }
+    return lines;
+#else
+    return out;
+#endif
 }
 
 }  // namespace qex::test

@@ -144,7 +144,7 @@ TEST_F(FileServicesTest, TimesAreSetOnHandlesAndPathsAndZeroLeavesATimeAlone) {
     const FileHandle file = createForWrite(path("file").c_str(), error);
     const uint64_t write = timespecToFileTime(timespec{1600000000, 123456700});
     const uint64_t access = timespecToFileTime(timespec{1700000000, 0});
-    EXPECT_EQ(setFileTimes(file, access, write), 0);
+    EXPECT_EQ(setFileTimes(file, 0, access, write), 0);
     closeFile(file, error);
     struct stat info;
     ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
@@ -152,11 +152,11 @@ TEST_F(FileServicesTest, TimesAreSetOnHandlesAndPathsAndZeroLeavesATimeAlone) {
     EXPECT_EQ(info.st_mtim.tv_nsec, 123456700);
     EXPECT_EQ(info.st_atim.tv_sec, 1700000000);
 
-    EXPECT_EQ(setPathTimes(path("file").c_str(), 0, timespecToFileTime(timespec{1500000000, 0})), 0);
+    EXPECT_EQ(setPathTimes(path("file").c_str(), 0, 0, timespecToFileTime(timespec{1500000000, 0})), 0);
     ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 1500000000);
     EXPECT_EQ(info.st_atim.tv_sec, 1700000000);  // 0: not stored, not changed
-    EXPECT_EQ(setPathTimes(path("missing").c_str(), access, write), ENOENT);
+    EXPECT_EQ(setPathTimes(path("missing").c_str(), 0, access, write), ENOENT);
 }
 
 TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {

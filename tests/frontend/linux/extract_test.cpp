@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive_fixture.h"
+#include "frontend/archive_fixture.h"
 
 namespace qex {
 namespace {

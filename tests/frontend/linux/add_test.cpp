@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive_fixture.h"
+#include "frontend/archive_fixture.h"
 #include "coder/memory_codec.h"
 
 namespace qex {

@@ -17,28 +17,6 @@
 namespace qex {
 namespace {
 
-// One character of a UTF-16 name: a surrogate pair is one, a lone surrogate
-// stands for itself.
-std::u32string charactersOf(std::u16string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char32_t unit = text[i];
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            out.push_back(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else {
-            out.push_back(unit);
-        }
-    }
-    return out;
-}
-
-char16_t foldedUnit(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - (u'a' - u'A')) : unit;
-}
-
 bool isFolderLink(std::string_view name) { return name == "." || name == ".."; }
 
 uint16_t attributesOf(ItemKind kind, mode_t mode, std::string_view name, bool examined) {
@@ -75,41 +53,6 @@ void describe(ListedItem& item, const struct statx& st, std::string_view name) {
 }
 
 }  // namespace
-
-bool matchesWildcards(std::u16string_view pattern, std::u16string_view name) {
-    const std::u32string p = charactersOf(pattern);
-    const std::u32string n = charactersOf(name);
-    // Greedy match with backtracking to the last "*": linear in practice and
-    // never worse than |p| * |n|.
-    size_t pi = 0, ni = 0;
-    size_t starAt = std::u32string::npos, starName = 0;
-    while (ni < n.size()) {
-        if (pi < p.size() && (p[pi] == U'?' || (p[pi] != U'*' && p[pi] == n[ni]))) {
-            ++pi;
-            ++ni;
-        } else if (pi < p.size() && p[pi] == U'*') {
-            starAt = pi++;
-            starName = ni;
-        } else if (starAt != std::u32string::npos) {
-            pi = starAt + 1;
-            ni = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (pi < p.size() && p[pi] == U'*') ++pi;
-    return pi == p.size();
-}
-
-bool listedBefore(std::u16string_view a, std::u16string_view b) {
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        const char16_t fa = foldedUnit(a[i]), fb = foldedUnit(b[i]);
-        if (fa != fb) return fa < fb;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
 
 namespace {
 

@@ -1,0 +1,34 @@
+// Linux side of the time stamps: futimens and utimensat.
+#include "platform/file_times.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace qex {
+
+namespace {
+
+void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    times[0] = fileTimeToTimespec(lastAccessTime);
+    times[1] = fileTimeToTimespec(lastWriteTime);
+    if (lastAccessTime == 0) times[0].tv_nsec = UTIME_OMIT;
+    if (lastWriteTime == 0) times[1].tv_nsec = UTIME_OMIT;
+}
+
+}  // namespace
+
+int setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    timespec times[2];
+    fillTimes(times, lastAccessTime, lastWriteTime);
+    return ::futimens(file, times) == 0 ? 0 : errno;
+}
+
+int setPathTimes(const char* path, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    timespec times[2];
+    fillTimes(times, lastAccessTime, lastWriteTime);
+    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+}  // namespace qex

@@ -1,0 +1,93 @@
+// Windows side of the listing: FindFirstFileW and FindNextFileW deliver the
+// items, names straight in UTF-16, in whatever order the file system keeps
+// them; matching is the system's own. Every item is also opened for its
+// identity (volume and file index), which the add command needs to leave
+// the archive out and to notice a link that leads back up the tree.
+#include "platform/listing.h"
+
+#include "platform/file_identity.h"
+#include "platform/paths.h"
+#include "platform/win32/system_paths.h"
+
+namespace qex {
+
+using namespace win32;
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool isFolderLink(std::wstring_view name) { return name == L"." || name == L".."; }
+
+// The identity of what the item leads to (links followed).
+void identify(ListedItem& item, const std::wstring& systemForm) {
+    const HANDLE handle = CreateFileW(systemForm.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    const FileIdentity identity = identityOfFile(fileOf(handle));
+    CloseHandle(handle);
+    item.device = identity.device;
+    item.inode = identity.inode;
+}
+
+void describe(ListedItem& item, DWORD attributes, uint64_t size, const FILETIME& creation, const FILETIME& access,
+              const FILETIME& write) {
+    item.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ItemKind::Folder : ItemKind::File;
+    item.size = item.kind == ItemKind::File ? size : 0;
+    item.attributes = static_cast<uint16_t>(attributes & 0xFFFF);
+    item.creationTime = fromFileTime(creation);
+    item.lastAccessTime = fromFileTime(access);
+    item.lastWriteTime = fromFileTime(write);
+}
+
+ListedItem itemOf(const WIN32_FIND_DATAW& found, const std::wstring& folder) {
+    ListedItem item;
+    item.name = units(found.cFileName);
+    item.nativeName = utf16ToNative(item.name);
+    describe(item, found.dwFileAttributes, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow,
+             found.ftCreationTime, found.ftLastAccessTime, found.ftLastWriteTime);
+    identify(item, folder + found.cFileName);
+    return item;
+}
+
+}  // namespace
+
+bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error) {
+    items.clear();
+    const std::wstring systemForm = systemPath(pattern, error);
+    if (systemForm.empty()) return false;
+    const std::wstring folder = systemForm.substr(0, systemForm.find_last_of(L'\\') + 1);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(systemForm.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // Nothing matches in a folder that exists: an empty listing.
+        if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES) return true;
+        error = lastError();
+        return false;
+    }
+    do {
+        if (!isFolderLink(found.cFileName)) items.push_back(itemOf(found, folder));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+ListedItem examinePath(const std::string& path) {
+    ListedItem item;
+    const size_t nameStart = path.find_last_of(kPathSeparator);
+    item.nativeName = nameStart == std::string::npos ? path : path.substr(nameStart + 1);
+    item.name = nativeToUtf16(item.nativeName);
+    int error = 0;
+    const std::wstring systemForm = systemPath(path, error);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (systemForm.empty() || !GetFileAttributesExW(systemForm.c_str(), GetFileExInfoStandard, &data)) {
+        item.statError = systemForm.empty() ? error : lastError();
+        return item;
+    }
+    describe(item, data.dwFileAttributes, (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+             data.ftCreationTime, data.ftLastAccessTime, data.ftLastWriteTime);
+    identify(item, systemForm);
+    return item;
+}
+
+}  // namespace qex

@@ -1,0 +1,72 @@
+// Native strings on Windows: UTF-8 that carries any UTF-16 unit sequence
+// losslessly (a lone surrogate travels as its three-byte form), so a name
+// the listing reported opens again; and the console's OEM code page.
+#include <windows.h>
+
+#include "platform/text_conversion.h"
+#include "platform/utf_units.h"
+
+namespace qex {
+
+using namespace utf;
+
+namespace {
+
+// Length of the three-byte form of a lone surrogate at bytes[i], or 0.
+size_t surrogateFormLength(std::string_view bytes, size_t i) {
+    if (bytes.size() - i < 3) return 0;
+    const auto at = [&](size_t k) { return static_cast<uint8_t>(bytes[k]); };
+    if (at(i) != 0xED || at(i + 1) < 0xA0 || at(i + 1) > 0xBF || !isContinuation(at(i + 2))) return 0;
+    return 3;
+}
+
+}  // namespace
+
+std::u16string nativeToUtf16(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t length = validSequenceLength(bytes, i);
+        if (length == 0) length = surrogateFormLength(bytes, i);
+        if (length == 0) {
+            // Never made by utf16ToNative: only text typed by hand can hold it.
+            out.push_back(kReplacementCharacter);
+            ++i;
+            continue;
+        }
+        appendUtf16(out, decodeSequence(bytes, i, length));
+        i += length;
+    }
+    return out;
+}
+
+std::string utf16ToNative(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (isHighSurrogate(u) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+            appendUtf8(out, combinePair(u, units[i + 1]));
+            ++i;
+        } else {
+            appendUtf8(out, u);  // lone surrogates take their three-byte form
+        }
+    }
+    return out;
+}
+
+std::string consoleText(std::u16string_view units) {
+    if (units.empty()) return {};
+    const std::wstring text(units.begin(), units.end());
+    const int size = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_OEMCP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string(units.size(), '?');
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_OEMCP, 0, text.data(), size, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::string nativeToConsole(std::string_view native) { return consoleText(nativeToUtf16(native)); }
+
+}  // namespace qex

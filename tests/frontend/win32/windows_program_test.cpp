@@ -1,0 +1,259 @@
+// qex.exe as Windows users run it: an archive of a tree whose names lie
+// outside the basic plane and whose paths pass 260 characters comes back
+// with the same names, contents, times and attributes; the paths it prints
+// show the long-path prefix where the command says so and not in the file
+// lines.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "frontend/archive_fixture.h"
+#include "platform/file_attributes.h"
+#include "platform/file_io.h"
+#include "platform/file_times.h"
+#include "platform/listing.h"
+#include "platform/paths.h"
+#include "platform/text_conversion.h"
+#include "support/archive_builder.h"
+
+namespace qex::test {
+namespace {
+
+// 2021-03-04 05:06:07.1234567 UTC.
+constexpr uint64_t kBaseTime = 132592515671234567u;
+constexpr uint64_t kHour = uint64_t{3600} * 10000000;
+
+struct ListedState {
+    bool folder = false;
+    uint64_t size = 0;
+    uint16_t attributes = 0;  // read-only and hidden: what a trip must keep
+    uint64_t lastWriteTime = 0;
+    uint64_t lastAccessTime = 0;  // files only: listing a folder may change its own
+    bool operator==(const ListedState&) const = default;
+};
+
+std::string readAll(const std::string& path) {
+    int error = 0;
+    const FileHandle file = openForRead(path.c_str(), error);
+    if (file == kNoFile) return "cannot open: " + systemReason(error);
+    std::string content(static_cast<size_t>(fileSize(file, error)), '\0');
+    readFull(file, reinterpret_cast<uint8_t*>(content.data()), content.size(), error);
+    closeFile(file, error);
+    return content;
+}
+
+// Every item below `folder` (a full native path) by UTF-16 relative name,
+// as the listing reports it. Contents are not read: reading a file may move
+// its access time.
+void listTree(const std::string& folder, const std::u16string& prefix, std::map<std::u16string, ListedState>& out) {
+    std::vector<ListedItem> items;
+    int error = 0;
+    ASSERT_TRUE(listPattern(joinPath(folder, "*"), items, error)) << systemReason(error);
+    for (const ListedItem& item : items) {
+        ListedState state;
+        state.folder = item.kind == ItemKind::Folder;
+        state.size = item.size;
+        state.attributes = item.attributes & (kAttributeReadOnly | kAttributeHidden | kAttributeDirectory);
+        state.lastWriteTime = item.lastWriteTime;
+        if (!state.folder) state.lastAccessTime = item.lastAccessTime;
+        const std::string path = joinPath(folder, item.nativeName);
+        out[prefix + item.name] = state;
+        if (state.folder) listTree(path, prefix + item.name + u"\\", out);
+    }
+}
+
+class WindowsProgram : public ScratchFolder {
+protected:
+    std::string full(const std::string& relative) {
+        std::string result;
+        EXPECT_TRUE(fullPath(at(relative), result));
+        return result;
+    }
+    // A file with its content, times and attributes, at a full native path.
+    void make(const std::string& path, const std::string& content, uint64_t written, uint16_t attributes = 0) {
+        int error = 0;
+        const FileHandle file = createForWrite(path.c_str(), error);
+        ASSERT_NE(file, kNoFile) << systemReason(error);
+        ASSERT_TRUE(writeAll(file, reinterpret_cast<const uint8_t*>(content.data()), content.size(), error));
+        ASSERT_EQ(setFileTimes(file, written, written + kHour, written), 0);
+        ASSERT_TRUE(closeFile(file, error));
+        if (attributes != 0) {
+            ASSERT_EQ(applyPathAttributes(path.c_str(), attributes), 0);
+        }
+    }
+    void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
+    static std::wstring wideOf(const std::string& native) {
+        const std::u16string units = nativeToUtf16(native);
+        return std::wstring(units.begin(), units.end());
+    }
+};
+
+TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPathLimit) {
+    const std::string src = full("src");
+    makeFolder(src);
+    const std::string smile = utf16ToNative(u"\U0001F600 smile.txt");
+    const std::string wideRange = utf16ToNative(u"\u0800\u0FFF");
+    make(joinPath(src, smile), "outside the basic plane", kBaseTime);
+    make(joinPath(src, "read-only.txt"), "keep me", kBaseTime + 2 * kHour, kAttributeReadOnly);
+    make(joinPath(src, "hidden.txt"), "", kBaseTime + 3 * kHour, kAttributeHidden);
+    makeFolder(joinPath(src, wideRange));
+    std::string deep = joinPath(src, wideRange);
+    for (int level = 0; level < 4; ++level) {
+        deep = joinPath(deep, std::string(70, static_cast<char>('k' + level)));
+        makeFolder(deep);
+    }
+    ASSERT_GT(withoutLongPathPrefix(deep).size(), 300u);
+    make(joinPath(deep, "far.bin"), std::string(100000, 'f') + "end", kBaseTime + 4 * kHour);
+    ASSERT_EQ(setPathTimes(deep.c_str(), 0, 0, kBaseTime + 5 * kHour), 0);
+
+    const ProcessResult add = runQex({"a", at("t.qex"), at("src")});
+    EXPECT_EQ(add.exitCode, 0) << add.err;
+    EXPECT_EQ(add.err, "");
+    EXPECT_EQ(add.out.rfind("a command\n<" + src + ">\n", 0), 0u) << add.out;
+    makeFolder(full("out"));
+    const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_EQ(extract.exitCode, 0) << extract.err;
+    EXPECT_EQ(extract.err, "");
+
+    // The source listed only now: under wine, opening a file to learn its
+    // identity (as every listing does) moves its access time, so access
+    // times are compared with the ones set.
+    std::map<std::u16string, ListedState> before, after;
+    listTree(src, u"", before);
+    ASSERT_EQ(before.size(), 9u);
+    const std::string back = joinPath(full("out"), "src");
+    listTree(back, u"", after);
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [name, state] : before) {
+        const auto found = after.find(name);
+        ASSERT_NE(found, after.end()) << utf16ToUtf8(name);
+        EXPECT_EQ(found->second.folder, state.folder) << utf16ToUtf8(name);
+        EXPECT_EQ(found->second.size, state.size) << utf16ToUtf8(name);
+        EXPECT_EQ(found->second.lastWriteTime, state.lastWriteTime) << utf16ToUtf8(name);
+        EXPECT_EQ(found->second.attributes, state.attributes) << utf16ToUtf8(name);
+    }
+    std::u16string farName;
+    for (const auto& [name, state] : after)
+        if (name.ends_with(u"\\far.bin")) farName = name;
+    ASSERT_FALSE(farName.empty());
+    const std::pair<std::u16string, uint64_t> accessed[] = {{u"\U0001F600 smile.txt", kBaseTime + kHour},
+                                                             {u"read-only.txt", kBaseTime + 3 * kHour},
+                                                             {u"hidden.txt", kBaseTime + 4 * kHour},
+                                                             {farName, kBaseTime + 5 * kHour}};
+    for (const auto& [name, time] : accessed) EXPECT_EQ(after[name].lastAccessTime, time) << utf16ToUtf8(name);
+    EXPECT_EQ(readAll(joinPath(back, smile)), "outside the basic plane");
+    EXPECT_EQ(readAll(joinPath(back, "read-only.txt")), "keep me");
+    const std::string deepBack = back + deep.substr(src.size());
+    EXPECT_EQ(readAll(joinPath(deepBack, "far.bin")), std::string(100000, 'f') + "end");
+}
+
+TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
+    makeFolder(full("src"));
+    make(joinPath(full("src"), "a.txt"), "abc", kBaseTime);
+    makeFolder(full("src\\sub"));
+    make(joinPath(full("src\\sub"), "b.txt"), "", kBaseTime);
+
+    // A trailing separator: the folder's contents, the pattern shown with "*".
+    const ProcessResult add = runQex({"a", at("t.qex"), at("src") + "\\"});
+    EXPECT_EQ(add.exitCode, 0) << add.err;
+    EXPECT_EQ(add.out.rfind("a command\n<" + full("src") + "\\*>\n", 0), 0u) << add.out;
+    const std::string shown(withoutLongPathPrefix(full("src")));
+    EXPECT_NE(add.out.find("Adding \"" + shown + "\\a.txt\":3"), std::string::npos) << add.out;
+    EXPECT_EQ(add.out.find("Adding \"\\\\?\\"), std::string::npos) << add.out;
+
+    makeFolder(full("out"));
+    const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_EQ(extract.exitCode, 0) << extract.err;
+    const std::string target(withoutLongPathPrefix(full("out")));
+    EXPECT_NE(extract.out.find("Extracting \"" + target + "\\a.txt\":3 352441C2 352441C2"), std::string::npos)
+        << extract.out;
+    EXPECT_NE(extract.out.find("Extracting \"" + target + "\\sub\\b.txt\":0 00000000 00000000"),
+              std::string::npos)
+        << extract.out;
+    EXPECT_EQ(readAll(joinPath(full("out"), "a.txt")), "abc");
+
+    // A mask in the last component: every match at depth 0.
+    const ProcessResult masked = runQex({"a", at("m.qex"), at("s?c")});
+    EXPECT_EQ(masked.exitCode, 0) << masked.err;
+    Directory directory;
+    ASSERT_TRUE(readArchiveDirectory(at("m.qex"), directory));
+    ASSERT_EQ(directory.names.size(), 4u);
+    EXPECT_EQ(directory.names[0], u"src");
+    EXPECT_EQ(directory.entries[0].depth, 0);
+
+    // An archive written inside the tree it is made of is left out of it
+    // (the order within a folder is the file system's).
+    const ProcessResult inside = runQex({"a", at("src\\self.qex"), at("src")});
+    EXPECT_EQ(inside.exitCode, 0) << inside.err;
+    Directory self;
+    ASSERT_TRUE(readArchiveDirectory(at("src\\self.qex"), self));
+    std::sort(self.names.begin(), self.names.end());
+    EXPECT_EQ(self.names, (std::vector<std::u16string>{u"a.txt", u"b.txt", u"src", u"sub"}));
+}
+
+TEST_F(WindowsProgram, FileLinesReachTheConsoleInItsCodePage) {
+    // In code page 437 (wine's for a C locale, and the US one) e is 0x82.
+    if (GetOEMCP() != 437) GTEST_SKIP() << "the console's code page is " << GetOEMCP();
+    makeFolder(full("src"));
+    make(joinPath(full("src"), utf16ToNative(u"caf\u00E9.txt")), "abc", kBaseTime);
+    const ProcessResult add = runQex({"a", at("t.qex"), at("src")});
+    EXPECT_EQ(add.exitCode, 0) << add.err;
+    EXPECT_NE(add.out.find("\\src\\caf\x82.txt\":3"), std::string::npos) << add.out;
+    EXPECT_EQ(add.out.find("caf\xC3\xA9"), std::string::npos) << add.out;  // not UTF-8
+}
+
+TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
+    // The wide command line, not a code page's bytes: an archive and a
+    // source named outside the basic plane are found and made as named.
+    const std::string source = utf16ToNative(u"\U0001F600\u0800 source");
+    const std::string archive = utf16ToNative(u"\U0001F4E6.qex");
+    makeFolder(full(source));
+    make(joinPath(full(source), "a.txt"), "abc", kBaseTime);
+    const ProcessResult add = runQex({"a", at(archive), at(source)});
+    EXPECT_EQ(add.exitCode, 0) << add.err;
+    EXPECT_EQ(add.err, "");
+    // Read through the platform layer: a narrow stream cannot open this name.
+    const std::string bytes = readAll(full(archive));
+    Directory directory;
+    std::string problem;
+    ASSERT_TRUE(readDirectory(memoryArchiveSource(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                              directory, problem))
+        << problem;
+    ASSERT_EQ(directory.names.size(), 2u);
+    EXPECT_EQ(directory.names[0], nativeToUtf16(source));
+    EXPECT_EQ(directory.names[1], u"a.txt");
+}
+
+TEST_F(WindowsProgram, NameWindowsCannotHoldIsSkippedAndTheRestExtracted) {
+    // Legal on Linux, a colon would name a stream of another file here: that
+    // one item is refused, its bytes skipped, everything else extracted.
+    const std::vector<uint8_t> archive = ArchiveBuilder()
+                                             .folder(0, u"T")
+                                             .file(1, u"before.txt", "first")
+                                             .file(1, u"12:30.txt", "lunch")
+                                             .folder(1, u"at 12:30")
+                                             .file(2, u"inside.txt", "lost with its folder")
+                                             .file(1, u"after.txt", "last")
+                                             .bytes();
+    int error = 0;
+    const FileHandle file = createForWrite(full("t.qex").c_str(), error);
+    ASSERT_NE(file, kNoFile);
+    ASSERT_TRUE(writeAll(file, archive.data(), archive.size(), error));
+    ASSERT_TRUE(closeFile(file, error));
+    makeFolder(full("out"));
+    const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_NE(extract.err.find("cannot create file"), std::string::npos) << extract.err;
+    EXPECT_NE(extract.err.find("cannot create folder"), std::string::npos) << extract.err;
+    EXPECT_EQ(readAll(joinPath(full("out"), "T\\before.txt")), "first");
+    EXPECT_EQ(readAll(joinPath(full("out"), "T\\after.txt")), "last");
+    std::map<std::u16string, ListedState> extracted;
+    listTree(joinPath(full("out"), "T"), u"", extracted);
+    EXPECT_EQ(extracted.size(), 2u);
+}
+
+}  // namespace
+}  // namespace qex::test
