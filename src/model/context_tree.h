@@ -104,7 +104,10 @@ inline uint64_t symbolHitsInBlock(const uint8_t* p, __m128i wanted) {
 }
 #endif
 
-// The index of `sym` in an array of `count` states, or `count` when it is absent.
+// The index of `sym` in an array of `count` states, or `count` when it is
+// absent. With kKnownPresent the caller vouches that the array holds it, and
+// the last few states are searched without a bound check.
+template <bool kKnownPresent = false>
 inline uint32_t findSymbol(const uint8_t* array, uint32_t count, uint32_t sym) {
     uint32_t i = 0;
 #if defined(__SSE2__)
@@ -114,29 +117,21 @@ inline uint32_t findSymbol(const uint8_t* array, uint32_t count, uint32_t sym) {
         if (hits != 0) return i + uint32_t(std::countr_zero(hits)) / kStateBytes;
     }
 #endif
-    while (i != count && array[i * kStateBytes] != sym) ++i;
+    while ((kKnownPresent || i != count) && array[i * kStateBytes] != sym) ++i;
     return i;
 }
 
 // The state of `sym` in a context that is known to hold it.
 inline Ref findState(ArenaView arena, Ref c, uint32_t sym) {
-    if (lastIndex(arena, c) == 0) return inlineState(c);
-    Ref s = states(arena, c);
-#if defined(__SSE2__)
-    const Ref end = s + (lastIndex(arena, c) + 1) * kStateBytes;
-    const __m128i wanted = _mm_set1_epi8(char(sym));
-    for (; end - s >= kSearchBlockStates * kStateBytes; s += kSearchBlockStates * kStateBytes) {
-        const uint64_t hits = symbolHitsInBlock(at(arena, s), wanted);
-        if (hits != 0) return s + uint32_t(std::countr_zero(hits));
-    }
-#endif
-    while (symbol(arena, s) != sym) s += kStateBytes;
-    return s;
+    const uint32_t li = lastIndex(arena, c);
+    if (li == 0) return inlineState(c);
+    const Ref first = states(arena, c);
+    return first + findSymbol<true>(at(arena, first), li + 1, sym) * kStateBytes;
 }
 
 // Asks for the state array of c's suffix ahead of time: the update after
 // most symbols searches it, and the coding of the symbol in c overlaps the
-// fetch. A hint only; nothing is read.
+// fetch. A hint only: it reads what the update reads anyway, writes nothing.
 inline void prefetchSuffixStates(ArenaView arena, Ref c) {
     const Ref s = suffix(arena, c);
     if (s != kNone && lastIndex(arena, s) != 0) __builtin_prefetch(at(arena, states(arena, s)));
@@ -144,7 +139,7 @@ inline void prefetchSuffixStates(ArenaView arena, Ref c) {
 
 // Asks for what a state's successor names (the next symbol's context, or a
 // text position the update reads) while the current symbol is still being
-// coded. A hint only; nothing is read.
+// coded. A hint only; it writes nothing.
 inline void prefetchSuccessor(ArenaView arena, Ref s) { __builtin_prefetch(at(arena, successor(arena, s))); }
 
 inline bool isContext(const Model& m, Ref r) { return r >= m.alloc.unitAreaStart; }

@@ -25,18 +25,9 @@ void appendUtf8(std::string& out, char32_t cp) {
 }
 
 std::string utf16ToUtf8(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (isHighSurrogate(u) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
-            appendUtf8(out, combinePair(u, units[i + 1]));
-            ++i;
-        } else {
-            appendUtf8(out, isSurrogate(u) ? kReplacementCharacter : u);
-        }
-    }
-    return out;
+    return unitsToBytes(units, [](std::string& out, char16_t u) {
+        appendUtf8(out, isSurrogate(u) ? kReplacementCharacter : u);
+    });
 }
 
 }  // namespace qex

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text_conversion.h"
+
 namespace qex::utf {
 
 inline constexpr char16_t kReplacementCharacter = 0xFFFD;
@@ -74,6 +76,25 @@ inline void appendThreeByteForm(std::string& out, char16_t u) {
 
 inline char32_t combinePair(char16_t high, char16_t low) {
     return 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (low - 0xDC00);
+}
+
+// UTF-16 units to bytes: a valid surrogate pair becomes its four-byte UTF-8
+// form, and every other unit goes to `appendUnit(out, unit)`, where the
+// conversions differ (escaped bytes, lone surrogates, replacement).
+template <class AppendUnit>
+std::string unitsToBytes(std::u16string_view units, AppendUnit appendUnit) {
+    std::string out;
+    out.reserve(units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (isHighSurrogate(u) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+            appendUtf8(out, combinePair(u, units[i + 1]));
+            ++i;
+        } else {
+            appendUnit(out, u);
+        }
+    }
+    return out;
 }
 
 }  // namespace qex::utf

@@ -42,18 +42,8 @@ std::u16string nativeToUtf16(std::string_view bytes) {
 }
 
 std::string utf16ToNative(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (isHighSurrogate(u) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
-            appendUtf8(out, combinePair(u, units[i + 1]));
-            ++i;
-        } else {
-            appendUtf8(out, u);  // lone surrogates take their three-byte form
-        }
-    }
-    return out;
+    // Lone surrogates take their three-byte form.
+    return unitsToBytes(units, [](std::string& out, char16_t u) { appendUtf8(out, u); });
 }
 
 std::string consoleText(std::u16string_view units) {

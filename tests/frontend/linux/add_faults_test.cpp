@@ -19,12 +19,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/archive_builder.h"
+#include "support/file_bytes.h"
 #include "support/run_process.h"
 
 namespace qex::test {
@@ -38,17 +38,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kRunLimit{300};
 // An unprivileged user and group for the permission cases (tests run as root).
 constexpr const char* kNobody = "65534";
-
-std::string readFileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFileBytes(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 // Incompressible bytes, so that coding them takes a while.
 std::string noise(size_t size, uint32_t seed) {

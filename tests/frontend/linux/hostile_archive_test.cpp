@@ -16,14 +16,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/archive_builder.h"
+#include "support/file_bytes.h"
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
 
@@ -37,17 +36,6 @@ using ::testing::HasSubstr;
 // Far above what any of these runs needs, even under the sanitizers; it only
 // turns a hang into a failure.
 constexpr std::chrono::seconds kRunLimit{120};
-
-std::string readFileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFileBytes(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 std::string asString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 

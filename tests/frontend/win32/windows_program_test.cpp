@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "support/archive_builder.h"
+#include "support/platform_file_read.h"
 
 namespace qex::test {
 namespace {
@@ -35,16 +36,6 @@ struct ListedState {
     uint64_t lastAccessTime = 0;  // files only: listing a folder may change its own
     bool operator==(const ListedState&) const = default;
 };
-
-std::string readAll(const std::string& path) {
-    int error = 0;
-    const FileHandle file = openForRead(path.c_str(), error);
-    if (file == kNoFile) return "cannot open: " + systemReason(error);
-    std::string content(static_cast<size_t>(fileSize(file, error)), '\0');
-    readFull(file, reinterpret_cast<uint8_t*>(content.data()), content.size(), error);
-    closeFile(file, error);
-    return content;
-}
 
 // Every item below `folder` (a full native path) by UTF-16 relative name,
 // as the listing reports it. Contents are not read: reading a file may move
@@ -145,10 +136,10 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
                                                              {u"hidden.txt", kBaseTime + 4 * kHour},
                                                              {farName, kBaseTime + 5 * kHour}};
     for (const auto& [name, time] : accessed) EXPECT_EQ(after[name].lastAccessTime, time) << utf16ToUtf8(name);
-    EXPECT_EQ(readAll(joinPath(back, smile)), "outside the basic plane");
-    EXPECT_EQ(readAll(joinPath(back, "read-only.txt")), "keep me");
+    EXPECT_EQ(readThroughPlatform(joinPath(back, smile)), "outside the basic plane");
+    EXPECT_EQ(readThroughPlatform(joinPath(back, "read-only.txt")), "keep me");
     const std::string deepBack = back + deep.substr(src.size());
-    EXPECT_EQ(readAll(joinPath(deepBack, "far.bin")), std::string(100000, 'f') + "end");
+    EXPECT_EQ(readThroughPlatform(joinPath(deepBack, "far.bin")), std::string(100000, 'f') + "end");
 }
 
 TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
@@ -174,7 +165,7 @@ TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
     EXPECT_NE(extract.out.find("Extracting \"" + target + "\\sub\\b.txt\":0 00000000 00000000"),
               std::string::npos)
         << extract.out;
-    EXPECT_EQ(readAll(joinPath(full("out"), "a.txt")), "abc");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "a.txt")), "abc");
 
     // A mask in the last component: every match at depth 0.
     const ProcessResult masked = runQex({"a", at("m.qex"), at("s?c")});
@@ -217,7 +208,7 @@ TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
     EXPECT_EQ(add.exitCode, 0) << add.err;
     EXPECT_EQ(add.err, "");
     // Read through the platform layer: a narrow stream cannot open this name.
-    const std::string bytes = readAll(full(archive));
+    const std::string bytes = readThroughPlatform(full(archive));
     Directory directory;
     std::string problem;
     ASSERT_TRUE(readDirectory(memoryArchiveSource(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
@@ -248,8 +239,8 @@ TEST_F(WindowsProgram, NameWindowsCannotHoldIsSkippedAndTheRestExtracted) {
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_NE(extract.err.find("cannot create file"), std::string::npos) << extract.err;
     EXPECT_NE(extract.err.find("cannot create folder"), std::string::npos) << extract.err;
-    EXPECT_EQ(readAll(joinPath(full("out"), "T\\before.txt")), "first");
-    EXPECT_EQ(readAll(joinPath(full("out"), "T\\after.txt")), "last");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\before.txt")), "first");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\after.txt")), "last");
     std::map<std::u16string, ListedState> extracted;
     listTree(joinPath(full("out"), "T"), u"", extracted);
     EXPECT_EQ(extracted.size(), 2u);

@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/within_folder.h"
+#include "support/platform_file_read.h"
 
 namespace qex {
 namespace {
@@ -60,15 +61,6 @@ protected:
         ASSERT_TRUE(writeAll(file, reinterpret_cast<const uint8_t*>(content.data()), content.size(), error));
         ASSERT_TRUE(closeFile(file, error));
     }
-    std::string readFile(const std::string& path) {
-        int error = 0;
-        const FileHandle file = openForRead(path.c_str(), error);
-        if (file == kNoFile) return "cannot open: " + systemReason(error);
-        std::string content(static_cast<size_t>(fileSize(file, error)), '\0');
-        readFull(file, reinterpret_cast<uint8_t*>(content.data()), content.size(), error);
-        closeFile(file, error);
-        return content;
-    }
 
     fs::path folder_;
     std::string root_;
@@ -103,9 +95,9 @@ TEST_F(WindowsServices, FilesBeyondTwoHundredSixtyCharactersAreMadeReadAndListed
     const std::string file = joinPath(deep, "data.bin");
     ASSERT_GT(withoutLongPathPrefix(file).size(), 380u);
     writeFile(file, "far down");
-    EXPECT_EQ(readFile(file), "far down");
+    EXPECT_EQ(test::readThroughPlatform(file), "far down");
     // The same file by a path without the prefix: the layer adds it.
-    EXPECT_EQ(readFile(std::string(withoutLongPathPrefix(file))), "far down");
+    EXPECT_EQ(test::readThroughPlatform(std::string(withoutLongPathPrefix(file))), "far down");
     std::vector<ListedItem> items;
     int error = 0;
     ASSERT_TRUE(listPattern(joinPath(deep, "*"), items, error)) << systemReason(error);
@@ -130,7 +122,7 @@ TEST_F(WindowsServices, NamesComeFromTheListingInUtf16AndOpenAgain) {
             EXPECT_NE(item.attributes & kAttributeDirectory, 0);
             continue;
         }
-        EXPECT_EQ(readFile(at(item.nativeName)), item.nativeName);
+        EXPECT_EQ(test::readThroughPlatform(at(item.nativeName)), item.nativeName);
         EXPECT_EQ(item.size, item.nativeName.size());
     }
     // The system matches the pattern; a pattern matching nothing lists nothing.

@@ -1,0 +1,23 @@
+// A whole file read through qex's own file services, so that a test reads a
+// path exactly as the program would (long paths, names outside the basic
+// plane). A file that cannot be opened reads as "cannot open: <reason>", which
+// no expected content equals.
+#pragma once
+
+#include <string>
+
+#include "platform/file_io.h"
+
+namespace qex::test {
+
+inline std::string readThroughPlatform(const std::string& path) {
+    int error = 0;
+    const FileHandle file = openForRead(path.c_str(), error);
+    if (file == kNoFile) return "cannot open: " + systemReason(error);
+    std::string content(static_cast<size_t>(fileSize(file, error)), '\0');
+    readFull(file, reinterpret_cast<uint8_t*>(content.data()), content.size(), error);
+    closeFile(file, error);
+    return content;
+}
+
+}  // namespace qex::test
