@@ -39,7 +39,7 @@ struct CoroutineContext {
 
 // Obtains the stack and prepares the first switch into `body(argument)`.
 // Returns false with `reason` set when the stack cannot be obtained.
-bool createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument, std::string& reason);
+SystemStatus createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument);
 
 // Releases the stack; the body must not be resumed afterwards.
 void destroyCoroutine(CoroutineContext& context);

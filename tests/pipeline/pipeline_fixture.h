@@ -188,9 +188,9 @@ struct SourceFile {
 inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<SourceFile>& files,
                                            const std::filesystem::path& archive, const CoderBody& body,
                                            size_t arenaBytes = kArenaBytes) {
-    int error = 0;
-    const FileHandle out = createForWrite(nativeOf(archive).c_str(), error);
-    EXPECT_NE(out, kNoFile) << systemReason(error);
+    const SystemResult<FileHandle> created = createForWrite(nativeOf(archive).c_str());
+    EXPECT_TRUE(created.ok()) << systemReason(created.error);
+    const FileHandle out = created.value;
     prepareForAdd(pipeline, out, nativeOf(archive));
     CoderWorker worker;
     EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
@@ -202,7 +202,7 @@ inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<Source
     }
     queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
     waitForCoderWorker(worker);
-    closeFile(out, error);
+    closeFile(out);
     return failuresOf(pipeline.control.report);
 }
 
@@ -216,9 +216,9 @@ struct TargetFile {
 inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<TargetFile>& files,
                                                const std::filesystem::path& archive, const CoderBody& body,
                                                size_t arenaBytes = kArenaBytes) {
-    int error = 0;
-    const FileHandle in = openForRead(nativeOf(archive).c_str(), error);
-    EXPECT_NE(in, kNoFile) << systemReason(error);
+    const SystemResult<FileHandle> opened = openForRead(nativeOf(archive).c_str());
+    EXPECT_TRUE(opened.ok()) << systemReason(opened.error);
+    const FileHandle in = opened.value;
     prepareForExtract(pipeline, in, nativeOf(archive));
     queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
     CoderWorker worker;

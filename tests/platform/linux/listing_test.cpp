@@ -40,9 +40,7 @@ protected:
 
     std::vector<ListedItem> list(const std::string& lastComponent) {
         std::vector<ListedItem> items;
-        int error = -1;
-        EXPECT_TRUE(listPattern(root + "/" + lastComponent, items, error));
-        EXPECT_EQ(error, 0);
+        EXPECT_EQ(listPattern(root + "/" + lastComponent, items).error, 0);
         return items;
     }
     static std::vector<std::string> namesOf(const std::vector<ListedItem>& items) {
@@ -126,9 +124,7 @@ TEST_F(ListingFolder, NameWithoutWildcardsListsThatItemWhenItExists) {
 
 TEST_F(ListingFolder, UnreadableFolderIsAnError) {
     std::vector<ListedItem> items;
-    int error = 0;
-    EXPECT_FALSE(listPattern(root + "/absent/*", items, error));
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(listPattern(root + "/absent/*", items).error, ENOENT);
 }
 
 TEST_F(ListingFolder, AttributesFollowKindModeAndLeadingDot) {
