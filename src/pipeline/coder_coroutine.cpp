@@ -27,7 +27,6 @@ void destroyCoroutine(CoroutineContext& context) { destroyStack(context.stack); 
 
 uint32_t resume_coder(CoroutineContext& context) {
     if (context.finished) return kIdle;
-    context.started = true;
     enterStack(context.stack);
     return context.state;
 }

@@ -30,7 +30,6 @@ inline constexpr size_t kCoroutineStackBytes = size_t{8} << 20;
 
 struct CoroutineContext {
     uint32_t state = kIdle;
-    bool started = false;
     bool finished = false;
     void (*body)(void* argument) = nullptr;
     void* argument = nullptr;

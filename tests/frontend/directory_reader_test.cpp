@@ -16,7 +16,7 @@ using ::testing::HasSubstr;
 ArchiveEntry folder(uint8_t depth) {
     ArchiveEntry e;
     e.depth = depth;
-    e.attributes = kFolderAttribute;
+    e.attributes = kAttributeDirectory;
     return e;
 }
 

@@ -389,7 +389,7 @@ TEST_F(HostileArchive, HugeFileSizeWithATinyStreamEndsPromptly) {
     // 2^40 - 1 bytes announced, four in the stream: nothing may try to
     // allocate or wait for the rest.
     ArchiveBuilder b = ArchiveBuilder().file(0, u"huge", "tiny");
-    setEntrySize(b.entries[0], kMaxEntrySize);
+    setEntrySize(b.entries[0], kMaxFileBytes);
     const ProcessResult r = extract(b.bytes());
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: incomplete file \"" + (target / "huge").string() + "\""));
@@ -486,7 +486,7 @@ TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
     for (const uint64_t time : {uint64_t{0}, uint64_t{1}, uint64_t{INT64_MAX}, uint64_t{UINT64_MAX}}) {
         const std::u16string suffix = time == 0 ? u"0" : time == 1 ? u"1" : time == INT64_MAX ? u"63" : u"64";
         ArchiveEntry folder;
-        folder.attributes = kFolderAttribute;
+        folder.attributes = kAttributeDirectory;
         folder.creationTime = folder.lastWriteTime = folder.lastAccessTime = time;
         b.add(folder, u"folder" + suffix);
         b.file(1, u"file", "content");
