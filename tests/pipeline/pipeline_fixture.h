@@ -28,6 +28,7 @@
 #include "pipeline/pipeline_control.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "support/scratch_folder.h"
 
 namespace qex::testing {
 
@@ -98,35 +99,7 @@ inline CheckPair checkValuesOf(const std::vector<uint8_t>& bytes) {
     return pair;
 }
 
-// A fresh folder per test, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        // A name no other run holds: the first that can be created.
-        const auto base = std::filesystem::temp_directory_path();
-        static std::atomic<unsigned> serial{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (unsigned attempt = 0; root_.empty() && attempt < 1000; ++attempt) {
-            const auto candidate = base / ("qex-pipeline-" + std::to_string(stamp) + "-" + std::to_string(serial++));
-            std::error_code error;
-            if (std::filesystem::create_directory(candidate, error)) root_ = candidate;
-        }
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        // Read-only files made by a test must not stop the clean-up.
-        for (auto& item : std::filesystem::recursive_directory_iterator(root_, ignored)) {
-            std::filesystem::permissions(item.path(), std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add, ignored);
-        }
-        std::filesystem::remove_all(root_, ignored);
-    }
-    const std::filesystem::path& root() const { return root_; }
-    std::filesystem::path operator/(const std::string& name) const { return root_ / name; }
-
-private:
-    std::filesystem::path root_;
-};
+using test::ScratchFolder;
 
 // Copy coder: its output is its input, the way a codec's stream would be;
 // it ends when the input ends.

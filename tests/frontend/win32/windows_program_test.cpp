@@ -57,7 +57,7 @@ void listTree(const std::string& folder, const std::u16string& prefix, std::map<
     }
 }
 
-class WindowsProgram : public ScratchFolder {
+class WindowsProgram : public ScratchFolderTest {
 protected:
     std::string full(const std::string& relative) {
         const SystemResult<std::string> result = fullPath(at(relative));

@@ -18,25 +18,17 @@
 #include "platform/file_io.h"
 #include "platform/file_times.h"
 #include "platform/threads.h"
+#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
 
 class FileServicesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qex-files-XXXXXX").native();
-        root_ = mkdtemp(pattern.data());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::permissions(root_ / "file", std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(root_, ignored);
-    }
-    std::string path(const std::string& name) const { return (root_ / name).native(); }
+    void SetUp() override { ASSERT_FALSE(scratch_.root().empty()); }
+    std::string path(const std::string& name) const { return (scratch_ / name).native(); }
 
-    std::filesystem::path root_;
+    test::ScratchFolder scratch_;
 };
 
 TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
@@ -169,7 +161,7 @@ TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {
     EXPECT_TRUE(writeAll(file, &byte, 1).ok());  // the open handle still writes
     closeFile(file);
 
-    std::filesystem::create_directory(root_ / "folder");
+    std::filesystem::create_directory(scratch_ / "folder");
     ::chmod(path("folder").c_str(), 0755);
     EXPECT_TRUE(applyPathAttributes(path("folder").c_str(), kAttributeReadOnly | kAttributeDirectory).ok());
     ASSERT_EQ(::stat(path("folder").c_str(), &info), 0);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 namespace qex {
 namespace {
 
@@ -21,18 +23,7 @@ namespace fs = std::filesystem;
 
 class ListingFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "qex-listing-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
-    }
-    void TearDown() override {
-        // Restore write permission so that removal works on read-only items.
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(root, ec))
-            if (!e.is_symlink()) chmod(e.path().c_str(), 0755);
-        fs::remove_all(root, ec);
-    }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
     void file(const std::string& name, const std::string& content = "") {
         std::ofstream(root + "/" + name, std::ios::binary) << content;
     }
@@ -49,7 +40,8 @@ protected:
         return names;
     }
 
-    std::string root;
+    test::ScratchFolder scratch;
+    const std::string root = scratch.root().string();
 };
 
 using Names = std::vector<std::string>;

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/scratch_folder.h"
+
 namespace qex {
 namespace {
 
@@ -20,9 +22,7 @@ namespace fs = std::filesystem;
 class TargetFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "qex-within-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        base = templ;
+        ASSERT_FALSE(base.empty());
         fs::create_directory(base + "/target");
         fs::create_directory(base + "/outside");
         const SystemResult<FileHandle> opened = openTargetFolder((base + "/target").c_str());
@@ -31,14 +31,13 @@ protected:
     }
     void TearDown() override {
         if (target != kNoFile) close(target);
-        std::error_code ec;
-        fs::remove_all(base, ec);
     }
     void link(const std::string& to, const std::string& at) {
         ASSERT_EQ(symlink(to.c_str(), (base + "/target/" + at).c_str()), 0);
     }
 
-    std::string base;
+    test::ScratchFolder scratch;
+    const std::string base = scratch.root().string();
     FileHandle target = kNoFile;
 };
 

@@ -19,6 +19,7 @@
 #include "platform/text_conversion.h"
 #include "platform/within_folder.h"
 #include "support/platform_file_read.h"
+#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
@@ -39,9 +40,7 @@ constexpr uint64_t kDay = uint64_t{86400} * 10000000;
 class WindowsServices : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        folder_ = fs::temp_directory_path() / ("qex-win32-" + std::to_string(stamp));
-        ASSERT_TRUE(fs::create_directory(folder_));
+        ASSERT_FALSE(folder_.empty());
         const SystemResult<std::string> root = fullPath(native(folder_.wstring()));
         ASSERT_TRUE(root.ok());
         root_ = root.value;
@@ -53,7 +52,6 @@ protected:
              it.increment(ignored))
             SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
         RemoveDirectoryW(wide(root_ + "\\link").c_str());
-        fs::remove_all(fs::path(wide(root_)), ignored);
     }
     std::string at(const std::string& relative) const { return joinPath(root_, relative); }
     void writeFile(const std::string& path, const std::string& content) {
@@ -63,7 +61,8 @@ protected:
         ASSERT_TRUE(closeFile(file.value).ok());
     }
 
-    fs::path folder_;
+    test::ScratchFolder scratch_;
+    const fs::path folder_ = scratch_.root();
     std::string root_;
 };
 
