@@ -58,7 +58,9 @@ diff -r "$work/data/tree" "$work/out/tree" || fail "the installed qex did not re
 
 # The commands the usage text shows (lines "  qex C ..."), which the manual
 # page and the completion must both describe.
-commands=$("$qex" | sed -n 's/^ *qex \([a-z]\) .*/\1/p' | LC_ALL=C sort -u)
+# Whichever stream and exit code the usage comes with.
+usage=$("$qex" 2>&1 || true)
+commands=$(sed -n 's/^ *qex \([a-z]\) .*/\1/p' <<<"$usage" | LC_ALL=C sort -u)
 [[ -n $commands ]] || fail "no command found in the usage text"
 
 # The manual page: no groff warning, and an entry under COMMANDS for each
