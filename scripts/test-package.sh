@@ -10,7 +10,7 @@
 # configures build-package without tests and benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh cmake g++ make groff-base dpkg-dev
+bash scripts/install-deps.sh cmake g++ make groff-base dpkg-dev file
 
 if [[ -f build/CMakeCache.txt ]]; then
   build=build
