@@ -14,7 +14,7 @@ struct CodecStats {
     uint64_t streamBytes = 0;   // compress: bytes written; decompress: bytes read
     uint32_t restarts = 0;      // model restarts on exhausted memory
     bool sawEndSymbol = false;  // decompress: the end symbol was decoded
-    std::vector<uint64_t> restartAfter;  // input byte indexes after which the model restarted
+    std::vector<uint64_t> restartAfter;  // byte indexes after which the model restarted (the first 16)
 };
 
 // Compresses `size` bytes into a complete stream (bytes, end symbol, flush).

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "coder/context_estimation.h"
-#include "coder/estimation_tables.h"
+#include "model/estimation_tables.h"
 #include "coder/symbol_coding.h"
 
 namespace qex {
