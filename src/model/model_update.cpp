@@ -164,7 +164,7 @@ Ref buildSuccessors(Model& m, Ref state, bool includeState, Ref suffixState, Ref
 // symbols it first changes places with the state before it when it has
 // caught up with it. Returns the byte's state there (every symbol of a
 // context is in its suffix), or none when foundContext is the root.
-Ref raiseInSuffix(ArenaView ar, Ref foundContext, uint32_t sym, uint32_t foundFreq) {
+Ref raiseInSuffix(ArenaView ar, Ref foundContext, Ref codedState, uint32_t sym) {
     const Ref s = suffix(ar, foundContext);
     if (s == kNone) return kNone;
     if (lastIndex(ar, s) == 0) {
@@ -180,7 +180,7 @@ Ref raiseInSuffix(ArenaView ar, Ref foundContext, uint32_t sym, uint32_t foundFr
         state -= kStateBytes;
     }
     if (freq(ar, state) <= kSuffixFreqLimit) {
-        const uint32_t raise = foundFreq < kSuffixSmallFoundFreq ? 3 : 2;
+        const uint32_t raise = freq(ar, codedState) < kSuffixSmallFoundFreq ? 3 : 2;
         setFreq(ar, state, freq(ar, state) + raise);
         setTotalFreq(ar, s, totalFreq(ar, s) + raise);
     }
@@ -193,10 +193,8 @@ Ref raiseInSuffix(ArenaView ar, Ref foundContext, uint32_t sym, uint32_t foundFr
 // with a successor (whose context is built if it is still raw text) or the
 // root. Returns the context the next byte's coding starts in, or none when
 // memory is exhausted.
-Ref walkDownToSuccessor(Model& m, Ref suffixState) {
+Ref walkDownToSuccessor(Model& m, Ref startContext, Ref foundContext, Ref codedState, Ref suffixState) {
     const ArenaView ar(m);
-    const Ref codedState = m.codedState;
-    const Ref foundContext = m.foundContext;
     UnitAllocator& alloc = m.alloc;
     setSuccessor(ar, codedState, alloc.textTop);
     ++m.orderDeficit;
@@ -219,7 +217,7 @@ Ref walkDownToSuccessor(Model& m, Ref suffixState) {
         setSuccessor(ar, state, next);
     }
     // The byte's own state points one order up when that is where coding starts.
-    if (m.orderDeficit == 1 && m.currentContext == foundContext) {
+    if (m.orderDeficit == 1 && startContext == foundContext) {
         setSuccessor(ar, codedState, next);
         --alloc.textTop;
     }
@@ -277,7 +275,7 @@ bool updateModel(Model& m) {
     const Ref codedSuccessor = successor(ar, codedState);
     if (codedSuccessor != kNone) __builtin_prefetch(at(ar, codedSuccessor));
 
-    const Ref suffixState = raiseInSuffix(ar, foundContext, sym, freq(ar, codedState));
+    const Ref suffixState = raiseInSuffix(ar, foundContext, codedState, sym);
 
     // At full order a successor that is still raw text gets its contexts
     // built, and coding moves on into them; nothing was escaped at full order.
@@ -299,7 +297,7 @@ bool updateModel(Model& m) {
     // Step 2: the context the next byte's coding starts in.
     Ref nextContext;
     if (codedSuccessor == kNone) {
-        nextContext = walkDownToSuccessor(m, suffixState);
+        nextContext = walkDownToSuccessor(m, startContext, foundContext, codedState, suffixState);
     } else if (codedSuccessor < alloc.unitAreaStart) {
         nextContext = buildSuccessors(m, codedState, true, suffixState, foundContext);
     } else {
