@@ -162,7 +162,9 @@ TEST(Rescale, SecondRescaleAtFullOrderAddsExactlyTwo) {
     m.codedState = states(m, c);
     rescaleContext(m, c);
     ASSERT_EQ(flags(m, c) & 0x04, 0x04u);
-    // Raise the front past the limit again and rescale once more.
+    // Raise the front past the limit again, its total with it as coding
+    // does, and rescale once more.
+    setTotalFreq(m, c, totalFreq(m, c) + 125 - t.freqAt(c, 0));
     setFreq(m, states(m, c), 125);
     const uint32_t halvedFront = (125 + 0) >> 1;
     rescaleContext(m, c);
