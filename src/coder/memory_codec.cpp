@@ -1,14 +1,13 @@
 // Whole-buffer compression and decompression in memory: the stream coder's
 // bodies over a CoderIo whose hooks hand over the next buffer directly.
 //
-// The arena comes from the C heap, zero-filled: for a block this large the
-// allocator maps fresh pages, committed on first touch as the pipeline's
+// The default arena comes from the C heap, zero-filled: for a block this
+// large the allocator maps fresh pages, committed on first touch as the
 // system reservation is, so a small input costs little memory here too.
 #include "coder/memory_codec.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <utility>
 
 
@@ -96,11 +95,27 @@ void noteRestart(void* owner) {
 
 // Runs one body over memory: input [data, data + size), output into `out`
 // (capped at `limit`). Returns the stats the run leaves behind.
+void* reserveHeapArena(size_t bytes) { return std::calloc(bytes, 1); }
+void releaseHeapArena(void* arena, size_t) { std::free(arena); }
+
+// The arena of one run, handed back when the run ends.
+struct HeldArena {
+    ArenaSource source;
+    size_t bytes;
+    void* arena;
+    HeldArena(ArenaSource s, size_t n) : source(s), bytes(n), arena(s.reserve(n)) {}
+    ~HeldArena() {
+        if (arena != nullptr) source.release(arena, bytes);
+    }
+    HeldArena(const HeldArena&) = delete;
+    HeldArena& operator=(const HeldArena&) = delete;
+};
+
 template <typename Body>
 bool runInMemory(Body body, bool decoding, const uint8_t* data, size_t size, std::vector<uint8_t>& out,
-                 size_t limit, CodecStats* stats, size_t arenaBytes) {
-    const std::unique_ptr<void, decltype(&std::free)> arena(std::calloc(arenaBytes, 1), &std::free);
-    StreamCoder* coder = createStreamCoder(static_cast<uint8_t*>(arena.get()), arenaBytes);
+                 size_t limit, CodecStats* stats, size_t arenaBytes, ArenaSource arenaSource) {
+    const HeldArena arena(arenaSource, arenaBytes);
+    StreamCoder* coder = createStreamCoder(static_cast<uint8_t*>(arena.arena), arenaBytes);
     if (coder == nullptr) return false;
     CoderIo& io = coderIo(*coder);
     io.inPtr = data;
@@ -124,16 +139,19 @@ bool runInMemory(Body body, bool decoding, const uint8_t* data, size_t size, std
 
 }  // namespace
 
+ArenaSource heapArena() { return ArenaSource{reserveHeapArena, releaseHeapArena}; }
+
 bool compressBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& stream, CodecStats* stats,
-                    size_t arenaBytes) {
-    if (!runInMemory(runEncoderBody, false, data, size, stream, SIZE_MAX, stats, arenaBytes)) return false;
+                    size_t arenaBytes, ArenaSource arenaSource) {
+    if (!runInMemory(runEncoderBody, false, data, size, stream, SIZE_MAX, stats, arenaBytes, arenaSource))
+        return false;
     if (stats != nullptr) stats->streamBytes = stream.size();
     return true;
 }
 
 bool decompressBuffer(const uint8_t* stream, size_t size, std::vector<uint8_t>& data, CodecStats* stats,
-                      size_t arenaBytes, size_t maxOutput) {
-    return runInMemory(runDecoderBody, true, stream, size, data, maxOutput, stats, arenaBytes);
+                      size_t arenaBytes, size_t maxOutput, ArenaSource arenaSource) {
+    return runInMemory(runDecoderBody, true, stream, size, data, maxOutput, stats, arenaBytes, arenaSource);
 }
 
 }  // namespace qex
