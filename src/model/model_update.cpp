@@ -14,8 +14,8 @@
 //   - every symbol of a context is also in that context's suffix;
 //   - a context's totalFreq is at least the sum of its states' frequencies,
 //     so the share left for escapes is never negative;
-//   - orderDeficit counts how many orders below the limit the next context
-//     is; at full order (0) a successor names a context, never raw text;
+//   - orderDeficit counts how many orders the context where the next byte's
+//     coding starts lies below the order limit;
 //   - a context's states are sorted by falling frequency after a rescale.
 // Any allocation that fails, or raw text reaching the unit area, exhausts the
 // model's memory: the update stops where it is and the model restarts.
