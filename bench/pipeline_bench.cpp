@@ -66,9 +66,9 @@ std::vector<uint8_t> readAll(const std::filesystem::path& path) {
 // One add run of `files` into `archive`; false on any failure.
 bool addRun(const std::vector<std::filesystem::path>& files, const char* archive, const CoderBody& body) {
     auto pipeline = createPipeline();
-    int error = 0;
-    const FileHandle out = createForWrite(archive, error);
-    if (out == kNoFile) return false;
+    const SystemResult<FileHandle> created = createForWrite(archive);
+    if (!created.ok()) return false;
+    const FileHandle out = created.value;
     prepareForAdd(*pipeline, out, archive);
     std::deque<FileEntry> entries(files.size());
     CoderWorker worker;
@@ -80,7 +80,7 @@ bool addRun(const std::vector<std::filesystem::path>& files, const char* archive
     }
     queueEndOfJobs(pipeline->control, pipeline->rings.readerJobs);
     waitForCoderWorker(worker);
-    closeFile(out, error);
+    closeFile(out);
     for (const auto& failure : failuresOf(pipeline->control.report)) {
         std::fprintf(stderr, "pipeline_bench: %s: %s\n", failure.path.c_str(), failure.reason.c_str());
         ok = false;
