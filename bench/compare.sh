@@ -2,7 +2,7 @@
 # Compares qex with the tools users would otherwise pick, on a corpus made by
 # bench/make-corpus.sh.
 #
-# usage: bench/compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] [-R] CORPUS
+# usage: bench/compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] [-b CPU] [-R] CORPUS
 #   -n RUNS    runs of every measurement; medians are reported (default 3)
 #   -o OUTDIR  where results.md, results.tsv and the logs go
 #              (default: CORPUS/results/<date-time>)
@@ -11,6 +11,9 @@
 #   -t TOOLS   comma-separated tools (default: all that are installed):
 #              qex,gzip,bzip2,xz,zstd19,zstd22,brotli
 #   -q QEX     the qex executable (default: build/qex of this repository)
+#   -b CPU     a loaded machine: a busy loop pinned to processor CPU runs
+#              beside every measured add and extract, started just before it
+#              and ended just after (repeatable: one loop per -b)
 #   -R         measure nothing: remake results.md and results.tsv from the
 #              runs.tsv of an earlier run in OUTDIR
 #
@@ -35,21 +38,32 @@ parts_arg=
 tools_arg=
 qex=$repo/build/qex
 report_only=
-while getopts "n:o:p:t:q:Rh" opt; do
+busy_cpus=()
+while getopts "n:o:p:t:q:b:Rh" opt; do
   case $opt in
     n) runs=$OPTARG ;;
     o) outdir=$OPTARG ;;
     p) parts_arg=$OPTARG ;;
     t) tools_arg=$OPTARG ;;
     q) qex=$OPTARG ;;
+    b) busy_cpus+=("$OPTARG") ;;
     R) report_only=1 ;;
-    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[[ $# -eq 1 ]] || die "usage: compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] [-R] CORPUS"
+[[ $# -eq 1 ]] || die "usage: compare.sh [-n RUNS] [-o OUTDIR] [-p PARTS] [-t TOOLS] [-q QEX] [-b CPU] [-R] CORPUS"
 [[ -z $report_only || -f $outdir/runs.tsv ]] || die "-R needs -o OUTDIR holding the runs.tsv of an earlier run"
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number, not \"$runs\""
+for cpu in "${busy_cpus[@]}"; do
+  [[ $cpu =~ ^[0-9]+$ ]] || die "CPU must be a processor number, not \"$cpu\""
+done
+if ((${#busy_cpus[@]})) && [[ -z $report_only ]]; then
+  command -v taskset >/dev/null || die "-b needs taskset (the Debian package util-linux)"
+  for cpu in "${busy_cpus[@]}"; do
+    taskset -c "$cpu" true 2>/dev/null || die "processor $cpu cannot be used here (taskset -c $cpu failed)"
+  done
+fi
 corpus=$(cd "$1" 2>/dev/null && pwd) || die "cannot open the corpus folder \"$1\""
 
 # --- tools -----------------------------------------------------------------
@@ -112,18 +126,40 @@ outdir=${outdir:-$corpus/results/$(date -u +%Y%m%d-%H%M%S)}
 mkdir -p "$outdir/logs" || die "cannot create \"$outdir\""
 outdir=$(cd "$outdir" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qex-compare.XXXXXX") || die "cannot create a temporary folder"
-trap 'rm -rf "$work"' EXIT
+busy_pids=()
+trap 'stop_busy; rm -rf "$work"' EXIT
 export QEX=$qex
 
 # --- measuring -------------------------------------------------------------
+# The busy loops of -b: one shell spinning on each named processor, started
+# before a measured command and ended after it, so that the load is the
+# same for every tool and run and nothing spins between measurements.
+start_busy() {
+  local cpu
+  for cpu in "${busy_cpus[@]}"; do
+    taskset -c "$cpu" bash -c 'while :; do :; done' &
+    busy_pids+=($!)
+  done
+}
+stop_busy() {
+  local pid
+  for pid in "${busy_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  busy_pids=()
+}
+
 # timed LOG COMMAND: runs COMMAND with bash; sets wall (seconds), cpu (user
 # and system seconds of all its processes) and peak (KiB of the largest
 # process). Returns the command's status.
 timed() {
   local log=$1 cmd=$2 start end rc=0
+  start_busy
   start=$(date +%s%N)
   /usr/bin/time -f '%U %S %M' -o "$work/time" bash -c "set -o pipefail; $cmd" >>"$log" 2>&1 || rc=$?
   end=$(date +%s%N)
+  stop_busy
   wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
   read -r cpu peak < <(tail -n 1 "$work/time" | awk '{ printf "%.2f %s\n", $1 + $2, $3 }')
   return $rc
@@ -137,6 +173,8 @@ if [[ -z $report_only ]]; then
   {
     echo "started $(date -u '+%Y-%m-%d %H:%M UTC')"
     echo "qex $QEX, repository at $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo '?') when the run started"
+    echo "busy processors: ${busy_cpus[*]:-none}"
+    echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
   } >"$outdir/about.txt"
 fi
 
@@ -237,6 +275,12 @@ md=$outdir/results.md
     "median of $runs runs. MB = 10^6 bytes; speeds are of input bytes and wall-clock time; peak memory is the" \
     "largest process. results.tsv also has the processor time (user + system, all processes)."
   echo
+  busy=$(sed -n 's/^busy processors: //p' "$outdir/about.txt")
+  if [[ -n $busy && $busy != none ]]; then
+    echo "Loaded machine: a busy loop pinned to processor $busy ran beside every measured add and extract" \
+      "(-b); load average at the start $(sed -n 's/^load average at the start: //p' "$outdir/about.txt")."
+    echo
+  fi
   echo "| part | files | input MB | tool | archive bytes | bits/byte | add s | add MB/s | extract s | extract MB/s | add peak MiB | extract peak MiB |"
   echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   tail -n +2 "$tsv" | while IFS=$'\t' read -r part tool input size bpb as amb es emb ak ek _; do
