@@ -7,7 +7,6 @@
 #include "pipeline/coder_coroutine.h"
 #include "pipeline/reader_thread.h"
 #include "pipeline/writer_thread.h"
-#include "platform/threads.h"
 
 namespace qex {
 
@@ -178,10 +177,11 @@ void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t aren
         startFailed(control, "cannot obtain the coder's stack: " + systemReason(stack.error));
         run.coroutine = CoroutineContext{};
     } else if (startThreads(run)) {
-        // Only the coder is bound to one processor. On Linux a thread inherits
-        // its creator's binding, so the binding comes after the reader and
-        // writer have started: bound before, all three would share one core.
-        bindCurrentThreadToFirstProcessor();
+        // No thread is bound to a processor: bound, the coder could not
+        // move away from another program busy on its processor, and would
+        // run at half speed or worse while the other processor stood idle.
+        // Left to the scheduler it loses nothing measurable on a quiet
+        // machine (README, "Benchmarks").
         CoderIo& io = body.io(run.coder);
         run.io = &io;
         io.owner = &run.coroutine;

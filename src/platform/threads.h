@@ -1,4 +1,4 @@
-// Thread services: the poll sleep and processor binding.
+// Thread services: the poll sleep.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,5 @@ namespace qex {
 inline constexpr uint32_t kPollMilliseconds = 10;
 
 void sleepMilliseconds(uint32_t milliseconds);
-
-// Binds the calling thread, and only it, to the first processor it may run
-// on. Failure (a restricted container, say) is ignored: the binding only
-// keeps the coder's caches warm.
-void bindCurrentThreadToFirstProcessor();
 
 }  // namespace qex

@@ -1,4 +1,4 @@
-// Windows side of the thread services: Sleep and SetThreadAffinityMask.
+// Windows side of the thread services: Sleep.
 #include "platform/threads.h"
 
 #include <windows.h>
@@ -6,14 +6,5 @@
 namespace qex {
 
 void sleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
-
-void bindCurrentThreadToFirstProcessor() {
-    DWORD_PTR process = 0;
-    DWORD_PTR system = 0;
-    DWORD_PTR first = 1;
-    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0)
-        first = process & (~process + 1);  // the lowest processor the process may use
-    (void)SetThreadAffinityMask(GetCurrentThread(), first);
-}
 
 }  // namespace qex

@@ -1,9 +1,8 @@
 // Platform file services: reads that are short only at the end, writes that
 // notice a full disk, FILETIME conversion, time stamps and the read-only bit,
-// and the coder thread's processor binding.
+// and the poll sleep.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,24 +181,6 @@ TEST(Threads, PollSleepLastsAtLeastItsTimeOnTheTick) {
     const uint32_t elapsed = tickMilliseconds() - before;
     EXPECT_GE(elapsed, 2 * kPollMilliseconds);
     EXPECT_LT(elapsed, 1u << 31);  // not a wrapped negative difference
-}
-
-TEST(Threads, BindingKeepsTheThreadOnTheFirstAllowedProcessorOnly) {
-    cpu_set_t before;
-    ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
-    int first = 0;
-    while (!CPU_ISSET(first, &before)) ++first;
-    cpu_set_t after;
-    CPU_ZERO(&after);
-    cpu_set_t mainAfter;
-    std::thread([&] {
-        bindCurrentThreadToFirstProcessor();
-        ::sched_getaffinity(0, sizeof after, &after);
-    }).join();
-    ::sched_getaffinity(0, sizeof mainAfter, &mainAfter);
-    EXPECT_EQ(CPU_COUNT(&after), 1);
-    EXPECT_TRUE(CPU_ISSET(first, &after));
-    EXPECT_TRUE(CPU_EQUAL(&before, &mainAfter));  // other threads keep theirs
 }
 
 }  // namespace
