@@ -3,7 +3,6 @@
 // interval the stream value falls into. A count at or past the sum of the
 // frequencies walked is an escape, so a damaged stream still ends every
 // symbol (at the latest by escaping the root, which reads as the end).
-#include "coder/context_estimation.h"
 #include "coder/symbol_coding.h"
 
 namespace qex {
@@ -54,25 +53,14 @@ bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
 
 }  // namespace
 
-int decodeSymbol(Model& m, RangeDecoder& dec) {
-    const ArenaView ar(m);
-    Ref c = m.currentContext;
-    prefetchSuffixStates(ar, c);
-    if (lastIndex(ar, c) == 0) {
-        const Ref s = inlineState(c);
-        prefetchSuccessor(ar, s);  // most one-symbol contexts are hits
-        uint16_t& cell = binaryCell(m, c);
-        const uint32_t p = takeBinaryProbability(m, cell);
-        if (decodeBinary(dec, p)) {
-            binaryHit(m, cell, s);
-            m.foundContext = c;
-            return int(symbol(ar, s));
-        }
-        binaryMiss(m, s);
-    } else if (decodeInFirstContext(m, dec, c)) {
-        return int(symbol(ar, m.codedState));
-    }
+int decodeInManySymbolContext(Model& m, RangeDecoder& dec) {
+    const Ref c = m.currentContext;
+    if (decodeInFirstContext(m, dec, c)) return int(symbol(m, m.codedState));
+    return decodeInShorterContexts(m, dec, c);
+}
 
+int decodeInShorterContexts(Model& m, RangeDecoder& dec, Ref c) {
+    const ArenaView ar(m);
     EstimationState& est = m.est;
     while (nextShorterContext(m, c)) {
         uint32_t esc;

@@ -3,7 +3,6 @@
 // contexts with the symbols already seen masked out and the escape estimated
 // by secondary escape estimation. Every interval is computed from the
 // frequencies before they are raised.
-#include "coder/context_estimation.h"
 #include "coder/symbol_coding.h"
 
 namespace qex {
@@ -35,28 +34,14 @@ bool encodeInFirstContext(Model& m, RangeEncoder& enc, Ref c, int sym) {
 
 }  // namespace
 
-bool encodeSymbol(Model& m, RangeEncoder& enc, int sym) {
-    const ArenaView ar(m);
-    Ref c = m.currentContext;
-    prefetchSuffixStates(ar, c);
-    if (lastIndex(ar, c) == 0) {
-        const Ref s = inlineState(c);
-        prefetchSuccessor(ar, s);  // most one-symbol contexts are hits
-        uint16_t& cell = binaryCell(m, c);
-        const uint32_t p = takeBinaryProbability(m, cell);
-        const bool hit = int(symbol(ar, s)) == sym;
-        encodeBinary(enc, p, hit);
-        if (hit) {
-            binaryHit(m, cell, s);
-            m.foundContext = c;
-            return true;
-        }
-        binaryMiss(m, s);
-    } else if (encodeInFirstContext(m, enc, c, sym)) {
-        return true;
-    }
+bool encodeInManySymbolContext(Model& m, RangeEncoder& enc, int sym) {
+    const Ref c = m.currentContext;
+    return encodeInFirstContext(m, enc, c, sym) || encodeInShorterContexts(m, enc, c, sym);
+}
 
+bool encodeInShorterContexts(Model& m, RangeEncoder& enc, Ref c, int sym) {
     // Escape to shorter contexts; escaping the root is the end symbol.
+    const ArenaView ar(m);
     EstimationState& est = m.est;
     while (nextShorterContext(m, c)) {
         uint32_t esc;
