@@ -47,6 +47,12 @@ constexpr uint32_t kMinFrontRaise = 2;
 constexpr uint32_t kMaxFrontRaise = 44;
 // A state's frequency is one byte.
 constexpr uint32_t kMaxFreq = 255;
+constexpr uint32_t kMaxHalvedFreq = (kMaxFreq + 1) >> 1;
+// A context holds at most one state per byte value.
+constexpr uint32_t kMaxStates = 256;
+// Longer state arrays are sorted after a halving by counting frequencies
+// (a fixed cost of about kMaxHalvedFreq steps); shorter ones by insertion.
+constexpr uint32_t kCountingSortStates = 32;
 
 // Moves the state at `from` back to the earlier place `to`, the states in
 // between up one place each: the same order as swapping it back step by
@@ -330,11 +336,50 @@ bool updateModel(Model& m) {
     return true;
 }
 
+// halveFrequencies for a long array: the same halving, flag and total, and
+// the same order, since insertion that moves each state ahead of every
+// smaller frequency is a stable sort by falling frequency, which counting
+// frequencies gives in two passes.
+uint32_t halveAndCountSort(ArenaView ar, Ref c, uint32_t roundUp) {
+    uint8_t* const array = at(ar, states(ar, c));
+    const uint32_t count = lastIndex(ar, c) + 1;
+    uint32_t statesOfFreq[kMaxHalvedFreq + 1] = {};
+    uint32_t oldSum = 0;
+    uint32_t newTotal = 0;
+    uint32_t highFlag = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t* const s = array + i * kStateBytes;
+        const uint32_t old = s[1];
+        oldSum += old;
+        const uint32_t halved = (old + roundUp) >> 1;
+        s[1] = uint8_t(halved);
+        newTotal += halved;
+        ++statesOfFreq[halved];
+        if (i != 0 && halved != 0 && s[0] >= kHighSymbol) highFlag = kFlagHighSymbolPresent;
+    }
+    uint32_t placeOfFreq[kMaxHalvedFreq + 1];
+    uint32_t place = 0;
+    for (uint32_t f = kMaxHalvedFreq + 1; f-- > 0;) {
+        placeOfFreq[f] = place;
+        place += statesOfFreq[f];
+    }
+    uint8_t sorted[kMaxStates * kStateBytes];
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* const s = array + i * kStateBytes;
+        std::memcpy(sorted + placeOfFreq[s[1]]++ * kStateBytes, s, kStateBytes);
+    }
+    std::memcpy(array, sorted, count * kStateBytes);
+    setFlags(ar, c, flags(ar, c) | highFlag);
+    setTotalFreq(ar, c, newTotal);
+    return oldSum;
+}
+
 // Halves every frequency of c (rounding up when `roundUp`), keeping the
 // states sorted by falling frequency, and sets c's total to the new sum and
 // its high-symbol flag from the states after the first. Returns the sum of
 // the old frequencies.
 uint32_t halveFrequencies(ArenaView ar, Ref c, uint32_t roundUp) {
+    if (lastIndex(ar, c) + 1 > kCountingSortStates) return halveAndCountSort(ar, c, roundUp);
     const Ref first = states(ar, c);
     uint32_t oldSum = freq(ar, first);
     uint32_t newTotal = (oldSum + roundUp) >> 1;

@@ -2,6 +2,7 @@
 // and the exchange rules of the suffix update.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "model/estimation_tables.h"
@@ -183,6 +184,40 @@ TEST(Rescale, KeepsArraySortedAndRecomputesHighSymbolFlag) {
     EXPECT_EQ(t.freqAt(c, 1), 15u);
     EXPECT_EQ(t.freqAt(c, 2), 5u);
     EXPECT_EQ(flags(m, c) & 0x08, 0x08u);
+}
+
+// Long arrays are sorted by counting frequencies, short ones by insertion:
+// on both sides of the switch and at the root's 256 states the order is the
+// stable one by falling frequency (equal frequencies keep their order).
+TEST(Rescale, LongArraysKeepTheStableOrderByFallingFrequency) {
+    for (uint32_t n : {32u, 33u, 256u}) {
+        TestModel t;
+        Model& m = t.m;
+        std::vector<std::pair<uint32_t, uint32_t>> st;
+        uint32_t total = 10;
+        for (uint32_t i = 0; i < n; ++i) {
+            st.push_back({(i * 7) & 255, i == n / 2 ? 125 : (i * 37) % 60 + 1});
+            total += st.back().second;
+        }
+        const Ref c = t.makeContext(st, total, m.currentContext);
+        m.orderDeficit = 1;  // halving rounds up: no state drops out
+        m.codedState = states(m, c) + n / 2 * kStateBytes;
+        rescaleContext(m, c);
+
+        std::vector<std::pair<uint32_t, uint32_t>> expected{st[n / 2]};
+        for (uint32_t i = 0; i < n; ++i)
+            if (i != n / 2) expected.push_back(st[i]);
+        for (auto& state : expected) state.second = (state.second + 1) / 2;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const auto& a, const auto& b) { return a.second > b.second; });
+        ASSERT_EQ(lastIndex(m, c), n - 1);
+        EXPECT_EQ(t.symbolAt(c, 0), expected[0].first) << n;  // its frequency is raised after the sort
+        for (uint32_t i = 1; i < n; ++i) {
+            ASSERT_EQ(t.symbolAt(c, i), expected[i].first) << "n " << n << " i " << i;
+            ASSERT_EQ(t.freqAt(c, i), expected[i].second) << "n " << n << " i " << i;
+        }
+        EXPECT_EQ(flags(m, c) & 0x08, 0x08u);
+    }
 }
 
 // s0 = 80, cf = 19, total 30: X = 665, sf = 110, X > 550 and X > 660: f = 7.
