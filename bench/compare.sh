@@ -48,7 +48,7 @@ while getopts "n:o:p:t:q:b:Rh" opt; do
     q) qex=$OPTARG ;;
     b) busy_cpus+=("$OPTARG") ;;
     R) report_only=1 ;;
-    *) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
