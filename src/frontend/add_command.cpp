@@ -2,6 +2,8 @@
 #include "frontend/add_command.h"
 
 #include <cerrno>
+#include <set>
+#include <utility>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,6 +51,8 @@ struct AddRun {
     // first): entering one of them again would loop.
     std::vector<FolderIdentity> ancestors;
     bool pipelineGone = false;  // no further job can be queued
+    // Names at depth 0 so far: two sources may give the same one.
+    std::set<std::u16string> topNames;
 };
 
 bool isArchiveItself(const AddRun& run, const ListedItem& item) {
@@ -114,6 +118,8 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         reportWarning(run.outcome, "skipping file of 2^40 bytes or more", path);
         return;
     }
+    if (depth == 0 && !run.topNames.insert(item.name).second)
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
@@ -159,6 +165,7 @@ void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
         return;
     }
     run.levels.reserve(kMaxEnteredDepth + 2);
+    run.ancestors.clear();
     noteSourceAncestors(run, first.folder);
     const size_t sourceAncestors = run.ancestors.size();
     run.levels.push_back(std::move(first));
@@ -227,7 +234,7 @@ void discardArchive(const std::string& archivePath, const FileIdentity& identity
 
 }  // namespace
 
-int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath16) {
+int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     int error = 0;
@@ -262,20 +269,27 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
                           control.totalOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, control, directory, counters, archiveIdentity, {}, {}, false};
-    std::string searchPath;
-    if (fullPath(utf16ToNative(sourcePath16), searchPath)) {
+    AddRun run{outcome, control, directory, counters, archiveIdentity, {}, {}, false, {}};
+    // Every source is resolved and shown before the walk starts, so that
+    // these lines never meet the progress display.
+    std::vector<std::pair<std::string, bool>> searchPaths;  // and whether it is "folder/"
+    for (const std::u16string& source16 : sources) {
+        std::string searchPath;
+        if (!fullPath(utf16ToNative(source16), searchPath)) {
+            const int reason = errno;
+            reportWarning(outcome, "cannot resolve the source path", utf16ToNative(source16), systemReason(reason));
+            continue;
+        }
         const bool contentsOnly = searchPath.back() == kPathSeparator;
         if (contentsOnly) searchPath.push_back('*');
         std::printf("<%s>\n", nativeToConsole(searchPath).c_str());
-        std::fflush(stdout);
-        startProgressPrinter(printer);
+        searchPaths.emplace_back(std::move(searchPath), contentsOnly);
+    }
+    std::fflush(stdout);
+    startProgressPrinter(printer);
+    for (const auto& [searchPath, contentsOnly] : searchPaths) {
+        if (run.pipelineGone) break;
         walkSource(run, searchPath, contentsOnly);
-    } else {
-        const int reason = errno;
-        reportWarning(outcome, "cannot resolve the source path", utf16ToNative(sourcePath16),
-                      systemReason(reason));
-        startProgressPrinter(printer);
     }
     queueEndOfJobs(control, control.rings->readerJobs);
     waitForCoderWorker(worker);

@@ -7,6 +7,7 @@
 
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/archive_file.h"
 #include "frontend/directory_reader.h"
 #include "frontend/progress_display.h"
 #include "pipeline/coder_worker.h"
@@ -31,34 +32,6 @@ std::string placeItem(ItemPlacer& placer, uint8_t depth, const std::u16string& n
 }
 
 namespace {
-
-// Reads and checks the directory through a handle of its own.
-bool loadDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory) {
-    int error = 0;
-    const FileHandle file = openForRead(archivePath.c_str(), error);
-    if (file == kNoFile) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(error));
-        return false;
-    }
-    const int64_t size = fileSize(file, error);
-    if (size < 0) {
-        reportFatal(outcome, "cannot read archive", archivePath, systemReason(error));
-        closeFile(file, error);
-        return false;
-    }
-    ArchiveSource source;
-    source.size = static_cast<uint64_t>(size);
-    source.readAt = [file, &error](uint64_t offset, uint8_t* dest, size_t count) {
-        return seekTo(file, static_cast<int64_t>(offset), error) >= 0 &&
-               readFull(file, dest, count, error) == static_cast<int64_t>(count);
-    };
-    std::string problem;
-    const bool accepted = readDirectory(source, directory, problem);
-    int ignored = 0;
-    closeFile(file, ignored);
-    if (!accepted) reportFatal(outcome, "invalid archive", archivePath, problem);
-    return accepted;
-}
 
 struct ExtractRun {
     CommandOutcome& outcome;
@@ -206,11 +179,13 @@ void stampFolders(ExtractRun& run) {
 
 }  // namespace
 
-int runExtract(const std::u16string& archivePath16, const std::u16string& targetPath16) {
+int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
+    const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];
     Directory directory;
-    if (!loadDirectory(outcome, archivePath, directory)) return outcome.exitCode;
+    uint64_t archiveBytes = 0;
+    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
 
     std::string target;
     const std::string targetNative = utf16ToNative(targetPath16);
@@ -267,6 +242,12 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     verifyCheckValues(run);
     stampFolders(run);
     closeFile(targetFolder, error);
+    return outcome.exitCode;
+}
+
+int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>&) {
+    CommandOutcome outcome;
+    reportFatal(outcome, "the test command is not built yet", utf16ToNative(archivePath16));
     return outcome.exitCode;
 }
 

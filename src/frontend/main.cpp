@@ -1,6 +1,7 @@
-// qex: entry point. Start-up fills in the build stamp; main takes the
-// process's arguments in UTF-16, then the command line picks and runs one
-// command.
+// qex: entry point. Start-up fills in the build stamp (from the
+// SOURCE_DATE_EPOCH the build was configured with, else the compiler's date
+// and time); main takes the process's arguments in UTF-16, then the command
+// line picks and runs one command.
 #include <cstdio>
 
 #include "frontend/banner.h"
@@ -10,7 +11,11 @@
 
 namespace {
 
+#ifdef QEX_SOURCE_DATE_EPOCH
+const qex::BuildStamp kBuildStamp = qex::makeBuildStampFromEpoch(QEX_SOURCE_DATE_EPOCH);
+#else
 const qex::BuildStamp kBuildStamp = qex::makeBuildStamp(__DATE__, __TIME__);
+#endif
 
 }  // namespace
 
@@ -20,6 +25,8 @@ int main(int argc, char** argv) {
     frontEnd.buildStamp = kBuildStamp.data();
     frontEnd.add = qex::runAdd;
     frontEnd.extract = qex::runExtract;
+    frontEnd.test = qex::runTest;
+    frontEnd.list = qex::runList;
     frontEnd.out = stdout;
     const int exitCode = qex::runCommandLine(arguments, frontEnd);
     std::fflush(stdout);

@@ -25,6 +25,10 @@ inline constexpr int64_t kFileTimeTicksPerSecond = 10000000;
 timespec fileTimeToTimespec(uint64_t fileTime);
 uint64_t timespecToFileTime(const timespec& time);
 
+// The local date and time of an archive time stamp, as the listing shows
+// it. False when the system cannot express it.
+bool localTimeOf(uint64_t fileTime, std::tm& local);
+
 // Sets the creation, last access and last write times of an open file.
 // Returns 0 or the system's error code.
 int setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);

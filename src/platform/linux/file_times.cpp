@@ -19,6 +19,11 @@ void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWrite
 
 }  // namespace
 
+bool localTimeOf(uint64_t fileTime, std::tm& local) {
+    const time_t seconds = fileTimeToTimespec(fileTime).tv_sec;
+    return ::localtime_r(&seconds, &local) != nullptr;
+}
+
 int setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);

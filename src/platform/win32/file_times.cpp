@@ -27,6 +27,11 @@ TimeArguments argumentsOf(uint64_t creationTime, uint64_t lastAccessTime, uint64
 
 }  // namespace
 
+bool localTimeOf(uint64_t fileTime, std::tm& local) {
+    const time_t seconds = fileTimeToTimespec(fileTime).tv_sec;
+    return ::localtime_s(&local, &seconds) == 0;
+}
+
 int setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     const TimeArguments args = argumentsOf(creationTime, lastAccessTime, lastWriteTime);
     return SetFileTime(handleOf(file), args.pointers[0], args.pointers[1], args.pointers[2]) ? 0 : lastError();
