@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/threads.h"
@@ -32,13 +33,39 @@ std::string fileLine(std::string_view label, std::string_view name, std::string_
     return text;
 }
 
+// A line as the output takes it: padded over the status line on a
+// terminal, as it is in a log.
+void printLine(const ProgressPrinter& printer, std::string_view line, char end) {
+    if (printer.terminal) {
+        printPadded(printer.out, line, end);
+        return;
+    }
+    std::fwrite(line.data(), 1, line.size(), printer.out);
+    std::fputc('\n', printer.out);
+}
+
+void printStatusLine(ProgressPrinter& printer) {
+    const uint64_t totalIn = printer.totalIn->load(std::memory_order_relaxed);
+    const int32_t speed = speedFigure(totalIn, printer.startTick, tickMilliseconds());
+    const ProgressCounters& counters = *printer.counters;
+    const uint32_t folders = counters.folders.load(std::memory_order_relaxed);
+    const uint32_t files = counters.files.load(std::memory_order_relaxed);
+    const uint64_t totalOut = printer.totalOut->load(std::memory_order_relaxed);
+    if (printer.kind == ProgressKind::add) {
+        const uint64_t listed = counters.listedBytes.load(std::memory_order_relaxed);
+        printLine(printer, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
+    } else {
+        printLine(printer, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
+    }
+}
+
 void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     // Names go to the console as UTF-8 (Linux; units that are not
     // characters show as U+FFFD) or in its code page (Windows), without
     // the long-path prefix.
     std::string name(withoutLongPathPrefix(consoleText(record.name)));
     if (printer.kind == ProgressKind::add) {
-        printPadded(printer.out, addFileLine(name, record.size), '\n');
+        printLine(printer, addFileLine(name, record.size), '\n');
         return;
     }
     if (!printer.namePrefix.empty()) {
@@ -46,7 +73,7 @@ void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     }
     const uint32_t stored = record.entry != nullptr ? record.entry->crc : 0;
     const uint32_t computed = record.entry != nullptr ? record.entry->writtenCrc : 0;
-    printPadded(printer.out, extractFileLine(name, record.size, stored, computed), '\n');
+    printLine(printer, extractFileLine(name, record.size, stored, computed), '\n');
 }
 
 }  // namespace
@@ -93,21 +120,9 @@ void printPadded(std::FILE* out, std::string_view line, char end) {
 }
 
 void printProgress(ProgressPrinter& printer) {
-    const uint64_t totalIn = printer.totalIn->load(std::memory_order_relaxed);
-    const int32_t speed = speedFigure(totalIn, printer.startTick, tickMilliseconds());
     TakenRecord record;
     while (takeOldest(*printer.ring, record)) printFileLine(printer, record);
-
-    const ProgressCounters& counters = *printer.counters;
-    const uint32_t folders = counters.folders.load(std::memory_order_relaxed);
-    const uint32_t files = counters.files.load(std::memory_order_relaxed);
-    const uint64_t totalOut = printer.totalOut->load(std::memory_order_relaxed);
-    if (printer.kind == ProgressKind::add) {
-        const uint64_t listed = counters.listedBytes.load(std::memory_order_relaxed);
-        printPadded(printer.out, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
-    } else {
-        printPadded(printer.out, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
-    }
+    if (printer.terminal) printStatusLine(printer);
     std::fflush(printer.out);
 }
 
@@ -120,6 +135,7 @@ void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRi
     printer.totalIn = &totalIn;
     printer.totalOut = &totalOut;
     printer.startTick = tickMilliseconds();
+    printer.terminal = isTerminal(printer.out);
 }
 
 void startProgressPrinter(ProgressPrinter& printer) {
@@ -144,7 +160,11 @@ void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
     if (printer.thread.joinable()) printer.thread.join();
     printProgress(printer);
-    std::fputc('\n', printer.out);
+    if (printer.terminal) {
+        std::fputc('\n', printer.out);  // the status line printed last stays
+    } else {
+        printStatusLine(printer);
+    }
     std::fflush(printer.out);
 }
 

@@ -4,10 +4,12 @@
 //
 // A printer thread prints every 500 ms until the command raises its stop
 // flag; the command then waits for the thread to end and prints the final
-// state itself, so the two prints never overlap. File lines are padded to 78
-// columns and end with a line feed, overwriting the status line that stood
-// on that row; the status line ends with a carriage return and stays until
-// the next print replaces it.
+// state itself, so the two prints never overlap. On a terminal, file lines
+// are padded to 78 columns and end with a line feed, overwriting the status
+// line that stood on that row; the status line ends with a carriage return
+// and stays until the next print replaces it. Anywhere else (a file, a
+// pipe) the output is a log: file lines unpadded, and the status line once,
+// at the end, as a line of its own.
 #pragma once
 
 #include <atomic>
@@ -42,6 +44,7 @@ struct ProgressPrinter {
     std::string namePrefix;
     uint32_t startTick = 0;  // taken by the command before the printer starts
     std::FILE* out = stdout;
+    bool terminal = true;  // `out` is a terminal: the status line is rewritten in place
     std::atomic<uint32_t> stop{0};
     std::thread thread;
 };
@@ -68,11 +71,13 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
 // `line` left-justified in 78 columns (never cut), then `end`.
 void printPadded(std::FILE* out, std::string_view line, char end);
 
-// One print: every pending file line of the ring, then the status line.
+// One print: every pending file line of the ring, then (on a terminal) the
+// status line.
 void printProgress(ProgressPrinter& printer);
 
 // Points the printer at its ring, the command's counters and the coder's
-// byte totals, and takes the start time of the speed figure.
+// byte totals, takes the start time of the speed figure, and looks whether
+// standard output is a terminal.
 void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut);

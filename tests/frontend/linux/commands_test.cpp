@@ -1,0 +1,112 @@
+// The commands as users reach them, through the executable: list, test,
+// extract of chosen items, and add with several sources.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "frontend/archive_fixture.h"
+#include "platform/text_conversion.h"
+#include "support/archive_builder.h"
+
+namespace qex::test {
+namespace {
+
+// Attribute bits of entries written on Linux: the mode marker with the
+// folder or the file bit.
+constexpr uint16_t kMarkedFolder = 0x10 | 0x40;
+constexpr uint16_t kMarkedFile = 0x20 | 0x40;
+
+// An entry whose creation time carries `mode` in its low 16 bits.
+ArchiveEntry withMode(ArchiveEntry entry, uint16_t attributes, uint16_t mode) {
+    entry.attributes = attributes;
+    entry.creationTime = (entry.creationTime & ~uint64_t{0xFFFF}) | mode;
+    return entry;
+}
+
+class Commands : public ScratchFolder {
+protected:
+    void SetUp() override {
+        ScratchFolder::SetUp();
+        setenv("TZ", "UTC0", 1);  // the listing shows local time; the child inherits this
+    }
+
+    void writeArchive(const std::string& name, const ArchiveBuilder& builder) {
+        const std::vector<uint8_t> bytes = builder.bytes();
+        writeBytes(at(name), std::string(bytes.begin(), bytes.end()));
+    }
+
+    // A folder (0755) holding a script (0755), a link to it and a
+    // set-user-ID program (4755), then a file from Windows (read-only,
+    // no mode) whose name holds an escape sequence and a line feed.
+    ArchiveBuilder smallTree() {
+        ArchiveBuilder b;
+        b.folder(0, u"dir");
+        b.entries.back() = withMode(b.entries.back(), kMarkedFolder, 040755);
+        b.file(1, u"run.sh", "#!/bin/sh\n");
+        b.entries.back() = withMode(b.entries.back(), kMarkedFile, 0100755);
+        b.file(1, u"link", "run.sh");
+        b.entries.back() = withMode(b.entries.back(), kMarkedFile, 0120777);
+        b.file(1, u"su", "x");
+        b.entries.back() = withMode(b.entries.back(), kMarkedFile, 0104755);
+        b.file(0, u"a\x1B[2J\nb", "secret\n");
+        b.entries.back().attributes = 0x21;
+        return b;
+    }
+};
+
+TEST_F(Commands, ListShowsModesLinksEscapedNamesAndTotals) {
+    writeArchive("small.qex", smallTree());
+    const auto r = runQex({"l", at("small.qex")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    // CRC-32 of "#!/bin/sh\n", "run.sh", "x" and "secret\n"; the time is
+    // 2020-01-01 00:00 UTC; 24 content bytes in an archive of 264 bytes
+    // (a 28-byte stream, 28 name bytes, 5 entries of 40 and the trailer).
+    EXPECT_EQ(r.out,
+              "l command\n"
+              "drwxr-xr-x               2020-01-01 00:00:00          dir/\n"
+              "-rwxr-xr-x            10 2020-01-01 00:00:00 04FB9D1D dir/run.sh\n"
+              "lrwxrwxrwx             6 2020-01-01 00:00:00 684B4A53 dir/link\n"
+              "-rwsr-xr-x             1 2020-01-01 00:00:00 8CDC1683 dir/su\n"
+              "-R..A                  7 2020-01-01 00:00:00 E2EBB28C a\\033[2J\\nb\n"
+              "4 files, 1 folder, 24 bytes; archive 264 bytes (1100.0% of the content)\n");
+}
+
+TEST_F(Commands, ListOfSomethingThatIsNotAnArchiveFails) {
+    file("notes.txt", "just text, no trailer that fits");
+    const auto r = runQex({"l", at("notes.txt")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "l command\n");
+    EXPECT_EQ(r.err.rfind("qex: invalid archive \"" + at("notes.txt") + "\": ", 0), 0u) << r.err;
+}
+
+TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
+    // A folder, a folder's contents, a mask, and a file whose name an
+    // earlier source already gave (a warning; both kept).
+    folder("one");
+    file("one/x", "1");
+    folder("two/z");
+    file("two/y", "2");
+    file("two/z/w", "3");
+    folder("three");
+    file("three/p.txt", "4");
+    file("three/q.txt", "5");
+    file("three/r.md", "6");
+    folder("dup");
+    file("dup/y", "7");
+    const auto r = runQex({"a", at("m.qex"), at("one"), at("two/"), at("three/*.txt"), at("dup/y")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qex: two sources give the same name (both kept; extraction keeps the later) \"" +
+                         at("dup/y") + "\"\n");
+    Directory directory;
+    ASSERT_TRUE(readArchiveDirectory(at("m.qex"), directory));
+    std::vector<std::string> items;
+    for (size_t k = 0; k < directory.entries.size(); ++k)
+        items.push_back(std::to_string(directory.entries[k].depth) + " " + utf16ToNative(directory.names[k]));
+    EXPECT_EQ(items, (std::vector<std::string>{"0 one", "1 x", "0 y", "0 z", "1 w", "0 p.txt", "0 q.txt", "0 y"}));
+}
+
+}  // namespace
+}  // namespace qex::test
