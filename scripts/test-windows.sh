@@ -7,14 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 libgtest-dev libgmock-dev python3; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if ((${#need[@]})); then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 \
+  libgtest-dev libgmock-dev python3
 
 # wine in a prefix of its own, quiet, without a display; a UTF-8 locale for
 # names outside ASCII. One server is kept running for every program started.
