@@ -10,8 +10,7 @@
 #include "frontend/archive_file.h"
 #include "frontend/directory_reader.h"
 #include "frontend/progress_display.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
@@ -35,7 +34,7 @@ namespace {
 
 struct ExtractRun {
     CommandOutcome& outcome;
-    PipelineControl& control;
+    PipelineRun& pipeline;
     ProgressCounters& counters;
     const Directory& directory;
     std::string target;  // full path of the target folder
@@ -98,14 +97,16 @@ void createItems(ExtractRun& run) {
         // A file below a missing folder is still queued: the writer fails to
         // create it, says so, and skips its bytes so the next file gets its own.
         run.files.push_back(fileEntryOf(entry));
-        if (queueJob(run.control, run.control.rings->writerJobs, nativeToUtf16(path),
-                     entrySize(entry), &run.files.back()) != QueueResult::queued)
-            return;  // the pipeline has stopped; its report says why
+        const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), entrySize(entry), &run.files.back());
+        // Its bytes pass unwritten; the files after it are still extracted.
+        if (queued == QueueResult::nameTooLong)
+            reportWarning(run.outcome, "cannot create file", joinPath(run.target, path), "the path is too long");
+        if (queued == QueueResult::runStopped) return;  // the pipeline's report says why
     }
 }
 
-void reportPipelineFailures(ExtractRun& run) {
-    for (const PipelineFailure& failure : failuresOf(run.control.report)) {
+void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
+    for (const PipelineFailure& failure : failures) {
         const std::string file = joinPath(run.target, failure.path);
         switch (failure.kind) {
             case FailureKind::fileNotCreated:
@@ -208,37 +209,29 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     }
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
-    prepareForExtract(*pipeline, archive, archivePath);
-    PipelineControl& control = pipeline->control;
-    control.writerFolder = targetFolder;
-    // An archived file of the same path as the archive must not cut it short.
-    control.writerUntouchable = identityOfFile(archive);
-    // The reader reads the archive and then meets this marker: it has no
-    // other job on extraction. The ring is empty, so the push succeeds.
-    queueEndOfJobs(control, control.rings->readerJobs);
-    CoderWorker worker;
-    if (!startCoderWorker(worker, control, decoderBody())) {
+    PipelineRun pipelineRun;
+    if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, control, none, directory, target, targetFolder, {}, {}};
-        reportPipelineFailures(failed);
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}};
+        reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder, error);
         return kExitFatal;
     }
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    attachProgressPrinter(printer, ProgressKind::extract, pipeline->rings.extractedFiles, counters,
-                          control.totalIn, control.totalOut);
+    const RunProgress progress = progressOf(pipelineRun);
+    attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
+                          *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     startProgressPrinter(printer);
 
-    ExtractRun run{outcome, control, counters, directory, target, targetFolder, {}, {}};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}};
     createItems(run);
-    queueEndOfJobs(control, control.rings->writerJobs);
-    waitForCoderWorker(worker);
+    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
     finishProgressPrinter(printer);
 
-    reportPipelineFailures(run);
+    reportPipelineFailures(run, failures);
     verifyCheckValues(run);
     stampFolders(run);
     closeFile(targetFolder, error);

@@ -73,7 +73,7 @@ QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_
                                        static_cast<uint32_t>(size >> 32), entry);
         if (result == PushResult::accepted) return QueueResult::queued;
         if (result == PushResult::tooLong) return QueueResult::nameTooLong;
-        if (pipelineStopped(control)) return QueueResult::pipelineStopped;
+        if (pipelineStopped(control)) return QueueResult::runStopped;
         sleepMilliseconds(kPollMilliseconds);
     }
 }

@@ -10,22 +10,21 @@
 // writer until the worker has joined them, and then to the worker, which
 // closes what they left open (unless the keep flags say main still needs it).
 //
-// How main drives a run:
-//   add      prepareForAdd(pipeline, archive, path);
-//            startCoderWorker(worker, control, encoderBody());
-//            queueJob(control, rings.readerJobs, path, size, &entry) per non-empty file;
-//            queueEndOfJobs(control, rings.readerJobs);
-//            waitForCoderWorker(worker); then read failuresOf(control.report)
-//            and append the directory through `archive`.
-//   extract  prepareForExtract(pipeline, archive, path);
-//            queueEndOfJobs(control, rings.readerJobs);
-//            startCoderWorker(worker, control, decoderBody());
-//            queueJob(control, rings.writerJobs, path, size, &entry) per file,
-//            zero sizes included; queueEndOfJobs(control, rings.writerJobs);
-//            waitForCoderWorker(worker); then read failuresOf(control.report).
-// A queue call that answers `pipelineStopped` means the run has failed: stop
-// queueing, wait for the worker and read the report. To give up a run,
-// abortPipeline(control) and wait for the worker.
+// Main drives a run only through PipelineRun (pipeline_run.h): start, queue
+// files, finish. Underneath, a run goes like this:
+//   add      prepareForAdd (the archive stays main's: kKeepWriterFile);
+//            startCoderWorker(encoder); queueJob on `readerJobs` per
+//            non-empty file; queueEndOfJobs(readerJobs); waitForCoderWorker.
+//   extract  prepareForExtract (the reader owns the archive), the target
+//            folder into `writerFolder`; queueEndOfJobs(readerJobs) at once
+//            (the reader reads only the archive); startCoderWorker(decoder);
+//            queueJob on `writerJobs` per file, zero sizes included, a
+//            nameless job for a file whose name the ring cannot carry;
+//            queueEndOfJobs(writerJobs); waitForCoderWorker.
+// After the worker has ended, failuresOf(report) says what failed. A queue
+// call that answers `runStopped` means the run has failed: stop queueing,
+// wait for the worker and read the report. abortPipeline gives a run up.
+// The thread tests drive these pieces one at a time.
 #pragma once
 
 #include <atomic>
@@ -99,7 +98,7 @@ std::unique_ptr<Pipeline> createPipeline();
 void prepareForAdd(Pipeline& pipeline, FileHandle archive, std::string archivePath);
 void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archivePath);
 
-enum class QueueResult { queued, pipelineStopped, nameTooLong };
+enum class QueueResult { queued, runStopped, nameTooLong };
 
 // Main's push of a job: retried with poll sleeps while the ring is full,
 // until accepted or until the pipeline has stopped (a failed worker never

@@ -90,6 +90,12 @@ void takeNextJob(ExtractState& state) {
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
+    if (state.job.name.empty()) {
+        // A file whose name the ring could not carry (main has reported it):
+        // its bytes pass unwritten.
+        state.failed = true;
+        return;
+    }
     int error = 0;
     control.writerFile = control.writerFolder != kNoFile
                              ? createFileWithin(control.writerFolder, state.path.c_str(), error,
@@ -139,8 +145,9 @@ void finishFile(ExtractState& state, bool complete) {
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
         entry->written = complete && !state.failed;
     }
-    pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow, state.job.sizeHigh,
-                         entry);
+    if (!state.job.name.empty())
+        pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow,
+                             state.job.sizeHigh, entry);
     pop(control.rings->writerJobs);
     state.haveJob = false;
 }
