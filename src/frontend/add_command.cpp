@@ -283,7 +283,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
         searchPaths.emplace_back(std::move(searchPath), contentsOnly);
     }
     std::fflush(stdout);
-    startProgressPrinter(printer);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
     for (const auto& [searchPath, contentsOnly] : searchPaths) {
         if (run.pipelineGone) break;
         walkSource(run, searchPath, contentsOnly);

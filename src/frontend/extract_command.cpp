@@ -9,6 +9,7 @@
 #include "frontend/commands.h"
 #include "frontend/archive_file.h"
 #include "frontend/directory_reader.h"
+#include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
@@ -42,9 +43,18 @@ struct ExtractRun {
     // One per file entry, reserved once: the writer fills them by address.
     std::vector<FileEntry> files;
     // Per entry: it is a folder this run could not create (or find), so
-    // nothing below it exists either.
+    // nothing below it exists either, or one that was not asked for.
     std::vector<bool> folderMissing;
+    // The items asked for; null when everything is extracted.
+    const ItemSelection* selection = nullptr;
 };
+
+bool isTaken(const ExtractRun& run, size_t k) { return run.selection == nullptr || run.selection->taken[k]; }
+
+// One past the last file entry whose bytes are needed.
+size_t fileEntriesEnd(const ExtractRun& run) {
+    return run.selection == nullptr ? run.directory.entries.size() : run.selection->fileEntriesEnd;
+}
 
 FileEntry fileEntryOf(const ArchiveEntry& entry) {
     FileEntry file;
@@ -66,7 +76,8 @@ void applyFolderAttributes(ExtractRun& run, const std::string& path, uint16_t at
 
 // First pass: folders are made at once, files are queued for the writer.
 // Folders come before their contents in the directory, so every folder
-// exists before a job for anything inside it is queued.
+// exists before a job for anything inside it is queued. Files not asked for
+// pass through unwritten up to the last one asked for; no job follows it.
 void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
@@ -78,6 +89,17 @@ void createItems(ExtractRun& run) {
         const bool folder = isFolder(entry);
         const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
         if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
+        if (!isTaken(run, k)) {
+            if (folder) {
+                run.folderMissing[k] = true;
+                missingAt[size_t{entry.depth} + 1] = true;
+            } else if (k < fileEntriesEnd(run)) {
+                run.files.push_back(fileEntryOf(entry));
+                if (queuePassThrough(run.pipeline, {}, entrySize(entry), run.files.back()) == QueueResult::runStopped)
+                    return;
+            }
+            continue;
+        }
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
             bool created = false;
@@ -187,6 +209,14 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     Directory directory;
     uint64_t archiveBytes = 0;
     if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    const std::vector<std::u16string> items(paths.size() > 1 ? paths.begin() + 1 : paths.end(), paths.end());
+    ItemSelection selection;
+    if (!items.empty()) {
+        selection = selectItems(directory, items);
+        for (size_t i = 0; i < items.size(); ++i)
+            if (!selection.itemMatched[i])
+                reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
+    }
 
     std::string target;
     const std::string targetNative = utf16ToNative(targetPath16);
@@ -212,7 +242,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}};
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, nullptr};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder, error);
         return kExitFatal;
@@ -224,23 +254,20 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
-    startProgressPrinter(printer);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, nullptr};
+    if (!items.empty()) run.selection = &selection;
     createItems(run);
-    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
+    // Only the files asked for: the stream is decoded up to the last of them.
+    const std::vector<PipelineFailure> failures =
+        finishRun(pipelineRun, items.empty() ? RunEnd::wholeStream : RunEnd::afterQueuedFiles);
     finishProgressPrinter(printer);
 
     reportPipelineFailures(run, failures);
     verifyCheckValues(run);
     stampFolders(run);
     closeFile(targetFolder, error);
-    return outcome.exitCode;
-}
-
-int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>&) {
-    CommandOutcome outcome;
-    reportFatal(outcome, "the test command is not built yet", utf16ToNative(archivePath16));
     return outcome.exitCode;
 }
 

@@ -60,9 +60,8 @@ void printStatusLine(ProgressPrinter& printer) {
 }
 
 void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
-    // Names go to the console as UTF-8 (Linux; units that are not
-    // characters show as U+FFFD) or in its code page (Windows), without
-    // the long-path prefix.
+    // Names go to the console escaped (text_conversion.h), as UTF-8 on
+    // Linux or in its code page on Windows, without the long-path prefix.
     std::string name(withoutLongPathPrefix(consoleText(record.name)));
     if (printer.kind == ProgressKind::add) {
         printLine(printer, addFileLine(name, record.size), '\n');
@@ -73,7 +72,10 @@ void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     }
     const uint32_t stored = record.entry != nullptr ? record.entry->crc : 0;
     const uint32_t computed = record.entry != nullptr ? record.entry->writtenCrc : 0;
-    printLine(printer, extractFileLine(name, record.size, stored, computed), '\n');
+    printLine(printer,
+              printer.kind == ProgressKind::test ? testFileLine(name, record.size, stored, computed)
+                                                 : extractFileLine(name, record.size, stored, computed),
+              '\n');
 }
 
 }  // namespace
@@ -95,6 +97,10 @@ std::string extractFileLine(std::string_view name, uint64_t size, uint32_t store
                             uint32_t computedCrc) {
     return fileLine("Extracting ", name,
                     formatted(":%" PRIu64 " %08X %08X", size, storedCrc, computedCrc));
+}
+
+std::string testFileLine(std::string_view name, uint64_t size, uint32_t storedCrc, uint32_t computedCrc) {
+    return fileLine("Testing ", name, formatted(":%" PRIu64 " %08X %08X", size, storedCrc, computedCrc));
 }
 
 std::string addStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t listedBytes,
@@ -138,22 +144,24 @@ void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRi
     printer.terminal = isTerminal(printer.out);
 }
 
-void startProgressPrinter(ProgressPrinter& printer) {
+bool startProgressPrinter(ProgressPrinter& printer) {
+    const uint32_t interval = printer.terminal ? kPrintIntervalMilliseconds : kPollMilliseconds;
     try {
-        printer.thread = std::thread([&printer] {
+        printer.thread = std::thread([&printer, interval] {
             while (printer.stop.load(std::memory_order_acquire) == 0) {
                 printProgress(printer);
                 // Sleep in poll steps so that the command's end is not held
                 // up by a whole interval.
-                for (uint32_t slept = 0; slept < kPrintIntervalMilliseconds &&
+                for (uint32_t slept = 0; slept < interval &&
                                          printer.stop.load(std::memory_order_acquire) == 0;
                      slept += kPollMilliseconds)
                     sleepMilliseconds(kPollMilliseconds);
             }
         });
     } catch (const std::system_error&) {
-        // Without the thread only the final print is made.
+        return false;  // without the thread only the final print is made
     }
+    return true;
 }
 
 void finishProgressPrinter(ProgressPrinter& printer) {

@@ -31,7 +31,7 @@ struct ProgressCounters {
     std::atomic<uint64_t> listedBytes{0};  // add: the listing sizes of all files found
 };
 
-enum class ProgressKind { add, extract };
+enum class ProgressKind { add, extract, test };
 
 struct ProgressPrinter {
     ProgressKind kind = ProgressKind::add;
@@ -49,7 +49,7 @@ struct ProgressPrinter {
     std::thread thread;
 };
 
-// How often the printer thread prints.
+// How often the printer thread prints on a terminal.
 inline constexpr uint32_t kPrintIntervalMilliseconds = 500;
 // Width every file and status line is padded to.
 inline constexpr int kLineWidth = 78;
@@ -63,6 +63,7 @@ int32_t speedFigure(uint64_t totalIn, uint32_t startTick, uint32_t nowTick);
 std::string addFileLine(std::string_view name, uint64_t size);
 std::string extractFileLine(std::string_view name, uint64_t size, uint32_t storedCrc,
                             uint32_t computedCrc);
+std::string testFileLine(std::string_view name, uint64_t size, uint32_t storedCrc, uint32_t computedCrc);
 std::string addStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t listedBytes,
                           uint64_t totalOut, int32_t speed);
 std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t totalOut,
@@ -82,8 +83,10 @@ void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRi
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut);
 
-// Starts the printer thread; if it cannot start, only the final print is made.
-void startProgressPrinter(ProgressPrinter& printer);
+// Starts the printer thread, which prints every 500 ms on a terminal and
+// every few milliseconds in a log (so that it keeps up with the files).
+// False when it cannot start: only the final print is made then.
+bool startProgressPrinter(ProgressPrinter& printer);
 
 // Raises the stop flag, waits for the thread, prints the final state and a
 // line feed, so that the final status line stays on the screen.

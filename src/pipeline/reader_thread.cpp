@@ -73,7 +73,7 @@ void takeNextJob(ReaderState& state) {
     state.path = utf16ToNative(job.name);
     int error = 0;
     const FileHandle file = openForRead(state.path.c_str(), error);
-    pushDiscardingOldest(control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
+    recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;

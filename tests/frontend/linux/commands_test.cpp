@@ -2,6 +2,7 @@
 // extract of chosen items, and add with several sources.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -106,6 +107,105 @@ TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
     for (size_t k = 0; k < directory.entries.size(); ++k)
         items.push_back(std::to_string(directory.entries[k].depth) + " " + utf16ToNative(directory.names[k]));
     EXPECT_EQ(items, (std::vector<std::string>{"0 one", "1 x", "0 y", "0 z", "1 w", "0 p.txt", "0 q.txt", "0 y"}));
+}
+
+// Text of `lines` lines, each different, for files the model cannot guess.
+std::string numberedLines(int lines) {
+    std::string text;
+    for (int i = 0; i < lines; ++i) text += "line " + std::to_string(i * 7919 % 100003) + "\n";
+    return text;
+}
+
+TEST_F(Commands, TestChecksEverythingAndWritesNothing) {
+    ArchiveBuilder b;
+    b.file(0, u"a.txt", "first\n").file(0, u"b.txt", numberedLines(3000));
+    const std::vector<uint8_t> good = b.bytes();
+    writeArchive("good.qex", b);
+    folder("cwd");
+    auto r = runQex({"t", at("good.qex")}, at("cwd"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("\nTesting \"b.txt\":"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nall 2 files match their check values\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_empty(at("cwd")));
+
+    // A byte flipped in the middle of the stream, which holds b.txt's bytes.
+    ArchiveBuilder flipped = b;
+    flipped.stream = b.streamBytes();
+    (*flipped.stream)[flipped.stream->size() / 2] ^= 0x10;
+    writeArchive("flipped.qex", flipped);
+    r = runQex({"t", at("flipped.qex")}, at("cwd"));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.rfind("qex: damaged archive: the file \"b.txt\": ", 0), 0u) << r.err;
+
+    // The stream cut in half under an intact directory.
+    ArchiveBuilder cut = b;
+    cut.stream = b.streamBytes();
+    cut.stream->resize(cut.stream->size() / 2);
+    writeArchive("cut.qex", cut);
+    r = runQex({"t", at("cut.qex")}, at("cwd"));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.rfind("qex: damaged archive: the file \"b.txt\": ", 0), 0u) << r.err;
+    EXPECT_TRUE(fs::is_empty(at("cwd")));
+}
+
+TEST_F(Commands, ExtractTakesOnlyTheNamedItemsAndTheFoldersAboveThem) {
+    ArchiveBuilder b;
+    b.folder(0, u"docs").file(1, u"a.txt", "a").file(1, u"b.md", "b");
+    b.folder(1, u"sub").file(2, u"c.txt", "c");
+    const std::string mainC = numberedLines(60000);
+    b.folder(0, u"src").file(1, u"main.c", mainC).file(1, u"util.c", "u");
+    b.file(0, u"z.txt", "z");
+    writeArchive("t.qex", b);
+    const auto itemsIn = [this](const std::string& folder) {
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(at(folder)))
+            found.push_back(fs::relative(e.path(), at(folder)).string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+
+    // A folder, a mask, a path.
+    folder("one");
+    auto r = runQex({"x", at("t.qex"), at("one"), "docs/sub/", "src/*.c", "z.txt"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(itemsIn("one"), (std::vector<std::string>{"docs", "docs/sub", "docs/sub/c.txt", "src", "src/main.c",
+                                                       "src/util.c", "z.txt"}));
+    EXPECT_EQ(readBytes(at("one/src/util.c")), "u");
+
+    // "*" stays within one folder; an item that matches nothing is a warning.
+    folder("two");
+    r = runQex({"x", at("t.qex"), at("two"), "*.txt", "docs/nothing*"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qex: no archived item matches \"docs/nothing*\"\n");
+    EXPECT_EQ(itemsIn("two"), (std::vector<std::string>{"z.txt"}));
+
+    // Decoding stops after the last file asked for: of the 700 KB of main.c
+    // after docs/a.txt no more is decoded than the coder runs ahead (a few
+    // 64 KiB chunks).
+    folder("three");
+    r = runQex({"x", at("t.qex"), at("three"), "docs/a.txt"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(itemsIn("three"), (std::vector<std::string>{"docs", "docs/a.txt"}));
+    const size_t out = r.out.rfind(" out=");
+    ASSERT_NE(out, std::string::npos) << r.out;
+    EXPECT_LT(std::stoull(r.out.substr(out + 5)), mainC.size() / 2) << r.out;
+}
+
+TEST_F(Commands, LogGetsALineForEveryFile) {
+    // Twenty thousand empty files test far faster than a display polled
+    // twice a second could keep up with in a ring of 128 KiB.
+    ArchiveBuilder b;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string digits = std::to_string(i);
+        b.file(0, u"f" + std::u16string(digits.begin(), digits.end()), "");
+    }
+    writeArchive("many.qex", b);
+    const auto r = runQex({"t", at("many.qex")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    size_t lines = 0;
+    for (size_t at = r.out.find("Testing \""); at != std::string::npos; at = r.out.find("Testing \"", at + 1)) ++lines;
+    EXPECT_EQ(lines, 20000u);
 }
 
 }  // namespace
