@@ -83,6 +83,22 @@ TEST_F(Commands, ListOfSomethingThatIsNotAnArchiveFails) {
     EXPECT_EQ(r.err.rfind("qex: invalid archive \"" + at("notes.txt") + "\": ", 0), 0u) << r.err;
 }
 
+TEST_F(Commands, ConsoleShowsNamesEscapedAndTheDiskKeepsThem) {
+    // A name that would clear the terminal and fake a line of output.
+    const std::string name = "x\033[2J\nfake";
+    folder("src");
+    file("src/" + name, "data");
+    auto r = runQex({"a", at("e.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Adding \"" + at("src/x\\033[2J\\nfake") + "\":4\n"), std::string::npos) << r.out;
+    folder("out");
+    r = runQex({"x", at("e.qex"), at("out")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Extracting \"" + at("out/src/x\\033[2J\\nfake") + "\":4 "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\033'), std::string::npos);
+    EXPECT_EQ(readBytes(at("out/src/" + name)), "data");
+}
+
 TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
     // A folder, a folder's contents, a mask, and a file whose name an
     // earlier source already gave (a warning; both kept).
