@@ -64,9 +64,9 @@ std::vector<uint8_t> readAll(const std::filesystem::path& path) {
 // One add run of `files` into `archive`; false on any failure.
 bool addRun(const std::vector<std::filesystem::path>& files, const char* archive, const CoderBody& body) {
     auto pipeline = createPipeline();
-    int error = 0;
-    const FileHandle out = createForWrite(archive, error);
-    if (out == kNoFile) return false;
+    const SystemResult<FileHandle> created = createForWrite(archive);
+    if (!created.ok()) return false;
+    const FileHandle out = created.value;
     std::deque<FileEntry> entries(files.size());
     PipelineRun run;
     bool ok = startAddRun(run, *pipeline, out, archive, body);
@@ -75,7 +75,7 @@ bool addRun(const std::vector<std::filesystem::path>& files, const char* archive
         ok = queueFile(run, nativeToUtf16(files[i].native()), size, &entries[i]) == QueueResult::queued;
     }
     const std::vector<PipelineFailure> failures = finishRun(run);
-    closeFile(out, error);
+    closeFile(out);
     for (const auto& failure : failures) {
         std::fprintf(stderr, "pipeline_bench: %s: %s\n", failure.path.c_str(), failure.reason.c_str());
         ok = false;

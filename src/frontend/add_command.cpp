@@ -1,7 +1,6 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
-#include <cerrno>
 #include <set>
 #include <utility>
 #include <cstdio>
@@ -83,9 +82,9 @@ void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, u
     }
     WalkLevel level;
     level.folder = joinPath(path, "");
-    int error = 0;
-    if (!listPattern(level.folder + "*", level.items, error)) {
-        reportWarning(run.outcome, "cannot list folder", path, systemReason(error));
+    const SystemStatus listed = listPattern(level.folder + "*", level.items);
+    if (!listed.ok()) {
+        reportWarning(run.outcome, "cannot list folder", path, systemReason(listed.error));
         return;
     }
     run.levels.push_back(std::move(level));
@@ -153,9 +152,9 @@ void noteSourceAncestors(AddRun& run, const std::string& folder) {
 void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
     WalkLevel first;
     first.folder = searchPath.substr(0, lastComponentStart(searchPath));
-    int error = 0;
-    if (!listPattern(searchPath, first.items, error)) {
-        reportWarning(run.outcome, "cannot list folder", first.folder, systemReason(error));
+    const SystemStatus listed = listPattern(searchPath, first.items);
+    if (!listed.ok()) {
+        reportWarning(run.outcome, "cannot list folder", first.folder, systemReason(listed.error));
         return;
     }
     if (first.items.empty() && !contentsOnly) {
@@ -207,18 +206,19 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, File
                     "the directory exceeds the 4 GiB its trailer can describe");
         return false;
     }
-    int error = 0;
+    SystemStatus status;
     const bool written = writeBuiltDirectory(directory, [&](const uint8_t* data, size_t size) {
-        return writeAll(archive, data, size, error);
+        status = writeAll(archive, data, size);
+        return status.ok();
     });
     if (!written) {
-        reportFatal(outcome, "cannot write archive", archivePath, systemReason(error));
-        int ignored = 0;
-        closeFile(archive, ignored);
+        reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
+        closeFile(archive);
         return false;
     }
-    if (!closeFile(archive, error)) {
-        reportFatal(outcome, "cannot write archive", archivePath, systemReason(error));
+    status = closeFile(archive);
+    if (!status.ok()) {
+        reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
         return false;
     }
     return true;
@@ -235,12 +235,12 @@ void discardArchive(const std::string& archivePath, const FileIdentity& identity
 int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
-    int error = 0;
-    const FileHandle archive = createForWrite(archivePath.c_str(), error);
-    if (archive == kNoFile) {
-        reportFatal(outcome, "cannot create archive", archivePath, systemReason(error));
+    const SystemResult<FileHandle> created = createForWrite(archivePath.c_str());
+    if (!created.ok()) {
+        reportFatal(outcome, "cannot create archive", archivePath, systemReason(created.error));
         return outcome.exitCode;
     }
+    const FileHandle archive = created.value;
     const FileIdentity archiveIdentity = identityOfFile(archive);
     // Until the command returns, an interrupt removes the unfinished archive
     // (a device or pipe given as the archive is never removed).
@@ -253,8 +253,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
     PipelineRun pipelineRun;
     if (!startAddRun(pipelineRun, *pipeline, archive, archivePath)) {
         reportPipelineFailures(outcome, finishRun(pipelineRun));
-        int ignored = 0;
-        closeFile(archive, ignored);
+        closeFile(archive);
         discardArchive(archivePath, archiveIdentity);
         return kExitFatal;
     }
@@ -271,12 +270,13 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
     // these lines never meet the progress display.
     std::vector<std::pair<std::string, bool>> searchPaths;  // and whether it is "folder/"
     for (const std::u16string& source16 : sources) {
-        std::string searchPath;
-        if (!fullPath(utf16ToNative(source16), searchPath)) {
-            const int reason = errno;
-            reportWarning(outcome, "cannot resolve the source path", utf16ToNative(source16), systemReason(reason));
+        SystemResult<std::string> resolved = fullPath(utf16ToNative(source16));
+        if (!resolved.ok()) {
+            reportWarning(outcome, "cannot resolve the source path", utf16ToNative(source16),
+                          systemReason(resolved.error));
             continue;
         }
+        std::string& searchPath = resolved.value;
         const bool contentsOnly = searchPath.back() == kPathSeparator;
         if (contentsOnly) searchPath.push_back('*');
         std::printf("<%s>\n", nativeToConsole(searchPath).c_str());
@@ -293,8 +293,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
 
     reportPipelineFailures(outcome, failures);
     if (outcome.exitCode == kExitFatal) {
-        int ignored = 0;
-        closeFile(archive, ignored);
+        closeFile(archive);
         discardArchive(archivePath, archiveIdentity);
         return outcome.exitCode;
     }

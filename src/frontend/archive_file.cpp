@@ -7,28 +7,28 @@ namespace qex {
 
 bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory,
                           uint64_t& archiveBytes) {
-    int error = 0;
-    const FileHandle file = openForRead(archivePath.c_str(), error);
-    if (file == kNoFile) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(error));
+    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
+    if (!opened.ok()) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
         return false;
     }
-    const int64_t size = fileSize(file, error);
-    if (size < 0) {
-        reportFatal(outcome, "cannot read archive", archivePath, systemReason(error));
-        closeFile(file, error);
+    const FileHandle file = opened.value;
+    const SystemResult<int64_t> size = fileSize(file);
+    if (!size.ok()) {
+        reportFatal(outcome, "cannot read archive", archivePath, systemReason(size.error));
+        closeFile(file);
         return false;
     }
     ArchiveSource source;
-    source.size = static_cast<uint64_t>(size);
-    source.readAt = [file, &error](uint64_t offset, uint8_t* dest, size_t count) {
-        return seekTo(file, static_cast<int64_t>(offset), error) >= 0 &&
-               readFull(file, dest, count, error) == static_cast<int64_t>(count);
+    source.size = static_cast<uint64_t>(size.value);
+    source.readAt = [file](uint64_t offset, uint8_t* dest, size_t count) {
+        if (!seekTo(file, static_cast<int64_t>(offset)).ok()) return false;
+        const SystemResult<size_t> got = readFull(file, dest, count);
+        return got.ok() && got.value == count;
     };
     std::string problem;
     const bool accepted = readDirectory(source, directory, problem);
-    int ignored = 0;
-    closeFile(file, ignored);
+    closeFile(file);
     if (!accepted) reportFatal(outcome, "invalid archive", archivePath, problem);
     archiveBytes = source.size;
     return accepted;

@@ -70,8 +70,9 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
 
 void applyFolderAttributes(ExtractRun& run, const std::string& path, uint16_t attributes) {
     const std::string full = joinPath(run.target, path);
-    const int error = applyPathAttributes(full.c_str(), attributes);
-    if (error != 0) reportWarning(run.outcome, "cannot set the attributes of folder", full, systemReason(error));
+    const SystemStatus applied = applyPathAttributes(full.c_str(), attributes);
+    if (!applied.ok())
+        reportWarning(run.outcome, "cannot set the attributes of folder", full, systemReason(applied.error));
 }
 
 // First pass: folders are made at once, files are queued for the writer.
@@ -102,15 +103,15 @@ void createItems(ExtractRun& run) {
         }
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
-            bool created = false;
-            const int error = missingAt[entry.depth]
-                                  ? ENOENT
-                                  : makeFolderWithin(run.targetFolder, path.c_str(), created);
+            const SystemResult<bool> made = missingAt[entry.depth]
+                                                ? SystemResult<bool>{false, ENOENT}
+                                                : makeFolderWithin(run.targetFolder, path.c_str());
+            const int error = made.error;
             if (error != 0 && !missingAt[entry.depth])
                 reportWarning(run.outcome, "cannot create folder", joinPath(run.target, path),
                               systemReason(error));
             // A folder that was there already keeps its own attributes.
-            if (error == 0 && created) applyFolderAttributes(run, path, entry.attributes);
+            if (error == 0 && made.value) applyFolderAttributes(run, path, entry.attributes);
             run.folderMissing[k] = error != 0;
             missingAt[size_t{entry.depth} + 1] = error != 0;
             continue;
@@ -187,12 +188,11 @@ void stampFolders(ExtractRun& run) {
         const bool folder = isFolder(entry);
         const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
         if (!folder || run.folderMissing[k]) continue;
-        int error = 0;
-        const FileHandle handle = openFolderWithin(run.targetFolder, path.c_str(), error);
-        if (handle != kNoFile) {
-            error = setFileTimes(handle, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
-            int ignored = 0;
-            closeFile(handle, ignored);
+        const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
+        int error = handle.error;
+        if (handle.ok()) {
+            error = setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime).error;
+            closeFile(handle.value);
         }
         if (error != 0)
             reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
@@ -218,25 +218,26 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
                 reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
     }
 
-    std::string target;
     const std::string targetNative = utf16ToNative(targetPath16);
-    if (!fullPath(targetNative, target)) {
-        const int reason = errno;
-        reportFatal(outcome, "cannot resolve target folder", targetNative, systemReason(reason));
+    const SystemResult<std::string> resolved = fullPath(targetNative);
+    if (!resolved.ok()) {
+        reportFatal(outcome, "cannot resolve target folder", targetNative, systemReason(resolved.error));
         return outcome.exitCode;
     }
-    int error = 0;
-    const FileHandle targetFolder = openTargetFolder(target.c_str(), error);
-    if (targetFolder == kNoFile) {
-        reportFatal(outcome, "cannot open target folder", target, systemReason(error));
+    const std::string& target = resolved.value;
+    const SystemResult<FileHandle> openedTarget = openTargetFolder(target.c_str());
+    if (!openedTarget.ok()) {
+        reportFatal(outcome, "cannot open target folder", target, systemReason(openedTarget.error));
         return outcome.exitCode;
     }
-    const FileHandle archive = openForRead(archivePath.c_str(), error);
-    if (archive == kNoFile) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(error));
-        closeFile(targetFolder, error);
+    const FileHandle targetFolder = openedTarget.value;
+    const SystemResult<FileHandle> openedArchive = openForRead(archivePath.c_str());
+    if (!openedArchive.ok()) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(openedArchive.error));
+        closeFile(targetFolder);
         return outcome.exitCode;
     }
+    const FileHandle archive = openedArchive.value;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
@@ -244,7 +245,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
         ProgressCounters none;
         ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, nullptr};
         reportPipelineFailures(failed, finishRun(pipelineRun));
-        closeFile(targetFolder, error);
+        closeFile(targetFolder);
         return kExitFatal;
     }
 
@@ -267,7 +268,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     reportPipelineFailures(run, failures);
     verifyCheckValues(run);
     stampFolders(run);
-    closeFile(targetFolder, error);
+    closeFile(targetFolder);
     return outcome.exitCode;
 }
 

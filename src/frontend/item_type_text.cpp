@@ -27,7 +27,7 @@ void appendTriple(std::string& text, uint32_t bits, bool special, char specialLe
 }  // namespace
 
 std::string itemTypeText(uint16_t attributes, uint64_t creationTime) {
-    const bool folder = (attributes & kFolderAttribute) != 0;
+    const bool folder = (attributes & kAttributeDirectory) != 0;
     std::string text;
     if ((attributes & kUnixModeMarker) != 0) {
         const uint32_t mode = static_cast<uint32_t>(creationTime & kUnixModeBits);

@@ -25,9 +25,9 @@ namespace qex {
 namespace {
 
 std::string timeText(uint64_t fileTime) {
-    std::tm local{};
     char text[32] = "0000-00-00 00:00:00";  // a time the system cannot express
-    if (localTimeOf(fileTime, local)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    const SystemResult<std::tm> local = localTimeOf(fileTime);
+    if (local.ok()) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local.value);
     return text;
 }
 

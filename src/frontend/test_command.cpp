@@ -73,12 +73,12 @@ int runTest(const std::u16string& archivePath16, const std::vector<std::u16strin
     Directory directory;
     uint64_t archiveBytes = 0;
     if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
-    int error = 0;
-    const FileHandle archive = openForRead(archivePath.c_str(), error);
-    if (archive == kNoFile) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(error));
+    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
+    if (!opened.ok()) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
         return outcome.exitCode;
     }
+    const FileHandle archive = opened.value;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun run;

@@ -155,13 +155,12 @@ void stopAndJoinThreads(WorkerRun& run) {
 
 // Step 12, after the reader and writer have ended: close what they left open.
 void closeLeftHandles(PipelineControl& control) {
-    int ignored = 0;
     if ((control.pipelineFlags & kKeepReaderFile) == 0 && control.readerFile != kNoFile) {
-        closeFile(control.readerFile, ignored);
+        closeFile(control.readerFile);
         control.readerFile = kNoFile;
     }
     if ((control.pipelineFlags & kKeepWriterFile) == 0 && control.writerFile != kNoFile) {
-        closeFile(control.writerFile, ignored);
+        closeFile(control.writerFile);
         control.writerFile = kNoFile;
     }
 }
@@ -171,11 +170,10 @@ void closeLeftHandles(PipelineControl& control) {
 void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t arenaBytes) {
     WorkerRun run(control, body);
     run.coder = body.create(arenaBytes);
-    std::string reason;
     if (run.coder == nullptr) {
         startFailed(control, "cannot obtain " + std::to_string(arenaBytes >> 20) + " MiB for the model");
-    } else if (!createCoroutine(run.coroutine, &coroutineBody, &run, reason)) {
-        startFailed(control, "cannot obtain the coder's stack: " + reason);
+    } else if (const SystemStatus stack = createCoroutine(run.coroutine, &coroutineBody, &run); !stack.ok()) {
+        startFailed(control, "cannot obtain the coder's stack: " + systemReason(stack.error));
         run.coroutine = CoroutineContext{};
     } else if (startThreads(run)) {
         // Only the coder is bound to one processor. On Linux a thread inherits

@@ -47,9 +47,6 @@ inline constexpr uint8_t kExtracting = 0x01;
 inline constexpr uint8_t kKeepReaderFile = 0x04;
 inline constexpr uint8_t kKeepWriterFile = 0x08;
 
-// An archive entry holds a 40-bit size: no file contributes more.
-inline constexpr uint64_t kMaxFileBytes = (uint64_t{1} << 40) - 1;
-
 // The input ring's consumer counter before the coder has taken a chunk.
 inline constexpr uint32_t kNoChunkYet = 0xFFFFFFFFu;
 

@@ -31,8 +31,7 @@ bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
     run.workerStarted = startCoderWorker(run.worker, control, body, arenaBytes);
     if (!run.workerStarted && archive != kNoFile) {
         // No reader will ever own it.
-        int ignored = 0;
-        closeFile(archive, ignored);
+        closeFile(archive);
         control.readerFile = kNoFile;
     }
     return run.workerStarted;

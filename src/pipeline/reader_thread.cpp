@@ -36,8 +36,7 @@ bool mustStop(const PipelineControl& control) {
 void finishFile(ReaderState& state) {
     PipelineControl& control = state.control;
     if (control.readerFile != kNoFile) {
-        int ignored = 0;
-        closeFile(control.readerFile, ignored);
+        closeFile(control.readerFile);
         control.readerFile = kNoFile;
     }
     if (state.extracting) return;
@@ -71,27 +70,26 @@ void takeNextJob(ReaderState& state) {
         return;
     }
     state.path = utf16ToNative(job.name);
-    int error = 0;
-    const FileHandle file = openForRead(state.path.c_str(), error);
+    const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
     recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
-    if (file == kNoFile) {
+    if (!opened.ok()) {
         // Nothing of it enters the stream: its entry says so, and the job
         // is done so that the files after it are read.
-        reportReadFailure(state, systemReason(error));
+        reportReadFailure(state, systemReason(opened.error));
         finishFile(state);
         return;
     }
-    control.readerFile = file;
+    control.readerFile = opened.value;
 }
 
 // A file that reached the size limit: if anything is left, it is cut there.
 void finishCutFile(ReaderState& state) {
     unsigned char probe;
-    int error = 0;
-    if (readFull(state.control.readerFile, &probe, 1, error) > 0) {
+    const SystemResult<size_t> more = readFull(state.control.readerFile, &probe, 1);
+    if (more.ok() && more.value > 0) {
         reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
                       "larger than an archive entry can describe; only the first " +
                           std::to_string(state.control.maxFileBytes) + " bytes were stored");
@@ -114,13 +112,13 @@ bool readChunk(ReaderState& state) {
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
     }
     unsigned char* slot = slotData(ring, produced);
-    int error = 0;
-    const int64_t got = readFull(control.readerFile, slot, want, error);
-    if (got < 0) {
-        reportReadFailure(state, systemReason(error));
+    const SystemResult<size_t> read = readFull(control.readerFile, slot, want);
+    if (!read.ok()) {
+        reportReadFailure(state, systemReason(read.error));
         finishFile(state);
         return false;
     }
+    const size_t got = read.value;
     if (got == 0) {
         finishFile(state);
         return false;
@@ -132,7 +130,7 @@ bool readChunk(ReaderState& state) {
     slotSize(ring, produced) = static_cast<int32_t>(got);
     ring.produced.store(produced + 1, std::memory_order_release);
     // Reads fill the buffer unless the file ends.
-    if (got < static_cast<int64_t>(want)) {
+    if (got < want) {
         finishFile(state);
         return false;
     }

@@ -47,9 +47,11 @@ void runAddWriter(PipelineControl& control) {
             continue;
         }
         const uint32_t chunk = ring.consumed.load(std::memory_order_relaxed);
-        int error = 0;
-        if (!writeAll(control.writerFile, slotData(ring, chunk), static_cast<size_t>(slotSize(ring, chunk)), error)) {
-            reportFailure(control.report, FailureKind::streamWriteFailed, control.archivePath, systemReason(error));
+        const SystemStatus written =
+            writeAll(control.writerFile, slotData(ring, chunk), static_cast<size_t>(slotSize(ring, chunk)));
+        if (!written.ok()) {
+            reportFailure(control.report, FailureKind::streamWriteFailed, control.archivePath,
+                          systemReason(written.error));
             abortPipeline(control);
             return;
         }
@@ -96,13 +98,13 @@ void takeNextJob(ExtractState& state) {
         state.failed = true;
         return;
     }
-    int error = 0;
-    control.writerFile = control.writerFolder != kNoFile
-                             ? createFileWithin(control.writerFolder, state.path.c_str(), error,
-                                                &control.writerUntouchable)
-                             : createForWrite(state.path.c_str(), error);
-    if (control.writerFile == kNoFile) {
-        reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(error));
+    const SystemResult<FileHandle> created =
+        control.writerFolder != kNoFile
+            ? createFileWithin(control.writerFolder, state.path.c_str(), &control.writerUntouchable)
+            : createForWrite(state.path.c_str());
+    control.writerFile = created.ok() ? created.value : kNoFile;
+    if (!created.ok()) {
+        reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(created.error));
         state.failed = true;
     }
 }
@@ -110,8 +112,7 @@ void takeNextJob(ExtractState& state) {
 void closeFailed(ExtractState& state, int error) {
     reportFailure(state.control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
     state.failed = true;
-    int ignored = 0;
-    closeFile(state.control.writerFile, ignored);
+    closeFile(state.control.writerFile);
     state.control.writerFile = kNoFile;
 }
 
@@ -126,16 +127,18 @@ void finishFile(ExtractState& state, bool complete) {
         int error = 0;
         if (complete && entry != nullptr) {
             error = setFileTimes(control.writerFile, entry->creationTime, entry->lastAccessTime,
-                                 entry->lastWriteTime);
-            if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes);
+                                 entry->lastWriteTime)
+                        .error;
+            if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes).error;
         }
         if (error != 0) {
             closeFailed(state, error);
         } else {
             const FileHandle file = control.writerFile;
             control.writerFile = kNoFile;
-            if (!closeFile(file, error)) {
-                reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
+            const SystemStatus closed = closeFile(file);
+            if (!closed.ok()) {
+                reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(closed.error));
                 state.failed = true;
             }
         }
@@ -169,8 +172,8 @@ void writeFromChunk(ExtractState& state) {
     const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
     updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
     if (!state.failed) {
-        int error = 0;
-        if (!writeAll(control.writerFile, data, take, error)) closeFailed(state, error);
+        const SystemStatus written = writeAll(control.writerFile, data, take);
+        if (!written.ok()) closeFailed(state, written.error);
     }
     state.writerRemaining -= take;
     state.chunkOffset += take;

@@ -14,6 +14,7 @@
 #include "frontend/banner.h"
 #include "platform/text_conversion.h"
 #include "support/run_process.h"
+#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
@@ -113,8 +114,9 @@ TEST(CommandLineExecutable, SwitchesAnywhereAreEchoedAndRemoved) {
 }
 
 TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
-    const auto dir = std::filesystem::temp_directory_path() / ("qex-cl-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const test::ScratchFolder scratch;
+    const std::filesystem::path& dir = scratch.root();
+    ASSERT_FALSE(dir.empty());
     const struct {
         std::vector<std::string> args;
         std::string out;
@@ -141,7 +143,6 @@ TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
         EXPECT_EQ(r.err, usageError(c.problem));
         EXPECT_TRUE(std::filesystem::is_empty(dir)) << c.problem;
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(CommandLineExecutable, LongArgumentsAreDecidedByTheirLeadingText) {

@@ -155,7 +155,7 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
 // their own. Their output goes to a pipe, not a terminal: a log, with file
 // lines as they are and the status line once, at the end.
 #ifndef _WIN32
-class ProgressOfARun : public test::ScratchFolder {};
+class ProgressOfARun : public test::ScratchFolderTest {};
 
 // The last line of a log, which must end with a line feed and hold no
 // carriage return anywhere; empty otherwise.

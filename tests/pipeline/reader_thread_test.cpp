@@ -199,8 +199,7 @@ TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
 TEST_F(ReaderThreadTest, ExtractReadsTheArchiveAndClosesIt) {
     const auto archive = patternBytes(140000, 13);
     writeWholeFile(scratch_ / "archive", archive);
-    int error = 0;
-    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str(), error), "archive");
+    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str()).value, "archive");
     queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
@@ -217,8 +216,7 @@ TEST_F(ReaderThreadTest, StopInMidFileLeavesTheHandleToTheWorker) {
     ASSERT_TRUE(eventually([&] { return ring().produced.load() == 255; }));
     stopReader();
     ASSERT_NE(control().readerFile, kNoFile);
-    int error = 0;
-    EXPECT_TRUE(closeFile(control().readerFile, error));
+    EXPECT_TRUE(closeFile(control().readerFile).ok());
 }
 
 }  // namespace

@@ -294,8 +294,7 @@ protected:
 };
 
 TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
-    int error = 0;
-    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str(), error);
+    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str()).value;
     prepareForAdd(*pipeline_, archive, "archive");
     const auto stream = patternBytes(2 * 65536, 31);
     startWriter();
@@ -303,13 +302,12 @@ TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
     endOutput();
     ASSERT_TRUE(waitUntilDone());
     EXPECT_EQ(ring().consumed.load(), 3u);
-    closeFile(archive, error);
+    closeFile(archive);
     EXPECT_EQ(readWholeFile(scratch_ / "archive"), stream);
 }
 
 TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
-    int error = 0;
-    const FileHandle archive = createForWrite("/dev/full", error);
+    const FileHandle archive = createForWrite("/dev/full").value;
     ASSERT_NE(archive, kNoFile);
     prepareForAdd(*pipeline_, archive, "/dev/full");
     startWriter();
@@ -321,7 +319,7 @@ TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
     EXPECT_EQ(failures[0].path, "/dev/full");
     EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
-    closeFile(archive, error);
+    closeFile(archive);
 }
 
 }  // namespace

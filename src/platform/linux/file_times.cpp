@@ -19,21 +19,23 @@ void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWrite
 
 }  // namespace
 
-bool localTimeOf(uint64_t fileTime, std::tm& local) {
+SystemResult<std::tm> localTimeOf(uint64_t fileTime) {
     const time_t seconds = fileTimeToTimespec(fileTime).tv_sec;
-    return ::localtime_r(&seconds, &local) != nullptr;
+    SystemResult<std::tm> result;
+    if (::localtime_r(&seconds, &result.value) == nullptr) result.error = errno;
+    return result;
 }
 
-int setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+SystemStatus setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::futimens(file, times) == 0 ? 0 : errno;
+    return ::futimens(file, times) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
-int setPathTimes(const char* path, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+SystemStatus setPathTimes(const char* path, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
 }  // namespace qex

@@ -26,10 +26,10 @@ ArchiveEntry withMode(ArchiveEntry entry, uint16_t attributes, uint16_t mode) {
     return entry;
 }
 
-class Commands : public ScratchFolder {
+class Commands : public ScratchFolderTest {
 protected:
     void SetUp() override {
-        ScratchFolder::SetUp();
+        ScratchFolderTest::SetUp();
         setenv("TZ", "UTC0", 1);  // the listing shows local time; the child inherits this
     }
 
