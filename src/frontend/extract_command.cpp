@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
-#include "frontend/archive_file.h"
 #include "frontend/directory_reader.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
