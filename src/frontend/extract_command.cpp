@@ -22,13 +22,24 @@
 
 namespace qex {
 
-std::string placeItem(ItemPlacer& placer, uint8_t depth, const std::u16string& name, bool folder) {
-    // The directory reader guarantees depth <= previous depth + 1, so the
-    // parent's place is always set.
-    if (placer.folderAt.size() < size_t{depth} + 2) placer.folderAt.resize(size_t{depth} + 2);
-    std::string path = placer.folderAt[depth] + utf16ToNative(name);
-    if (folder) placer.folderAt[size_t{depth} + 1] = path + kPathSeparator;
-    return path;
+ItemPlaces placeItems(const std::vector<ArchiveEntry>& entries, const std::vector<std::u16string>& names) {
+    ItemPlaces places;
+    places.folders.emplace_back();
+    places.folderOf.reserve(entries.size());
+    std::vector<uint32_t> folderAtDepth(1, 0);  // per depth: where its items lie
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const size_t depth = entries[k].depth;
+        places.folderOf.push_back(folderAtDepth[depth]);
+        if (!isFolder(entries[k])) continue;
+        if (folderAtDepth.size() < depth + 2) folderAtDepth.resize(depth + 2);
+        folderAtDepth[depth + 1] = static_cast<uint32_t>(places.folders.size());
+        places.folders.push_back(placeOf(places, names, k) + kPathSeparator);
+    }
+    return places;
+}
+
+std::string placeOf(const ItemPlaces& places, const std::vector<std::u16string>& names, size_t k) {
+    return places.folders[places.folderOf[k]] + utf16ToNative(names[k]);
 }
 
 namespace {
@@ -45,6 +56,7 @@ struct ExtractRun {
     // Per entry: it is a folder this run could not create (or find), so
     // nothing below it exists either, or one that was not asked for.
     std::vector<bool> folderMissing;
+    ItemPlaces places;
     // The items asked for; null when everything is extracted.
     const ItemSelection* selection = nullptr;
 };
@@ -83,12 +95,12 @@ void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
     run.folderMissing.assign(entries.size(), false);
-    ItemPlacer placer;
+    run.places = placeItems(entries, run.directory.names);
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
         const bool folder = isFolder(entry);
-        const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
+        const std::string path = placeOf(run.places, run.directory.names, k);
         if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
         if (!isTaken(run, k)) {
             if (folder) {
@@ -161,12 +173,9 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
 // for it; a mismatch means the archive is damaged.
 void verifyCheckValues(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    ItemPlacer placer;
     size_t file = 0;
     for (size_t k = 0; k < entries.size() && file < run.files.size(); ++k) {
-        const bool folder = isFolder(entries[k]);
-        const std::string path = placeItem(placer, entries[k].depth, run.directory.names[k], folder);
-        if (folder) continue;
+        if (isFolder(entries[k])) continue;
         const FileEntry& written = run.files[file++];
         if (!written.written) continue;  // already reported by the writer
         if (written.writtenCrc == written.crc && written.writtenCrcPlusOne == written.crcPlusOne)
@@ -174,7 +183,8 @@ void verifyCheckValues(ExtractRun& run) {
         char values[96];
         std::snprintf(values, sizeof values, "stored %08X %08X, computed %08X %08X", written.crc,
                       written.crcPlusOne, written.writtenCrc, written.writtenCrcPlusOne);
-        reportFatal(run.outcome, "check value mismatch in", joinPath(run.target, path), values);
+        reportFatal(run.outcome, "check value mismatch in",
+                    joinPath(run.target, placeOf(run.places, run.directory.names, k)), values);
     }
 }
 
@@ -182,12 +192,10 @@ void verifyCheckValues(ExtractRun& run) {
 // contents changed them.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    ItemPlacer placer;
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
-        const bool folder = isFolder(entry);
-        const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
-        if (!folder || run.folderMissing[k]) continue;
+        if (!isFolder(entry) || run.folderMissing[k]) continue;
+        const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
         int error = handle.error;
         if (handle.ok()) {
@@ -243,7 +251,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, nullptr};
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, nullptr};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder);
         return kExitFatal;
@@ -257,7 +265,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, nullptr};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, nullptr};
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.

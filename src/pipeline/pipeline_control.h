@@ -4,7 +4,15 @@
 //
 // Sharing rules: every flag and counter has one writer, except that any
 // thread may raise `abortRun` (or main, to give up a run). Flags are only
-// ever raised, with release stores; they are polled with acquire loads. The
+// ever raised, through raiseFlag (a release store that wakes every thread);
+// they are read with acquire loads.
+//
+// Waits: a thread that waits for another sleeps on its own WakeSignal
+// (wake_signal.h) and whoever changes what it waits for wakes it: the
+// reader (a job queued, an input slot freed), the coder (an input chunk
+// published, an output slot freed, the writer done), the writer (an output
+// chunk published, the output ended, a job queued) and main (a job taken
+// off its ring). Raising any flag wakes all four. The
 // file handles and `archivePath` are set by main before the worker starts;
 // afterwards `readerFile` belongs to the reader and `writerFile` to the
 // writer until the worker has joined them, and then to the worker, which
@@ -37,6 +45,7 @@
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
 #include "pipeline/record_ring.h"
+#include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 
@@ -80,6 +89,11 @@ struct PipelineControl {
     // to its end.
     std::atomic<uint32_t> stopAfterLastJob{0};
 
+    WakeSignal readerWake;
+    WakeSignal coderWake;
+    WakeSignal writerWake;
+    WakeSignal mainWake;
+
     std::atomic<uint64_t> totalIn{0};   // bytes the coder took from the input ring
     std::atomic<uint64_t> totalOut{0};  // bytes the coder published to the output ring
 
@@ -105,11 +119,16 @@ void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archi
 
 enum class QueueResult { queued, runStopped, nameTooLong };
 
-// Main's push of a job: retried with poll sleeps while the ring is full,
-// until accepted or until the pipeline has stopped (a failed worker never
-// leaves main waiting).
+// Main's push of a job (wakes the ring's consumer): while the ring is full,
+// main sleeps until a job is taken or the pipeline has stopped (a failed
+// worker never leaves main waiting).
 QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
                      FileEntry* entry);
+
+// The consumer's pop of a job (the reader's or the writer's). Main, if it
+// waits for room, is woken once the ring is at most half full, not at every
+// pop: it then queues a batch of jobs instead of one per wake-up.
+void popJob(PipelineControl& control, RecordRing& jobs);
 
 // The end marker: no further job will come on this ring.
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
@@ -119,6 +138,13 @@ QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
 // for room until the run stops.
 void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
                         uint32_t sizeHigh, FileEntry* entry);
+
+// Raises one of the control's flags and wakes every thread, so that each
+// waiter looks at the flags again.
+void raiseFlag(PipelineControl& control, std::atomic<uint32_t>& flag);
+
+// Wakes every thread of the run.
+void wakeAll(PipelineControl& control);
 
 // Main gives up the run (for instance when the directory cannot be read):
 // every pipeline thread stops at its next look.
