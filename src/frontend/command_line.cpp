@@ -87,6 +87,9 @@ int switchValue(const char* text) {
 }
 
 int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
+    ConsoleOutput ownConsole;
+    ownConsole.stream = fe.out;
+    ConsoleOutput& console = fe.console != nullptr ? *fe.console : ownConsole;
     if (!scanSwitches(args, fe)) return printBannerAndStop(fe);
     if (args.size() < 2) return printBannerAndStop(fe);
     const ArgumentText command = makeArgumentText(args[1]);
@@ -104,13 +107,16 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
         std::fputs("x command\n", fe.out);
         if (!hasArchive) return printBannerAndStop(fe);
         std::fflush(fe.out);  // the command's own output follows from other threads
-        return fe.extract(args[1], hasOtherPath ? args[2] : std::u16string(u"."));
+        return fe.extract(args[1], hasOtherPath ? args[2] : std::u16string(u"."), console);
     }
     if (sameText(command, "a")) {
-        std::fputs("a command\n", fe.out);
+        // An archive written to standard output has it to itself: all
+        // console text goes to standard error instead.
+        if (hasArchive && isStandardOutput(utf16ToNative(args[1]))) console.stream = stderr;
+        writeConsole(console, "a command\n");
         if (!hasArchive || !hasOtherPath) return printBannerAndStop(fe);
-        std::fflush(fe.out);
-        return fe.add(args[1], args[2]);
+        flushConsole(console);
+        return fe.add(args[1], args[2], console);
     }
     return printBannerAndStop(fe);
 }

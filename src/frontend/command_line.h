@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "frontend/console_output.h"
+
 namespace qex {
 
 inline constexpr size_t kArgumentTextBytes = 256;
@@ -32,7 +34,8 @@ ArgumentText makeArgumentText(std::u16string_view argument);
 // clamped to it.
 int switchValue(const char* text);
 
-using CommandFunction = int (*)(const std::u16string& archivePath, const std::u16string& otherPath);
+using CommandFunction = int (*)(const std::u16string& archivePath, const std::u16string& otherPath,
+                                ConsoleOutput& console);
 
 // What the command line works with: handed down by main, so that tests can
 // supply their own commands and output.
@@ -41,6 +44,10 @@ struct FrontEnd {
     CommandFunction add = nullptr;
     CommandFunction extract = nullptr;
     std::FILE* out = stdout;
+    // The console the commands print to; when null, one on `out` is made
+    // for the run. The add command turns it to standard error when the
+    // archive is standard output itself.
+    ConsoleOutput* console = nullptr;
 };
 
 // Parses and runs one command; returns the process's exit code. Argument 0

@@ -215,7 +215,7 @@ void stampFolders(ExtractRun& run) {
 
 }  // namespace
 
-int runExtract(const std::u16string& archivePath16, const std::u16string& targetPath16) {
+int runExtract(const std::u16string& archivePath16, const std::u16string& targetPath16, ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     Directory directory;
@@ -258,6 +258,7 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
+    printer.console = &console;
     startProgressPrinter(printer);
 
     ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}};

@@ -6,7 +6,9 @@
 #include "frontend/banner.h"
 #include "frontend/command_line.h"
 #include "frontend/commands.h"
+#include "frontend/console_output.h"
 #include "platform/process_arguments.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -15,13 +17,16 @@ const qex::BuildStamp kBuildStamp = qex::makeBuildStamp(__DATE__, __TIME__);
 }  // namespace
 
 int main(int argc, char** argv) {
+    qex::makeStandardStreamsSafe();
     std::vector<std::u16string> arguments = qex::processArguments(argc, argv);
     qex::FrontEnd frontEnd;
     frontEnd.buildStamp = kBuildStamp.data();
     frontEnd.add = qex::runAdd;
     frontEnd.extract = qex::runExtract;
     frontEnd.out = stdout;
+    qex::ConsoleOutput console;
+    frontEnd.console = &console;
     const int exitCode = qex::runCommandLine(arguments, frontEnd);
     std::fflush(stdout);
-    return exitCode;
+    return qex::finishConsole(console, stderr, exitCode);
 }

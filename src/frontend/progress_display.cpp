@@ -32,13 +32,17 @@ std::string fileLine(std::string_view label, std::string_view name, std::string_
     return text;
 }
 
+void printPadded(ProgressPrinter& printer, std::string_view line, char end) {
+    writeConsole(*printer.console, paddedLine(line, end));
+}
+
 void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     // Names go to the console as UTF-8 (Linux; units that are not
     // characters show as U+FFFD) or in its code page (Windows), without
     // the long-path prefix.
     std::string name(withoutLongPathPrefix(consoleText(record.name)));
     if (printer.kind == ProgressKind::add) {
-        printPadded(printer.out, addFileLine(name, record.size), '\n');
+        printPadded(printer, addFileLine(name, record.size), '\n');
         return;
     }
     if (!printer.namePrefix.empty()) {
@@ -46,7 +50,7 @@ void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     }
     const uint32_t stored = record.entry != nullptr ? record.entry->crc : 0;
     const uint32_t computed = record.entry != nullptr ? record.entry->writtenCrc : 0;
-    printPadded(printer.out, extractFileLine(name, record.size, stored, computed), '\n');
+    printPadded(printer, extractFileLine(name, record.size, stored, computed), '\n');
 }
 
 }  // namespace
@@ -85,11 +89,16 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
                      speed);
 }
 
+std::string paddedLine(std::string_view line, char end) {
+    std::string padded(line);
+    if (padded.size() < static_cast<size_t>(kLineWidth)) padded.resize(kLineWidth, ' ');
+    padded.push_back(end);
+    return padded;
+}
+
 void printPadded(std::FILE* out, std::string_view line, char end) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    for (size_t column = line.size(); column < static_cast<size_t>(kLineWidth); ++column)
-        std::fputc(' ', out);
-    std::fputc(end, out);
+    const std::string padded = paddedLine(line, end);
+    std::fwrite(padded.data(), 1, padded.size(), out);
 }
 
 void printProgress(ProgressPrinter& printer) {
@@ -104,11 +113,11 @@ void printProgress(ProgressPrinter& printer) {
     const uint64_t totalOut = printer.totalOut->load(std::memory_order_relaxed);
     if (printer.kind == ProgressKind::add) {
         const uint64_t listed = counters.listedBytes.load(std::memory_order_relaxed);
-        printPadded(printer.out, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
+        printPadded(printer, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
     } else {
-        printPadded(printer.out, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
+        printPadded(printer, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
     }
-    std::fflush(printer.out);
+    flushConsole(*printer.console);
 }
 
 void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
@@ -144,8 +153,8 @@ void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
     if (printer.thread.joinable()) printer.thread.join();
     printProgress(printer);
-    std::fputc('\n', printer.out);
-    std::fflush(printer.out);
+    writeConsole(*printer.console, "\n");
+    flushConsole(*printer.console);
 }
 
 }  // namespace qex

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <thread>
 
+#include "frontend/console_output.h"
 #include "pipeline/record_ring.h"
 
 namespace qex {
@@ -41,7 +42,7 @@ struct ProgressPrinter {
     // are relative to it.
     std::string namePrefix;
     uint32_t startTick = 0;  // taken by the command before the printer starts
-    std::FILE* out = stdout;
+    ConsoleOutput* console = nullptr;  // where the lines go; set before the printer starts
     std::atomic<uint32_t> stop{0};
     std::thread thread;
 };
@@ -66,6 +67,7 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
                               int32_t speed);
 
 // `line` left-justified in 78 columns (never cut), then `end`.
+std::string paddedLine(std::string_view line, char end);
 void printPadded(std::FILE* out, std::string_view line, char end);
 
 // One print: every pending file line of the ring, then the status line.
