@@ -180,11 +180,11 @@ struct Recorded {
 };
 Recorded recordedAdd, recordedExtract;
 
-int fakeAdd(const std::u16string& a, const std::u16string& s) {
+int fakeAdd(const std::u16string& a, const std::u16string& s, ConsoleOutput&) {
     recordedAdd = {recordedAdd.calls + 1, a, s};
     return 5;
 }
-int fakeExtract(const std::u16string& a, const std::u16string& t) {
+int fakeExtract(const std::u16string& a, const std::u16string& t, ConsoleOutput&) {
     recordedExtract = {recordedExtract.calls + 1, a, t};
     return 6;
 }

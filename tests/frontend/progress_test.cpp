@@ -108,7 +108,9 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     printer.counters = &counters;
     printer.totalIn = &totalIn;
     printer.totalOut = &totalOut;
-    printer.out = out;
+    ConsoleOutput console;
+    console.stream = out;
+    printer.console = &console;
     startProgressPrinter(printer);
     for (int k = 0; k < 3000; ++k) {
         const std::u16string name = u"/f" + std::u16string(1, static_cast<char16_t>(u'a' + k % 26));
