@@ -45,7 +45,8 @@ SystemResult<OutputPlace> examineOutputPlace(const std::string& path) {
     }
     place.existing = identityOfFile(fileOf(handle));
     CloseHandle(handle);
-    place.direct = place.existing.known && !place.existing.regular;
+    // Something is there (a device such as NUL, a pipe): written in place.
+    place.direct = !place.existing.known || !place.existing.regular;
     return {place, 0};
 }
 
