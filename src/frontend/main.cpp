@@ -1,4 +1,5 @@
-// qex: entry point. Start-up fills in the build stamp; main takes the
+// qex: entry point. The standard streams are made safe first
+// (standard_streams.h); start-up fills in the build stamp; main takes the
 // process's arguments in UTF-16, then the command line picks and runs one
 // command.
 #include <cstdio>
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     frontEnd.out = stdout;
     qex::ConsoleOutput console;
     frontEnd.console = &console;
-    const int exitCode = qex::runCommandLine(arguments, frontEnd);
+    const int exitCode = qex::finishConsole(console, stderr, qex::runCommandLine(arguments, frontEnd));
     std::fflush(stdout);
-    return qex::finishConsole(console, stderr, exitCode);
+    return exitCode;
 }
