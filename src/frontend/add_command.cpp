@@ -1,6 +1,8 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
+#include <set>
+#include <utility>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,6 +51,8 @@ struct AddRun {
     // first): entering one of them again would loop.
     std::vector<FolderIdentity> ancestors;
     bool pipelineGone = false;  // no further job can be queued
+    // Names at depth 0 so far: two sources may give the same one.
+    std::set<std::u16string> topNames;
 };
 
 bool isFile(const FileIdentity& identity, const ListedItem& item) {
@@ -119,6 +123,8 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         reportWarning(run.outcome, "skipping file of 2^40 bytes or more", path);
         return;
     }
+    if (depth == 0 && !run.topNames.insert(item.name).second)
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
@@ -328,7 +334,8 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, Arch
 
 }  // namespace
 
-int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath16, ConsoleOutput& console) {
+int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
+           ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
@@ -336,8 +343,10 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
         reportFatal(outcome, "cannot create archive", archivePath, systemReason(place.error));
         return outcome.exitCode;
     }
-    std::vector<CheckedSource> sources(1);
-    if (!checkSource(outcome, utf16ToNative(sourcePath16), place.value, sources[0])) return outcome.exitCode;
+    // Every source is checked before anything is written.
+    std::vector<CheckedSource> sources(sources16.size());
+    for (size_t k = 0; k < sources16.size(); ++k)
+        if (!checkSource(outcome, utf16ToNative(sources16[k]), place.value, sources[k])) return outcome.exitCode;
 
     ArchiveOutput output;
     if (!openArchiveOutput(outcome, archivePath, place.value, output)) return outcome.exitCode;
@@ -359,13 +368,14 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
     ProgressCounters counters;
     ProgressPrinter printer;
     const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
+    attachProgressPrinter(printer, console, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
-    printer.console = &console;
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false};
+    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
+    // Every source is shown before the walk starts, so that these lines
+    // never meet the progress display.
     for (const CheckedSource& source : sources) {
         std::string line(1, '<');
         line.append(nativeToConsole(source.searchPath));
@@ -373,7 +383,7 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
         writeConsole(console, line);
     }
     flushConsole(console);
-    startProgressPrinter(printer);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
     for (CheckedSource& source : sources) {
         if (run.pipelineGone) break;
         walkSource(run, source);

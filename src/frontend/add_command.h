@@ -7,7 +7,9 @@
 // coder compresses into the archive from its first byte on. When the
 // pipeline has stopped, the directory and trailer are appended.
 //
-// Three source forms, told apart by the path alone:
+// Several sources are added in the order given, each at depth 0 in its own
+// form (two giving the same top-level name: a warning, both kept). Three
+// source forms, told apart by the path alone:
 //   folder            -> the folder itself at depth 0, its contents below it
 //   folder/           -> the folder's contents at depth 0
 //   mask or one file  -> every matching item at depth 0; folders entered

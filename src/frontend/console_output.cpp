@@ -37,7 +37,7 @@ void flushConsole(ConsoleOutput& console) {
 int finishConsole(ConsoleOutput& console, std::FILE* errors, int exitCode) {
     flushConsole(console);
     if (consoleUsable(console)) return exitCode;
-    if (console.stream != errors) {
+    if (console.stream != errors && !console.reported) {
         const std::string line = "qex: cannot write to standard output: " + systemReason(console.error.load()) + "\n";
         std::fwrite(line.data(), 1, line.size(), errors);
         std::fflush(errors);

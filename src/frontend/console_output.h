@@ -24,6 +24,7 @@ struct ConsoleOutput {
     std::FILE* stream = stdout;
     std::atomic<bool> failed{false};
     std::atomic<int> error{0};  // the system's code for the first failure
+    bool reported = false;      // a command has reported the failure itself
 };
 
 // True until a write has failed.
@@ -37,8 +38,9 @@ void writeConsole(ConsoleOutput& console, std::string_view text);
 void flushConsole(ConsoleOutput& console);
 
 // The end of the process's console use: flushes, and when any write failed
-// reports it on `errors` (unless that is the stream that failed) and
-// returns `exitCode` raised to 1; otherwise returns `exitCode`.
+// reports it on `errors` (unless that is the stream that failed, or a
+// command has reported it) and returns `exitCode` raised to 1; otherwise
+// returns `exitCode`.
 int finishConsole(ConsoleOutput& console, std::FILE* errors, int exitCode);
 
 // True when `path` names the same file as standard output (so that an

@@ -1,7 +1,8 @@
 // qex: entry point. The standard streams are made safe first
-// (standard_streams.h); start-up fills in the build stamp; main takes the
-// process's arguments in UTF-16, then the command line picks and runs one
-// command.
+// (standard_streams.h); start-up fills in the build stamp (from the
+// SOURCE_DATE_EPOCH the build was configured with, else the compiler's date
+// and time); main takes the process's arguments in UTF-16, then the command
+// line picks and runs one command.
 #include <cstdio>
 
 #include "frontend/banner.h"
@@ -13,7 +14,11 @@
 
 namespace {
 
+#ifdef QEX_SOURCE_DATE_EPOCH
+const qex::BuildStamp kBuildStamp = qex::makeBuildStampFromEpoch(QEX_SOURCE_DATE_EPOCH);
+#else
 const qex::BuildStamp kBuildStamp = qex::makeBuildStamp(__DATE__, __TIME__);
+#endif
 
 }  // namespace
 
@@ -24,6 +29,8 @@ int main(int argc, char** argv) {
     frontEnd.buildStamp = kBuildStamp.data();
     frontEnd.add = qex::runAdd;
     frontEnd.extract = qex::runExtract;
+    frontEnd.test = qex::runTest;
+    frontEnd.list = qex::runList;
     frontEnd.out = stdout;
     qex::ConsoleOutput console;
     frontEnd.console = &console;

@@ -72,7 +72,7 @@ void takeNextJob(ReaderState& state) {
     }
     state.path = utf16ToNative(job.name);
     const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
-    pushDiscardingOldest(control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
+    recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
     state.listedBytes = job.size();
     state.readerBytes = 0;
     state.readerCrc = 0;
