@@ -152,8 +152,8 @@ TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlon
     file("src/a.txt", "a");
     file("m.qex", "the old archive");
     for (const std::string& source : {at("absent"), at("absent*"), at("nofolder/x*"), at("absent/")}) {
-        // Checked before anything is written, whatever comes after it.
-        const auto r = runQex({"a", at("m.qex"), source});
+        // Every source is checked before anything is written.
+        const auto r = runQex({"a", at("m.qex"), at("src"), source});
         EXPECT_EQ(r.exitCode, 2) << source;
         EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(source), std::string::npos) << r.err;
