@@ -126,11 +126,6 @@ std::string paddedLine(std::string_view line, char end) {
     return padded;
 }
 
-void printPadded(std::FILE* out, std::string_view line, char end) {
-    const std::string padded = paddedLine(line, end);
-    std::fwrite(padded.data(), 1, padded.size(), out);
-}
-
 void printProgress(ProgressPrinter& printer) {
     TakenRecord record;
     while (takeOldest(*printer.ring, record)) printFileLine(printer, record);

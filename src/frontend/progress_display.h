@@ -72,7 +72,6 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
 
 // `line` left-justified in 78 columns (never cut), then `end`.
 std::string paddedLine(std::string_view line, char end);
-void printPadded(std::FILE* out, std::string_view line, char end);
 
 // One print: every pending file line of the ring, then (on a terminal) the
 // status line.
