@@ -11,14 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 libgtest-dev libgmock-dev python3; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if ((${#need[@]})); then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 \
+  libgtest-dev libgmock-dev python3
 
 # Whether this machine runs 32-bit x86 programs: a program of three
 # instructions that only exits, assembled and linked here.
