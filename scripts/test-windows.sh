@@ -30,11 +30,12 @@ tested=(x86_64)
 if runs_32bit_programs; then
   tested+=(i686)
   # Before the prefix is made, so that it holds the 32-bit system DLLs too.
-  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32:i386
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root=()
+    ((EUID == 0)) || as_root=(sudo)
+    "${as_root[@]}" dpkg --add-architecture i386
   fi
+  bash scripts/install-deps.sh wine32:i386
 else
   echo "32-bit programs do not run on this machine: the i686 qex.exe is built and linked, not tested."
 fi
