@@ -1,7 +1,6 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,8 +9,7 @@
 #include "frontend/commands.h"
 #include "frontend/directory_builder.h"
 #include "frontend/progress_display.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/interrupt_cleanup.h"
@@ -38,7 +36,7 @@ struct FolderIdentity {
 
 struct AddRun {
     CommandOutcome& outcome;
-    PipelineControl& control;
+    PipelineRun& pipeline;
     DirectoryBuilder& directory;
     ProgressCounters& counters;
     FileIdentity archive;
@@ -80,19 +78,18 @@ void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, u
     }
     WalkLevel level;
     level.folder = joinPath(path, "");
-    int error = 0;
-    if (!listPattern(level.folder + "*", level.items, error)) {
-        reportWarning(run.outcome, "cannot list folder", path, systemReason(error));
+    const SystemStatus listed = listPattern(level.folder + "*", level.items);
+    if (!listed.ok()) {
+        reportWarning(run.outcome, "cannot list folder", path, systemReason(listed.error));
         return;
     }
     run.levels.push_back(std::move(level));
     run.ancestors.push_back({item.device, item.inode});
 }
 
-void queueFile(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
+void queueForReading(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
     pending.queued = true;
-    const QueueResult queued = queueJob(run.control, run.control.rings->readerJobs,
-                                        nativeToUtf16(path), item.size, &pending.file);
+    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), item.size, &pending.file);
     if (queued == QueueResult::queued) return;
     // The reader never saw the entry: it keeps no bytes.
     pending.queued = false;
@@ -132,7 +129,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
     }
     // An empty file has its entry and no job: a job of size 0 would read as
     // the end of the jobs.
-    if (item.size != 0) queueFile(run, path, item, *pending);
+    if (item.size != 0) queueForReading(run, path, item, *pending);
 }
 
 // The folders the source lies in, so that a link back to one of them is
@@ -149,9 +146,9 @@ void noteSourceAncestors(AddRun& run, const std::string& folder) {
 void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
     WalkLevel first;
     first.folder = searchPath.substr(0, lastComponentStart(searchPath));
-    int error = 0;
-    if (!listPattern(searchPath, first.items, error)) {
-        reportWarning(run.outcome, "cannot list folder", first.folder, systemReason(error));
+    const SystemStatus listed = listPattern(searchPath, first.items);
+    if (!listed.ok()) {
+        reportWarning(run.outcome, "cannot list folder", first.folder, systemReason(listed.error));
         return;
     }
     if (first.items.empty() && !contentsOnly) {
@@ -177,8 +174,8 @@ void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
 
 // Failures the pipeline collected: unreadable sources are warnings, the rest
 // (the coder could not start, the stream could not be written) is fatal.
-void reportPipelineFailures(CommandOutcome& outcome, PipelineReport& report) {
-    for (const PipelineFailure& failure : failuresOf(report)) {
+void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
+    for (const PipelineFailure& failure : failures) {
         switch (failure.kind) {
             case FailureKind::sourceUnreadable:
                 reportWarning(outcome, "cannot read", failure.path, failure.reason);
@@ -202,18 +199,19 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, File
                     "the directory exceeds the 4 GiB its trailer can describe");
         return false;
     }
-    int error = 0;
+    SystemStatus status;
     const bool written = writeBuiltDirectory(directory, [&](const uint8_t* data, size_t size) {
-        return writeAll(archive, data, size, error);
+        status = writeAll(archive, data, size);
+        return status.ok();
     });
     if (!written) {
-        reportFatal(outcome, "cannot write archive", archivePath, systemReason(error));
-        int ignored = 0;
-        closeFile(archive, ignored);
+        reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
+        closeFile(archive);
         return false;
     }
-    if (!closeFile(archive, error)) {
-        reportFatal(outcome, "cannot write archive", archivePath, systemReason(error));
+    status = closeFile(archive);
+    if (!status.ok()) {
+        reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
         return false;
     }
     return true;
@@ -230,12 +228,12 @@ void discardArchive(const std::string& archivePath, const FileIdentity& identity
 int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath16) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
-    int error = 0;
-    const FileHandle archive = createForWrite(archivePath.c_str(), error);
-    if (archive == kNoFile) {
-        reportFatal(outcome, "cannot create archive", archivePath, systemReason(error));
+    const SystemResult<FileHandle> created = createForWrite(archivePath.c_str());
+    if (!created.ok()) {
+        reportFatal(outcome, "cannot create archive", archivePath, systemReason(created.error));
         return outcome.exitCode;
     }
+    const FileHandle archive = created.value;
     const FileIdentity archiveIdentity = identityOfFile(archive);
     // Until the command returns, an interrupt removes the unfinished archive
     // (a device or pipe given as the archive is never removed).
@@ -245,26 +243,25 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
     } disarmOnReturn;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
-    prepareForAdd(*pipeline, archive, archivePath);
-    PipelineControl& control = pipeline->control;
-    CoderWorker worker;
-    if (!startCoderWorker(worker, control, encoderBody())) {
-        reportPipelineFailures(outcome, control.report);
-        int ignored = 0;
-        closeFile(archive, ignored);
+    PipelineRun pipelineRun;
+    if (!startAddRun(pipelineRun, *pipeline, archive, archivePath)) {
+        reportPipelineFailures(outcome, finishRun(pipelineRun));
+        closeFile(archive);
         discardArchive(archivePath, archiveIdentity);
         return kExitFatal;
     }
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    attachProgressPrinter(printer, ProgressKind::add, pipeline->rings.addedFiles, counters, control.totalIn,
-                          control.totalOut);
+    const RunProgress progress = progressOf(pipelineRun);
+    attachProgressPrinter(printer, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
+                          *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, control, directory, counters, archiveIdentity, {}, {}, false};
-    std::string searchPath;
-    if (fullPath(utf16ToNative(sourcePath16), searchPath)) {
+    AddRun run{outcome, pipelineRun, directory, counters, archiveIdentity, {}, {}, false};
+    SystemResult<std::string> resolved = fullPath(utf16ToNative(sourcePath16));
+    if (resolved.ok()) {
+        std::string& searchPath = resolved.value;
         const bool contentsOnly = searchPath.back() == kPathSeparator;
         if (contentsOnly) searchPath.push_back('*');
         std::printf("<%s>\n", nativeToConsole(searchPath).c_str());
@@ -272,19 +269,16 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
         startProgressPrinter(printer);
         walkSource(run, searchPath, contentsOnly);
     } else {
-        const int reason = errno;
         reportWarning(outcome, "cannot resolve the source path", utf16ToNative(sourcePath16),
-                      systemReason(reason));
+                      systemReason(resolved.error));
         startProgressPrinter(printer);
     }
-    queueEndOfJobs(control, control.rings->readerJobs);
-    waitForCoderWorker(worker);
+    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
     finishProgressPrinter(printer);
 
-    reportPipelineFailures(outcome, control.report);
+    reportPipelineFailures(outcome, failures);
     if (outcome.exitCode == kExitFatal) {
-        int ignored = 0;
-        closeFile(archive, ignored);
+        closeFile(archive);
         discardArchive(archivePath, archiveIdentity);
         return outcome.exitCode;
     }

@@ -1,7 +1,6 @@
 // Byte-by-byte encoding of the directory records; see archive_layout.h.
 #include "frontend/archive_layout.h"
 
-#include <limits>
 
 namespace qex {
 namespace {
@@ -122,32 +121,6 @@ NameDecodeError decodeName(const uint8_t* bytes, size_t size, std::u16string& ou
         i += 1 + continuations;
     }
     return NameDecodeError::none;
-}
-
-bool encodeDirectory(const std::vector<std::u16string>& names,
-                     const std::vector<ArchiveEntry>& entries, std::vector<uint8_t>& out) {
-    constexpr uint64_t kMaxPartBytes = std::numeric_limits<uint32_t>::max();
-    if (names.size() != entries.size()) return false;
-    if (uint64_t{entries.size()} * kEntryBytes > kMaxPartBytes) return false;
-    const size_t start = out.size();
-    for (const auto& name : names) appendName(out, name);
-    const uint64_t nameListBytes = out.size() - start;
-    if (nameListBytes > kMaxPartBytes) {
-        out.resize(start);
-        return false;
-    }
-    for (const auto& entry : entries) {
-        uint8_t record[kEntryBytes];
-        encodeEntry(entry, record);
-        out.insert(out.end(), record, record + kEntryBytes);
-    }
-    ArchiveTrailer trailer;
-    trailer.nameListBytes = static_cast<uint32_t>(nameListBytes);
-    trailer.entryBytes = static_cast<uint32_t>(entries.size() * kEntryBytes);
-    uint8_t tail[kTrailerBytes];
-    encodeTrailer(trailer, tail);
-    out.insert(out.end(), tail, tail + kTrailerBytes);
-    return true;
 }
 
 }  // namespace qex

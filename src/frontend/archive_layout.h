@@ -15,15 +15,17 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/file_entry.h"
+#include "platform/file_attributes.h"
+
 namespace qex {
 
 inline constexpr size_t kEntryBytes = 40;
 inline constexpr size_t kTrailerBytes = 8;
 inline constexpr uint8_t kNameEnd = 0x0A;
-// Bit of `attributes` that marks a folder.
-inline constexpr uint16_t kFolderAttribute = 0x10;
-// Sizes are 40-bit numbers: sizeLow + sizeHigh * 2^32.
-inline constexpr uint64_t kMaxEntrySize = (uint64_t{1} << 40) - 1;
+// Sizes are 40-bit numbers, sizeLow + sizeHigh * 2^32, up to kMaxFileBytes
+// (pipeline/file_entry.h). The folder bit of `attributes` is
+// kAttributeDirectory (platform/file_attributes.h).
 
 struct ArchiveEntry {
     uint32_t sizeLow = 0;
@@ -44,11 +46,11 @@ struct ArchiveTrailer {
     uint32_t entryBytes = 0;     // E
 };
 
-inline bool isFolder(const ArchiveEntry& e) { return (e.attributes & kFolderAttribute) != 0; }
+inline bool isFolder(const ArchiveEntry& e) { return (e.attributes & kAttributeDirectory) != 0; }
 inline uint64_t entrySize(const ArchiveEntry& e) {
     return e.sizeLow | (uint64_t{e.sizeHigh} << 32);
 }
-// Stores bits 0 to 39 of `size`; callers refuse sizes above kMaxEntrySize.
+// Stores bits 0 to 39 of `size`; callers refuse sizes above kMaxFileBytes.
 inline void setEntrySize(ArchiveEntry& e, uint64_t size) {
     e.sizeLow = static_cast<uint32_t>(size);
     e.sizeHigh = static_cast<uint8_t>(size >> 32);
@@ -76,11 +78,5 @@ enum class NameDecodeError {
 // On failure `errorOffset` is the offset of the offending byte.
 NameDecodeError decodeName(const uint8_t* bytes, size_t size, std::u16string& out,
                            size_t& errorOffset);
-
-// The whole directory as it follows the stream: NameList, entries, trailer.
-// False when names and entries differ in number or a part would not fit the
-// trailer's 32-bit sizes.
-bool encodeDirectory(const std::vector<std::u16string>& names,
-                     const std::vector<ArchiveEntry>& entries, std::vector<uint8_t>& out);
 
 }  // namespace qex

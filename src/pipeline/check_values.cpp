@@ -99,32 +99,4 @@ void updateCheckValues(uint32_t& crc, uint32_t& crcPlusOne, const uint8_t* data,
     crcPlusOne = ~q;
 }
 
-uint32_t updateCrc32(uint32_t crc, const uint8_t* data, size_t size) {
-    uint32_t r = ~crc;
-    size_t i = 0;
-    if constexpr (kWordAtATime) {
-        for (; i + 8 <= size; i += 8) {
-            uint64_t w;
-            std::memcpy(&w, data + i, 8);
-            r = registerWord(r, w);
-        }
-    }
-    for (; i < size; ++i) r = registerStep(r, data[i]);
-    return ~r;
-}
-
-uint32_t updateCrc32PlusOne(uint32_t crcPlusOne, const uint8_t* data, size_t size) {
-    uint32_t q = ~crcPlusOne;
-    size_t i = 0;
-    if constexpr (kWordAtATime) {
-        for (; i + 8 <= size; i += 8) {
-            uint64_t w;
-            std::memcpy(&w, data + i, 8);
-            q = registerWord(q, plusOneEachByte(w));
-        }
-    }
-    for (; i < size; ++i) q = registerStep(q, static_cast<uint8_t>(data[i] + 1));
-    return ~q;
-}
-
 }  // namespace qex

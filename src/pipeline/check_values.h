@@ -17,12 +17,6 @@ namespace qex {
 // One byte of Crc32 by its defining rule, c = (c >> 8) ^ T[(c ^ b) & 0xFF].
 uint32_t crc32Step(uint32_t crc, uint8_t byte);
 
-// Crc32 continued over `size` bytes.
-uint32_t updateCrc32(uint32_t crc, const uint8_t* data, size_t size);
-
-// Crc32PlusOne continued over `size` bytes.
-uint32_t updateCrc32PlusOne(uint32_t crcPlusOne, const uint8_t* data, size_t size);
-
 // Both values continued over `size` bytes in one pass; what the reader and
 // writer threads call for every chunk.
 void updateCheckValues(uint32_t& crc, uint32_t& crcPlusOne, const uint8_t* data, size_t size);

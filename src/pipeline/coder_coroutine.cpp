@@ -16,18 +16,17 @@ void coroutineEntry(void* argument) {
 
 }  // namespace
 
-bool createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument, std::string& reason) {
+SystemStatus createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument) {
     context = CoroutineContext{};
     context.body = body;
     context.argument = argument;
-    return createStack(context.stack, kCoroutineStackBytes, &coroutineEntry, &context, reason);
+    return createStack(context.stack, kCoroutineStackBytes, &coroutineEntry, &context);
 }
 
 void destroyCoroutine(CoroutineContext& context) { destroyStack(context.stack); }
 
 uint32_t resume_coder(CoroutineContext& context) {
     if (context.finished) return kIdle;
-    context.started = true;
     enterStack(context.stack);
     return context.state;
 }

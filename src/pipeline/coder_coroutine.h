@@ -30,7 +30,6 @@ inline constexpr size_t kCoroutineStackBytes = size_t{8} << 20;
 
 struct CoroutineContext {
     uint32_t state = kIdle;
-    bool started = false;
     bool finished = false;
     void (*body)(void* argument) = nullptr;
     void* argument = nullptr;
@@ -39,7 +38,7 @@ struct CoroutineContext {
 
 // Obtains the stack and prepares the first switch into `body(argument)`.
 // Returns false with `reason` set when the stack cannot be obtained.
-bool createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument, std::string& reason);
+SystemStatus createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument);
 
 // Releases the stack; the body must not be resumed afterwards.
 void destroyCoroutine(CoroutineContext& context);

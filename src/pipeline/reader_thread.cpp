@@ -6,7 +6,6 @@
 
 #include "pipeline/check_values.h"
 #include "platform/text_conversion.h"
-#include "platform/threads.h"
 
 namespace qex {
 
@@ -36,8 +35,7 @@ bool mustStop(const PipelineControl& control) {
 void finishFile(ReaderState& state) {
     PipelineControl& control = state.control;
     if (control.readerFile != kNoFile) {
-        int ignored = 0;
-        closeFile(control.readerFile, ignored);
+        closeFile(control.readerFile);
         control.readerFile = kNoFile;
     }
     if (state.extracting) return;
@@ -49,7 +47,7 @@ void finishFile(ReaderState& state) {
         job.entry->crc = state.readerCrc;
         job.entry->crcPlusOne = state.readerCrcPlusOne;
     }
-    pop(jobs);
+    popJob(control, jobs);
 }
 
 void reportReadFailure(ReaderState& state, const std::string& reason) {
@@ -61,37 +59,37 @@ void reportReadFailure(ReaderState& state, const std::string& reason) {
 void takeNextJob(ReaderState& state) {
     PipelineControl& control = state.control;
     RingRecord job;
+    const uint32_t ticket = takeTicket(control.readerWake);
     if (!peek(control.rings->readerJobs, job)) {
-        sleepMilliseconds(kPollMilliseconds);
+        sleepPast(control.readerWake, ticket);
         return;
     }
     if (job.isEndMarker()) {
         // The marker stays: the ring is not used again in this run.
-        control.readerStop.store(1, std::memory_order_release);
+        raiseFlag(control, control.readerStop);
         return;
     }
     state.path = utf16ToNative(job.name);
-    int error = 0;
-    const FileHandle file = openForRead(state.path.c_str(), error);
+    const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
     pushDiscardingOldest(control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
-    if (file == kNoFile) {
+    if (!opened.ok()) {
         // Nothing of it enters the stream: its entry says so, and the job
         // is done so that the files after it are read.
-        reportReadFailure(state, systemReason(error));
+        reportReadFailure(state, systemReason(opened.error));
         finishFile(state);
         return;
     }
-    control.readerFile = file;
+    control.readerFile = opened.value;
 }
 
 // A file that reached the size limit: if anything is left, it is cut there.
 void finishCutFile(ReaderState& state) {
     unsigned char probe;
-    int error = 0;
-    if (readFull(state.control.readerFile, &probe, 1, error) > 0) {
+    const SystemResult<size_t> more = readFull(state.control.readerFile, &probe, 1);
+    if (more.ok() && more.value > 0) {
         reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
                       "larger than an archive entry can describe; only the first " +
                           std::to_string(state.control.maxFileBytes) + " bytes were stored");
@@ -114,13 +112,13 @@ bool readChunk(ReaderState& state) {
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
     }
     unsigned char* slot = slotData(ring, produced);
-    int error = 0;
-    const int64_t got = readFull(control.readerFile, slot, want, error);
-    if (got < 0) {
-        reportReadFailure(state, systemReason(error));
+    const SystemResult<size_t> read = readFull(control.readerFile, slot, want);
+    if (!read.ok()) {
+        reportReadFailure(state, systemReason(read.error));
         finishFile(state);
         return false;
     }
+    const size_t got = read.value;
     if (got == 0) {
         finishFile(state);
         return false;
@@ -131,8 +129,9 @@ bool readChunk(ReaderState& state) {
     }
     slotSize(ring, produced) = static_cast<int32_t>(got);
     ring.produced.store(produced + 1, std::memory_order_release);
+    wake(control.coderWake);
     // Reads fill the buffer unless the file ends.
-    if (got < static_cast<int64_t>(want)) {
+    if (got < want) {
         finishFile(state);
         return false;
     }
@@ -152,10 +151,11 @@ void runReaderThread(PipelineControl& control) {
         }
         // A file left open here (stop in mid-file) is closed by the worker.
         while (!mustStop(control)) {
+            const uint32_t ticket = takeTicket(control.readerWake);
             const uint32_t ahead = ring.produced.load(std::memory_order_relaxed) -
                                    ring.consumed.load(std::memory_order_acquire);
             if (ahead > kMaxReadAhead) {
-                sleepMilliseconds(kPollMilliseconds);
+                sleepPast(control.readerWake, ticket);
                 continue;
             }
             if (!readChunk(state)) break;

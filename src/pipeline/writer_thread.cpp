@@ -8,7 +8,6 @@
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
-#include "platform/threads.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -20,8 +19,11 @@ bool mustStop(const PipelineControl& control) {
            control.abortRun.load(std::memory_order_acquire) != 0;
 }
 
-void release(ChunkRing& ring) {
+// Gives a chunk's slot back to the coder.
+void release(PipelineControl& control) {
+    ChunkRing& ring = *control.outputRing;
     ring.consumed.store(ring.consumed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    wake(control.coderWake);
 }
 
 // What the output ring holds for the writer right now.
@@ -40,22 +42,25 @@ Output lookAtOutput(const PipelineControl& control) {
 void runAddWriter(PipelineControl& control) {
     ChunkRing& ring = *control.outputRing;
     while (!mustStop(control)) {
+        const uint32_t ticket = takeTicket(control.writerWake);
         const Output output = lookAtOutput(control);
         if (output == Output::ended) break;
         if (output == Output::none) {
-            sleepMilliseconds(kPollMilliseconds);
+            sleepPast(control.writerWake, ticket);
             continue;
         }
         const uint32_t chunk = ring.consumed.load(std::memory_order_relaxed);
-        int error = 0;
-        if (!writeAll(control.writerFile, slotData(ring, chunk), static_cast<size_t>(slotSize(ring, chunk)), error)) {
-            reportFailure(control.report, FailureKind::streamWriteFailed, control.archivePath, systemReason(error));
+        const SystemStatus written =
+            writeAll(control.writerFile, slotData(ring, chunk), static_cast<size_t>(slotSize(ring, chunk)));
+        if (!written.ok()) {
+            reportFailure(control.report, FailureKind::streamWriteFailed, control.archivePath,
+                          systemReason(written.error));
             abortPipeline(control);
             return;
         }
-        release(ring);
+        release(control);
     }
-    control.writerDone.store(1, std::memory_order_release);
+    raiseFlag(control, control.writerDone);
 }
 
 struct ExtractState {
@@ -76,8 +81,9 @@ struct ExtractState {
 
 void takeNextJob(ExtractState& state) {
     PipelineControl& control = state.control;
+    const uint32_t ticket = takeTicket(control.writerWake);
     if (!peek(control.rings->writerJobs, state.job)) {
-        sleepMilliseconds(kPollMilliseconds);
+        sleepPast(control.writerWake, ticket);
         return;
     }
     if (state.job.isEndMarker()) {
@@ -90,13 +96,19 @@ void takeNextJob(ExtractState& state) {
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
-    int error = 0;
-    control.writerFile = control.writerFolder != kNoFile
-                             ? createFileWithin(control.writerFolder, state.path.c_str(), error,
-                                                &control.writerUntouchable)
-                             : createForWrite(state.path.c_str(), error);
-    if (control.writerFile == kNoFile) {
-        reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(error));
+    if (state.job.name.empty()) {
+        // A file whose name the ring could not carry (main has reported it):
+        // its bytes pass unwritten.
+        state.failed = true;
+        return;
+    }
+    const SystemResult<FileHandle> created =
+        control.writerFolder != kNoFile
+            ? createFileWithin(control.writerFolder, state.path.c_str(), &control.writerUntouchable)
+            : createForWrite(state.path.c_str());
+    control.writerFile = created.ok() ? created.value : kNoFile;
+    if (!created.ok()) {
+        reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(created.error));
         state.failed = true;
     }
 }
@@ -104,8 +116,7 @@ void takeNextJob(ExtractState& state) {
 void closeFailed(ExtractState& state, int error) {
     reportFailure(state.control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
     state.failed = true;
-    int ignored = 0;
-    closeFile(state.control.writerFile, ignored);
+    closeFile(state.control.writerFile);
     state.control.writerFile = kNoFile;
 }
 
@@ -120,16 +131,18 @@ void finishFile(ExtractState& state, bool complete) {
         int error = 0;
         if (complete && entry != nullptr) {
             error = setFileTimes(control.writerFile, entry->creationTime, entry->lastAccessTime,
-                                 entry->lastWriteTime);
-            if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes);
+                                 entry->lastWriteTime)
+                        .error;
+            if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes).error;
         }
         if (error != 0) {
             closeFailed(state, error);
         } else {
             const FileHandle file = control.writerFile;
             control.writerFile = kNoFile;
-            if (!closeFile(file, error)) {
-                reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
+            const SystemStatus closed = closeFile(file);
+            if (!closed.ok()) {
+                reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(closed.error));
                 state.failed = true;
             }
         }
@@ -139,9 +152,10 @@ void finishFile(ExtractState& state, bool complete) {
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
         entry->written = complete && !state.failed;
     }
-    pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow, state.job.sizeHigh,
-                         entry);
-    pop(control.rings->writerJobs);
+    if (!state.job.name.empty())
+        pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow,
+                             state.job.sizeHigh, entry);
+    popJob(control, control.rings->writerJobs);
     state.haveJob = false;
 }
 
@@ -155,20 +169,20 @@ void writeFromChunk(ExtractState& state) {
     if (!state.haveJob) {
         state.extraBytes += available;
         state.chunkOffset = 0;
-        release(ring);
+        release(control);
         return;
     }
     const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
     updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
     if (!state.failed) {
-        int error = 0;
-        if (!writeAll(control.writerFile, data, take, error)) closeFailed(state, error);
+        const SystemStatus written = writeAll(control.writerFile, data, take);
+        if (!written.ok()) closeFailed(state, written.error);
     }
     state.writerRemaining -= take;
     state.chunkOffset += take;
     if (state.chunkOffset == static_cast<uint32_t>(slotSize(ring, chunk))) {
         state.chunkOffset = 0;
-        release(ring);
+        release(control);
     }
     if (state.writerRemaining == 0) finishFile(state, true);
 }
@@ -194,11 +208,12 @@ void runExtractWriter(PipelineControl& control) {
             finishFile(state, true);  // a zero-byte file: no chunk is touched
             continue;
         }
+        const uint32_t ticket = takeTicket(control.writerWake);
         const Output output = lookAtOutput(control);
         if (output == Output::chunk) {
             writeFromChunk(state);
         } else if (output == Output::none) {
-            sleepMilliseconds(kPollMilliseconds);
+            sleepPast(control.writerWake, ticket);
         } else if (state.haveJob) {
             reportShortFile(state);
         } else {
@@ -210,7 +225,7 @@ void runExtractWriter(PipelineControl& control) {
         reportFailure(control.report, FailureKind::extraData, control.archivePath,
                       std::to_string(state.extraBytes) + " decoded bytes belong to no file");
     }
-    control.writerDone.store(1, std::memory_order_release);
+    raiseFlag(control, control.writerDone);
 }
 
 }  // namespace

@@ -18,12 +18,11 @@ namespace qex {
 inline constexpr uint16_t kAttributeReadOnly = 0x01;
 inline constexpr uint16_t kAttributeDirectory = 0x10;
 
-// On an open file (its handle stays writable). Returns 0 or the system's
-// error code.
-int applyFileAttributes(FileHandle file, uint16_t attributes);
+// On an open file (its handle stays writable).
+SystemStatus applyFileAttributes(FileHandle file, uint16_t attributes);
 
 // By path, for a file that is already closed or a folder just created;
-// symbolic links are not followed. Returns 0 or the system's error code.
-int applyPathAttributes(const char* path, uint16_t attributes);
+// symbolic links are not followed.
+SystemStatus applyPathAttributes(const char* path, uint16_t attributes);
 
 }  // namespace qex

@@ -24,9 +24,8 @@ FileIdentity identityOfFile(FileHandle file);
 // The path itself, a symbolic link not followed.
 FileIdentity identityOfPath(const char* path);
 
-// Removes `path` if it still names the regular file `identity`. Returns 0,
-// or the errno value of a removal that failed; a path that names something
-// else is left alone (EEXIST).
-int removeIfSameFile(const char* path, const FileIdentity& identity);
+// Removes `path` if it still names the regular file `identity`; a path that
+// names something else is left alone (EEXIST).
+SystemStatus removeIfSameFile(const char* path, const FileIdentity& identity);
 
 }  // namespace qex

@@ -1,18 +1,19 @@
 // Plain file access for the data threads and the commands: open, create,
 // read, write, seek, size, close.
 //
-// Every call reports failure through its result and the system's error code
-// (errno on Linux, GetLastError on Windows), never by throwing;
-// `systemReason` turns that code into the text shown to the user. Paths are
-// native (paths.h); on Windows each is handed to the system as a full path
-// behind the long-path prefix. Reads retry until the buffer is full or the file ends, so a short
-// read always means the end of the file; writes retry until everything is
-// written, so a write that returns success wrote every byte.
+// Every call reports failure through its result (system_result.h), never
+// by throwing. Paths are native (paths.h); on Windows each is handed to the
+// system as a full path behind the long-path prefix. Reads retry until the
+// buffer is full or the file ends, so a short read always means the end of
+// the file; writes retry until everything is written, so a write that
+// succeeds wrote every byte.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/system_result.h"
 
 namespace qex {
 
@@ -24,36 +25,31 @@ using FileHandle = int;
 #endif
 inline constexpr FileHandle kNoFile = -1;
 
-// Text of a system error code ("No such file or directory").
-std::string systemReason(int error);
-
-// Opens an existing file for reading. Returns kNoFile and sets `error`
-// when it cannot be opened.
-FileHandle openForRead(const char* path, int& error);
+// Opens an existing file for reading.
+SystemResult<FileHandle> openForRead(const char* path);
 
 // Creates a file for writing, replacing an existing one (truncated). New
 // files get mode 0666 less the umask, as any file a user creates.
-FileHandle createForWrite(const char* path, int& error);
+SystemResult<FileHandle> createForWrite(const char* path);
 
-// Reads up to `count` bytes; fewer only at the end of the file. Returns the
-// count read, or -1 with `error` set.
-int64_t readFull(FileHandle file, uint8_t* buffer, size_t count, int& error);
+// Reads up to `count` bytes; fewer only at the end of the file. The value
+// is the count read.
+SystemResult<size_t> readFull(FileHandle file, uint8_t* buffer, size_t count);
 
-// Writes all `count` bytes. Returns false with `error` set when the system
-// refuses or the device is full (a write that makes no progress is ENOSPC).
-bool writeAll(FileHandle file, const uint8_t* data, size_t count, int& error);
+// Writes all `count` bytes. Fails when the system refuses or the device is
+// full (a write that makes no progress is ENOSPC).
+SystemStatus writeAll(FileHandle file, const uint8_t* data, size_t count);
 
-// Moves the file position; `fromEnd` counts back from the end of the file.
-// Returns the new position, or -1 with `error` set.
-int64_t seekTo(FileHandle file, int64_t offset, int& error);
-int64_t seekFromEnd(FileHandle file, int64_t offsetBack, int& error);
+// Moves the file position to `offset` from the start; the value is the new
+// position.
+SystemResult<int64_t> seekTo(FileHandle file, int64_t offset);
 
-// Size of an open file in bytes, or -1 with `error` set.
-int64_t fileSize(FileHandle file, int& error);
+// Size of an open file in bytes.
+SystemResult<int64_t> fileSize(FileHandle file);
 
-// Closes the handle. Returns false with `error` set when the system reports
-// a failure (on some file systems the last write error shows only here).
-// The handle is gone either way.
-bool closeFile(FileHandle file, int& error);
+// Closes the handle. Fails when the system reports a failure (on some file
+// systems the last write error shows only here). The handle is gone either
+// way.
+SystemStatus closeFile(FileHandle file);
 
 }  // namespace qex

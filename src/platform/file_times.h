@@ -7,8 +7,7 @@
 // times, and the file's own time is left as it is. Linux keeps no settable
 // creation time, so it is never set there; Windows sets all three.
 //
-// Errors are the system's own codes: errno values on Linux, GetLastError
-// values on Windows (systemReason turns either into text).
+// Failures are reported as system_result.h describes.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +25,10 @@ timespec fileTimeToTimespec(uint64_t fileTime);
 uint64_t timespecToFileTime(const timespec& time);
 
 // Sets the creation, last access and last write times of an open file.
-// Returns 0 or the system's error code.
-int setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
+SystemStatus setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
 
 // The same by path; a symbolic link itself is stamped, not its target, so a
 // link inside an extracted tree never redirects the change elsewhere.
-int setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
+SystemStatus setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
 
 }  // namespace qex

@@ -54,11 +54,10 @@ struct ListedItem {
     uint64_t inode = 0;   // and self detection
 };
 
-// Lists the items matching `pattern` (a full native path), sorted. Returns
-// false with `error` set (an errno value) when the folder cannot be read;
-// a pattern without wildcards naming nothing is an empty listing, not an
-// error.
-bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error);
+// Lists the items matching `pattern` (a full native path) into `items`,
+// sorted. Fails when the folder cannot be read; a pattern without wildcards
+// naming nothing is an empty listing, not a failure.
+SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items);
 
 // Examines the item at `path` as a listing would report it. Never fails:
 // problems land in `statError`.

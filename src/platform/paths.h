@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system_result.h"
+
 namespace qex {
 
 #ifdef _WIN32
@@ -40,10 +42,9 @@ inline constexpr std::u16string_view kNameBreakingUnits = u"/";
 std::string resolvePath(std::string_view currentFolder, std::string_view path);
 #endif
 
-// Resolves `path` against the process's current folder. Returns false (and
-// sets errno to the system's error code) when the current folder cannot be
-// determined or the system refuses the path.
-bool fullPath(std::string_view path, std::string& result);
+// Resolves `path` against the process's current folder. Fails when the
+// current folder cannot be determined or the system refuses the path.
+SystemResult<std::string> fullPath(std::string_view path);
 
 // The prefix that lifts Windows' 260-character limit on a full path.
 inline constexpr std::string_view kLongPathPrefix = "\\\\?\\";

@@ -14,7 +14,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+
+#include "platform/system_result.h"
 
 namespace qex {
 
@@ -27,9 +28,8 @@ struct SwitchableStack {
 };
 
 // Prepares a stack of `bytes` on which `entry(argument)` will start at the
-// first enterStack. False with `reason` set when it cannot be obtained.
-bool createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), void* argument,
-                 std::string& reason);
+// first enterStack. Fails when the stack cannot be obtained.
+SystemStatus createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), void* argument);
 
 // Releases the stack; it must not be entered afterwards.
 void destroyStack(SwitchableStack& stack);

@@ -21,30 +21,30 @@
 
 namespace qex {
 
-// Opens an existing folder to extract into. kNoFile and `error` when it is
-// missing or not a folder.
-FileHandle openTargetFolder(const char* path, int& error);
+// Opens an existing folder to extract into. Fails when it is missing or
+// not a folder.
+SystemResult<FileHandle> openTargetFolder(const char* path);
 
 // Makes the folder `relativePath` below `target` (mode 0777 less the umask)
-// unless a folder is already there, which is kept as it is. Returns 0, or
-// the errno value (EXDEV or ELOOP for a path that would leave the target,
-// ENOTDIR when a file is in the way). `created` tells whether it is new.
-int makeFolderWithin(FileHandle target, const char* relativePath, bool& created);
+// unless a folder is already there, which is kept as it is. The value tells
+// whether it is new. Fails with EXDEV or ELOOP for a path that would leave
+// the target, ENOTDIR when a file is in the way.
+SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath);
 
 // Creates (or truncates) the file `relativePath` below `target` for writing,
 // mode 0666 less the umask. An existing file that is `untouchable` (the
 // archive being read, say) is neither truncated nor opened: EBUSY.
-FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error,
-                            const FileIdentity* untouchable = nullptr);
+SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativePath,
+                                          const FileIdentity* untouchable = nullptr);
 
 // Opens the folder `relativePath` below `target` to set its times.
-FileHandle openFolderWithin(FileHandle target, const char* relativePath, int& error);
+SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath);
 
 #ifndef _WIN32
 // The fallback resolution: component by component from `target` with
-// O_NOFOLLOW, refusing every symbolic link and "..". Returns the descriptor
-// or -1 with errno set. Exposed for its tests.
-int openByComponents(int target, std::string_view path, int flags, unsigned mode);
+// O_NOFOLLOW, refusing every symbolic link and "..". The value is the
+// descriptor. Exposed for its tests.
+SystemResult<int> openByComponents(int target, std::string_view path, int flags, unsigned mode);
 #endif
 
 }  // namespace qex

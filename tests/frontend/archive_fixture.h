@@ -24,6 +24,7 @@
 #include "frontend/archive_layout.h"
 #include "frontend/directory_reader.h"
 #include "support/run_process.h"
+#include "support/scratch_folder.h"
 
 namespace qex::test {
 
@@ -144,40 +145,19 @@ inline bool readArchiveDirectory(const std::string& archive, Directory& director
     return ok;
 }
 
-// A scratch folder for one test, removed afterwards (read-only items made
-// writable first).
-class ScratchFolder : public ::testing::Test {
+// A gtest fixture around a scratch folder (support/scratch_folder.h) with
+// helpers that make items in it.
+class ScratchFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // A name no other run holds: the first that can be created.
-        const auto base = fs::temp_directory_path();
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (unsigned attempt = 0; root.empty() && attempt < 1000; ++attempt) {
-            const auto candidate = base / ("qex-frontend-" + std::to_string(stamp) + "-" + std::to_string(attempt));
-            std::error_code error;
-            if (fs::create_directory(candidate, error)) root = candidate.string();
-        }
-        ASSERT_FALSE(root.empty());
-    }
-    void TearDown() override {
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-#ifdef _WIN32
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
-#else
-            if (!it->is_symlink()) chmod(it->path().c_str(), it->is_directory() ? 0755 : 0644);
-#endif
-        }
-        fs::remove_all(root, ec);
-    }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
     std::string at(const std::string& relative) const { return root + "/" + relative; }
     void folder(const std::string& relative) { fs::create_directories(at(relative)); }
     void file(const std::string& relative, const std::string& content = "") {
         writeBytes(at(relative), content);
     }
 
-    std::string root;
+    ScratchFolder scratch;
+    const std::string root = scratch.root().string();
 };
 
 }  // namespace qex::test

@@ -14,6 +14,7 @@
 #include "frontend/banner.h"
 #include "platform/text_conversion.h"
 #include "support/run_process.h"
+#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
@@ -145,9 +146,9 @@ TEST(CommandLineExecutable, ListCommand) {
 }
 
 TEST(CommandLineExecutable, MissingPathsPrintBannerAndCreateNothing) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("qex-cl-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const test::ScratchFolder scratch;
+    const std::filesystem::path& dir = scratch.root();
+    ASSERT_FALSE(dir.empty());
     auto r = runQex({"a", "1.qex"}, dir.string());
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "a command\n" + banner());
@@ -156,7 +157,6 @@ TEST(CommandLineExecutable, MissingPathsPrintBannerAndCreateNothing) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "x command\n" + banner());
     EXPECT_TRUE(std::filesystem::is_empty(dir));
-    std::filesystem::remove_all(dir);
 }
 
 TEST(CommandLineExecutable, LongArgumentsAreDecidedByTheirLeadingText) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/archive_builder.h"
+
 namespace qex {
 namespace {
 
@@ -16,7 +18,7 @@ using ::testing::HasSubstr;
 ArchiveEntry folder(uint8_t depth) {
     ArchiveEntry e;
     e.depth = depth;
-    e.attributes = kFolderAttribute;
+    e.attributes = kAttributeDirectory;
     return e;
 }
 
@@ -28,24 +30,18 @@ ArchiveEntry file(uint8_t depth, uint64_t size) {
     return e;
 }
 
-// An archive from a stream, raw NameList bytes and entries; the trailer
-// holds the true sizes unless overridden.
+// An archive from a stream, raw NameList bytes and entries, assembled by
+// the shared archive builder; the trailer holds the true sizes unless
+// overridden.
 std::vector<uint8_t> craft(const std::string& stream, const std::string& nameList,
                            const std::vector<ArchiveEntry>& entries, int64_t n = -1, int64_t e = -1) {
-    std::vector<uint8_t> out(stream.begin(), stream.end());
-    out.insert(out.end(), nameList.begin(), nameList.end());
-    for (const auto& entry : entries) {
-        uint8_t record[kEntryBytes];
-        encodeEntry(entry, record);
-        out.insert(out.end(), record, record + kEntryBytes);
-    }
-    ArchiveTrailer t;
-    t.nameListBytes = static_cast<uint32_t>(n >= 0 ? n : static_cast<int64_t>(nameList.size()));
-    t.entryBytes = static_cast<uint32_t>(e >= 0 ? e : static_cast<int64_t>(entries.size() * kEntryBytes));
-    uint8_t tail[kTrailerBytes];
-    encodeTrailer(t, tail);
-    out.insert(out.end(), tail, tail + kTrailerBytes);
-    return out;
+    test::ArchiveBuilder builder;
+    builder.stream = std::vector<uint8_t>(stream.begin(), stream.end());
+    builder.nameList.assign(nameList.begin(), nameList.end());
+    builder.entries = entries;
+    if (n >= 0) builder.nameListBytes = static_cast<uint32_t>(n);
+    if (e >= 0) builder.entryBytes = static_cast<uint32_t>(e);
+    return builder.bytes();
 }
 
 struct ReadResult {

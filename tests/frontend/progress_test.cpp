@@ -154,7 +154,7 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
 // Whole runs with Linux paths; the Windows program's runs have tests of
 // their own.
 #ifndef _WIN32
-class ProgressOfARun : public test::ScratchFolder {};
+class ProgressOfARun : public test::ScratchFolderTest {};
 
 TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatus) {
     folder("T/S");

@@ -42,8 +42,8 @@ TEST(CoderCoroutine, BodyRunsAcrossSuspensionsWithItsFramesIntact) {
     Trace trace;
     CoroutineContext context;
     trace.context = &context;
-    std::string reason;
-    ASSERT_TRUE(createCoroutine(context, &recursiveBody, &trace, reason)) << reason;
+    const SystemStatus created = createCoroutine(context, &recursiveBody, &trace);
+    ASSERT_TRUE(created.ok()) << systemReason(created.error);
     std::vector<uint32_t> codes;
     for (int i = 0; i < 100; ++i) {
         // Worker-side frames between resumes must not disturb the body.
@@ -66,8 +66,8 @@ void emptyBody(void*) {}
 
 TEST(CoderCoroutine, FinishedBodyIsNeverResumedAgain) {
     CoroutineContext context;
-    std::string reason;
-    ASSERT_TRUE(createCoroutine(context, &emptyBody, nullptr, reason)) << reason;
+    const SystemStatus created = createCoroutine(context, &emptyBody, nullptr);
+    ASSERT_TRUE(created.ok()) << systemReason(created.error);
     EXPECT_EQ(resume_coder(context), kIdle);
     EXPECT_EQ(resume_coder(context), kIdle);
     destroyCoroutine(context);
@@ -92,8 +92,7 @@ TEST(CoderCoroutineDeathTest, StackOverflowHitsTheGuardPage) {
     EXPECT_EXIT(
         {
             CoroutineContext context;
-            std::string reason;
-            if (createCoroutine(context, &overflowingBody, nullptr, reason)) resume_coder(context);
+            if (createCoroutine(context, &overflowingBody, nullptr).ok()) resume_coder(context);
         },
         ::testing::KilledBySignal(SIGSEGV), "");
 }
@@ -102,8 +101,8 @@ TEST(CoderCoroutineDeathTest, StackOverflowHitsTheGuardPage) {
 #ifndef _WIN32
 TEST(CoderCoroutine, StackHasAnInaccessiblePageRightBelowIt) {
     CoroutineContext context;
-    std::string reason;
-    ASSERT_TRUE(createCoroutine(context, &emptyBody, nullptr, reason)) << reason;
+    const SystemStatus created = createCoroutine(context, &emptyBody, nullptr);
+    ASSERT_TRUE(created.ok()) << systemReason(created.error);
     EXPECT_GE(context.stack.bytes, size_t{1} << 20);
     // The mapping that ends where the stack begins must allow no access.
     std::ifstream maps("/proc/self/maps");

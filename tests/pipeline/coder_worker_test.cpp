@@ -118,8 +118,7 @@ TEST_F(CoderWorkerTest, SlowWriterHoldsTheCoderAt255OutstandingChunks) {
 #endif
 
 TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
-    int error = 0;
-    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str(), error);
+    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str()).value;
     prepareForAdd(*pipeline_, archive, "archive");
     CoderWorker worker;
     ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainableBody()));
@@ -131,14 +130,14 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     for (int i = 0; i < 100 && result == QueueResult::queued; ++i) {
         result = queueJob(pipeline_->control, pipeline_->rings.readerJobs, longName, 10, nullptr);
     }
-    EXPECT_EQ(result, QueueResult::pipelineStopped);
+    EXPECT_EQ(result, QueueResult::runStopped);
     waitForCoderWorker(worker);
     const auto failures = failuresOf(pipeline_->control.report);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::workerStartFailed);
     EXPECT_TRUE(pipelineStopped(pipeline_->control));
     EXPECT_EQ(pipeline_->outputRing.produced.load(), 0u);
-    closeFile(archive, error);
+    closeFile(archive);
 }
 
 // /dev/full as the archive: Linux only.
@@ -171,8 +170,7 @@ TEST_F(CoderWorkerTest, TruncatedArchiveEndsAndNamesTheFilesItCouldNotFill) {
 
 TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
     writeWholeFile(scratch_ / "archive", patternBytes(1000, 11));
-    int error = 0;
-    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str(), error), "archive");
+    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str()).value, "archive");
     queueEndOfJobs(pipeline_->control, pipeline_->rings.readerJobs);
     CoderWorker worker;
     ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, copyBody()));

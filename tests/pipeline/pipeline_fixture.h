@@ -24,10 +24,10 @@
 
 #include "coder/coder_io.h"
 #include "pipeline/check_values.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "support/scratch_folder.h"
 
 namespace qex::testing {
 
@@ -98,35 +98,7 @@ inline CheckPair checkValuesOf(const std::vector<uint8_t>& bytes) {
     return pair;
 }
 
-// A fresh folder per test, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        // A name no other run holds: the first that can be created.
-        const auto base = std::filesystem::temp_directory_path();
-        static std::atomic<unsigned> serial{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (unsigned attempt = 0; root_.empty() && attempt < 1000; ++attempt) {
-            const auto candidate = base / ("qex-pipeline-" + std::to_string(stamp) + "-" + std::to_string(serial++));
-            std::error_code error;
-            if (std::filesystem::create_directory(candidate, error)) root_ = candidate;
-        }
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        // Read-only files made by a test must not stop the clean-up.
-        for (auto& item : std::filesystem::recursive_directory_iterator(root_, ignored)) {
-            std::filesystem::permissions(item.path(), std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add, ignored);
-        }
-        std::filesystem::remove_all(root_, ignored);
-    }
-    const std::filesystem::path& root() const { return root_; }
-    std::filesystem::path operator/(const std::string& name) const { return root_ / name; }
-
-private:
-    std::filesystem::path root_;
-};
+using test::ScratchFolder;
 
 // Copy coder: its output is its input, the way a codec's stream would be;
 // it ends when the input ends.
@@ -188,22 +160,17 @@ struct SourceFile {
 inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<SourceFile>& files,
                                            const std::filesystem::path& archive, const CoderBody& body,
                                            size_t arenaBytes = kArenaBytes) {
-    int error = 0;
-    const FileHandle out = createForWrite(nativeOf(archive).c_str(), error);
-    EXPECT_NE(out, kNoFile) << systemReason(error);
-    prepareForAdd(pipeline, out, nativeOf(archive));
-    CoderWorker worker;
-    EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
+    const SystemResult<FileHandle> created = createForWrite(nativeOf(archive).c_str());
+    EXPECT_TRUE(created.ok()) << systemReason(created.error);
+    const FileHandle out = created.value;
+    PipelineRun run;
+    EXPECT_TRUE(startAddRun(run, pipeline, out, nativeOf(archive), body, arenaBytes));
     for (SourceFile& file : files) {
-        if (queueJob(pipeline.control, pipeline.rings.readerJobs, u16(file.path), file.entry.size, &file.entry) !=
-            QueueResult::queued) {
-            break;
-        }
+        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
     }
-    queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
-    waitForCoderWorker(worker);
-    closeFile(out, error);
-    return failuresOf(pipeline.control.report);
+    std::vector<PipelineFailure> failures = finishRun(run);
+    closeFile(out);
+    return failures;
 }
 
 struct TargetFile {
@@ -216,22 +183,15 @@ struct TargetFile {
 inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<TargetFile>& files,
                                                const std::filesystem::path& archive, const CoderBody& body,
                                                size_t arenaBytes = kArenaBytes) {
-    int error = 0;
-    const FileHandle in = openForRead(nativeOf(archive).c_str(), error);
-    EXPECT_NE(in, kNoFile) << systemReason(error);
-    prepareForExtract(pipeline, in, nativeOf(archive));
-    queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
-    CoderWorker worker;
-    EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
+    const SystemResult<FileHandle> opened = openForRead(nativeOf(archive).c_str());
+    EXPECT_TRUE(opened.ok()) << systemReason(opened.error);
+    const FileHandle in = opened.value;
+    PipelineRun run;
+    EXPECT_TRUE(startExtractRun(run, pipeline, in, nativeOf(archive), kNoFile, body, arenaBytes));
     for (TargetFile& file : files) {
-        if (queueJob(pipeline.control, pipeline.rings.writerJobs, u16(file.path), file.entry.size, &file.entry) !=
-            QueueResult::queued) {
-            break;
-        }
+        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
     }
-    queueEndOfJobs(pipeline.control, pipeline.rings.writerJobs);
-    waitForCoderWorker(worker);
-    return failuresOf(pipeline.control.report);
+    return finishRun(run);
 }
 
 inline size_t countFailures(const std::vector<PipelineFailure>& failures, FailureKind kind) {

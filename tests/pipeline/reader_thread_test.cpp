@@ -28,7 +28,7 @@ protected:
 
     void startReader() { reader_ = std::thread(runReaderThread, std::ref(control())); }
     void stopReader() {
-        control().readerStop = 1;
+        raiseFlag(control(), control().readerStop);
         if (reader_.joinable()) reader_.join();
     }
 
@@ -51,6 +51,7 @@ protected:
         for (;;) {
             const uint32_t current = ring().consumed.load() + 1;
             ring().consumed.store(current);
+            wake(control().readerWake);
             EXPECT_TRUE(eventually([&] { return ring().produced.load() != current || control().readerStop.load() != 0; }));
             if (ring().produced.load() == current) break;
             const auto size = static_cast<size_t>(slotSize(ring(), current));
@@ -199,8 +200,7 @@ TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
 TEST_F(ReaderThreadTest, ExtractReadsTheArchiveAndClosesIt) {
     const auto archive = patternBytes(140000, 13);
     writeWholeFile(scratch_ / "archive", archive);
-    int error = 0;
-    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str(), error), "archive");
+    prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str()).value, "archive");
     queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
@@ -217,8 +217,7 @@ TEST_F(ReaderThreadTest, StopInMidFileLeavesTheHandleToTheWorker) {
     ASSERT_TRUE(eventually([&] { return ring().produced.load() == 255; }));
     stopReader();
     ASSERT_NE(control().readerFile, kNoFile);
-    int error = 0;
-    EXPECT_TRUE(closeFile(control().readerFile, error));
+    EXPECT_TRUE(closeFile(control().readerFile).ok());
 }
 
 }  // namespace

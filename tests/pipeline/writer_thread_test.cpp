@@ -29,7 +29,7 @@ protected:
 
     void startWriter() { writer_ = std::thread(runWriterThread, std::ref(control())); }
     void stopWriter() {
-        control().writerStop = 1;
+        raiseFlag(control(), control().writerStop);
         if (writer_.joinable()) writer_.join();
     }
 
@@ -54,6 +54,7 @@ protected:
         if (!bytes.empty()) std::memcpy(slotData(ring(), produced), bytes.data(), bytes.size());
         slotSize(ring(), produced) = static_cast<int32_t>(bytes.size());
         ring().produced.store(produced + 1);
+        wake(control().writerWake);
     }
     // Publishes a stream in full chunks and a shorter last one (even empty).
     void publishStream(const std::vector<uint8_t>& stream) {
@@ -65,7 +66,7 @@ protected:
             if (size < kChunkBytes) break;
         }
     }
-    void endOutput() { control().outputEnded = 1; }
+    void endOutput() { raiseFlag(control(), control().outputEnded); }
     bool waitUntilDone() { return eventually([&] { return control().writerDone.load() != 0; }); }
 
     static void expectFileHolds(const TargetFile& file, const std::vector<uint8_t>& bytes) {
@@ -294,8 +295,7 @@ protected:
 };
 
 TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
-    int error = 0;
-    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str(), error);
+    const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str()).value;
     prepareForAdd(*pipeline_, archive, "archive");
     const auto stream = patternBytes(2 * 65536, 31);
     startWriter();
@@ -303,13 +303,12 @@ TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
     endOutput();
     ASSERT_TRUE(waitUntilDone());
     EXPECT_EQ(ring().consumed.load(), 3u);
-    closeFile(archive, error);
+    closeFile(archive);
     EXPECT_EQ(readWholeFile(scratch_ / "archive"), stream);
 }
 
 TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
-    int error = 0;
-    const FileHandle archive = createForWrite("/dev/full", error);
+    const FileHandle archive = createForWrite("/dev/full").value;
     ASSERT_NE(archive, kNoFile);
     prepareForAdd(*pipeline_, archive, "/dev/full");
     startWriter();
@@ -321,7 +320,7 @@ TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
     EXPECT_EQ(failures[0].path, "/dev/full");
     EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
-    closeFile(archive, error);
+    closeFile(archive);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "coder/memory_codec.h"
 #include "frontend/archive_layout.h"
+#include "frontend/directory_builder.h"
 #include "pipeline/check_values.h"
 
 namespace qex::test {
@@ -37,7 +38,7 @@ struct ArchiveBuilder {
     ArchiveBuilder& folder(uint8_t depth, std::u16string_view name) {
         ArchiveEntry e;
         e.depth = depth;
-        e.attributes = kFolderAttribute;
+        e.attributes = kAttributeDirectory;
         e.creationTime = e.lastWriteTime = e.lastAccessTime = kOrdinaryFileTime;
         return add(e, name);
     }
@@ -85,5 +86,21 @@ struct ArchiveBuilder {
         return out;
     }
 };
+
+// The directory (NameList, entries, trailer) of `names` and `entries` as the
+// add command writes it, through its directory builder. Empty when a name
+// does not fit a block.
+inline std::vector<uint8_t> writtenDirectory(const std::vector<std::u16string>& names,
+                                             const std::vector<ArchiveEntry>& entries) {
+    DirectoryBuilder builder;
+    for (size_t k = 0; k < names.size() && k < entries.size(); ++k)
+        if (appendItem(builder, names[k], entries[k]) == nullptr) return {};
+    std::vector<uint8_t> out;
+    writeBuiltDirectory(builder, [&](const uint8_t* data, size_t size) {
+        out.insert(out.end(), data, data + size);
+        return true;
+    });
+    return out;
+}
 
 }  // namespace qex::test

@@ -11,12 +11,11 @@
 namespace qex::test {
 
 inline std::string readThroughPlatform(const std::string& path) {
-    int error = 0;
-    const FileHandle file = openForRead(path.c_str(), error);
-    if (file == kNoFile) return "cannot open: " + systemReason(error);
-    std::string content(static_cast<size_t>(fileSize(file, error)), '\0');
-    readFull(file, reinterpret_cast<uint8_t*>(content.data()), content.size(), error);
-    closeFile(file, error);
+    const SystemResult<FileHandle> file = openForRead(path.c_str());
+    if (!file.ok()) return "cannot open: " + systemReason(file.error);
+    std::string content(static_cast<size_t>(fileSize(file.value).value), '\0');
+    readFull(file.value, reinterpret_cast<uint8_t*>(content.data()), content.size());
+    closeFile(file.value);
     return content;
 }
 

@@ -30,12 +30,12 @@ FileIdentity identityOfPath(const char* path) {
     return ::lstat(path, &info) == 0 ? identityOf(info) : FileIdentity{};
 }
 
-int removeIfSameFile(const char* path, const FileIdentity& identity) {
+SystemStatus removeIfSameFile(const char* path, const FileIdentity& identity) {
     const FileIdentity now = identityOfPath(path);
     if (!identity.known || !identity.regular || !now.known || !now.regular ||
         now.device != identity.device || now.inode != identity.inode)
-        return EEXIST;
-    return ::unlink(path) == 0 ? 0 : errno;
+        return {EEXIST};
+    return ::unlink(path) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
 }  // namespace qex

@@ -20,99 +20,79 @@ std::string systemReason(int error) {
     return text;
 }
 
-FileHandle openForRead(const char* path, int& error) {
+SystemResult<FileHandle> openForRead(const char* path) {
     // Without O_NONBLOCK, opening a named pipe that took a file's place
     // would wait for a writer forever; reads block again as usual.
     int fd;
     do {
         fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = errno;
-        return kNoFile;
-    }
+    if (fd < 0) return {kNoFile, errno};
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        error = errno;
+        const int error = errno;
         ::close(fd);
-        return kNoFile;
+        return {kNoFile, error};
     }
-    return fd;
+    return {fd, 0};
 }
 
-FileHandle createForWrite(const char* path, int& error) {
+SystemResult<FileHandle> createForWrite(const char* path) {
     int fd;
     do {
         fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) error = errno;
-    return fd < 0 ? kNoFile : fd;
+    if (fd < 0) return {kNoFile, errno};
+    return {fd, 0};
 }
 
-int64_t readFull(FileHandle file, uint8_t* buffer, size_t count, int& error) {
+SystemResult<size_t> readFull(FileHandle file, uint8_t* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
         size_t want = count - done < kMaxTransfer ? count - done : kMaxTransfer;
         ssize_t got = ::read(file, buffer + done, want);
         if (got < 0) {
             if (errno == EINTR) continue;
-            error = errno;
-            return -1;
+            return {done, errno};
         }
         if (got == 0) break;
         done += static_cast<size_t>(got);
     }
-    return static_cast<int64_t>(done);
+    return {done, 0};
 }
 
-bool writeAll(FileHandle file, const uint8_t* data, size_t count, int& error) {
+SystemStatus writeAll(FileHandle file, const uint8_t* data, size_t count) {
     size_t done = 0;
     while (done < count) {
         size_t want = count - done < kMaxTransfer ? count - done : kMaxTransfer;
         ssize_t put = ::write(file, data + done, want);
         if (put < 0) {
             if (errno == EINTR) continue;
-            error = errno;
-            return false;
+            return {errno};
         }
-        if (put == 0) {
-            error = ENOSPC;
-            return false;
-        }
+        if (put == 0) return {ENOSPC};
         done += static_cast<size_t>(put);
     }
-    return true;
+    return {};
 }
 
-int64_t seekTo(FileHandle file, int64_t offset, int& error) {
-    off_t at = ::lseek(file, offset, SEEK_SET);
-    if (at < 0) error = errno;
-    return at;
+SystemResult<int64_t> seekTo(FileHandle file, int64_t offset) {
+    const off_t at = ::lseek(file, offset, SEEK_SET);
+    if (at < 0) return {-1, errno};
+    return {at, 0};
 }
 
-int64_t seekFromEnd(FileHandle file, int64_t offsetBack, int& error) {
-    off_t at = ::lseek(file, -offsetBack, SEEK_END);
-    if (at < 0) error = errno;
-    return at;
-}
-
-int64_t fileSize(FileHandle file, int& error) {
+SystemResult<int64_t> fileSize(FileHandle file) {
     struct stat info;
-    if (::fstat(file, &info) != 0) {
-        error = errno;
-        return -1;
-    }
-    return info.st_size;
+    if (::fstat(file, &info) != 0) return {-1, errno};
+    return {info.st_size, 0};
 }
 
-bool closeFile(FileHandle file, int& error) {
+SystemStatus closeFile(FileHandle file) {
     // Linux releases the descriptor even when close reports EINTR, so it is
     // never retried: a retry could close a descriptor another thread just got.
-    if (::close(file) != 0 && errno != EINTR) {
-        error = errno;
-        return false;
-    }
-    return true;
+    if (::close(file) != 0 && errno != EINTR) return {errno};
+    return {};
 }
 
 }  // namespace qex

@@ -19,16 +19,16 @@ void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWrite
 
 }  // namespace
 
-int setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+SystemStatus setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::futimens(file, times) == 0 ? 0 : errno;
+    return ::futimens(file, times) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
-int setPathTimes(const char* path, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+SystemStatus setPathTimes(const char* path, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
 }  // namespace qex

@@ -97,38 +97,33 @@ ListedItem examinePath(const std::string& path) {
     return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName), exists);
 }
 
-bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error) {
+SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items) {
     items.clear();
-    error = 0;
     const size_t nameStart = lastComponentStart(pattern);
     const std::string_view last = pattern.substr(nameStart);
     const std::string folder = nameStart == 0 ? std::string(".") : std::string(pattern.substr(0, nameStart));
 
     if (!hasWildcards(last)) {
-        if (last.empty() || isFolderLink(last)) return true;
+        if (last.empty() || isFolderLink(last)) return {};
         // Only an item that exists in some form (a dangling link too) is
         // listed; a missing one is an empty listing.
         struct stat own {};
         const std::string path(pattern);
         if (lstat(path.c_str(), &own) != 0) {
-            if (errno == ENOENT || errno == ENOTDIR) return true;
-            error = errno;
-            return false;
+            if (errno == ENOENT || errno == ENOTDIR) return {};
+            return {errno};
         }
         items.push_back(examinePath(path));
-        return true;
+        return {};
     }
 
     const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0) {
-        error = errno;
-        return false;
-    }
+    if (folderFd < 0) return {errno};
     DIR* dir = fdopendir(folderFd);
     if (dir == nullptr) {
-        error = errno;
+        const int error = errno;
         close(folderFd);
-        return false;
+        return {error};
     }
     const std::u16string wanted = nativeToUtf16(last);
     int readError = 0;
@@ -148,14 +143,11 @@ bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& 
         if (exists) items.push_back(std::move(item));
     }
     closedir(dir);
-    if (readError != 0) {
-        error = readError;
-        return false;
-    }
+    if (readError != 0) return {readError};
     std::sort(items.begin(), items.end(), [](const ListedItem& a, const ListedItem& b) {
         return listedBefore(a.name, b.name);
     });
-    return true;
+    return {};
 }
 
 }  // namespace qex

@@ -42,20 +42,19 @@ std::string resolvePath(std::string_view currentFolder, std::string_view path) {
     return result;
 }
 
-bool fullPath(std::string_view path, std::string& result) {
+SystemResult<std::string> fullPath(std::string_view path) {
     std::string current;
     if (path.empty() || path.front() != kPathSeparator) {
         // getcwd is asked with a growing buffer: folders can be deeper than
         // any fixed limit.
         std::vector<char> buffer(4096);
         while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-            if (errno != ERANGE) return false;
+            if (errno != ERANGE) return {{}, errno};
             buffer.resize(buffer.size() * 2);
         }
         current = buffer.data();
     }
-    result = resolvePath(current, path);
-    return true;
+    return {resolvePath(current, path), 0};
 }
 
 }  // namespace qex

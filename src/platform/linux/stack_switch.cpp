@@ -13,8 +13,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/file_io.h"
-
 #if defined(__SANITIZE_ADDRESS__)
 #define QEX_ASAN_FIBERS 1
 #elif defined(__has_feature)
@@ -115,27 +113,22 @@ void stackEntry(unsigned int high, unsigned int low) {
 
 }  // namespace
 
-bool createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), void* argument,
-                 std::string& reason) {
+SystemStatus createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), void* argument) {
     const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
     const size_t mappingBytes = bytes + page;
     void* mapping = ::mmap(nullptr, mappingBytes, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-    if (mapping == MAP_FAILED) {
-        reason = systemReason(errno);
-        return false;
-    }
+    if (mapping == MAP_FAILED) return {errno};
     // Stacks grow down: the guard page lies below the lowest usable byte.
     if (::mprotect(mapping, page, PROT_NONE) != 0) {
-        reason = systemReason(errno);
+        const int error = errno;
         ::munmap(mapping, mappingBytes);
-        return false;
+        return {error};
     }
     auto* contexts = new (std::nothrow) Contexts;
     if (contexts == nullptr) {
-        reason = systemReason(ENOMEM);
         ::munmap(mapping, mappingBytes);
-        return false;
+        return {ENOMEM};
     }
     stack = SwitchableStack{};
     stack.entry = entry;
@@ -146,9 +139,9 @@ bool createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), voi
     stack.bottom = contexts->mapping + page;
     stack.bytes = bytes;
     if (::getcontext(&contexts->stackSlot) != 0) {
-        reason = systemReason(errno);
+        const int error = errno;
         destroyStack(stack);
-        return false;
+        return {error};
     }
     contexts->stackSlot.uc_stack.ss_sp = stack.bottom;
     contexts->stackSlot.uc_stack.ss_size = stack.bytes;
@@ -159,7 +152,7 @@ bool createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), voi
 #ifdef QEX_TSAN_FIBERS
     contexts->stackFiber = __tsan_create_fiber(0);
 #endif
-    return true;
+    return {};
 }
 
 void destroyStack(SwitchableStack& stack) {

@@ -24,18 +24,17 @@ DWORD settable(uint16_t attributes) {
 
 }  // namespace
 
-int applyFileAttributes(FileHandle file, uint16_t attributes) {
+SystemStatus applyFileAttributes(FileHandle file, uint16_t attributes) {
     // The handle form of SetFileAttributesW: times left at 0 stay as they are.
     FILE_BASIC_INFO info{};
     info.FileAttributes = settable(attributes);
-    return SetFileInformationByHandle(handleOf(file), FileBasicInfo, &info, sizeof info) ? 0 : lastError();
+    return SetFileInformationByHandle(handleOf(file), FileBasicInfo, &info, sizeof info) ? SystemStatus{} : SystemStatus{lastError()};
 }
 
-int applyPathAttributes(const char* path, uint16_t attributes) {
-    int error = 0;
-    const std::wstring systemForm = systemPath(path, error);
-    if (systemForm.empty()) return error;
-    return SetFileAttributesW(systemForm.c_str(), settable(attributes)) ? 0 : lastError();
+SystemStatus applyPathAttributes(const char* path, uint16_t attributes) {
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {systemForm.error};
+    return SetFileAttributesW(systemForm.value.c_str(), settable(attributes)) ? SystemStatus{} : SystemStatus{lastError()};
 }
 
 }  // namespace qex

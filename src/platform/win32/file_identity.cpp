@@ -27,11 +27,10 @@ FileIdentity identityOfFile(FileHandle file) {
 }
 
 FileIdentity identityOfPath(const char* path) {
-    int error = 0;
-    const std::wstring systemForm = systemPath(path, error);
-    if (systemForm.empty()) return {};
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {};
     // Attributes only, the link itself rather than its target.
-    const HANDLE handle = CreateFileW(systemForm.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+    const HANDLE handle = CreateFileW(systemForm.value.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {};
     const FileIdentity identity = identityOfFile(fileOf(handle));
@@ -39,14 +38,13 @@ FileIdentity identityOfPath(const char* path) {
     return identity;
 }
 
-int removeIfSameFile(const char* path, const FileIdentity& identity) {
+SystemStatus removeIfSameFile(const char* path, const FileIdentity& identity) {
     const FileIdentity now = identityOfPath(path);
     if (!now.known || !identity.known || now.device != identity.device || now.inode != identity.inode)
-        return ERROR_FILE_EXISTS;
-    int error = 0;
-    const std::wstring systemForm = systemPath(path, error);
-    if (systemForm.empty()) return error;
-    return DeleteFileW(systemForm.c_str()) ? 0 : lastError();
+        return {ERROR_FILE_EXISTS};
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {systemForm.error};
+    return DeleteFileW(systemForm.value.c_str()) ? SystemStatus{} : SystemStatus{lastError()};
 }
 
 }  // namespace qex

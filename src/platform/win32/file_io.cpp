@@ -19,29 +19,23 @@ namespace {
 constexpr size_t kMaxTransfer = size_t{1} << 30;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-FileHandle openWith(const char* path, DWORD access, DWORD disposition, int& error) {
-    const std::wstring systemForm = systemPath(path, error);
-    if (systemForm.empty()) return kNoFile;
+SystemResult<FileHandle> openWith(const char* path, DWORD access, DWORD disposition) {
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {kNoFile, systemForm.error};
     const HANDLE handle =
-        CreateFileW(systemForm.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        error = lastError();
-        return kNoFile;
-    }
-    return fileOf(handle);
+        CreateFileW(systemForm.value.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {kNoFile, lastError()};
+    return {fileOf(handle), 0};
 }
 
 // SetFilePointer with its 64-bit position split in two halves; its failure
 // is told apart from a position whose low half is all ones by the error.
-int64_t movePointer(FileHandle file, int64_t distance, DWORD method, int& error) {
+SystemResult<int64_t> movePointer(FileHandle file, int64_t distance, DWORD method) {
     LONG high = static_cast<LONG>(distance >> 32);
     SetLastError(NO_ERROR);
     const DWORD low = SetFilePointer(handleOf(file), static_cast<LONG>(distance & 0xFFFFFFFF), &high, method);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
-        error = lastError();
-        return -1;
-    }
-    return static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return {-1, lastError()};
+    return {static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low), 0};
 }
 
 }  // namespace
@@ -62,13 +56,11 @@ std::string systemReason(int error) {
     return consoleText(reason);
 }
 
-FileHandle openForRead(const char* path, int& error) { return openWith(path, GENERIC_READ, OPEN_EXISTING, error); }
+SystemResult<FileHandle> openForRead(const char* path) { return openWith(path, GENERIC_READ, OPEN_EXISTING); }
 
-FileHandle createForWrite(const char* path, int& error) {
-    return openWith(path, GENERIC_WRITE, CREATE_ALWAYS, error);
-}
+SystemResult<FileHandle> createForWrite(const char* path) { return openWith(path, GENERIC_WRITE, CREATE_ALWAYS); }
 
-int64_t readFull(FileHandle file, uint8_t* buffer, size_t count, int& error) {
+SystemResult<size_t> readFull(FileHandle file, uint8_t* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
         const DWORD want = static_cast<DWORD>(std::min(count - done, kMaxTransfer));
@@ -76,54 +68,37 @@ int64_t readFull(FileHandle file, uint8_t* buffer, size_t count, int& error) {
         if (!ReadFile(handleOf(file), buffer + done, want, &got, nullptr)) {
             // A pipe whose writer has gone is its end, as on Linux.
             if (GetLastError() == ERROR_BROKEN_PIPE) break;
-            error = lastError();
-            return -1;
+            return {done, lastError()};
         }
         if (got == 0) break;
         done += got;
     }
-    return static_cast<int64_t>(done);
+    return {done, 0};
 }
 
-bool writeAll(FileHandle file, const uint8_t* data, size_t count, int& error) {
+SystemStatus writeAll(FileHandle file, const uint8_t* data, size_t count) {
     size_t done = 0;
     do {
         const DWORD want = static_cast<DWORD>(std::min(count - done, kMaxTransfer));
         DWORD wrote = 0;
-        if (!WriteFile(handleOf(file), data + done, want, &wrote, nullptr)) {
-            error = lastError();
-            return false;
-        }
-        if (wrote == 0 && want != 0) {
-            error = ERROR_DISK_FULL;  // no progress: the device is full
-            return false;
-        }
+        if (!WriteFile(handleOf(file), data + done, want, &wrote, nullptr)) return {lastError()};
+        if (wrote == 0 && want != 0) return {ERROR_DISK_FULL};  // no progress: the device is full
         done += wrote;
     } while (done < count);
-    return true;
+    return {};
 }
 
-int64_t seekTo(FileHandle file, int64_t offset, int& error) { return movePointer(file, offset, FILE_BEGIN, error); }
+SystemResult<int64_t> seekTo(FileHandle file, int64_t offset) { return movePointer(file, offset, FILE_BEGIN); }
 
-int64_t seekFromEnd(FileHandle file, int64_t offsetBack, int& error) {
-    return movePointer(file, -offsetBack, FILE_END, error);
-}
-
-int64_t fileSize(FileHandle file, int& error) {
+SystemResult<int64_t> fileSize(FileHandle file) {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(handleOf(file), &size)) {
-        error = lastError();
-        return -1;
-    }
-    return size.QuadPart;
+    if (!GetFileSizeEx(handleOf(file), &size)) return {-1, lastError()};
+    return {size.QuadPart, 0};
 }
 
-bool closeFile(FileHandle file, int& error) {
-    if (!CloseHandle(handleOf(file))) {
-        error = lastError();
-        return false;
-    }
-    return true;
+SystemStatus closeFile(FileHandle file) {
+    if (!CloseHandle(handleOf(file))) return {lastError()};
+    return {};
 }
 
 }  // namespace qex

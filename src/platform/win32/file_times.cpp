@@ -27,23 +27,22 @@ TimeArguments argumentsOf(uint64_t creationTime, uint64_t lastAccessTime, uint64
 
 }  // namespace
 
-int setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+SystemStatus setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     const TimeArguments args = argumentsOf(creationTime, lastAccessTime, lastWriteTime);
-    return SetFileTime(handleOf(file), args.pointers[0], args.pointers[1], args.pointers[2]) ? 0 : lastError();
+    return SetFileTime(handleOf(file), args.pointers[0], args.pointers[1], args.pointers[2]) ? SystemStatus{} : SystemStatus{lastError()};
 }
 
-int setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
-    int error = 0;
-    const std::wstring systemForm = systemPath(path, error);
-    if (systemForm.empty()) return error;
+SystemStatus setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {systemForm.error};
     // The item itself, a link not followed; folders need the backup flag.
     const HANDLE handle =
-        CreateFileW(systemForm.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(systemForm.value.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return lastError();
-    error = setFileTimes(fileOf(handle), creationTime, lastAccessTime, lastWriteTime);
+    if (handle == INVALID_HANDLE_VALUE) return {lastError()};
+    const SystemStatus status = setFileTimes(fileOf(handle), creationTime, lastAccessTime, lastWriteTime);
     CloseHandle(handle);
-    return error;
+    return status;
 }
 
 }  // namespace qex

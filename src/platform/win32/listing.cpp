@@ -52,24 +52,23 @@ ListedItem itemOf(const WIN32_FIND_DATAW& found, const std::wstring& folder) {
 
 }  // namespace
 
-bool listPattern(std::string_view pattern, std::vector<ListedItem>& items, int& error) {
+SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items) {
     items.clear();
-    const std::wstring systemForm = systemPath(pattern, error);
-    if (systemForm.empty()) return false;
-    const std::wstring folder = systemForm.substr(0, systemForm.find_last_of(L'\\') + 1);
+    const SystemResult<std::wstring> systemForm = systemPath(pattern);
+    if (!systemForm.ok()) return {systemForm.error};
+    const std::wstring folder = systemForm.value.substr(0, systemForm.value.find_last_of(L'\\') + 1);
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(systemForm.c_str(), &found);
+    const HANDLE search = FindFirstFileW(systemForm.value.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         // Nothing matches in a folder that exists: an empty listing.
-        if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES) return true;
-        error = lastError();
-        return false;
+        if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES) return {};
+        return {lastError()};
     }
     do {
         if (!isFolderLink(found.cFileName)) items.push_back(itemOf(found, folder));
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    return true;
+    return {};
 }
 
 ListedItem examinePath(const std::string& path) {
@@ -77,16 +76,15 @@ ListedItem examinePath(const std::string& path) {
     const size_t nameStart = path.find_last_of(kPathSeparator);
     item.nativeName = nameStart == std::string::npos ? path : path.substr(nameStart + 1);
     item.name = nativeToUtf16(item.nativeName);
-    int error = 0;
-    const std::wstring systemForm = systemPath(path, error);
+    const SystemResult<std::wstring> systemForm = systemPath(path);
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (systemForm.empty() || !GetFileAttributesExW(systemForm.c_str(), GetFileExInfoStandard, &data)) {
-        item.statError = systemForm.empty() ? error : lastError();
+    if (!systemForm.ok() || !GetFileAttributesExW(systemForm.value.c_str(), GetFileExInfoStandard, &data)) {
+        item.statError = !systemForm.ok() ? systemForm.error : lastError();
         return item;
     }
     describe(item, data.dwFileAttributes, (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
              data.ftCreationTime, data.ftLastAccessTime, data.ftLastWriteTime);
-    identify(item, systemForm);
+    identify(item, systemForm.value);
     return item;
 }
 

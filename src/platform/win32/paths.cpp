@@ -3,8 +3,6 @@
 // with two backslashes (see paths.h).
 #include "platform/paths.h"
 
-#include <cerrno>
-
 #include "platform/win32/system_paths.h"
 
 namespace qex {
@@ -21,48 +19,35 @@ bool beginsWithTwoBackslashes(std::wstring_view path) {
 
 }  // namespace
 
-bool systemFullPath(const std::wstring& path, std::wstring& full, int& error) {
-    if (path.empty()) {
-        error = ERROR_INVALID_NAME;
-        return false;
-    }
+SystemResult<std::wstring> systemFullPath(const std::wstring& path) {
+    if (path.empty()) return {{}, ERROR_INVALID_NAME};
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-        if (length == 0) {
-            error = lastError();
-            return false;
-        }
+        if (length == 0) return {{}, lastError()};
         if (length < buffer.size()) {
             buffer.resize(length);
-            full = std::move(buffer);
-            return true;
+            return {std::move(buffer), 0};
         }
         buffer.assign(length, L'\0');  // the size asked for includes the terminator
     }
 }
 
-std::wstring systemPath(std::wstring wideForm, int& error) {
-    if (beginsWithTwoBackslashes(wideForm)) return wideForm;
-    std::wstring full;
-    if (!systemFullPath(wideForm, full, error)) return {};
-    if (beginsWithTwoBackslashes(full)) return full;
-    return std::wstring(kWideLongPathPrefix) + full;
+SystemResult<std::wstring> systemPath(std::wstring wideForm) {
+    if (beginsWithTwoBackslashes(wideForm)) return {std::move(wideForm), 0};
+    SystemResult<std::wstring> full = systemFullPath(wideForm);
+    if (!full.ok() || beginsWithTwoBackslashes(full.value)) return full;
+    return {std::wstring(kWideLongPathPrefix) + full.value, 0};
 }
 
-std::wstring systemPath(std::string_view native, int& error) { return systemPath(wide(native), error); }
+SystemResult<std::wstring> systemPath(std::string_view native) { return systemPath(wide(native)); }
 
 }  // namespace win32
 
-bool fullPath(std::string_view path, std::string& result) {
-    int error = 0;
-    const std::wstring full = win32::systemPath(win32::wide(path), error);
-    if (full.empty()) {
-        errno = error;  // the front end shows it with systemReason
-        return false;
-    }
-    result = utf16ToNative(win32::units(full));
-    return true;
+SystemResult<std::string> fullPath(std::string_view path) {
+    const SystemResult<std::wstring> full = win32::systemPath(win32::wide(path));
+    if (!full.ok()) return {{}, full.error};
+    return {utf16ToNative(win32::units(full.value)), 0};
 }
 
 }  // namespace qex

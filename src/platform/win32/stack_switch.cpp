@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/file_io.h"
-
 namespace qex {
 
 namespace {
@@ -41,13 +39,9 @@ void WINAPI fiberEntry(void* argument) {
 
 }  // namespace
 
-bool createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), void* argument,
-                 std::string& reason) {
+SystemStatus createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), void* argument) {
     auto* fibers = new (std::nothrow) Fibers;
-    if (fibers == nullptr) {
-        reason = systemReason(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
+    if (fibers == nullptr) return {ERROR_NOT_ENOUGH_MEMORY};
     stack = SwitchableStack{};
     stack.entry = entry;
     stack.argument = argument;
@@ -55,12 +49,12 @@ bool createStack(SwitchableStack& stack, size_t bytes, void (*entry)(void*), voi
     stack.system = fibers;
     fibers->fiber = CreateFiberEx(0, bytes, FIBER_FLAG_FLOAT_SWITCH, &fiberEntry, &stack);
     if (fibers->fiber == nullptr) {
-        reason = systemReason(static_cast<int>(GetLastError()));
+        const int error = static_cast<int>(GetLastError());
         delete fibers;
         stack.system = nullptr;
-        return false;
+        return {error};
     }
-    return true;
+    return {};
 }
 
 void destroyStack(SwitchableStack& stack) {

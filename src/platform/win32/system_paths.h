@@ -23,15 +23,14 @@ inline FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(ha
 
 inline int lastError() { return static_cast<int>(GetLastError()); }
 
-// GetFullPathNameW into a buffer that grows as the system asks; the
-// system's error code when it refuses.
-bool systemFullPath(const std::wstring& path, std::wstring& full, int& error);
+// GetFullPathNameW into a buffer that grows as the system asks.
+SystemResult<std::wstring> systemFullPath(const std::wstring& path);
 
 // `path` as the system should be given it: a full path behind the
-// long-path prefix, or unchanged when it begins with two backslashes. An
-// empty result (with `error` set) when the path cannot be made full.
-std::wstring systemPath(std::string_view native, int& error);
-std::wstring systemPath(std::wstring wideForm, int& error);
+// long-path prefix, or unchanged when it begins with two backslashes. Fails
+// when the path cannot be made full.
+SystemResult<std::wstring> systemPath(std::string_view native);
+SystemResult<std::wstring> systemPath(std::wstring wideForm);
 
 // FILETIME as the archive's 64-bit count.
 inline uint64_t fromFileTime(const FILETIME& time) {

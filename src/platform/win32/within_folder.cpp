@@ -22,19 +22,15 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr int kLeadsThroughLink = 681;
 
 // The target's own full path, as "\\?\..." (or a network path).
-bool targetPath(FileHandle target, std::wstring& path, int& error) {
+SystemResult<std::wstring> targetPath(FileHandle target) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetFinalPathNameByHandleW(handleOf(target), buffer.data(),
                                                        static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-        if (length == 0) {
-            error = lastError();
-            return false;
-        }
+        if (length == 0) return {{}, lastError()};
         if (length < buffer.size()) {
             buffer.resize(length);
-            path = std::move(buffer);
-            return true;
+            return {std::move(buffer), 0};
         }
         buffer.assign(length + 1, L'\0');
     }
@@ -49,31 +45,27 @@ bool isUnsafeComponent(std::wstring_view component) {
 // The full path of `relative` below the target, after checking that no
 // component of it (the last one included when `checkLast`) is a reparse
 // point. Components that do not exist yet are fine: they are being made.
-bool pathWithin(FileHandle target, const char* relative, bool checkLast, std::wstring& full, int& error) {
-    if (!targetPath(target, full, error)) return false;
+SystemResult<std::wstring> pathWithin(FileHandle target, const char* relative, bool checkLast) {
+    SystemResult<std::wstring> full = targetPath(target);
+    if (!full.ok()) return full;
     const std::wstring rest = wide(std::string_view(relative));
     size_t start = 0;
     while (start <= rest.size()) {
         size_t end = rest.find(L'\\', start);
         if (end == std::wstring::npos) end = rest.size();
         const std::wstring_view component(rest.data() + start, end - start);
-        if (isUnsafeComponent(component)) {
-            error = ERROR_INVALID_NAME;
-            return false;
-        }
-        if (full.back() != L'\\') full.push_back(L'\\');
-        full.append(component);
+        if (isUnsafeComponent(component)) return {{}, ERROR_INVALID_NAME};
+        if (full.value.back() != L'\\') full.value.push_back(L'\\');
+        full.value.append(component);
         const bool last = end == rest.size();
         if (!last || checkLast) {
-            const DWORD attributes = GetFileAttributesW(full.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                error = kLeadsThroughLink;
-                return false;
-            }
+            const DWORD attributes = GetFileAttributesW(full.value.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+                return {{}, kLeadsThroughLink};
         }
         start = end + 1;
     }
-    return true;
+    return full;
 }
 
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
@@ -82,76 +74,61 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b) {
 
 }  // namespace
 
-FileHandle openTargetFolder(const char* path, int& error) {
-    const std::wstring systemForm = systemPath(path, error);
-    if (systemForm.empty()) return kNoFile;
-    const HANDLE handle = CreateFileW(systemForm.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        error = lastError();
-        return kNoFile;
-    }
+SystemResult<FileHandle> openTargetFolder(const char* path) {
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {kNoFile, systemForm.error};
+    const HANDLE handle = CreateFileW(systemForm.value.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {kNoFile, lastError()};
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        error = ERROR_DIRECTORY;
         CloseHandle(handle);
-        return kNoFile;
+        return {kNoFile, ERROR_DIRECTORY};
     }
-    return fileOf(handle);
+    return {fileOf(handle), 0};
 }
 
-int makeFolderWithin(FileHandle target, const char* relativePath, bool& created) {
-    created = false;
-    std::wstring full;
-    int error = 0;
-    if (!pathWithin(target, relativePath, true, full, error)) return error;
-    if (CreateDirectoryW(full.c_str(), nullptr)) {
-        created = true;
-        return 0;
-    }
-    error = lastError();
-    if (error != ERROR_ALREADY_EXISTS) return error;
+SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath) {
+    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+    if (!full.ok()) return {false, full.error};
+    if (CreateDirectoryW(full.value.c_str(), nullptr)) return {true, 0};
+    const int error = lastError();
+    if (error != ERROR_ALREADY_EXISTS) return {false, error};
     // Something is there: a folder stays as it is, anything else is in the way.
-    const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return lastError();
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY;
+    const DWORD attributes = GetFileAttributesW(full.value.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {false, lastError()};
+    return {false, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY};
 }
 
-FileHandle createFileWithin(FileHandle target, const char* relativePath, int& error,
-                            const FileIdentity* untouchable) {
-    std::wstring full;
-    if (!pathWithin(target, relativePath, true, full, error)) return kNoFile;
+SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativePath,
+                                          const FileIdentity* untouchable) {
+    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+    if (!full.ok()) return {kNoFile, full.error};
     DWORD keep = 0;
-    const DWORD existing = GetFileAttributesW(full.c_str());
+    const DWORD existing = GetFileAttributesW(full.value.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
-        if (untouchable != nullptr && sameFile(identityOfPath(utf16ToNative(units(full)).c_str()), *untouchable)) {
-            error = ERROR_BUSY;
-            return kNoFile;
-        }
+        if (untouchable != nullptr &&
+            sameFile(identityOfPath(utf16ToNative(units(full.value)).c_str()), *untouchable))
+            return {kNoFile, ERROR_BUSY};
         // Replacing a hidden or system file needs the same bits asked for;
         // the archived attributes are applied once the file is written.
         keep = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     }
-    const HANDLE handle = CreateFileW(full.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+    const HANDLE handle = CreateFileW(full.value.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                       keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        error = lastError();
-        return kNoFile;
-    }
-    return fileOf(handle);
+    if (handle == INVALID_HANDLE_VALUE) return {kNoFile, lastError()};
+    return {fileOf(handle), 0};
 }
 
-FileHandle openFolderWithin(FileHandle target, const char* relativePath, int& error) {
-    std::wstring full;
-    if (!pathWithin(target, relativePath, true, full, error)) return kNoFile;
+SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {
+    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+    if (!full.ok()) return {kNoFile, full.error};
     const HANDLE handle =
-        CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        CreateFileW(full.value.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        error = lastError();
-        return kNoFile;
-    }
-    return fileOf(handle);
+    if (handle == INVALID_HANDLE_VALUE) return {kNoFile, lastError()};
+    return {fileOf(handle), 0};
 }
 
 }  // namespace qex

@@ -26,6 +26,7 @@
 #include "support/archive_builder.h"
 #include "support/file_bytes.h"
 #include "support/run_process.h"
+#include "support/scratch_folder.h"
 
 namespace qex::test {
 namespace {
@@ -125,22 +126,13 @@ uint64_t sizeOrZero(const fs::path& path) {
 class AddFaults : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qex-addfaults-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        scratch = pattern;
+        ASSERT_FALSE(scratch.empty());
         // Open to the unprivileged user of the permission cases.
         fs::permissions(scratch, fs::perms::all);
         fs::create_directories(scratch / "src");
         fs::create_directories(scratch / "out");
         fs::permissions(scratch / "src", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                              fs::perms::others_read | fs::perms::others_exec);
-    }
-
-    void TearDown() override {
-        std::error_code ignored;
-        for (auto& item : fs::recursive_directory_iterator(scratch, ignored))
-            fs::permissions(item.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(scratch, ignored);
     }
 
     ProcessResult qex(const std::vector<std::string>& args) {
@@ -162,7 +154,8 @@ protected:
         return treeOf(target);
     }
 
-    fs::path scratch;
+    test::ScratchFolder scratchFolder;
+    const fs::path scratch = scratchFolder.root();
     int extractions = 0;
 };
 

@@ -15,7 +15,7 @@ namespace {
 
 using test::runQex;
 
-class AddCommand : public test::ScratchFolder {
+class AddCommand : public test::ScratchFolderTest {
 protected:
     // The example tree: T holding a.txt ("abc") and an empty folder S.
     void makeExampleTree() {

@@ -18,7 +18,7 @@ namespace {
 using test::runQex;
 namespace fs = test::fs;
 
-class ExtractCommand : public test::ScratchFolder {
+class ExtractCommand : public test::ScratchFolderTest {
 protected:
     // A small tree: T/a.txt ("abc"), T/S/, T/b.txt ("hello").
     void makeSmallTree() {

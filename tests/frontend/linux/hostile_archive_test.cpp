@@ -25,6 +25,7 @@
 #include "support/file_bytes.h"
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
+#include "support/scratch_folder.h"
 
 namespace qex::test {
 namespace {
@@ -51,9 +52,7 @@ std::string describe(const fs::path& path) {
 class HostileArchive : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qex-hostile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        scratch = pattern;
+        ASSERT_FALSE(scratch.empty());
         // The target lies a few levels down, so that a path climbing out of it
         // lands inside the scratch folder, where the check sees it.
         target = scratch / "outer" / "inner" / "target";
@@ -61,11 +60,6 @@ protected:
         fs::create_directories(scratch / "outside");
         writeFileBytes(scratch / "outside" / "sentinel", "keep me");
         archive = scratch / "outer" / "archive.qex";
-    }
-
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch, ignored);
     }
 
     // Every item of the scratch folder except those below the target.
@@ -119,7 +113,9 @@ protected:
         fs::create_directory(target);
     }
 
-    fs::path scratch, target, archive;
+    test::ScratchFolder scratchFolder;
+    const fs::path scratch = scratchFolder.root();
+    fs::path target, archive;
 };
 
 // The three faults a damaged stream can show as; each is fatal.
@@ -266,6 +262,21 @@ TEST_F(HostileArchive, PathsLongerThanTheSystemTakesAreSkippedWithAWarning) {
     EXPECT_EQ(describe(target / "after.txt"), "file after");
 }
 
+TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesOn) {
+    // 170 nested folders of 200-unit names give the file a path of about
+    // 34,000 units, more than a job record carries (32,755). That file alone
+    // is reported; its bytes are skipped and the file after it is extracted.
+    ArchiveBuilder b;
+    const std::u16string longName(200, u'x');
+    for (int depth = 0; depth < 170; ++depth) b.folder(static_cast<uint8_t>(depth), longName);
+    b.file(170, u"deep.txt", "deep").file(0, u"after.txt", "after");
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \""));
+    EXPECT_THAT(r.err, HasSubstr("deep.txt\": the path is too long"));
+    EXPECT_EQ(describe(target / "after.txt"), "file after");
+}
+
 // ---- trailer and sizes ----------------------------------------------------
 
 TEST_F(HostileArchive, TrailerSizesThatDoNotFitTheFileAreRefused) {
@@ -389,7 +400,7 @@ TEST_F(HostileArchive, HugeFileSizeWithATinyStreamEndsPromptly) {
     // 2^40 - 1 bytes announced, four in the stream: nothing may try to
     // allocate or wait for the rest.
     ArchiveBuilder b = ArchiveBuilder().file(0, u"huge", "tiny");
-    setEntrySize(b.entries[0], kMaxEntrySize);
+    setEntrySize(b.entries[0], kMaxFileBytes);
     const ProcessResult r = extract(b.bytes());
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: incomplete file \"" + (target / "huge").string() + "\""));
@@ -486,7 +497,7 @@ TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
     for (const uint64_t time : {uint64_t{0}, uint64_t{1}, uint64_t{INT64_MAX}, uint64_t{UINT64_MAX}}) {
         const std::u16string suffix = time == 0 ? u"0" : time == 1 ? u"1" : time == INT64_MAX ? u"63" : u"64";
         ArchiveEntry folder;
-        folder.attributes = kFolderAttribute;
+        folder.attributes = kAttributeDirectory;
         folder.creationTime = folder.lastWriteTime = folder.lastAccessTime = time;
         b.add(folder, u"folder" + suffix);
         b.file(1, u"file", "content");

@@ -42,8 +42,8 @@ struct ListedState {
 // its access time.
 void listTree(const std::string& folder, const std::u16string& prefix, std::map<std::u16string, ListedState>& out) {
     std::vector<ListedItem> items;
-    int error = 0;
-    ASSERT_TRUE(listPattern(joinPath(folder, "*"), items, error)) << systemReason(error);
+    const SystemStatus listed = listPattern(joinPath(folder, "*"), items);
+    ASSERT_TRUE(listed.ok()) << systemReason(listed.error);
     for (const ListedItem& item : items) {
         ListedState state;
         state.folder = item.kind == ItemKind::Folder;
@@ -57,23 +57,22 @@ void listTree(const std::string& folder, const std::u16string& prefix, std::map<
     }
 }
 
-class WindowsProgram : public ScratchFolder {
+class WindowsProgram : public ScratchFolderTest {
 protected:
     std::string full(const std::string& relative) {
-        std::string result;
-        EXPECT_TRUE(fullPath(at(relative), result));
-        return result;
+        const SystemResult<std::string> result = fullPath(at(relative));
+        EXPECT_TRUE(result.ok());
+        return result.value;
     }
     // A file with its content, times and attributes, at a full native path.
     void make(const std::string& path, const std::string& content, uint64_t written, uint16_t attributes = 0) {
-        int error = 0;
-        const FileHandle file = createForWrite(path.c_str(), error);
-        ASSERT_NE(file, kNoFile) << systemReason(error);
-        ASSERT_TRUE(writeAll(file, reinterpret_cast<const uint8_t*>(content.data()), content.size(), error));
-        ASSERT_EQ(setFileTimes(file, written, written + kHour, written), 0);
-        ASSERT_TRUE(closeFile(file, error));
+        const SystemResult<FileHandle> file = createForWrite(path.c_str());
+        ASSERT_TRUE(file.ok()) << systemReason(file.error);
+        ASSERT_TRUE(writeAll(file.value, reinterpret_cast<const uint8_t*>(content.data()), content.size()).ok());
+        ASSERT_TRUE(setFileTimes(file.value, written, written + kHour, written).ok());
+        ASSERT_TRUE(closeFile(file.value).ok());
         if (attributes != 0) {
-            ASSERT_EQ(applyPathAttributes(path.c_str(), attributes), 0);
+            ASSERT_TRUE(applyPathAttributes(path.c_str(), attributes).ok());
         }
     }
     void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
@@ -99,7 +98,7 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
     }
     ASSERT_GT(withoutLongPathPrefix(deep).size(), 300u);
     make(joinPath(deep, "far.bin"), std::string(100000, 'f') + "end", kBaseTime + 4 * kHour);
-    ASSERT_EQ(setPathTimes(deep.c_str(), 0, 0, kBaseTime + 5 * kHour), 0);
+    ASSERT_TRUE(setPathTimes(deep.c_str(), 0, 0, kBaseTime + 5 * kHour).ok());
 
     const ProcessResult add = runQex({"a", at("t.qex"), at("src")});
     EXPECT_EQ(add.exitCode, 0) << add.err;
@@ -230,11 +229,10 @@ TEST_F(WindowsProgram, NameWindowsCannotHoldIsSkippedAndTheRestExtracted) {
                                              .file(2, u"inside.txt", "lost with its folder")
                                              .file(1, u"after.txt", "last")
                                              .bytes();
-    int error = 0;
-    const FileHandle file = createForWrite(full("t.qex").c_str(), error);
-    ASSERT_NE(file, kNoFile);
-    ASSERT_TRUE(writeAll(file, archive.data(), archive.size(), error));
-    ASSERT_TRUE(closeFile(file, error));
+    const SystemResult<FileHandle> file = createForWrite(full("t.qex").c_str());
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
+    ASSERT_TRUE(closeFile(file.value).ok());
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_NE(extract.err.find("cannot create file"), std::string::npos) << extract.err;

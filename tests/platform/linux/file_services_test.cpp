@@ -18,25 +18,17 @@
 #include "platform/file_io.h"
 #include "platform/file_times.h"
 #include "platform/threads.h"
+#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
 
 class FileServicesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qex-files-XXXXXX").native();
-        root_ = mkdtemp(pattern.data());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::permissions(root_ / "file", std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(root_, ignored);
-    }
-    std::string path(const std::string& name) const { return (root_ / name).native(); }
+    void SetUp() override { ASSERT_FALSE(scratch_.root().empty()); }
+    std::string path(const std::string& name) const { return (scratch_ / name).native(); }
 
-    std::filesystem::path root_;
+    test::ScratchFolder scratch_;
 };
 
 TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
@@ -45,58 +37,56 @@ TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
     ASSERT_EQ(::pipe(ends), 0);
     std::thread producer([&] {
         const uint8_t piece[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-        int error = 0;
-        EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece, error));
+        EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece).ok());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece, error));
+        EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece).ok());
         ::close(ends[1]);
     });
     uint8_t buffer[100];
-    int error = 0;
-    EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer, error), 20);
+    EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer).value, 20u);
     EXPECT_EQ(buffer[19], 10);
-    EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer, error), 0);
+    EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer).value, 0u);
     producer.join();
     ::close(ends[0]);
 }
 
 TEST_F(FileServicesTest, NamedPipeInAFilesPlaceOpensWithoutWaitingForAWriter) {
     ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
-    int error = 0;
-    const FileHandle file = openForRead(path("pipe").c_str(), error);
-    ASSERT_NE(file, kNoFile) << systemReason(error);
+    const SystemResult<FileHandle> file = openForRead(path("pipe").c_str());
+    ASSERT_TRUE(file.ok()) << systemReason(file.error);
     uint8_t buffer[16];
-    EXPECT_EQ(readFull(file, buffer, sizeof buffer, error), 0);  // no writer: at its end
-    closeFile(file, error);
+    const SystemResult<size_t> read = readFull(file.value, buffer, sizeof buffer);
+    EXPECT_TRUE(read.ok());
+    EXPECT_EQ(read.value, 0u);  // no writer: at its end
+    closeFile(file.value);
 }
 
 TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
-    int error = 0;
-    FileHandle file = createForWrite(path("file").c_str(), error);
-    ASSERT_NE(file, kNoFile) << systemReason(error);
+    SystemResult<FileHandle> file = createForWrite(path("file").c_str());
+    ASSERT_TRUE(file.ok()) << systemReason(file.error);
     const uint8_t data[5] = {'h', 'e', 'l', 'l', 'o'};
-    EXPECT_TRUE(writeAll(file, data, sizeof data, error));
-    EXPECT_EQ(fileSize(file, error), 5);
-    EXPECT_TRUE(closeFile(file, error));
+    EXPECT_TRUE(writeAll(file.value, data, sizeof data).ok());
+    EXPECT_EQ(fileSize(file.value).value, 5);
+    EXPECT_TRUE(closeFile(file.value).ok());
 
-    file = createForWrite(path("file").c_str(), error);  // an existing file is emptied
-    EXPECT_EQ(fileSize(file, error), 0);
-    EXPECT_TRUE(writeAll(file, data, 3, error));
-    EXPECT_TRUE(closeFile(file, error));
+    file = createForWrite(path("file").c_str());  // an existing file is emptied
+    EXPECT_EQ(fileSize(file.value).value, 0);
+    EXPECT_TRUE(writeAll(file.value, data, 3).ok());
+    EXPECT_TRUE(closeFile(file.value).ok());
 
-    file = openForRead(path("file").c_str(), error);
-    ASSERT_NE(file, kNoFile);
-    EXPECT_EQ(seekFromEnd(file, 1, error), 2);
+    file = openForRead(path("file").c_str());
+    ASSERT_TRUE(file.ok());
+    EXPECT_EQ(seekTo(file.value, 2).value, 2);
     uint8_t byte = 0;
-    EXPECT_EQ(readFull(file, &byte, 1, error), 1);
+    EXPECT_EQ(readFull(file.value, &byte, 1).value, 1u);
     EXPECT_EQ(byte, 'l');
-    EXPECT_EQ(seekTo(file, 0, error), 0);
-    EXPECT_TRUE(closeFile(file, error));
+    EXPECT_EQ(seekTo(file.value, 0).value, 0);
+    EXPECT_TRUE(closeFile(file.value).ok());
 
     // New files get 0666 less the umask, as any file the user makes.
     const mode_t mask = ::umask(022);
-    file = createForWrite(path("fresh").c_str(), error);
-    closeFile(file, error);
+    file = createForWrite(path("fresh").c_str());
+    closeFile(file.value);
     ::umask(mask);
     struct stat info;
     ASSERT_EQ(::stat(path("fresh").c_str(), &info), 0);
@@ -104,21 +94,20 @@ TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
 }
 
 TEST_F(FileServicesTest, FailuresCarryTheSystemReason) {
-    int error = 0;
-    EXPECT_EQ(openForRead(path("missing").c_str(), error), kNoFile);
-    EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(systemReason(error), "No such file or directory");
-    EXPECT_EQ(createForWrite(path("missing/file").c_str(), error), kNoFile);
-    EXPECT_EQ(error, ENOENT);
+    const SystemResult<FileHandle> missing = openForRead(path("missing").c_str());
+    EXPECT_EQ(missing.value, kNoFile);
+    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(systemReason(missing.error), "No such file or directory");
+    const SystemResult<FileHandle> unmade = createForWrite(path("missing/file").c_str());
+    EXPECT_EQ(unmade.value, kNoFile);
+    EXPECT_EQ(unmade.error, ENOENT);
 
     // A full device: the write must fail, not pretend.
-    const FileHandle full = createForWrite("/dev/full", error);
-    ASSERT_NE(full, kNoFile);
+    const SystemResult<FileHandle> full = createForWrite("/dev/full");
+    ASSERT_TRUE(full.ok());
     const uint8_t data[100] = {};
-    error = 0;
-    EXPECT_FALSE(writeAll(full, data, sizeof data, error));
-    EXPECT_EQ(error, ENOSPC);
-    closeFile(full, error);
+    EXPECT_EQ(writeAll(full.value, data, sizeof data).error, ENOSPC);
+    closeFile(full.value);
 }
 
 TEST(FileTimes, FileTimeAndTimespecConvertBothWays) {
@@ -140,50 +129,48 @@ TEST(FileTimes, FileTimeAndTimespecConvertBothWays) {
 }
 
 TEST_F(FileServicesTest, TimesAreSetOnHandlesAndPathsAndZeroLeavesATimeAlone) {
-    int error = 0;
-    const FileHandle file = createForWrite(path("file").c_str(), error);
+    const FileHandle file = createForWrite(path("file").c_str()).value;
     const uint64_t write = timespecToFileTime(timespec{1600000000, 123456700});
     const uint64_t access = timespecToFileTime(timespec{1700000000, 0});
-    EXPECT_EQ(setFileTimes(file, 0, access, write), 0);
-    closeFile(file, error);
+    EXPECT_TRUE(setFileTimes(file, 0, access, write).ok());
+    closeFile(file);
     struct stat info;
     ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 1600000000);
     EXPECT_EQ(info.st_mtim.tv_nsec, 123456700);
     EXPECT_EQ(info.st_atim.tv_sec, 1700000000);
 
-    EXPECT_EQ(setPathTimes(path("file").c_str(), 0, 0, timespecToFileTime(timespec{1500000000, 0})), 0);
+    EXPECT_TRUE(setPathTimes(path("file").c_str(), 0, 0, timespecToFileTime(timespec{1500000000, 0})).ok());
     ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 1500000000);
     EXPECT_EQ(info.st_atim.tv_sec, 1700000000);  // 0: not stored, not changed
-    EXPECT_EQ(setPathTimes(path("missing").c_str(), 0, access, write), ENOENT);
+    EXPECT_EQ(setPathTimes(path("missing").c_str(), 0, access, write).error, ENOENT);
 }
 
 TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {
-    int error = 0;
-    FileHandle file = createForWrite(path("file").c_str(), error);
+    FileHandle file = createForWrite(path("file").c_str()).value;
     ASSERT_EQ(::fchmod(file, 0664), 0);
-    EXPECT_EQ(applyFileAttributes(file, 0x20), 0);  // archive bit only: nothing changes
+    EXPECT_TRUE(applyFileAttributes(file, 0x20).ok());  // archive bit only: nothing changes
     struct stat info;
     ASSERT_EQ(::fstat(file, &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0664u);
-    EXPECT_EQ(applyFileAttributes(file, kAttributeReadOnly | 0x20), 0);
+    EXPECT_TRUE(applyFileAttributes(file, kAttributeReadOnly | 0x20).ok());
     ASSERT_EQ(::fstat(file, &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0444u);
     const uint8_t byte = 1;
-    EXPECT_TRUE(writeAll(file, &byte, 1, error));  // the open handle still writes
-    closeFile(file, error);
+    EXPECT_TRUE(writeAll(file, &byte, 1).ok());  // the open handle still writes
+    closeFile(file);
 
-    std::filesystem::create_directory(root_ / "folder");
+    std::filesystem::create_directory(scratch_ / "folder");
     ::chmod(path("folder").c_str(), 0755);
-    EXPECT_EQ(applyPathAttributes(path("folder").c_str(), kAttributeReadOnly | kAttributeDirectory), 0);
+    EXPECT_TRUE(applyPathAttributes(path("folder").c_str(), kAttributeReadOnly | kAttributeDirectory).ok());
     ASSERT_EQ(::stat(path("folder").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755u);
 
-    file = createForWrite(path("other").c_str(), error);
+    file = createForWrite(path("other").c_str()).value;
     ::fchmod(file, 0600);
-    closeFile(file, error);
-    EXPECT_EQ(applyPathAttributes(path("other").c_str(), kAttributeReadOnly), 0);
+    closeFile(file);
+    EXPECT_TRUE(applyPathAttributes(path("other").c_str(), kAttributeReadOnly).ok());
     ASSERT_EQ(::stat(path("other").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0400u);
 }

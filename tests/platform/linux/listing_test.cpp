@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 namespace qex {
 namespace {
 
@@ -21,18 +23,7 @@ namespace fs = std::filesystem;
 
 class ListingFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "qex-listing-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
-    }
-    void TearDown() override {
-        // Restore write permission so that removal works on read-only items.
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(root, ec))
-            if (!e.is_symlink()) chmod(e.path().c_str(), 0755);
-        fs::remove_all(root, ec);
-    }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
     void file(const std::string& name, const std::string& content = "") {
         std::ofstream(root + "/" + name, std::ios::binary) << content;
     }
@@ -40,9 +31,7 @@ protected:
 
     std::vector<ListedItem> list(const std::string& lastComponent) {
         std::vector<ListedItem> items;
-        int error = -1;
-        EXPECT_TRUE(listPattern(root + "/" + lastComponent, items, error));
-        EXPECT_EQ(error, 0);
+        EXPECT_EQ(listPattern(root + "/" + lastComponent, items).error, 0);
         return items;
     }
     static std::vector<std::string> namesOf(const std::vector<ListedItem>& items) {
@@ -51,7 +40,8 @@ protected:
         return names;
     }
 
-    std::string root;
+    test::ScratchFolder scratch;
+    const std::string root = scratch.root().string();
 };
 
 using Names = std::vector<std::string>;
@@ -126,9 +116,7 @@ TEST_F(ListingFolder, NameWithoutWildcardsListsThatItemWhenItExists) {
 
 TEST_F(ListingFolder, UnreadableFolderIsAnError) {
     std::vector<ListedItem> items;
-    int error = 0;
-    EXPECT_FALSE(listPattern(root + "/absent/*", items, error));
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(listPattern(root + "/absent/*", items).error, ENOENT);
 }
 
 TEST_F(ListingFolder, AttributesFollowKindModeAndLeadingDot) {

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/scratch_folder.h"
+
 namespace qex {
 namespace {
 
@@ -20,71 +22,65 @@ namespace fs = std::filesystem;
 class TargetFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "qex-within-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        base = templ;
+        ASSERT_FALSE(base.empty());
         fs::create_directory(base + "/target");
         fs::create_directory(base + "/outside");
-        int error = 0;
-        target = openTargetFolder((base + "/target").c_str(), error);
-        ASSERT_NE(target, kNoFile) << error;
+        const SystemResult<FileHandle> opened = openTargetFolder((base + "/target").c_str());
+        ASSERT_TRUE(opened.ok()) << opened.error;
+        target = opened.value;
     }
     void TearDown() override {
         if (target != kNoFile) close(target);
-        std::error_code ec;
-        fs::remove_all(base, ec);
     }
     void link(const std::string& to, const std::string& at) {
         ASSERT_EQ(symlink(to.c_str(), (base + "/target/" + at).c_str()), 0);
     }
 
-    std::string base;
+    test::ScratchFolder scratch;
+    const std::string base = scratch.root().string();
     FileHandle target = kNoFile;
 };
 
 TEST_F(TargetFolder, MissingOrNonFolderTargetIsRefused) {
-    int error = 0;
-    EXPECT_EQ(openTargetFolder((base + "/absent").c_str(), error), kNoFile);
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(openTargetFolder((base + "/absent").c_str()).error, ENOENT);
     std::ofstream(base + "/plain") << "x";
-    EXPECT_EQ(openTargetFolder((base + "/plain").c_str(), error), kNoFile);
-    EXPECT_EQ(error, ENOTDIR);
+    EXPECT_EQ(openTargetFolder((base + "/plain").c_str()).error, ENOTDIR);
 }
 
 TEST_F(TargetFolder, FoldersAreCreatedOrKept) {
-    bool created = false;
-    EXPECT_EQ(makeFolderWithin(target, "a", created), 0);
-    EXPECT_TRUE(created);
-    EXPECT_EQ(makeFolderWithin(target, "a/b", created), 0);
-    EXPECT_TRUE(created);
+    SystemResult<bool> made = makeFolderWithin(target, "a");
+    EXPECT_TRUE(made.ok());
+    EXPECT_TRUE(made.value);
+    made = makeFolderWithin(target, "a/b");
+    EXPECT_TRUE(made.ok());
+    EXPECT_TRUE(made.value);
     EXPECT_TRUE(fs::is_directory(base + "/target/a/b"));
     // An existing folder stays, with its permissions.
     ASSERT_EQ(chmod((base + "/target/a").c_str(), 0700), 0);
-    EXPECT_EQ(makeFolderWithin(target, "a", created), 0);
-    EXPECT_FALSE(created);
+    made = makeFolderWithin(target, "a");
+    EXPECT_TRUE(made.ok());
+    EXPECT_FALSE(made.value);
     struct stat st {};
     ASSERT_EQ(stat((base + "/target/a").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     // A file in the way is an error, not replaced.
     std::ofstream(base + "/target/f") << "x";
-    EXPECT_EQ(makeFolderWithin(target, "f", created), ENOTDIR);
+    EXPECT_EQ(makeFolderWithin(target, "f").error, ENOTDIR);
     // A missing parent is an error, not created on the way.
-    EXPECT_EQ(makeFolderWithin(target, "no/such", created), ENOENT);
+    EXPECT_EQ(makeFolderWithin(target, "no/such").error, ENOENT);
 }
 
 TEST_F(TargetFolder, LinkLeavingTheTargetIsNeverFollowed) {
     link(base + "/outside", "abs");
     link("../outside", "rel");
-    bool created = false;
-    int error = 0;
     for (const char* through : {"abs", "rel"}) {
         const std::string folder = std::string(through) + "/sub";
-        EXPECT_NE(makeFolderWithin(target, folder.c_str(), created), 0) << through;
+        EXPECT_NE(makeFolderWithin(target, folder.c_str()).error, 0) << through;
         const std::string file = std::string(through) + "/file";
-        EXPECT_EQ(createFileWithin(target, file.c_str(), error), kNoFile) << through;
+        EXPECT_NE(createFileWithin(target, file.c_str()).error, 0) << through;
         // The folder the link names also exists, so making it "again" must
         // not accept it as an existing folder either.
-        EXPECT_NE(makeFolderWithin(target, through, created), 0) << through;
+        EXPECT_NE(makeFolderWithin(target, through).error, 0) << through;
     }
     EXPECT_TRUE(fs::is_empty(base + "/outside"));
 }
@@ -92,8 +88,7 @@ TEST_F(TargetFolder, LinkLeavingTheTargetIsNeverFollowed) {
 TEST_F(TargetFolder, LinkAsTheFileItselfLeavingTheTargetIsRefused) {
     std::ofstream(base + "/outside/victim") << "keep";
     link(base + "/outside/victim", "f");
-    int error = 0;
-    EXPECT_EQ(createFileWithin(target, "f", error), kNoFile);
+    EXPECT_NE(createFileWithin(target, "f").error, 0);
     std::ifstream in(base + "/outside/victim");
     std::string content;
     in >> content;
@@ -102,19 +97,16 @@ TEST_F(TargetFolder, LinkAsTheFileItselfLeavingTheTargetIsRefused) {
 
 TEST_F(TargetFolder, FifoInTheWayDoesNotBlock) {
     ASSERT_EQ(mkfifo((base + "/target/pipe").c_str(), 0644), 0);
-    int error = 0;
-    EXPECT_EQ(createFileWithin(target, "pipe", error), kNoFile);
-    EXPECT_NE(error, 0);
+    EXPECT_NE(createFileWithin(target, "pipe").error, 0);
 }
 
 TEST_F(TargetFolder, FolderIsOpenedForItsTimes) {
     fs::create_directory(base + "/target/d");
     link(base + "/outside", "out");
-    int error = 0;
-    const FileHandle d = openFolderWithin(target, "d", error);
-    EXPECT_NE(d, kNoFile);
-    if (d != kNoFile) close(d);
-    EXPECT_EQ(openFolderWithin(target, "out", error), kNoFile);
+    const SystemResult<FileHandle> d = openFolderWithin(target, "d");
+    EXPECT_TRUE(d.ok());
+    if (d.ok()) close(d.value);
+    EXPECT_NE(openFolderWithin(target, "out").error, 0);
 }
 
 TEST_F(TargetFolder, ComponentFallbackRefusesEveryLinkAndDotDot) {
@@ -123,13 +115,13 @@ TEST_F(TargetFolder, ComponentFallbackRefusesEveryLinkAndDotDot) {
     link(base + "/outside", "abs");
     const int flags = O_WRONLY | O_CREAT | O_TRUNC;
     for (const char* path : {"inner/f", "abs/f", "../outside/f", "in/../../outside/f"}) {
-        const int fd = openByComponents(target, path, flags, 0666);
-        EXPECT_LT(fd, 0) << path;
-        if (fd >= 0) close(fd);
+        const SystemResult<int> fd = openByComponents(target, path, flags, 0666);
+        EXPECT_FALSE(fd.ok()) << path;
+        if (fd.ok()) close(fd.value);
     }
-    const int fd = openByComponents(target, "in/./f", flags, 0666);
-    EXPECT_GE(fd, 0);
-    if (fd >= 0) close(fd);
+    const SystemResult<int> fd = openByComponents(target, "in/./f", flags, 0666);
+    EXPECT_TRUE(fd.ok());
+    if (fd.ok()) close(fd.value);
     EXPECT_TRUE(fs::exists(base + "/target/in/f"));
     EXPECT_TRUE(fs::is_empty(base + "/outside"));
 }

@@ -19,6 +19,7 @@
 #include "platform/text_conversion.h"
 #include "platform/within_folder.h"
 #include "support/platform_file_read.h"
+#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
@@ -39,10 +40,10 @@ constexpr uint64_t kDay = uint64_t{86400} * 10000000;
 class WindowsServices : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        folder_ = fs::temp_directory_path() / ("qex-win32-" + std::to_string(stamp));
-        ASSERT_TRUE(fs::create_directory(folder_));
-        ASSERT_TRUE(fullPath(native(folder_.wstring()), root_));
+        ASSERT_FALSE(folder_.empty());
+        const SystemResult<std::string> root = fullPath(native(folder_.wstring()));
+        ASSERT_TRUE(root.ok());
+        root_ = root.value;
     }
     void TearDown() override {
         std::error_code ignored;
@@ -51,18 +52,17 @@ protected:
              it.increment(ignored))
             SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
         RemoveDirectoryW(wide(root_ + "\\link").c_str());
-        fs::remove_all(fs::path(wide(root_)), ignored);
     }
     std::string at(const std::string& relative) const { return joinPath(root_, relative); }
     void writeFile(const std::string& path, const std::string& content) {
-        int error = 0;
-        const FileHandle file = createForWrite(path.c_str(), error);
-        ASSERT_NE(file, kNoFile) << systemReason(error);
-        ASSERT_TRUE(writeAll(file, reinterpret_cast<const uint8_t*>(content.data()), content.size(), error));
-        ASSERT_TRUE(closeFile(file, error));
+        const SystemResult<FileHandle> file = createForWrite(path.c_str());
+        ASSERT_TRUE(file.ok()) << systemReason(file.error);
+        ASSERT_TRUE(writeAll(file.value, reinterpret_cast<const uint8_t*>(content.data()), content.size()).ok());
+        ASSERT_TRUE(closeFile(file.value).ok());
     }
 
-    fs::path folder_;
+    test::ScratchFolder scratch_;
+    const fs::path folder_ = scratch_.root();
     std::string root_;
 };
 
@@ -73,16 +73,19 @@ TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnce) {
     // and a trailing separator (a folder's contents) stays.
     wchar_t current[MAX_PATH];
     ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, current), 0u);
-    std::string full;
-    ASSERT_TRUE(fullPath("a/b/", full));
-    EXPECT_EQ(full, "\\\\?\\" + joinPath(native(current), "a\\b\\"));
-    ASSERT_TRUE(fullPath("x\\..\\y", full));
-    EXPECT_EQ(full, "\\\\?\\" + joinPath(native(current), "y"));
+    SystemResult<std::string> full = fullPath("a/b/");
+    ASSERT_TRUE(full.ok());
+    EXPECT_EQ(full.value, "\\\\?\\" + joinPath(native(current), "a\\b\\"));
+    full = fullPath("x\\..\\y");
+    ASSERT_TRUE(full.ok());
+    EXPECT_EQ(full.value, "\\\\?\\" + joinPath(native(current), "y"));
     // A path that already begins with two backslashes is taken as it is.
-    ASSERT_TRUE(fullPath(root_, full));
-    EXPECT_EQ(full, root_);
-    ASSERT_TRUE(fullPath("\\\\server\\share\\f", full));
-    EXPECT_EQ(full, "\\\\server\\share\\f");
+    full = fullPath(root_);
+    ASSERT_TRUE(full.ok());
+    EXPECT_EQ(full.value, root_);
+    full = fullPath("\\\\server\\share\\f");
+    ASSERT_TRUE(full.ok());
+    EXPECT_EQ(full.value, "\\\\server\\share\\f");
     EXPECT_EQ(withoutLongPathPrefix(root_), root_.substr(4));
 }
 
@@ -99,8 +102,8 @@ TEST_F(WindowsServices, FilesBeyondTwoHundredSixtyCharactersAreMadeReadAndListed
     // The same file by a path without the prefix: the layer adds it.
     EXPECT_EQ(test::readThroughPlatform(std::string(withoutLongPathPrefix(file))), "far down");
     std::vector<ListedItem> items;
-    int error = 0;
-    ASSERT_TRUE(listPattern(joinPath(deep, "*"), items, error)) << systemReason(error);
+    const SystemStatus listed = listPattern(joinPath(deep, "*"), items);
+    ASSERT_TRUE(listed.ok()) << systemReason(listed.error);
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].name, u"data.bin");
     EXPECT_EQ(items[0].size, 8u);
@@ -112,8 +115,8 @@ TEST_F(WindowsServices, NamesComeFromTheListingInUtf16AndOpenAgain) {
     for (const std::u16string& name : names) writeFile(at(utf16ToNative(name)), utf16ToNative(name));
     CreateDirectoryW(wide(at("sub")).c_str(), nullptr);
     std::vector<ListedItem> items;
-    int error = 0;
-    ASSERT_TRUE(listPattern(at("*"), items, error)) << systemReason(error);
+    const SystemStatus listed = listPattern(at("*"), items);
+    ASSERT_TRUE(listed.ok()) << systemReason(listed.error);
     ASSERT_EQ(items.size(), 5u);  // "." and ".." are never listed
     for (const ListedItem& item : items) {
         EXPECT_EQ(item.nativeName, utf16ToNative(item.name));
@@ -126,12 +129,12 @@ TEST_F(WindowsServices, NamesComeFromTheListingInUtf16AndOpenAgain) {
         EXPECT_EQ(item.size, item.nativeName.size());
     }
     // The system matches the pattern; a pattern matching nothing lists nothing.
-    ASSERT_TRUE(listPattern(at("*smile"), items, error));
+    ASSERT_TRUE(listPattern(at("*smile"), items).ok());
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].name, smile + u" smile");
-    ASSERT_TRUE(listPattern(at("nothing*"), items, error));
+    ASSERT_TRUE(listPattern(at("nothing*"), items).ok());
     EXPECT_TRUE(items.empty());
-    EXPECT_FALSE(listPattern(at("missing\\*"), items, error));
+    EXPECT_FALSE(listPattern(at("missing\\*"), items).ok());
 }
 
 TEST(WindowsNames, EveryUnitSequenceSurvivesTheNativeForm) {
@@ -146,14 +149,13 @@ TEST(WindowsNames, EveryUnitSequenceSurvivesTheNativeForm) {
 }
 
 TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndByPath) {
-    int error = 0;
-    const FileHandle file = createForWrite(at("stamped").c_str(), error);
-    ASSERT_NE(file, kNoFile);
-    EXPECT_EQ(setFileTimes(file, kCreationTime, kCreationTime + 2 * kDay, kCreationTime + kDay), 0);
-    EXPECT_EQ(applyFileAttributes(file, kAttributeReadOnly | kAttributeFile), 0);
-    ASSERT_TRUE(closeFile(file, error));
+    const SystemResult<FileHandle> file = createForWrite(at("stamped").c_str());
+    ASSERT_TRUE(file.ok());
+    EXPECT_TRUE(setFileTimes(file.value, kCreationTime, kCreationTime + 2 * kDay, kCreationTime + kDay).ok());
+    EXPECT_TRUE(applyFileAttributes(file.value, kAttributeReadOnly | kAttributeFile).ok());
+    ASSERT_TRUE(closeFile(file.value).ok());
     std::vector<ListedItem> items;
-    ASSERT_TRUE(listPattern(at("stamped"), items, error));
+    ASSERT_TRUE(listPattern(at("stamped"), items).ok());
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].lastWriteTime, kCreationTime + kDay);
     EXPECT_EQ(items[0].lastAccessTime, kCreationTime + 2 * kDay);
@@ -161,39 +163,40 @@ TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndByPath) {
 
     // By path, a folder: hidden; a time of 0 leaves that time alone.
     ASSERT_TRUE(CreateDirectoryW(wide(at("folder")).c_str(), nullptr));
-    EXPECT_EQ(setPathTimes(at("folder").c_str(), 0, 0, kCreationTime), 0);
-    EXPECT_EQ(applyPathAttributes(at("folder").c_str(), kAttributeDirectory | kAttributeHidden), 0);
-    ASSERT_TRUE(listPattern(at("folder"), items, error));
+    EXPECT_TRUE(setPathTimes(at("folder").c_str(), 0, 0, kCreationTime).ok());
+    EXPECT_TRUE(applyPathAttributes(at("folder").c_str(), kAttributeDirectory | kAttributeHidden).ok());
+    ASSERT_TRUE(listPattern(at("folder"), items).ok());
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].lastWriteTime, kCreationTime);
     EXPECT_NE(items[0].lastAccessTime, 0u);
     EXPECT_EQ(items[0].attributes & (kAttributeDirectory | kAttributeHidden), kAttributeDirectory | kAttributeHidden);
-    EXPECT_NE(setPathTimes(at("missing").c_str(), 0, 0, kCreationTime), 0);
+    EXPECT_FALSE(setPathTimes(at("missing").c_str(), 0, 0, kCreationTime).ok());
 }
 
 TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
-    int error = 0;
-    const FileHandle target = openTargetFolder(root_.c_str(), error);
-    ASSERT_NE(target, kNoFile) << systemReason(error);
-    bool created = false;
-    EXPECT_EQ(makeFolderWithin(target, "d", created), 0);
-    EXPECT_TRUE(created);
-    EXPECT_EQ(makeFolderWithin(target, "d", created), 0);  // kept as it is
-    EXPECT_FALSE(created);
-    FileHandle file = createFileWithin(target, "d\\f", error);
-    ASSERT_NE(file, kNoFile) << systemReason(error);
-    closeFile(file, error);
-    EXPECT_NE(makeFolderWithin(target, "d\\f", created), 0);  // a file is in the way
+    const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
+    ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
+    const FileHandle target = opened.value;
+    SystemResult<bool> made = makeFolderWithin(target, "d");
+    EXPECT_TRUE(made.ok());
+    EXPECT_TRUE(made.value);
+    made = makeFolderWithin(target, "d");  // kept as it is
+    EXPECT_TRUE(made.ok());
+    EXPECT_FALSE(made.value);
+    const SystemResult<FileHandle> file = createFileWithin(target, "d\\f");
+    ASSERT_TRUE(file.ok()) << systemReason(file.error);
+    closeFile(file.value);
+    EXPECT_FALSE(makeFolderWithin(target, "d\\f").ok());  // a file is in the way
     // Steps out of the target are refused before the system sees them.
-    EXPECT_EQ(createFileWithin(target, "..\\escaped", error), kNoFile);
-    EXPECT_EQ(createFileWithin(target, "d\\..\\..\\escaped", error), kNoFile);
+    EXPECT_FALSE(createFileWithin(target, "..\\escaped").ok());
+    EXPECT_FALSE(createFileWithin(target, "d\\..\\..\\escaped").ok());
     // A colon would name a drive, or a stream of another file.
-    EXPECT_EQ(createFileWithin(target, "C:escaped", error), kNoFile);
-    EXPECT_EQ(createFileWithin(target, "d\\f:stream", error), kNoFile);
-    EXPECT_EQ(makeFolderWithin(target, "d:x", created), ERROR_INVALID_NAME);
+    EXPECT_FALSE(createFileWithin(target, "C:escaped").ok());
+    EXPECT_FALSE(createFileWithin(target, "d\\f:stream").ok());
+    EXPECT_EQ(makeFolderWithin(target, "d:x").error, ERROR_INVALID_NAME);
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escaped"));
-    closeFile(target, error);
-    EXPECT_EQ(openTargetFolder(at("d\\f").c_str(), error), kNoFile);  // not a folder
+    closeFile(target);
+    EXPECT_FALSE(openTargetFolder(at("d\\f").c_str()).ok());  // not a folder
 }
 
 TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
@@ -205,14 +208,13 @@ TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
         fs::remove_all(outside, linkError);
         GTEST_SKIP() << "this system makes no symbolic links here (wine does not)";
     }
-    int error = 0;
-    const FileHandle target = openTargetFolder(root_.c_str(), error);
-    ASSERT_NE(target, kNoFile) << systemReason(error);
-    bool created = false;
-    EXPECT_EQ(createFileWithin(target, "link\\f", error), kNoFile);
-    EXPECT_EQ(makeFolderWithin(target, "link\\g", created), 681);
+    const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
+    ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
+    const FileHandle target = opened.value;
+    EXPECT_FALSE(createFileWithin(target, "link\\f").ok());
+    EXPECT_EQ(makeFolderWithin(target, "link\\g").error, 681);
     EXPECT_TRUE(fs::is_empty(outside));
-    closeFile(target, error);
+    closeFile(target);
     fs::remove_all(outside, linkError);
 }
 

@@ -1,0 +1,68 @@
+// A fresh folder for one test below the system's temporary folder, removed
+// with everything in it when the object goes.
+//
+// The name holds the process id, a clock stamp and a serial number, and the
+// first name that can be created is taken, so tests running in parallel
+// never share a folder. Before removal every item a test made read-only or
+// unreadable is opened up again (symbolic links are left alone: they may
+// lead anywhere).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace qex::test {
+
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        namespace fs = std::filesystem;
+        static std::atomic<unsigned> serial{0};
+#ifdef _WIN32
+        const long process = static_cast<long>(_getpid());
+#else
+        const long process = static_cast<long>(::getpid());
+#endif
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        const fs::path base = fs::temp_directory_path();
+        for (unsigned attempt = 0; root_.empty() && attempt < 1000; ++attempt) {
+            const fs::path candidate = base / ("qex-" + std::to_string(process) + "-" + std::to_string(stamp) + "-" +
+                                               std::to_string(serial++));
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) root_ = candidate;
+        }
+    }
+    ~ScratchFolder() {
+        namespace fs = std::filesystem;
+        if (root_.empty()) return;
+        std::error_code ignored;
+        for (auto it = fs::recursive_directory_iterator(root_, ignored); it != fs::recursive_directory_iterator();
+             it.increment(ignored)) {
+            if (it->is_symlink(ignored)) continue;
+            const fs::perms wanted = it->is_directory(ignored) ? fs::perms::owner_all
+                                                               : fs::perms::owner_read | fs::perms::owner_write;
+            fs::permissions(it->path(), wanted, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(root_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // Empty when no folder could be created.
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path operator/(const std::string& name) const { return root_ / name; }
+
+private:
+    std::filesystem::path root_;
+};
+
+}  // namespace qex::test
