@@ -130,9 +130,15 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
         return usageError(fe, "the command " + name + " needs a source path after the archive");
     if (paths.size() > shape->maxPaths)
         return usageError(fe, "the command " + name + " takes no path after the archive");
-    std::fprintf(fe.out, "%s command\n", shape->word);
-    std::fflush(fe.out);  // the command's own output follows, partly from other threads
-    return (fe.*(shape->function))(args[2], paths);
+    ConsoleOutput ownConsole;
+    ownConsole.stream = fe.out;
+    ConsoleOutput& console = fe.console != nullptr ? *fe.console : ownConsole;
+    // An archive written to standard output has it to itself: all console
+    // text goes to standard error instead.
+    if (shape->function == &FrontEnd::add && isStandardOutput(utf16ToNative(args[2]))) console.stream = fe.err;
+    writeConsole(console, std::string(shape->word).append(" command\n"));
+    flushConsole(console);  // the command's own output follows, partly from other threads
+    return (fe.*(shape->function))(args[2], paths, console);
 }
 
 }  // namespace qex

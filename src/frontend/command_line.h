@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "frontend/console_output.h"
+
 namespace qex {
 
 inline constexpr size_t kArgumentTextBytes = 256;
@@ -39,9 +41,10 @@ ArgumentText makeArgumentText(std::u16string_view argument);
 // clamped to it.
 int switchValue(const char* text);
 
-// A command: the archive path and the paths after it, as given.
-using CommandFunction = int (*)(const std::u16string& archivePath,
-                                const std::vector<std::u16string>& paths);
+// A command: the archive path, the paths after it as given, and the console
+// it prints to.
+using CommandFunction = int (*)(const std::u16string& archivePath, const std::vector<std::u16string>& paths,
+                                ConsoleOutput& console);
 
 // Exit code of a usage error.
 inline constexpr int kExitUsage = 2;
@@ -56,6 +59,10 @@ struct FrontEnd {
     CommandFunction list = nullptr;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
+    // The console the commands print to; when null, one on `out` is made
+    // for the run. The add command turns it to `err` when the archive is
+    // standard output itself.
+    ConsoleOutput* console = nullptr;
 };
 
 // Parses and runs one command; returns the process's exit code. Argument 0

@@ -210,7 +210,8 @@ void stampFolders(ExtractRun& run) {
 
 }  // namespace
 
-int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths) {
+int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths,
+               ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];
@@ -260,7 +261,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     ProgressCounters counters;
     ProgressPrinter printer;
     const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
+    attachProgressPrinter(printer, console, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);

@@ -67,7 +67,8 @@ std::string totalLine(uint64_t files, uint64_t folders, uint64_t bytes, uint64_t
 
 }  // namespace
 
-int runList(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/) {
+int runList(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
+            ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     Directory directory;
@@ -78,7 +79,7 @@ int runList(const std::u16string& archivePath16, const std::vector<std::u16strin
     for (size_t k = 0; k < directory.entries.size(); ++k) {
         const ArchiveEntry& entry = directory.entries[k];
         const std::string line = itemLine(entry, nextArchivedPath(walker, entry, directory.names[k]));
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        writeConsole(console, line);
         if (isFolder(entry)) {
             ++folders;
         } else {
@@ -87,8 +88,13 @@ int runList(const std::u16string& archivePath16, const std::vector<std::u16strin
         }
     }
     const std::string total = totalLine(files, folders, bytes, archiveBytes);
-    std::fwrite(total.data(), 1, total.size(), stdout);
-    if (std::fflush(stdout) != 0) reportFatal(outcome, "cannot write the listing", "", "standard output failed");
+    writeConsole(console, total);
+    flushConsole(console);
+    if (!consoleUsable(console)) {
+        // The listing is the command's whole work: failing to write it is fatal.
+        reportFatal(outcome, "cannot write the listing", "", systemReason(console.error.load()));
+        console.reported = true;
+    }
     return outcome.exitCode;
 }
 

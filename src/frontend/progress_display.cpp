@@ -37,11 +37,12 @@ std::string fileLine(std::string_view label, std::string_view name, std::string_
 // terminal, as it is in a log.
 void printLine(const ProgressPrinter& printer, std::string_view line, char end) {
     if (printer.terminal) {
-        printPadded(printer.out, line, end);
+        writeConsole(*printer.console, paddedLine(line, end));
         return;
     }
-    std::fwrite(line.data(), 1, line.size(), printer.out);
-    std::fputc('\n', printer.out);
+    std::string plain(line);
+    plain.push_back('\n');
+    writeConsole(*printer.console, plain);
 }
 
 void printStatusLine(ProgressPrinter& printer) {
@@ -118,21 +119,21 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
                      speed);
 }
 
-void printPadded(std::FILE* out, std::string_view line, char end) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    for (size_t column = line.size(); column < static_cast<size_t>(kLineWidth); ++column)
-        std::fputc(' ', out);
-    std::fputc(end, out);
+std::string paddedLine(std::string_view line, char end) {
+    std::string padded(line);
+    if (padded.size() < static_cast<size_t>(kLineWidth)) padded.resize(kLineWidth, ' ');
+    padded.push_back(end);
+    return padded;
 }
 
 void printProgress(ProgressPrinter& printer) {
     TakenRecord record;
     while (takeOldest(*printer.ring, record)) printFileLine(printer, record);
     if (printer.terminal) printStatusLine(printer);
-    std::fflush(printer.out);
+    flushConsole(*printer.console);
 }
 
-void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
+void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, RecordRing& ring,
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut) {
     printer.kind = kind;
@@ -141,7 +142,8 @@ void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRi
     printer.totalIn = &totalIn;
     printer.totalOut = &totalOut;
     printer.startTick = tickMilliseconds();
-    printer.terminal = isTerminal(printer.out);
+    printer.console = &console;
+    printer.terminal = isTerminal(console.stream);
 }
 
 bool startProgressPrinter(ProgressPrinter& printer) {
@@ -169,11 +171,11 @@ void finishProgressPrinter(ProgressPrinter& printer) {
     if (printer.thread.joinable()) printer.thread.join();
     printProgress(printer);
     if (printer.terminal) {
-        std::fputc('\n', printer.out);  // the status line printed last stays
+        writeConsole(*printer.console, "\n");  // the status line printed last stays
     } else {
         printStatusLine(printer);
     }
-    std::fflush(printer.out);
+    flushConsole(*printer.console);
 }
 
 }  // namespace qex

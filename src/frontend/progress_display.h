@@ -19,6 +19,7 @@
 #include <string_view>
 #include <thread>
 
+#include "frontend/console_output.h"
 #include "pipeline/record_ring.h"
 
 namespace qex {
@@ -43,8 +44,8 @@ struct ProgressPrinter {
     // are relative to it.
     std::string namePrefix;
     uint32_t startTick = 0;  // taken by the command before the printer starts
-    std::FILE* out = stdout;
-    bool terminal = true;  // `out` is a terminal: the status line is rewritten in place
+    ConsoleOutput* console = nullptr;  // where the lines go
+    bool terminal = true;  // the console is a terminal: the status line is rewritten in place
     std::atomic<uint32_t> stop{0};
     std::thread thread;
 };
@@ -70,16 +71,16 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
                               int32_t speed);
 
 // `line` left-justified in 78 columns (never cut), then `end`.
-void printPadded(std::FILE* out, std::string_view line, char end);
+std::string paddedLine(std::string_view line, char end);
 
 // One print: every pending file line of the ring, then (on a terminal) the
 // status line.
 void printProgress(ProgressPrinter& printer);
 
-// Points the printer at its ring, the command's counters and the coder's
+// Points the printer at its console and ring, the command's counters and the coder's
 // byte totals, takes the start time of the speed figure, and looks whether
-// standard output is a terminal.
-void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
+// the console is a terminal.
+void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, RecordRing& ring,
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut);
 

@@ -67,7 +67,8 @@ void reportFailingFiles(CommandOutcome& outcome, const Directory& directory, con
 
 }  // namespace
 
-int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/) {
+int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
+            ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     Directory directory;
@@ -89,7 +90,7 @@ int runTest(const std::u16string& archivePath16, const std::vector<std::u16strin
     ProgressCounters counters;
     ProgressPrinter printer;
     const RunProgress progress = progressOf(run);
-    attachProgressPrinter(printer, ProgressKind::test, *progress.finishedFiles, counters, *progress.coderIn,
+    attachProgressPrinter(printer, console, ProgressKind::test, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(run);
 
@@ -117,7 +118,7 @@ int runTest(const std::u16string& archivePath16, const std::vector<std::u16strin
     reportFailingFiles(outcome, directory, files);
     reportRunFailures(outcome, failures);
     if (outcome.exitCode == kExitSuccess)
-        std::printf("all %zu files match their check values\n", files.size());
+        writeConsole(console, "all " + std::to_string(files.size()) + " files match their check values\n");
     return outcome.exitCode;
 }
 

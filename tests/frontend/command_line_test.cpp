@@ -172,11 +172,11 @@ struct Recorded {
 };
 Recorded recordedAdd, recordedExtract;
 
-int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths) {
+int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths, ConsoleOutput&) {
     recordedAdd = {recordedAdd.calls + 1, a, paths};
     return 5;
 }
-int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths) {
+int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths, ConsoleOutput&) {
     recordedExtract = {recordedExtract.calls + 1, a, paths};
     return 6;
 }
