@@ -16,6 +16,7 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -82,6 +83,8 @@ struct ExtractRun {
     // Per entry: it is a folder this run could not create (or find), so
     // nothing below it exists either.
     std::vector<bool> folderMissing;
+    // Per entry: it is a folder this run created (and so gives its mode).
+    std::vector<bool> folderMade;
     ItemPlaces places;
 };
 
@@ -94,6 +97,7 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     file.creationTime = entry.creationTime;
     file.lastWriteTime = entry.lastWriteTime;
     file.lastAccessTime = entry.lastAccessTime;
+    file.symbolicLink = restoresAsLink(entry.attributes, entry.creationTime);
     return file;
 }
 
@@ -111,6 +115,7 @@ void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
     run.folderMissing.assign(entries.size(), false);
+    run.folderMade.assign(entries.size(), false);
     run.places = placeItems(entries, run.directory.names);
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
@@ -130,6 +135,7 @@ void createItems(ExtractRun& run) {
             // A folder that was there already keeps its own attributes.
             if (error == 0 && made.value) applyFolderAttributes(run, path, entry.attributes);
             run.folderMissing[k] = error != 0;
+            run.folderMade[k] = error == 0 && made.value;
             missingAt[size_t{entry.depth} + 1] = error != 0;
             continue;
         }
@@ -151,6 +157,9 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
         switch (failure.kind) {
             case FailureKind::fileNotCreated:
                 reportWarning(run.outcome, "cannot create file", file, failure.reason);
+                break;
+            case FailureKind::linkNotCreated:
+                reportWarning(run.outcome, "cannot create symbolic link", file, failure.reason);
                 break;
             case FailureKind::fileWriteFailed:
                 reportWarning(run.outcome, "cannot write file", file, failure.reason);
@@ -194,22 +203,34 @@ void verifyCheckValues(ExtractRun& run) {
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them.
+// contents changed them, and then the stored modes of the folders this run
+// created. Deepest last-listed first, so a folder that its mode closes to
+// its owner (0500, 0000) is closed only after everything below it is done.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    for (size_t k = 0; k < entries.size(); ++k) {
+    const ModeRule modes = currentModeRule();
+    for (size_t k = entries.size(); k-- > 0;) {
         const ArchiveEntry& entry = entries[k];
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
-        int error = handle.error;
-        if (handle.ok()) {
-            error = setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime).error;
-            closeFile(handle.value);
-        }
-        if (error != 0)
+        if (!handle.ok()) {
             reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
-                          systemReason(error));
+                          systemReason(handle.error));
+            continue;
+        }
+        const SystemStatus stamped =
+            setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
+        if (!stamped.ok())
+            reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
+                          systemReason(stamped.error));
+        const SystemStatus moded = run.folderMade[k]
+                                       ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
+                                       : SystemStatus{};
+        if (!moded.ok())
+            reportWarning(run.outcome, "cannot set the mode of folder", joinPath(run.target, path),
+                          systemReason(moded.error));
+        closeFile(handle.value);
     }
 }
 
@@ -246,7 +267,7 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}};
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, {}};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder);
         return kExitFatal;
@@ -260,7 +281,7 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     startProgressPrinter(printer);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, {}};
     createItems(run);
     const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
     finishProgressPrinter(printer);

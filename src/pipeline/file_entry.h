@@ -30,6 +30,10 @@ struct FileEntry {
     uint32_t writtenCrc = 0;
     uint32_t writtenCrcPlusOne = 0;
     bool written = false;  // the file received all its bytes
+    // The job's bytes are a symbolic link's target (unix_mode.h). Add: the
+    // reader reads the link at the job's path instead of opening it.
+    // Extract: the writer makes a link of them instead of a file.
+    bool symbolicLink = false;
 };
 
 }  // namespace qex

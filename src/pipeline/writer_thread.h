@@ -4,8 +4,10 @@
 // the run (reported). Extract: divides the decoded stream into the files
 // queued in `writerJobs`, in order, each taking exactly its byte count; it
 // creates each file, writes it, computes its check values, stamps its times
-// and applies its attributes, and records the finished file for the
-// progress display. A job without a name is a file main could not queue
+// and applies its stored mode and attributes, and records the finished file
+// for the progress display. A job whose entry is a symbolic link gathers
+// its bytes (the target, at most 4095 of them, no NUL) and makes the link
+// once they are in and their check values match. A job without a name is a file main could not queue
 // by name: its bytes are taken and discarded.
 //
 // Sound ends: a file that cannot be created or written still consumes its
