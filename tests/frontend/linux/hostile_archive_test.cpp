@@ -79,7 +79,7 @@ protected:
     std::map<std::string, std::string> targetItems() const {
         std::map<std::string, std::string> items;
         for (const auto& item : fs::recursive_directory_iterator(target))
-            items[fs::relative(item.path(), target).string()] = describe(item.path());
+            items[item.path().lexically_relative(target).string()] = describe(item.path());
         return items;
     }
 
