@@ -204,8 +204,9 @@ void verifyCheckValues(ExtractRun& run) {
 
 // Second pass: the folders' times, set last because creating their
 // contents changed them, and then the stored modes of the folders this run
-// created. Deepest last-listed first, so a folder that its mode closes to
-// its owner (0500, 0000) is closed only after everything below it is done.
+// created. In reverse directory order, so every folder comes after all
+// that lies inside it: one whose mode closes it (0500, 0000) is closed only
+// once nothing below it needs to be opened any more.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     const ModeRule modes = currentModeRule();
