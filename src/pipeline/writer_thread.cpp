@@ -78,7 +78,6 @@ struct ExtractState {
     bool failed = false;       // not created, or a write failed: the rest is discarded
     uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
     uint64_t extraBytes = 0;   // decoded bytes after the last job
-    ModeRule modes = currentModeRule();
     // The job is a symbolic link: its bytes (its target) gather here and the
     // link is made once they are all in and their check values match.
     bool makingLink = false;
@@ -186,7 +185,7 @@ void finishFile(ExtractState& state, bool complete) {
                                  entry->lastWriteTime)
                         .error;
             if (error == 0)
-                error = applyStoredMode(control.writerFile, state.modes, entry->attributes, entry->creationTime).error;
+                error = applyStoredMode(control.writerFile, control.writerModes, entry->attributes, entry->creationTime).error;
             if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes).error;
         }
         if (error != 0) {

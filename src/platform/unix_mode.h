@@ -70,8 +70,8 @@ struct ModeRule {
     uint16_t umask = 022;
 };
 
-// The rule for this process. Safe while other threads run (the umask is
-// read without being changed).
+// The rule for this process. Where /proc does not show the umask it is read
+// by setting it and back: call this while no other thread creates items.
 ModeRule currentModeRule();
 
 // The permission bits an item receives for the stored `mode`. An entry with
