@@ -89,9 +89,9 @@ void refuseLink(ExtractState& state, const std::string& reason) {
     state.failed = true;
 }
 
-// A link's target comes from the archive: one that Linux would refuse, or
-// that is not what the link entry was meant to hold, is refused here before
-// a single byte is gathered.
+// A link's target comes from the archive: an empty one, or one longer than
+// Linux takes, is refused before a single byte is gathered (its bytes pass
+// unwritten, so the next file still gets its own).
 void startLink(ExtractState& state) {
     state.makingLink = true;
     state.linkTarget.clear();
@@ -185,7 +185,9 @@ void finishFile(ExtractState& state, bool complete) {
                                  entry->lastWriteTime)
                         .error;
             if (error == 0)
-                error = applyStoredMode(control.writerFile, control.writerModes, entry->attributes, entry->creationTime).error;
+                error = applyStoredMode(control.writerFile, control.writerModes, entry->attributes,
+                                        entry->creationTime)
+                            .error;
             if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes).error;
         }
         if (error != 0) {

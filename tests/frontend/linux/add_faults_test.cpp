@@ -207,8 +207,10 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: skipping special file (FIFO, socket or device) \"" + (src / "fifo").string() + "\""));
     // The link back up is stored as a link, never entered.
-    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{
-                                      {"src", "folder"}, {"src/sub", "folder"}, {"src/sub/f", "file f"}, {"src/sub/up", "other"}}));
+    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
+                                                                      {"src/sub", "folder"},
+                                                                      {"src/sub/f", "file f"},
+                                                                      {"src/sub/up", "other"}}));
 }
 
 TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedArchiveWhatWasRead) {
