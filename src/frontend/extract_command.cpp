@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/directory_reader.h"
+#include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
@@ -43,34 +45,6 @@ std::string placeOf(const ItemPlaces& places, const std::vector<std::u16string>&
 
 namespace {
 
-// Reads and checks the directory through a handle of its own.
-bool loadDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory) {
-    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
-    if (!opened.ok()) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
-        return false;
-    }
-    const FileHandle file = opened.value;
-    const SystemResult<int64_t> size = fileSize(file);
-    if (!size.ok()) {
-        reportFatal(outcome, "cannot read archive", archivePath, systemReason(size.error));
-        closeFile(file);
-        return false;
-    }
-    ArchiveSource source;
-    source.size = static_cast<uint64_t>(size.value);
-    source.readAt = [file](uint64_t offset, uint8_t* dest, size_t count) {
-        if (!seekTo(file, static_cast<int64_t>(offset)).ok()) return false;
-        const SystemResult<size_t> got = readFull(file, dest, count);
-        return got.ok() && got.value == count;
-    };
-    std::string problem;
-    const bool accepted = readDirectory(source, directory, problem);
-    closeFile(file);
-    if (!accepted) reportFatal(outcome, "invalid archive", archivePath, problem);
-    return accepted;
-}
-
 struct ExtractRun {
     CommandOutcome& outcome;
     PipelineRun& pipeline;
@@ -81,12 +55,21 @@ struct ExtractRun {
     // One per file entry, reserved once: the writer fills them by address.
     std::vector<FileEntry> files;
     // Per entry: it is a folder this run could not create (or find), so
-    // nothing below it exists either.
+    // nothing below it exists either, or one that was not asked for.
     std::vector<bool> folderMissing;
     // Per entry: it is a folder this run created (and so gives its mode).
     std::vector<bool> folderMade;
     ItemPlaces places;
+    // The items asked for; null when everything is extracted.
+    const ItemSelection* selection = nullptr;
 };
+
+bool isTaken(const ExtractRun& run, size_t k) { return run.selection == nullptr || run.selection->taken[k]; }
+
+// One past the last file entry whose bytes are needed.
+size_t fileEntriesEnd(const ExtractRun& run) {
+    return run.selection == nullptr ? run.directory.entries.size() : run.selection->fileEntriesEnd;
+}
 
 FileEntry fileEntryOf(const ArchiveEntry& entry) {
     FileEntry file;
@@ -110,7 +93,8 @@ void applyFolderAttributes(ExtractRun& run, const std::string& path, uint16_t at
 
 // First pass: folders are made at once, files are queued for the writer.
 // Folders come before their contents in the directory, so every folder
-// exists before a job for anything inside it is queued.
+// exists before a job for anything inside it is queued. Files not asked for
+// pass through unwritten up to the last one asked for; no job follows it.
 void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
@@ -123,6 +107,17 @@ void createItems(ExtractRun& run) {
         const bool folder = isFolder(entry);
         const std::string path = placeOf(run.places, run.directory.names, k);
         if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
+        if (!isTaken(run, k)) {
+            if (folder) {
+                run.folderMissing[k] = true;
+                missingAt[size_t{entry.depth} + 1] = true;
+            } else if (k < fileEntriesEnd(run)) {
+                run.files.push_back(fileEntryOf(entry));
+                if (queuePassThrough(run.pipeline, {}, entrySize(entry), run.files.back()) == QueueResult::runStopped)
+                    return;
+            }
+            continue;
+        }
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
             const SystemResult<bool> made = missingAt[entry.depth]
@@ -237,11 +232,22 @@ void stampFolders(ExtractRun& run) {
 
 }  // namespace
 
-int runExtract(const std::u16string& archivePath16, const std::u16string& targetPath16) {
+int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths,
+               ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
+    const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];
     Directory directory;
-    if (!loadDirectory(outcome, archivePath, directory)) return outcome.exitCode;
+    uint64_t archiveBytes = 0;
+    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    const std::vector<std::u16string> items(paths.size() > 1 ? paths.begin() + 1 : paths.end(), paths.end());
+    ItemSelection selection;
+    if (!items.empty()) {
+        selection = selectItems(directory, items);
+        for (size_t i = 0; i < items.size(); ++i)
+            if (!selection.itemMatched[i])
+                reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
+    }
 
     const std::string targetNative = utf16ToNative(targetPath16);
     const SystemResult<std::string> resolved = fullPath(targetNative);
@@ -268,7 +274,7 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, {}};
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, {}, nullptr};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder);
         return kExitFatal;
@@ -277,14 +283,17 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     ProgressCounters counters;
     ProgressPrinter printer;
     const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
+    attachProgressPrinter(printer, console, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
-    startProgressPrinter(printer);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, {}};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, {}, nullptr};
+    if (!items.empty()) run.selection = &selection;
     createItems(run);
-    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
+    // Only the files asked for: the stream is decoded up to the last of them.
+    const std::vector<PipelineFailure> failures =
+        finishRun(pipelineRun, items.empty() ? RunEnd::wholeStream : RunEnd::afterQueuedFiles);
     finishProgressPrinter(printer);
 
     reportPipelineFailures(run, failures);

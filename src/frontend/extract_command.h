@@ -10,6 +10,10 @@
 // values are compared with the stored ones (a mismatch is fatal), and a
 // second pass sets the folders' times, which creating their contents
 // changed.
+//
+// When items are named (item_selection.h), only they and the folders above
+// them are created; the files before the last one asked for pass through
+// the writer unwritten, and decoding stops once that file has its bytes.
 #pragma once
 
 #include <cstdint>

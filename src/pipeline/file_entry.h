@@ -29,7 +29,11 @@ struct FileEntry {
     // progress ring (and after the run) when `written` is set.
     uint32_t writtenCrc = 0;
     uint32_t writtenCrcPlusOne = 0;
-    bool written = false;  // the file received all its bytes
+    // Extract: set by main before queueing: the bytes pass unwritten (test,
+    // or a file not asked for); the check values are still computed.
+    bool passThrough = false;
+    bool written = false;   // the file received all its bytes and was written
+    bool received = false;  // the file received all its bytes (written or passed through)
     // The job's bytes are a symbolic link's target (unix_mode.h). Add: the
     // reader reads the link at the job's path instead of opening it.
     // Extract: the writer makes a link of them instead of a file.

@@ -142,9 +142,9 @@ void takeNextJob(ExtractState& state) {
     state.writerCrcPlusOne = 0;
     state.failed = false;
     state.makingLink = false;
-    if (state.job.name.empty()) {
-        // A file whose name the ring could not carry (main has reported it):
-        // its bytes pass unwritten.
+    if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
+        // A file whose name the ring could not carry (main has reported it),
+        // or one main wants only checked: its bytes pass unwritten.
         state.failed = true;
         return;
     }
@@ -207,10 +207,11 @@ void finishFile(ExtractState& state, bool complete) {
         entry->writtenCrc = state.writerCrc;
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
         entry->written = complete && !state.failed;
+        entry->received = complete;
     }
     if (!state.job.name.empty())
-        pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow,
-                             state.job.sizeHigh, entry);
+        recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.sizeLow,
+                           state.job.sizeHigh, entry);
     popJob(control, control.rings->writerJobs);
     state.haveJob = false;
 }
@@ -263,6 +264,13 @@ void runExtractWriter(PipelineControl& control) {
         if (!state.haveJob && !state.jobsEnded) {
             takeNextJob(state);
             continue;
+        }
+        if (state.jobsEnded && !state.haveJob && control.stopAfterLastJob.load(std::memory_order_acquire) != 0) {
+            // Every file asked for has its bytes: the rest of the stream
+            // is not decoded.
+            control.writerDone.store(1, std::memory_order_release);  // woken by the abort below
+            abortPipeline(control);
+            return;
         }
         if (state.haveJob && state.writerRemaining == 0) {
             finishFile(state, true);  // a zero-byte file: no chunk is touched
