@@ -18,6 +18,7 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -56,6 +57,8 @@ struct ExtractRun {
     // Per entry: it is a folder this run could not create (or find), so
     // nothing below it exists either, or one that was not asked for.
     std::vector<bool> folderMissing;
+    // Per entry: it is a folder this run created (and so gives its mode).
+    std::vector<bool> folderMade;
     ItemPlaces places;
     // The items asked for; null when everything is extracted.
     const ItemSelection* selection = nullptr;
@@ -77,6 +80,7 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     file.creationTime = entry.creationTime;
     file.lastWriteTime = entry.lastWriteTime;
     file.lastAccessTime = entry.lastAccessTime;
+    file.symbolicLink = restoresAsLink(entry.attributes, entry.creationTime);
     return file;
 }
 
@@ -95,6 +99,7 @@ void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
     run.folderMissing.assign(entries.size(), false);
+    run.folderMade.assign(entries.size(), false);
     run.places = placeItems(entries, run.directory.names);
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
@@ -125,6 +130,7 @@ void createItems(ExtractRun& run) {
             // A folder that was there already keeps its own attributes.
             if (error == 0 && made.value) applyFolderAttributes(run, path, entry.attributes);
             run.folderMissing[k] = error != 0;
+            run.folderMade[k] = error == 0 && made.value;
             missingAt[size_t{entry.depth} + 1] = error != 0;
             continue;
         }
@@ -146,6 +152,9 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
         switch (failure.kind) {
             case FailureKind::fileNotCreated:
                 reportWarning(run.outcome, "cannot create file", file, failure.reason);
+                break;
+            case FailureKind::linkNotCreated:
+                reportWarning(run.outcome, "cannot create symbolic link", file, failure.reason);
                 break;
             case FailureKind::fileWriteFailed:
                 reportWarning(run.outcome, "cannot write file", file, failure.reason);
@@ -189,22 +198,35 @@ void verifyCheckValues(ExtractRun& run) {
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them.
+// contents changed them, and then the stored modes of the folders this run
+// created. In reverse directory order, so every folder comes after all
+// that lies inside it: one whose mode closes it (0500, 0000) is closed only
+// once nothing below it needs to be opened any more.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    for (size_t k = 0; k < entries.size(); ++k) {
+    const ModeRule modes = currentModeRule();
+    for (size_t k = entries.size(); k-- > 0;) {
         const ArchiveEntry& entry = entries[k];
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
-        int error = handle.error;
-        if (handle.ok()) {
-            error = setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime).error;
-            closeFile(handle.value);
-        }
-        if (error != 0)
+        if (!handle.ok()) {
             reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
-                          systemReason(error));
+                          systemReason(handle.error));
+            continue;
+        }
+        const SystemStatus stamped =
+            setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
+        if (!stamped.ok())
+            reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
+                          systemReason(stamped.error));
+        const SystemStatus moded = run.folderMade[k]
+                                       ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
+                                       : SystemStatus{};
+        if (!moded.ok())
+            reportWarning(run.outcome, "cannot set the mode of folder", joinPath(run.target, path),
+                          systemReason(moded.error));
+        closeFile(handle.value);
     }
 }
 
@@ -252,7 +274,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, nullptr};
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, {}, nullptr};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder);
         return kExitFatal;
@@ -266,7 +288,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, nullptr};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, {}, nullptr};
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.

@@ -34,6 +34,10 @@ struct FileEntry {
     bool passThrough = false;
     bool written = false;   // the file received all its bytes and was written
     bool received = false;  // the file received all its bytes (written or passed through)
+    // The job's bytes are a symbolic link's target (unix_mode.h). Add: the
+    // reader reads the link at the job's path instead of opening it.
+    // Extract: the writer makes a link of them instead of a file.
+    bool symbolicLink = false;
 };
 
 }  // namespace qex

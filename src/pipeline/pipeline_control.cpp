@@ -61,6 +61,7 @@ void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archi
     pipeline.control.readerFile = archive;
     pipeline.control.writerFile = kNoFile;
     pipeline.control.pipelineFlags = kExtracting;
+    pipeline.control.writerModes = currentModeRule();
 }
 
 bool pipelineStopped(const PipelineControl& control) {

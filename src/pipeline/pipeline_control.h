@@ -48,6 +48,7 @@
 #include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
+#include "platform/unix_mode.h"
 
 namespace qex {
 
@@ -71,6 +72,9 @@ struct PipelineControl {
     FileHandle writerFolder = kNoFile;
     // Extract: the archive being read, which no extracted file may replace.
     FileIdentity writerUntouchable;
+    // Extract: how stored modes become the extracted files' (unix_mode.h),
+    // read by main before the threads start.
+    ModeRule writerModes;
     std::string archivePath;          // native path, for messages about the archive
     uint8_t pipelineFlags = 0;
     uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here

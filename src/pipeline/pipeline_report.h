@@ -21,6 +21,7 @@ enum class FailureKind {
     streamWriteFailed,   // add: writing the compressed stream failed; the run stopped
     archiveReadFailed,   // extract: reading the archive failed; the stream ends there
     fileNotCreated,      // extract: a file could not be created; its bytes were skipped
+    linkNotCreated,      // extract: a symbolic link was refused or could not be made
     fileWriteFailed,     // extract: writing, stamping or closing a file failed
     fileIncomplete,      // extract: the stream ended before the file had all its bytes
     extraData,           // extract: decoded bytes beyond the last file (a damaged stream)

@@ -8,6 +8,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -77,7 +78,51 @@ struct ExtractState {
     bool failed = false;       // not created, or a write failed: the rest is discarded
     uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
     uint64_t extraBytes = 0;   // decoded bytes after the last job
+    // The job is a symbolic link: its bytes (its target) gather here and the
+    // link is made once they are all in and their check values match.
+    bool makingLink = false;
+    std::string linkTarget;
 };
+
+void refuseLink(ExtractState& state, const std::string& reason) {
+    reportFailure(state.control.report, FailureKind::linkNotCreated, state.path, reason);
+    state.failed = true;
+}
+
+// A link's target comes from the archive: an empty one, or one longer than
+// Linux takes, is refused before a single byte is gathered (its bytes pass
+// unwritten, so the next file still gets its own).
+void startLink(ExtractState& state) {
+    state.makingLink = true;
+    state.linkTarget.clear();
+    if (state.writerRemaining == 0) {
+        refuseLink(state, "the link target is empty");
+    } else if (state.writerRemaining > kMaxLinkTargetBytes) {
+        refuseLink(state, "the link target is longer than " + std::to_string(kMaxLinkTargetBytes) + " bytes");
+    } else {
+        state.linkTarget.reserve(static_cast<size_t>(state.writerRemaining));
+    }
+}
+
+// All of the link's bytes are in: it is made, unless its target holds a NUL
+// (no system link can) or its check values show the stream damaged (the
+// check after the run reports that).
+void finishLink(ExtractState& state) {
+    PipelineControl& control = state.control;
+    const FileEntry* entry = state.job.entry;
+    if (state.linkTarget.find('\0') != std::string::npos) {
+        refuseLink(state, "the link target holds a NUL byte");
+        return;
+    }
+    if (state.writerCrc != entry->crc || state.writerCrcPlusOne != entry->crcPlusOne) return;
+    const SystemStatus made =
+        createSymbolicLinkWithin(control.writerFolder, state.path.c_str(), state.linkTarget, entry->lastAccessTime,
+                                 entry->lastWriteTime, &control.writerUntouchable);
+    if (!made.ok()) {
+        reportFailure(control.report, FailureKind::linkNotCreated, state.path, systemReason(made.error));
+        state.failed = true;
+    }
+}
 
 void takeNextJob(ExtractState& state) {
     PipelineControl& control = state.control;
@@ -96,10 +141,15 @@ void takeNextJob(ExtractState& state) {
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
+    state.makingLink = false;
     if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
         // A file whose name the ring could not carry (main has reported it),
         // or one main wants only checked: its bytes pass unwritten.
         state.failed = true;
+        return;
+    }
+    if (state.job.entry != nullptr && state.job.entry->symbolicLink) {
+        startLink(state);
         return;
     }
     const SystemResult<FileHandle> created =
@@ -120,7 +170,8 @@ void closeFailed(ExtractState& state, int error) {
     state.control.writerFile = kNoFile;
 }
 
-// Times on the open file, read-only bit, close; then the check values into
+// Times on the open file, its stored mode, read-only bit, close (or, for a
+// link, the link made); then the check values into
 // the entry and the record for the progress display, then the job is done.
 // `complete` is false for a file the stream ended too early for: it stays
 // as it is, without its times and attributes.
@@ -133,6 +184,10 @@ void finishFile(ExtractState& state, bool complete) {
             error = setFileTimes(control.writerFile, entry->creationTime, entry->lastAccessTime,
                                  entry->lastWriteTime)
                         .error;
+            if (error == 0)
+                error = applyStoredMode(control.writerFile, control.writerModes, entry->attributes,
+                                        entry->creationTime)
+                            .error;
             if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes).error;
         }
         if (error != 0) {
@@ -147,6 +202,7 @@ void finishFile(ExtractState& state, bool complete) {
             }
         }
     }
+    if (state.makingLink && complete && !state.failed) finishLink(state);
     if (entry != nullptr) {
         entry->writtenCrc = state.writerCrc;
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
@@ -175,7 +231,11 @@ void writeFromChunk(ExtractState& state) {
     }
     const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
     updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
-    if (!state.failed) {
+    if (state.failed) {
+        // Its bytes pass unwritten.
+    } else if (state.makingLink) {
+        state.linkTarget.append(reinterpret_cast<const char*>(data), take);
+    } else {
         const SystemStatus written = writeAll(control.writerFile, data, take);
         if (!written.ok()) closeFailed(state, written.error);
     }

@@ -4,13 +4,16 @@
 // the run (reported). Extract: divides the decoded stream into the files
 // queued in `writerJobs`, in order, each taking exactly its byte count; it
 // creates each file, writes it, computes its check values, stamps its times
-// and applies its attributes, and records the finished file for the
-// progress display. A job without a name (a file main could not queue by
-// name, or one not asked for) or whose entry is marked `passThrough` (a
-// file only to be checked) creates nothing: its bytes are taken, their check
-// values computed, and discarded. Under `stopAfterLastJob` the writer ends
-// the run as soon as the jobs have ended and the last file has its bytes,
-// so the rest of the stream is never decoded.
+// and applies its stored mode and attributes, and records the finished file
+// for the progress display. A job whose entry is a symbolic link gathers its
+// bytes (the target, at most 4095 of them, no NUL) and makes the link once
+// they are in and their check values match. A job without a name (a file
+// main could not queue by name, or one not asked for) or whose entry is
+// marked `passThrough` (a file only to be checked) creates nothing: its
+// bytes are taken, their check values computed, and discarded. Under
+// `stopAfterLastJob` the writer ends the run as soon as the jobs have ended
+// and the last file has its bytes, so the rest of the stream is never
+// decoded.
 //
 // Sound ends: a file that cannot be created or written still consumes its
 // bytes (discarded), so every later file gets its own; main ends the jobs

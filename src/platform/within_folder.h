@@ -14,6 +14,8 @@
 // target is kept open, without delete sharing, so it cannot be swapped.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/file_identity.h"
@@ -36,6 +38,18 @@ SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath)
 // archive being read, say) is neither truncated nor opened: EBUSY.
 SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativePath,
                                           const FileIdentity* untouchable = nullptr);
+
+// Makes `relativePath` below `target` a symbolic link to `linkTarget`
+// (never followed here) with the given times (FILETIME, 0 = leave as is).
+// An existing file or link of that name is replaced at once (the link is
+// made under a temporary name beside it and renamed over it); a folder is
+// not (EISDIR), nor the `untouchable` file (EBUSY). The link may point
+// anywhere: every later item is still created strictly within the target.
+// Without a target folder (kNoFile) the path is taken as it is. Windows
+// makes no links: ERROR_NOT_SUPPORTED.
+SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePath, const std::string& linkTarget,
+                                      uint64_t lastAccessTime, uint64_t lastWriteTime,
+                                      const FileIdentity* untouchable = nullptr);
 
 // Opens the folder `relativePath` below `target` to set its times.
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath);

@@ -89,7 +89,7 @@ inline std::map<std::string, ItemState> snapshot(const std::string& root) {
         state.mtime = mtimeTicks(path);
         // Only files carry the read-only bit through an archive.
         state.readOnly = !state.folder && (st.st_mode & S_IWUSR) == 0;
-        items[fs::relative(e.path(), root).string()] = state;
+        items[e.path().lexically_relative(root).string()] = state;
     }
     return items;
 }

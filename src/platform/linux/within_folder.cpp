@@ -8,9 +8,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 #include <string_view>
+
+#include "platform/file_times.h"
 
 namespace qex {
 namespace {
@@ -117,6 +120,87 @@ SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativ
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return {fd, 0};
+}
+
+namespace {
+
+// The folder an item named by `relativePath` goes into, and its own name.
+// The folder is `target` itself (not to be closed) or a new descriptor.
+struct ParentAndName {
+    int parent = -1;
+    std::string name;
+};
+
+SystemResult<ParentAndName> openParent(FileHandle target, std::string_view path) {
+    const size_t slash = path.rfind('/');
+    ParentAndName found;
+    found.name = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    const int base = target == kNoFile ? AT_FDCWD : target;
+    found.parent = base;
+    if (slash == std::string_view::npos) return {std::move(found), 0};
+    const std::string parentPath(path.substr(0, slash == 0 ? 1 : slash));
+    if (target == kNoFile) {
+        const int fd = ::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return {{}, errno};
+        found.parent = fd;
+        return {std::move(found), 0};
+    }
+    const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
+    if (!opened.ok()) return {{}, opened.error};
+    found.parent = opened.value;
+    return {std::move(found), 0};
+}
+
+timespec timeToSet(uint64_t fileTime) {
+    timespec time = fileTimeToTimespec(fileTime);
+    if (fileTime == 0) time.tv_nsec = UTIME_OMIT;  // no time stored
+    return time;
+}
+
+// A name for a link being made, unused in `parent`; made at once.
+int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name) {
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = ".qex-link-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
+        if (::symlinkat(linkTarget.c_str(), parent, name.c_str()) == 0) return 0;
+        if (errno != EEXIST) return errno;
+    }
+    return EEXIST;
+}
+
+int placeLink(int parent, const std::string& name, const std::string& linkTarget, const timespec (&times)[2],
+              const FileIdentity* untouchable) {
+    struct stat existing {};
+    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(existing.st_mode)) return EISDIR;
+        if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
+            untouchable->inode == uint64_t(existing.st_ino))
+            return EBUSY;
+    }
+    std::string temporary;
+    const int made = makeTemporaryLink(parent, linkTarget, temporary);
+    if (made != 0) return made;
+    int error = 0;
+    if (::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::renameat(parent, temporary.c_str(), parent, name.c_str()) != 0) {
+        error = errno;
+        ::unlinkat(parent, temporary.c_str(), 0);
+    }
+    return error;
+}
+
+}  // namespace
+
+SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePath, const std::string& linkTarget,
+                                      uint64_t lastAccessTime, uint64_t lastWriteTime,
+                                      const FileIdentity* untouchable) {
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {opened.error};
+    const ParentAndName& at = opened.value;
+    const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
+    const int error = placeLink(at.parent, at.name, linkTarget, times, untouchable);
+    if (at.parent != target && at.parent != AT_FDCWD) ::close(at.parent);
+    return {error};
 }
 
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {

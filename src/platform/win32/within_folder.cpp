@@ -121,6 +121,11 @@ SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativ
     return {fileOf(handle), 0};
 }
 
+SystemStatus createSymbolicLinkWithin(FileHandle, const char*, const std::string&, uint64_t, uint64_t,
+                                      const FileIdentity*) {
+    return {ERROR_NOT_SUPPORTED};
+}
+
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {
     const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
     if (!full.ok()) return {kNoFile, full.error};

@@ -60,7 +60,7 @@ std::map<std::string, std::string> treeOf(const fs::path& root) {
     std::map<std::string, std::string> items;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         const fs::file_status status = fs::symlink_status(item.path());
-        items[fs::relative(item.path(), root).string()] =
+        items[item.path().lexically_relative(root).string()] =
             fs::is_directory(status) ? "folder" : fs::is_regular_file(status) ? "file " + readFileBytes(item.path()) : "other";
     }
     return items;
@@ -242,10 +242,11 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
     const ProcessResult r = qex({"a", archive.string(), src.string()});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: skipping special file (FIFO, socket or device) \"" + (src / "fifo").string() + "\""));
-    EXPECT_THAT(r.err, HasSubstr("qex: not entering folder (it leads back to a folder above it) \"" +
-                                 (src / "sub" / "up").string() + "\""));
-    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{
-                                      {"src", "folder"}, {"src/sub", "folder"}, {"src/sub/f", "file f"}, {"src/sub/up", "folder"}}));
+    // The link back up is stored as a link, never entered.
+    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
+                                                                      {"src/sub", "folder"},
+                                                                      {"src/sub/f", "file f"},
+                                                                      {"src/sub/up", "other"}}));
 }
 
 TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAWarning) {

@@ -79,7 +79,7 @@ protected:
     std::map<std::string, std::string> targetItems() const {
         std::map<std::string, std::string> items;
         for (const auto& item : fs::recursive_directory_iterator(target))
-            items[fs::relative(item.path(), target).string()] = describe(item.path());
+            items[item.path().lexically_relative(target).string()] = describe(item.path());
         return items;
     }
 
@@ -486,6 +486,58 @@ TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
     const ProcessResult r = extract(ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").bytes());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(describe(target / "real" / "x"), "file inside");
+}
+
+// ---- symbolic links the archive makes ------------------------------------
+
+TEST_F(HostileArchive, LinksTheArchiveMakesLeadNoLaterItemOutOfTheTarget) {
+    // The links come out as stored, wherever they lead...
+    ProcessResult r = extract(ArchiveBuilder()
+                                  .link(0, u"d", (scratch / "outside").string())
+                                  .link(0, u"relative", "../../../outside")
+                                  .bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(describe(target / "relative"), "link to ../../../outside");
+    // ...and nothing is made through them afterwards.
+    r = extract(ArchiveBuilder()
+                    .folder(0, u"d")
+                    .file(1, u"planted", "evil")
+                    .folder(0, u"relative")
+                    .file(1, u"planted", "evil")
+                    .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "d").string() + "\""));
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "relative").string() + "\""));
+
+    // A link and a folder of the same name in one archive: whichever the
+    // target holds first, the file below never leaves it.
+    clearTarget();
+    r = extract(ArchiveBuilder()
+                    .link(0, u"d", (scratch / "outside").string())
+                    .folder(0, u"d")
+                    .file(1, u"planted", "evil")
+                    .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch / "outside" / "planted")));
+}
+
+TEST_F(HostileArchive, LinkTargetsNoLinkCanHoldAreRefusedAndTheRestExtracted) {
+    writeFileBytes(target / "fine", "replaced by the link");
+    const ProcessResult r = extract(ArchiveBuilder()
+                                        .link(0, u"empty", "")
+                                        .link(0, u"huge", std::string(kMaxLinkTargetBytes + 1, 'a'))
+                                        .link(0, u"nul", std::string("a\0b", 3))
+                                        .file(0, u"after", "ok")
+                                        .link(0, u"fine", "after")
+                                        .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const auto refused = [&](const char* name, const std::string& reason) {
+        return HasSubstr("qex: cannot create symbolic link \"" + (target / name).string() + "\": " + reason);
+    };
+    EXPECT_THAT(r.err, refused("empty", "the link target is empty"));
+    EXPECT_THAT(r.err, refused("huge", "the link target is longer than 4095 bytes"));
+    EXPECT_THAT(r.err, refused("nul", "the link target holds a NUL byte"));
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after", "file ok"}, {"fine", "link to after"}}));
 }
 
 // ---- time stamps ----------------------------------------------------------

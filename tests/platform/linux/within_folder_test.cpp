@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "support/scratch_folder.h"
@@ -107,6 +108,28 @@ TEST_F(TargetFolder, FolderIsOpenedForItsTimes) {
     EXPECT_TRUE(d.ok());
     if (d.ok()) close(d.value);
     EXPECT_NE(openFolderWithin(target, "out").error, 0);
+}
+
+TEST_F(TargetFolder, SymbolicLinkReplacesAFileOrLinkButNotAFolderNorTheArchive) {
+    fs::create_directory(base + "/target/d");
+    std::ofstream(base + "/target/d/f") << "replaced";
+    link("old", "l");
+    std::ofstream(base + "/target/archive") << "keep";
+    // 2020-01-01 00:00 UTC in archive ticks.
+    constexpr uint64_t kTime = (uint64_t{1577836800} + 11644473600) * 10000000;
+    EXPECT_TRUE(createSymbolicLinkWithin(target, "d/f", "../elsewhere", kTime, kTime).ok());
+    EXPECT_TRUE(createSymbolicLinkWithin(target, "l", "new", kTime, kTime).ok());
+    EXPECT_EQ(fs::read_symlink(base + "/target/d/f"), "../elsewhere");
+    EXPECT_EQ(fs::read_symlink(base + "/target/l"), "new");
+    struct stat st {};
+    ASSERT_EQ(lstat((base + "/target/l").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1577836800);  // the link's own time
+    EXPECT_EQ(createSymbolicLinkWithin(target, "d", "x", kTime, kTime).error, EISDIR);
+    const FileIdentity archive = identityOfPath((base + "/target/archive").c_str());
+    EXPECT_EQ(createSymbolicLinkWithin(target, "archive", "x", kTime, kTime, &archive).error, EBUSY);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(base + "/target/archive")));
+    // Only the items above are left: no temporary link stays behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(base + "/target"), fs::directory_iterator()), 3);
 }
 
 TEST_F(TargetFolder, ComponentFallbackRefusesEveryLinkAndDotDot) {
