@@ -26,8 +26,7 @@
 #include <vector>
 
 #include "coder/memory_codec.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/text_conversion.h"
 
 namespace {
@@ -68,19 +67,16 @@ bool addRun(const std::vector<std::filesystem::path>& files, const char* archive
     const SystemResult<FileHandle> created = createForWrite(archive);
     if (!created.ok()) return false;
     const FileHandle out = created.value;
-    prepareForAdd(*pipeline, out, archive);
     std::deque<FileEntry> entries(files.size());
-    CoderWorker worker;
-    bool ok = startCoderWorker(worker, pipeline->control, body);
+    PipelineRun run;
+    bool ok = startAddRun(run, *pipeline, out, archive, body);
     for (size_t i = 0; ok && i < files.size(); ++i) {
         const auto size = static_cast<uint64_t>(std::filesystem::file_size(files[i]));
-        ok = queueJob(pipeline->control, pipeline->rings.readerJobs, nativeToUtf16(files[i].native()), size,
-                      &entries[i]) == QueueResult::queued;
+        ok = queueFile(run, nativeToUtf16(files[i].native()), size, &entries[i]) == QueueResult::queued;
     }
-    queueEndOfJobs(pipeline->control, pipeline->rings.readerJobs);
-    waitForCoderWorker(worker);
+    const std::vector<PipelineFailure> failures = finishRun(run);
     closeFile(out);
-    for (const auto& failure : failuresOf(pipeline->control.report)) {
+    for (const auto& failure : failures) {
         std::fprintf(stderr, "pipeline_bench: %s: %s\n", failure.path.c_str(), failure.reason.c_str());
         ok = false;
     }

@@ -9,8 +9,7 @@
 #include "frontend/commands.h"
 #include "frontend/directory_builder.h"
 #include "frontend/progress_display.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/interrupt_cleanup.h"
@@ -37,7 +36,7 @@ struct FolderIdentity {
 
 struct AddRun {
     CommandOutcome& outcome;
-    PipelineControl& control;
+    PipelineRun& pipeline;
     DirectoryBuilder& directory;
     ProgressCounters& counters;
     FileIdentity archive;
@@ -88,10 +87,9 @@ void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, u
     run.ancestors.push_back({item.device, item.inode});
 }
 
-void queueFile(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
+void queueForReading(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
     pending.queued = true;
-    const QueueResult queued = queueJob(run.control, run.control.rings->readerJobs,
-                                        nativeToUtf16(path), item.size, &pending.file);
+    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), item.size, &pending.file);
     if (queued == QueueResult::queued) return;
     // The reader never saw the entry: it keeps no bytes.
     pending.queued = false;
@@ -131,7 +129,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
     }
     // An empty file has its entry and no job: a job of size 0 would read as
     // the end of the jobs.
-    if (item.size != 0) queueFile(run, path, item, *pending);
+    if (item.size != 0) queueForReading(run, path, item, *pending);
 }
 
 // The folders the source lies in, so that a link back to one of them is
@@ -176,8 +174,8 @@ void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
 
 // Failures the pipeline collected: unreadable sources are warnings, the rest
 // (the coder could not start, the stream could not be written) is fatal.
-void reportPipelineFailures(CommandOutcome& outcome, PipelineReport& report) {
-    for (const PipelineFailure& failure : failuresOf(report)) {
+void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
+    for (const PipelineFailure& failure : failures) {
         switch (failure.kind) {
             case FailureKind::sourceUnreadable:
                 reportWarning(outcome, "cannot read", failure.path, failure.reason);
@@ -245,11 +243,9 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
     } disarmOnReturn;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
-    prepareForAdd(*pipeline, archive, archivePath);
-    PipelineControl& control = pipeline->control;
-    CoderWorker worker;
-    if (!startCoderWorker(worker, control, encoderBody())) {
-        reportPipelineFailures(outcome, control.report);
+    PipelineRun pipelineRun;
+    if (!startAddRun(pipelineRun, *pipeline, archive, archivePath)) {
+        reportPipelineFailures(outcome, finishRun(pipelineRun));
         closeFile(archive);
         discardArchive(archivePath, archiveIdentity);
         return kExitFatal;
@@ -257,11 +253,12 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    attachProgressPrinter(printer, ProgressKind::add, pipeline->rings.addedFiles, counters, control.totalIn,
-                          control.totalOut);
+    const RunProgress progress = progressOf(pipelineRun);
+    attachProgressPrinter(printer, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
+                          *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, control, directory, counters, archiveIdentity, {}, {}, false};
+    AddRun run{outcome, pipelineRun, directory, counters, archiveIdentity, {}, {}, false};
     SystemResult<std::string> resolved = fullPath(utf16ToNative(sourcePath16));
     if (resolved.ok()) {
         std::string& searchPath = resolved.value;
@@ -276,11 +273,10 @@ int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath
                       systemReason(resolved.error));
         startProgressPrinter(printer);
     }
-    queueEndOfJobs(control, control.rings->readerJobs);
-    waitForCoderWorker(worker);
+    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
     finishProgressPrinter(printer);
 
-    reportPipelineFailures(outcome, control.report);
+    reportPipelineFailures(outcome, failures);
     if (outcome.exitCode == kExitFatal) {
         closeFile(archive);
         discardArchive(archivePath, archiveIdentity);

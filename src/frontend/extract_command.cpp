@@ -9,8 +9,7 @@
 #include "frontend/commands.h"
 #include "frontend/directory_reader.h"
 #include "frontend/progress_display.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
@@ -21,13 +20,24 @@
 
 namespace qex {
 
-std::string placeItem(ItemPlacer& placer, uint8_t depth, const std::u16string& name, bool folder) {
-    // The directory reader guarantees depth <= previous depth + 1, so the
-    // parent's place is always set.
-    if (placer.folderAt.size() < size_t{depth} + 2) placer.folderAt.resize(size_t{depth} + 2);
-    std::string path = placer.folderAt[depth] + utf16ToNative(name);
-    if (folder) placer.folderAt[size_t{depth} + 1] = path + kPathSeparator;
-    return path;
+ItemPlaces placeItems(const std::vector<ArchiveEntry>& entries, const std::vector<std::u16string>& names) {
+    ItemPlaces places;
+    places.folders.emplace_back();
+    places.folderOf.reserve(entries.size());
+    std::vector<uint32_t> folderAtDepth(1, 0);  // per depth: where its items lie
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const size_t depth = entries[k].depth;
+        places.folderOf.push_back(folderAtDepth[depth]);
+        if (!isFolder(entries[k])) continue;
+        if (folderAtDepth.size() < depth + 2) folderAtDepth.resize(depth + 2);
+        folderAtDepth[depth + 1] = static_cast<uint32_t>(places.folders.size());
+        places.folders.push_back(placeOf(places, names, k) + kPathSeparator);
+    }
+    return places;
+}
+
+std::string placeOf(const ItemPlaces& places, const std::vector<std::u16string>& names, size_t k) {
+    return places.folders[places.folderOf[k]] + utf16ToNative(names[k]);
 }
 
 namespace {
@@ -62,7 +72,7 @@ bool loadDirectory(CommandOutcome& outcome, const std::string& archivePath, Dire
 
 struct ExtractRun {
     CommandOutcome& outcome;
-    PipelineControl& control;
+    PipelineRun& pipeline;
     ProgressCounters& counters;
     const Directory& directory;
     std::string target;  // full path of the target folder
@@ -72,6 +82,7 @@ struct ExtractRun {
     // Per entry: it is a folder this run could not create (or find), so
     // nothing below it exists either.
     std::vector<bool> folderMissing;
+    ItemPlaces places;
 };
 
 FileEntry fileEntryOf(const ArchiveEntry& entry) {
@@ -100,12 +111,12 @@ void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
     run.folderMissing.assign(entries.size(), false);
-    ItemPlacer placer;
+    run.places = placeItems(entries, run.directory.names);
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
         const bool folder = isFolder(entry);
-        const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
+        const std::string path = placeOf(run.places, run.directory.names, k);
         if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
@@ -126,14 +137,16 @@ void createItems(ExtractRun& run) {
         // A file below a missing folder is still queued: the writer fails to
         // create it, says so, and skips its bytes so the next file gets its own.
         run.files.push_back(fileEntryOf(entry));
-        if (queueJob(run.control, run.control.rings->writerJobs, nativeToUtf16(path),
-                     entrySize(entry), &run.files.back()) != QueueResult::queued)
-            return;  // the pipeline has stopped; its report says why
+        const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), entrySize(entry), &run.files.back());
+        // Its bytes pass unwritten; the files after it are still extracted.
+        if (queued == QueueResult::nameTooLong)
+            reportWarning(run.outcome, "cannot create file", joinPath(run.target, path), "the path is too long");
+        if (queued == QueueResult::runStopped) return;  // the pipeline's report says why
     }
 }
 
-void reportPipelineFailures(ExtractRun& run) {
-    for (const PipelineFailure& failure : failuresOf(run.control.report)) {
+void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
+    for (const PipelineFailure& failure : failures) {
         const std::string file = joinPath(run.target, failure.path);
         switch (failure.kind) {
             case FailureKind::fileNotCreated:
@@ -165,12 +178,9 @@ void reportPipelineFailures(ExtractRun& run) {
 // for it; a mismatch means the archive is damaged.
 void verifyCheckValues(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    ItemPlacer placer;
     size_t file = 0;
     for (size_t k = 0; k < entries.size() && file < run.files.size(); ++k) {
-        const bool folder = isFolder(entries[k]);
-        const std::string path = placeItem(placer, entries[k].depth, run.directory.names[k], folder);
-        if (folder) continue;
+        if (isFolder(entries[k])) continue;
         const FileEntry& written = run.files[file++];
         if (!written.written) continue;  // already reported by the writer
         if (written.writtenCrc == written.crc && written.writtenCrcPlusOne == written.crcPlusOne)
@@ -178,7 +188,8 @@ void verifyCheckValues(ExtractRun& run) {
         char values[96];
         std::snprintf(values, sizeof values, "stored %08X %08X, computed %08X %08X", written.crc,
                       written.crcPlusOne, written.writtenCrc, written.writtenCrcPlusOne);
-        reportFatal(run.outcome, "check value mismatch in", joinPath(run.target, path), values);
+        reportFatal(run.outcome, "check value mismatch in",
+                    joinPath(run.target, placeOf(run.places, run.directory.names, k)), values);
     }
 }
 
@@ -186,12 +197,10 @@ void verifyCheckValues(ExtractRun& run) {
 // contents changed them.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    ItemPlacer placer;
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
-        const bool folder = isFolder(entry);
-        const std::string path = placeItem(placer, entry.depth, run.directory.names[k], folder);
-        if (!folder || run.folderMissing[k]) continue;
+        if (!isFolder(entry) || run.folderMissing[k]) continue;
+        const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
         int error = handle.error;
         if (handle.ok()) {
@@ -234,37 +243,29 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     const FileHandle archive = openedArchive.value;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
-    prepareForExtract(*pipeline, archive, archivePath);
-    PipelineControl& control = pipeline->control;
-    control.writerFolder = targetFolder;
-    // An archived file of the same path as the archive must not cut it short.
-    control.writerUntouchable = identityOfFile(archive);
-    // The reader reads the archive and then meets this marker: it has no
-    // other job on extraction. The ring is empty, so the push succeeds.
-    queueEndOfJobs(control, control.rings->readerJobs);
-    CoderWorker worker;
-    if (!startCoderWorker(worker, control, decoderBody())) {
+    PipelineRun pipelineRun;
+    if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, control, none, directory, target, targetFolder, {}, {}};
-        reportPipelineFailures(failed);
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}};
+        reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder);
         return kExitFatal;
     }
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    attachProgressPrinter(printer, ProgressKind::extract, pipeline->rings.extractedFiles, counters,
-                          control.totalIn, control.totalOut);
+    const RunProgress progress = progressOf(pipelineRun);
+    attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
+                          *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     startProgressPrinter(printer);
 
-    ExtractRun run{outcome, control, counters, directory, target, targetFolder, {}, {}};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}};
     createItems(run);
-    queueEndOfJobs(control, control.rings->writerJobs);
-    waitForCoderWorker(worker);
+    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
     finishProgressPrinter(printer);
 
-    reportPipelineFailures(run);
+    reportPipelineFailures(run, failures);
     verifyCheckValues(run);
     stampFolders(run);
     closeFile(targetFolder);

@@ -12,6 +12,7 @@
 // changed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,22 @@
 
 namespace qex {
 
-// Where each entry goes, relative to the target: the path of the folder at
-// each depth is kept, so an entry's path is its parent's path and its name.
-struct ItemPlacer {
-    std::vector<std::string> folderAt;  // folderAt[d]: path of items at depth d, ending with "/" (empty at 0)
+// Where each entry goes, relative to the target, found in one walk over
+// the directory: an entry's path is the path of the folder it lies in and
+// its own name. Only folder paths are kept, so a tree of many files in a
+// deep folder costs one path per folder, not one per file.
+struct ItemPlaces {
+    // folders[0] is the target itself (""); then one per folder entry, in
+    // directory order, each ending with a separator.
+    std::vector<std::string> folders;
+    std::vector<uint32_t> folderOf;  // per entry: the index in `folders` of the folder it lies in
 };
 
-// The relative native path of an entry at `depth` named `name`; for a folder
-// it becomes the place of the entries below it.
-std::string placeItem(ItemPlacer& placer, uint8_t depth, const std::u16string& name, bool folder);
+// The directory reader guarantees depth <= previous depth + 1, so every
+// entry's folder is known when the entry is reached.
+ItemPlaces placeItems(const std::vector<ArchiveEntry>& entries, const std::vector<std::u16string>& names);
+
+// The relative native path of entry `k`.
+std::string placeOf(const ItemPlaces& places, const std::vector<std::u16string>& names, size_t k);
 
 }  // namespace qex

@@ -65,11 +65,11 @@ void takeInputChunk(WorkerRun& run) {
     ChunkRing& ring = *control.inputRing;
     const uint32_t current = ring.consumed.load(std::memory_order_relaxed) + 1;
     ring.consumed.store(current, std::memory_order_release);
-    for (;;) {
-        if (ring.produced.load(std::memory_order_acquire) != current) break;
-        if (control.readerStop.load(std::memory_order_acquire) != 0 || aborted(control)) break;
-        sleepMilliseconds(kPollMilliseconds);
-    }
+    wake(control.readerWake);
+    waitUntil(control.coderWake, [&] {
+        return ring.produced.load(std::memory_order_acquire) != current ||
+               control.readerStop.load(std::memory_order_acquire) != 0 || aborted(control);
+    });
     // Loaded again: the reader publishes its last chunk before it stops.
     if (ring.produced.load(std::memory_order_acquire) == current) {
         run.inputEnded = true;
@@ -97,13 +97,15 @@ bool publishOutputChunk(WorkerRun& run) {
     PipelineControl& control = run.control;
     ChunkRing& ring = *control.outputRing;
     const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
-    while (produced - ring.consumed.load(std::memory_order_acquire) >= kMaxOutstandingOutput) {
-        if (aborted(control)) return false;
-        sleepMilliseconds(kPollMilliseconds);
-    }
+    waitUntil(control.coderWake, [&] {
+        return produced - ring.consumed.load(std::memory_order_acquire) < kMaxOutstandingOutput ||
+               aborted(control);
+    });
+    if (aborted(control)) return false;
     const auto size = static_cast<int32_t>(run.io->outPtr - run.io->outStart);
     slotSize(ring, produced) = size;
     ring.produced.store(produced + 1, std::memory_order_release);
+    wake(control.writerWake);
     control.totalOut.fetch_add(static_cast<uint64_t>(size), std::memory_order_relaxed);
     return true;
 }
@@ -140,15 +142,15 @@ bool startThreads(WorkerRun& run) {
 // (including zero-byte files after the last byte), then stops both threads.
 void finishRun(WorkerRun& run) {
     PipelineControl& control = run.control;
-    control.outputEnded.store(1, std::memory_order_release);
-    while (control.writerDone.load(std::memory_order_acquire) == 0 && !aborted(control)) {
-        sleepMilliseconds(kPollMilliseconds);
-    }
+    raiseFlag(control, control.outputEnded);
+    waitUntil(control.coderWake, [&] {
+        return control.writerDone.load(std::memory_order_acquire) != 0 || aborted(control);
+    });
 }
 
 void stopAndJoinThreads(WorkerRun& run) {
-    run.control.readerStop.store(1, std::memory_order_release);
-    run.control.writerStop.store(1, std::memory_order_release);
+    raiseFlag(run.control, run.control.readerStop);
+    raiseFlag(run.control, run.control.writerStop);
     if (run.reader.joinable()) run.reader.join();
     if (run.writer.joinable()) run.writer.join();
 }
@@ -199,8 +201,8 @@ bool startCoderWorker(CoderWorker& worker, PipelineControl& control, const Coder
         worker.thread = std::thread([&control, body, arenaBytes] { runCoderWorker(control, body, arenaBytes); });
     } catch (const std::system_error& error) {
         startFailed(control, std::string("cannot start the coder thread: ") + error.what());
-        control.readerStop.store(1, std::memory_order_release);
-        control.writerStop.store(1, std::memory_order_release);
+        raiseFlag(control, control.readerStop);
+        raiseFlag(control, control.writerStop);
         return false;
     }
     return true;

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/threads.h"
 
 namespace qex {
 
@@ -66,22 +65,54 @@ bool pipelineStopped(const PipelineControl& control) {
            control.writerStop.load(std::memory_order_acquire) != 0;
 }
 
+namespace {
+
+// The thread that takes jobs off `jobs`.
+WakeSignal& consumerOf(PipelineControl& control, const RecordRing& jobs) {
+    return &jobs == &control.rings->readerJobs ? control.readerWake : control.writerWake;
+}
+
+}  // namespace
+
 QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
                      FileEntry* entry) {
     for (;;) {
+        const uint32_t ticket = takeTicket(control.mainWake);
         const PushResult result = push(jobs, name, static_cast<uint32_t>(size),
                                        static_cast<uint32_t>(size >> 32), entry);
-        if (result == PushResult::accepted) return QueueResult::queued;
+        if (result == PushResult::accepted) {
+            wake(consumerOf(control, jobs));
+            return QueueResult::queued;
+        }
         if (result == PushResult::tooLong) return QueueResult::nameTooLong;
-        if (pipelineStopped(control)) return QueueResult::pipelineStopped;
-        sleepMilliseconds(kPollMilliseconds);
+        if (pipelineStopped(control)) return QueueResult::runStopped;
+        sleepPast(control.mainWake, ticket);
     }
+}
+
+void popJob(PipelineControl& control, RecordRing& jobs) {
+    pop(jobs);
+    // A record takes at most half the ring; a longer one that still does not
+    // fit is tried again at the next pop, until the ring is empty.
+    if (bytesHeld(jobs) <= kRecordRingBytes / 2) wake(control.mainWake);
 }
 
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs) {
     return queueJob(control, jobs, std::u16string_view(), 0, nullptr);
 }
 
-void abortPipeline(PipelineControl& control) { control.abortRun.store(1, std::memory_order_release); }
+void wakeAll(PipelineControl& control) {
+    wake(control.readerWake);
+    wake(control.coderWake);
+    wake(control.writerWake);
+    wake(control.mainWake);
+}
+
+void raiseFlag(PipelineControl& control, std::atomic<uint32_t>& flag) {
+    flag.store(1, std::memory_order_release);
+    wakeAll(control);
+}
+
+void abortPipeline(PipelineControl& control) { raiseFlag(control, control.abortRun); }
 
 }  // namespace qex

@@ -4,28 +4,35 @@
 //
 // Sharing rules: every flag and counter has one writer, except that any
 // thread may raise `abortRun` (or main, to give up a run). Flags are only
-// ever raised, with release stores; they are polled with acquire loads. The
+// ever raised, through raiseFlag (a release store that wakes every thread);
+// they are read with acquire loads.
+//
+// Waits: a thread that waits for another sleeps on its own WakeSignal
+// (wake_signal.h) and whoever changes what it waits for wakes it: the
+// reader (a job queued, an input slot freed), the coder (an input chunk
+// published, an output slot freed, the writer done), the writer (an output
+// chunk published, the output ended, a job queued) and main (a job taken
+// off its ring). Raising any flag wakes all four. The
 // file handles and `archivePath` are set by main before the worker starts;
 // afterwards `readerFile` belongs to the reader and `writerFile` to the
 // writer until the worker has joined them, and then to the worker, which
 // closes what they left open (unless the keep flags say main still needs it).
 //
-// How main drives a run:
-//   add      prepareForAdd(pipeline, archive, path);
-//            startCoderWorker(worker, control, encoderBody());
-//            queueJob(control, rings.readerJobs, path, size, &entry) per non-empty file;
-//            queueEndOfJobs(control, rings.readerJobs);
-//            waitForCoderWorker(worker); then read failuresOf(control.report)
-//            and append the directory through `archive`.
-//   extract  prepareForExtract(pipeline, archive, path);
-//            queueEndOfJobs(control, rings.readerJobs);
-//            startCoderWorker(worker, control, decoderBody());
-//            queueJob(control, rings.writerJobs, path, size, &entry) per file,
-//            zero sizes included; queueEndOfJobs(control, rings.writerJobs);
-//            waitForCoderWorker(worker); then read failuresOf(control.report).
-// A queue call that answers `pipelineStopped` means the run has failed: stop
-// queueing, wait for the worker and read the report. To give up a run,
-// abortPipeline(control) and wait for the worker.
+// Main drives a run only through PipelineRun (pipeline_run.h): start, queue
+// files, finish. Underneath, a run goes like this:
+//   add      prepareForAdd (the archive stays main's: kKeepWriterFile);
+//            startCoderWorker(encoder); queueJob on `readerJobs` per
+//            non-empty file; queueEndOfJobs(readerJobs); waitForCoderWorker.
+//   extract  prepareForExtract (the reader owns the archive), the target
+//            folder into `writerFolder`; queueEndOfJobs(readerJobs) at once
+//            (the reader reads only the archive); startCoderWorker(decoder);
+//            queueJob on `writerJobs` per file, zero sizes included, a
+//            nameless job for a file whose name the ring cannot carry;
+//            queueEndOfJobs(writerJobs); waitForCoderWorker.
+// After the worker has ended, failuresOf(report) says what failed. A queue
+// call that answers `runStopped` means the run has failed: stop queueing,
+// wait for the worker and read the report. abortPipeline gives a run up.
+// The thread tests drive these pieces one at a time.
 #pragma once
 
 #include <atomic>
@@ -38,6 +45,7 @@
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
 #include "pipeline/record_ring.h"
+#include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 
@@ -73,6 +81,11 @@ struct PipelineControl {
     std::atomic<uint32_t> outputEnded{0};  // the coder has published its last output chunk
     std::atomic<uint32_t> writerDone{0};   // the writer has written and finished everything
 
+    WakeSignal readerWake;
+    WakeSignal coderWake;
+    WakeSignal writerWake;
+    WakeSignal mainWake;
+
     std::atomic<uint64_t> totalIn{0};   // bytes the coder took from the input ring
     std::atomic<uint64_t> totalOut{0};  // bytes the coder published to the output ring
 
@@ -96,16 +109,28 @@ std::unique_ptr<Pipeline> createPipeline();
 void prepareForAdd(Pipeline& pipeline, FileHandle archive, std::string archivePath);
 void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archivePath);
 
-enum class QueueResult { queued, pipelineStopped, nameTooLong };
+enum class QueueResult { queued, runStopped, nameTooLong };
 
-// Main's push of a job: retried with poll sleeps while the ring is full,
-// until accepted or until the pipeline has stopped (a failed worker never
-// leaves main waiting).
+// Main's push of a job (wakes the ring's consumer): while the ring is full,
+// main sleeps until a job is taken or the pipeline has stopped (a failed
+// worker never leaves main waiting).
 QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
                      FileEntry* entry);
 
+// The consumer's pop of a job (the reader's or the writer's). Main, if it
+// waits for room, is woken once the ring is at most half full, not at every
+// pop: it then queues a batch of jobs instead of one per wake-up.
+void popJob(PipelineControl& control, RecordRing& jobs);
+
 // The end marker: no further job will come on this ring.
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
+
+// Raises one of the control's flags and wakes every thread, so that each
+// waiter looks at the flags again.
+void raiseFlag(PipelineControl& control, std::atomic<uint32_t>& flag);
+
+// Wakes every thread of the run.
+void wakeAll(PipelineControl& control);
 
 // Main gives up the run (for instance when the directory cannot be read):
 // every pipeline thread stops at its next look.

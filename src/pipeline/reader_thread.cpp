@@ -6,7 +6,6 @@
 
 #include "pipeline/check_values.h"
 #include "platform/text_conversion.h"
-#include "platform/threads.h"
 
 namespace qex {
 
@@ -48,7 +47,7 @@ void finishFile(ReaderState& state) {
         job.entry->crc = state.readerCrc;
         job.entry->crcPlusOne = state.readerCrcPlusOne;
     }
-    pop(jobs);
+    popJob(control, jobs);
 }
 
 void reportReadFailure(ReaderState& state, const std::string& reason) {
@@ -60,13 +59,14 @@ void reportReadFailure(ReaderState& state, const std::string& reason) {
 void takeNextJob(ReaderState& state) {
     PipelineControl& control = state.control;
     RingRecord job;
+    const uint32_t ticket = takeTicket(control.readerWake);
     if (!peek(control.rings->readerJobs, job)) {
-        sleepMilliseconds(kPollMilliseconds);
+        sleepPast(control.readerWake, ticket);
         return;
     }
     if (job.isEndMarker()) {
         // The marker stays: the ring is not used again in this run.
-        control.readerStop.store(1, std::memory_order_release);
+        raiseFlag(control, control.readerStop);
         return;
     }
     state.path = utf16ToNative(job.name);
@@ -129,6 +129,7 @@ bool readChunk(ReaderState& state) {
     }
     slotSize(ring, produced) = static_cast<int32_t>(got);
     ring.produced.store(produced + 1, std::memory_order_release);
+    wake(control.coderWake);
     // Reads fill the buffer unless the file ends.
     if (got < want) {
         finishFile(state);
@@ -150,10 +151,11 @@ void runReaderThread(PipelineControl& control) {
         }
         // A file left open here (stop in mid-file) is closed by the worker.
         while (!mustStop(control)) {
+            const uint32_t ticket = takeTicket(control.readerWake);
             const uint32_t ahead = ring.produced.load(std::memory_order_relaxed) -
                                    ring.consumed.load(std::memory_order_acquire);
             if (ahead > kMaxReadAhead) {
-                sleepMilliseconds(kPollMilliseconds);
+                sleepPast(control.readerWake, ticket);
                 continue;
             }
             if (!readChunk(state)) break;

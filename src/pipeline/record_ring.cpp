@@ -102,6 +102,12 @@ bool isEmpty(const RecordRing& ring) {
     return !holdsRecords(ring.readPos.load(std::memory_order_acquire), writePos);
 }
 
+uint32_t bytesHeld(const RecordRing& ring) {
+    const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
+    const uint32_t readPos = ring.readPos.load(std::memory_order_acquire);
+    return holdsRecords(readPos, writePos) ? writePos - readPos : 0;
+}
+
 bool peek(RecordRing& ring, RingRecord& record) {
     const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
     const uint32_t readPos = ring.readPos.load(std::memory_order_relaxed);

@@ -103,6 +103,10 @@ void pop(RecordRing& ring);
 
 bool isEmpty(const RecordRing& ring);
 
+// Bytes the records in the ring take (0 when it is empty); for the consumer,
+// which sees the count fall as it pops.
+uint32_t bytesHeld(const RecordRing& ring);
+
 // Progress rings: push, discarding the oldest records while the ring is
 // full, so the producer never waits for the printer.
 PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint32_t sizeLow,

@@ -8,7 +8,6 @@
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
-#include "platform/threads.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -20,8 +19,11 @@ bool mustStop(const PipelineControl& control) {
            control.abortRun.load(std::memory_order_acquire) != 0;
 }
 
-void release(ChunkRing& ring) {
+// Gives a chunk's slot back to the coder.
+void release(PipelineControl& control) {
+    ChunkRing& ring = *control.outputRing;
     ring.consumed.store(ring.consumed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    wake(control.coderWake);
 }
 
 // What the output ring holds for the writer right now.
@@ -40,10 +42,11 @@ Output lookAtOutput(const PipelineControl& control) {
 void runAddWriter(PipelineControl& control) {
     ChunkRing& ring = *control.outputRing;
     while (!mustStop(control)) {
+        const uint32_t ticket = takeTicket(control.writerWake);
         const Output output = lookAtOutput(control);
         if (output == Output::ended) break;
         if (output == Output::none) {
-            sleepMilliseconds(kPollMilliseconds);
+            sleepPast(control.writerWake, ticket);
             continue;
         }
         const uint32_t chunk = ring.consumed.load(std::memory_order_relaxed);
@@ -55,9 +58,9 @@ void runAddWriter(PipelineControl& control) {
             abortPipeline(control);
             return;
         }
-        release(ring);
+        release(control);
     }
-    control.writerDone.store(1, std::memory_order_release);
+    raiseFlag(control, control.writerDone);
 }
 
 struct ExtractState {
@@ -78,8 +81,9 @@ struct ExtractState {
 
 void takeNextJob(ExtractState& state) {
     PipelineControl& control = state.control;
+    const uint32_t ticket = takeTicket(control.writerWake);
     if (!peek(control.rings->writerJobs, state.job)) {
-        sleepMilliseconds(kPollMilliseconds);
+        sleepPast(control.writerWake, ticket);
         return;
     }
     if (state.job.isEndMarker()) {
@@ -92,6 +96,12 @@ void takeNextJob(ExtractState& state) {
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
+    if (state.job.name.empty()) {
+        // A file whose name the ring could not carry (main has reported it):
+        // its bytes pass unwritten.
+        state.failed = true;
+        return;
+    }
     const SystemResult<FileHandle> created =
         control.writerFolder != kNoFile
             ? createFileWithin(control.writerFolder, state.path.c_str(), &control.writerUntouchable)
@@ -142,9 +152,10 @@ void finishFile(ExtractState& state, bool complete) {
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
         entry->written = complete && !state.failed;
     }
-    pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow, state.job.sizeHigh,
-                         entry);
-    pop(control.rings->writerJobs);
+    if (!state.job.name.empty())
+        pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow,
+                             state.job.sizeHigh, entry);
+    popJob(control, control.rings->writerJobs);
     state.haveJob = false;
 }
 
@@ -158,7 +169,7 @@ void writeFromChunk(ExtractState& state) {
     if (!state.haveJob) {
         state.extraBytes += available;
         state.chunkOffset = 0;
-        release(ring);
+        release(control);
         return;
     }
     const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
@@ -171,7 +182,7 @@ void writeFromChunk(ExtractState& state) {
     state.chunkOffset += take;
     if (state.chunkOffset == static_cast<uint32_t>(slotSize(ring, chunk))) {
         state.chunkOffset = 0;
-        release(ring);
+        release(control);
     }
     if (state.writerRemaining == 0) finishFile(state, true);
 }
@@ -197,11 +208,12 @@ void runExtractWriter(PipelineControl& control) {
             finishFile(state, true);  // a zero-byte file: no chunk is touched
             continue;
         }
+        const uint32_t ticket = takeTicket(control.writerWake);
         const Output output = lookAtOutput(control);
         if (output == Output::chunk) {
             writeFromChunk(state);
         } else if (output == Output::none) {
-            sleepMilliseconds(kPollMilliseconds);
+            sleepPast(control.writerWake, ticket);
         } else if (state.haveJob) {
             reportShortFile(state);
         } else {
@@ -213,7 +225,7 @@ void runExtractWriter(PipelineControl& control) {
         reportFailure(control.report, FailureKind::extraData, control.archivePath,
                       std::to_string(state.extraBytes) + " decoded bytes belong to no file");
     }
-    control.writerDone.store(1, std::memory_order_release);
+    raiseFlag(control, control.writerDone);
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 // queued in `writerJobs`, in order, each taking exactly its byte count; it
 // creates each file, writes it, computes its check values, stamps its times
 // and applies its attributes, and records the finished file for the
-// progress display.
+// progress display. A job without a name is a file main could not queue
+// by name: its bytes are taken and discarded.
 //
 // Sound ends: a file that cannot be created or written still consumes its
 // bytes (discarded), so every later file gets its own; main ends the jobs

@@ -1,11 +1,12 @@
-// Thread services the pipeline needs: the poll sleep and processor binding.
+// Thread services: the poll sleep and processor binding.
 #pragma once
 
 #include <cstdint>
 
 namespace qex {
 
-// Every wait in the pipeline is a poll with this pause between looks.
+// The pause between looks of a thread that polls (the progress printer
+// watching for its stop); the pipeline threads wake each other instead.
 inline constexpr uint32_t kPollMilliseconds = 10;
 
 void sleepMilliseconds(uint32_t milliseconds);

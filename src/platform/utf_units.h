@@ -67,6 +67,15 @@ inline void appendUtf16(std::u16string& out, char32_t cp) {
     out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
 }
 
+// Whether every unit (or byte) is below 0x80: each is then the same one
+// byte in UTF-8, in UTF-16 and in every native form.
+template <class Units>
+bool allAscii(const Units& units) {
+    uint32_t seen = 0;
+    for (const auto unit : units) seen |= static_cast<uint32_t>(unit);  // a signed byte >= 0x80 sets high bits
+    return seen < 0x80;
+}
+
 // Three-byte form of any unit from 0x800 up, surrogates included.
 inline void appendThreeByteForm(std::string& out, char16_t u) {
     out.push_back(static_cast<char>(0xE0 | (u >> 12)));
@@ -83,6 +92,9 @@ inline char32_t combinePair(char16_t high, char16_t low) {
 // conversions differ (escaped bytes, lone surrogates, replacement).
 template <class AppendUnit>
 std::string unitsToBytes(std::u16string_view units, AppendUnit appendUnit) {
+    // The common case, a name all below 0x80, is copied unit for byte in
+    // one pass the compiler can vectorise.
+    if (allAscii(units)) return std::string(units.begin(), units.end());
     std::string out;
     out.reserve(units.size());
     for (size_t i = 0; i < units.size(); ++i) {

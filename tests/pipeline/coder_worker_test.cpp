@@ -130,7 +130,7 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     for (int i = 0; i < 100 && result == QueueResult::queued; ++i) {
         result = queueJob(pipeline_->control, pipeline_->rings.readerJobs, longName, 10, nullptr);
     }
-    EXPECT_EQ(result, QueueResult::pipelineStopped);
+    EXPECT_EQ(result, QueueResult::runStopped);
     waitForCoderWorker(worker);
     const auto failures = failuresOf(pipeline_->control.report);
     ASSERT_EQ(failures.size(), 1u);

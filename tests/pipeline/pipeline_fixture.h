@@ -24,8 +24,7 @@
 
 #include "coder/coder_io.h"
 #include "pipeline/check_values.h"
-#include "pipeline/coder_worker.h"
-#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_run.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
 #include "support/scratch_folder.h"
@@ -164,19 +163,14 @@ inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<Source
     const SystemResult<FileHandle> created = createForWrite(nativeOf(archive).c_str());
     EXPECT_TRUE(created.ok()) << systemReason(created.error);
     const FileHandle out = created.value;
-    prepareForAdd(pipeline, out, nativeOf(archive));
-    CoderWorker worker;
-    EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
+    PipelineRun run;
+    EXPECT_TRUE(startAddRun(run, pipeline, out, nativeOf(archive), body, arenaBytes));
     for (SourceFile& file : files) {
-        if (queueJob(pipeline.control, pipeline.rings.readerJobs, u16(file.path), file.entry.size, &file.entry) !=
-            QueueResult::queued) {
-            break;
-        }
+        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
     }
-    queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
-    waitForCoderWorker(worker);
+    std::vector<PipelineFailure> failures = finishRun(run);
     closeFile(out);
-    return failuresOf(pipeline.control.report);
+    return failures;
 }
 
 struct TargetFile {
@@ -192,19 +186,12 @@ inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<Ta
     const SystemResult<FileHandle> opened = openForRead(nativeOf(archive).c_str());
     EXPECT_TRUE(opened.ok()) << systemReason(opened.error);
     const FileHandle in = opened.value;
-    prepareForExtract(pipeline, in, nativeOf(archive));
-    queueEndOfJobs(pipeline.control, pipeline.rings.readerJobs);
-    CoderWorker worker;
-    EXPECT_TRUE(startCoderWorker(worker, pipeline.control, body, arenaBytes));
+    PipelineRun run;
+    EXPECT_TRUE(startExtractRun(run, pipeline, in, nativeOf(archive), kNoFile, body, arenaBytes));
     for (TargetFile& file : files) {
-        if (queueJob(pipeline.control, pipeline.rings.writerJobs, u16(file.path), file.entry.size, &file.entry) !=
-            QueueResult::queued) {
-            break;
-        }
+        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
     }
-    queueEndOfJobs(pipeline.control, pipeline.rings.writerJobs);
-    waitForCoderWorker(worker);
-    return failuresOf(pipeline.control.report);
+    return finishRun(run);
 }
 
 inline size_t countFailures(const std::vector<PipelineFailure>& failures, FailureKind kind) {

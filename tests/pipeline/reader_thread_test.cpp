@@ -28,7 +28,7 @@ protected:
 
     void startReader() { reader_ = std::thread(runReaderThread, std::ref(control())); }
     void stopReader() {
-        control().readerStop = 1;
+        raiseFlag(control(), control().readerStop);
         if (reader_.joinable()) reader_.join();
     }
 
@@ -51,6 +51,7 @@ protected:
         for (;;) {
             const uint32_t current = ring().consumed.load() + 1;
             ring().consumed.store(current);
+            wake(control().readerWake);
             EXPECT_TRUE(eventually([&] { return ring().produced.load() != current || control().readerStop.load() != 0; }));
             if (ring().produced.load() == current) break;
             const auto size = static_cast<size_t>(slotSize(ring(), current));

@@ -29,7 +29,7 @@ protected:
 
     void startWriter() { writer_ = std::thread(runWriterThread, std::ref(control())); }
     void stopWriter() {
-        control().writerStop = 1;
+        raiseFlag(control(), control().writerStop);
         if (writer_.joinable()) writer_.join();
     }
 
@@ -54,6 +54,7 @@ protected:
         if (!bytes.empty()) std::memcpy(slotData(ring(), produced), bytes.data(), bytes.size());
         slotSize(ring(), produced) = static_cast<int32_t>(bytes.size());
         ring().produced.store(produced + 1);
+        wake(control().writerWake);
     }
     // Publishes a stream in full chunks and a shorter last one (even empty).
     void publishStream(const std::vector<uint8_t>& stream) {
@@ -65,7 +66,7 @@ protected:
             if (size < kChunkBytes) break;
         }
     }
-    void endOutput() { control().outputEnded = 1; }
+    void endOutput() { raiseFlag(control(), control().outputEnded); }
     bool waitUntilDone() { return eventually([&] { return control().writerDone.load() != 0; }); }
 
     static void expectFileHolds(const TargetFile& file, const std::vector<uint8_t>& bytes) {

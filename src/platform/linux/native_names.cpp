@@ -10,6 +10,7 @@ namespace qex {
 using namespace utf;
 
 std::u16string nativeToUtf16(std::string_view bytes) {
+    if (allAscii(bytes)) return std::u16string(bytes.begin(), bytes.end());
     std::u16string out;
     out.reserve(bytes.size());
     size_t i = 0;

@@ -262,6 +262,21 @@ TEST_F(HostileArchive, PathsLongerThanTheSystemTakesAreSkippedWithAWarning) {
     EXPECT_EQ(describe(target / "after.txt"), "file after");
 }
 
+TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesOn) {
+    // 170 nested folders of 200-unit names give the file a path of about
+    // 34,000 units, more than a job record carries (32,755). That file alone
+    // is reported; its bytes are skipped and the file after it is extracted.
+    ArchiveBuilder b;
+    const std::u16string longName(200, u'x');
+    for (int depth = 0; depth < 170; ++depth) b.folder(static_cast<uint8_t>(depth), longName);
+    b.file(170, u"deep.txt", "deep").file(0, u"after.txt", "after");
+    const ProcessResult r = extract(b.bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \""));
+    EXPECT_THAT(r.err, HasSubstr("deep.txt\": the path is too long"));
+    EXPECT_EQ(describe(target / "after.txt"), "file after");
+}
+
 // ---- trailer and sizes ----------------------------------------------------
 
 TEST_F(HostileArchive, TrailerSizesThatDoNotFitTheFileAreRefused) {

@@ -1,0 +1,72 @@
+// Starting, feeding and finishing a run (see pipeline_run.h).
+#include "pipeline/pipeline_run.h"
+
+#include <utility>
+
+#include "platform/file_identity.h"
+
+namespace qex {
+
+bool startAddRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                 const CoderBody& body, size_t arenaBytes) {
+    run.pipeline = &pipeline;
+    run.extracting = false;
+    prepareForAdd(pipeline, archive, std::move(archivePath));
+    run.workerStarted = startCoderWorker(run.worker, pipeline.control, body, arenaBytes);
+    return run.workerStarted;
+}
+
+bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                     FileHandle targetFolder, const CoderBody& body, size_t arenaBytes) {
+    run.pipeline = &pipeline;
+    run.extracting = true;
+    prepareForExtract(pipeline, archive, std::move(archivePath));
+    PipelineControl& control = pipeline.control;
+    control.writerFolder = targetFolder;
+    // An archived file of the same path as the archive must not cut it short.
+    control.writerUntouchable = identityOfFile(archive);
+    // The reader reads the archive and then meets this marker: it has no
+    // other job on extraction. The ring is empty, so the push succeeds.
+    queueEndOfJobs(control, pipeline.rings.readerJobs);
+    run.workerStarted = startCoderWorker(run.worker, control, body, arenaBytes);
+    if (!run.workerStarted && archive != kNoFile) {
+        // No reader will ever own it.
+        closeFile(archive);
+        control.readerFile = kNoFile;
+    }
+    return run.workerStarted;
+}
+
+QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry* entry) {
+    Pipeline& pipeline = *run.pipeline;
+    RecordRing& jobs = run.extracting ? pipeline.rings.writerJobs : pipeline.rings.readerJobs;
+    const QueueResult result = queueJob(pipeline.control, jobs, name, size, entry);
+    if (result != QueueResult::nameTooLong || !run.extracting) return result;
+    if (size == 0 && entry == nullptr) return result;  // nothing to pass, and it would read as the end
+    // The file's bytes are still in the stream: a job without a name lets
+    // them pass unwritten, so the next file starts where it should.
+    const QueueResult passed = queueJob(pipeline.control, jobs, std::u16string_view(), size, entry);
+    return passed == QueueResult::queued ? QueueResult::nameTooLong : passed;
+}
+
+std::vector<PipelineFailure> finishRun(PipelineRun& run) {
+    PipelineControl& control = run.pipeline->control;
+    if (run.workerStarted) {
+        RecordRing& jobs = run.extracting ? run.pipeline->rings.writerJobs : run.pipeline->rings.readerJobs;
+        queueEndOfJobs(control, jobs);
+        waitForCoderWorker(run.worker);
+        run.workerStarted = false;
+    }
+    return failuresOf(control.report);
+}
+
+RunProgress progressOf(PipelineRun& run) {
+    Pipeline& pipeline = *run.pipeline;
+    RunProgress progress;
+    progress.finishedFiles = run.extracting ? &pipeline.rings.extractedFiles : &pipeline.rings.addedFiles;
+    progress.coderIn = &pipeline.control.totalIn;
+    progress.coderOut = &pipeline.control.totalOut;
+    return progress;
+}
+
+}  // namespace qex

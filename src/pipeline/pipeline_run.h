@@ -1,0 +1,85 @@
+// PipelineRun: one add or extract run of the pipeline as main drives it.
+//
+// The whole protocol between main and the pipeline threads lives behind
+// these calls: start a run (the coder worker, which starts the reader and
+// the writer), queue the files one by one in stream order, finish (end the
+// jobs, wait until every thread has ended) and read what failed. Main never
+// touches the job rings, the control flags or the handles the threads own.
+//
+//   PipelineRun run;
+//   if (!startAddRun(run, pipeline, archive, path)) -> finishRun(run) says why
+//   queueFile(run, name, size, &entry) per file      -> queued / nameTooLong / runStopped
+//   std::vector<PipelineFailure> failed = finishRun(run);
+//
+// Add queues the files to read (only non-empty ones: an empty file has
+// nothing to read); each entry gets the size and check values of exactly
+// the bytes that entered the stream. Extract queues every file of the
+// directory in order, zero sizes included; each file takes its byte count
+// from the decoded stream.
+//
+// A name the job ring cannot carry is refused for that file alone
+// (`nameTooLong`): on extract its bytes still pass through, unwritten, so
+// every later file gets its own; the run goes on either way. `runStopped`
+// means the run has failed (the report says why): stop queueing and finish.
+// An entry handed to queueFile must stay where it is, untouched, until
+// finishRun has returned.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "coder/stream_coder.h"
+#include "pipeline/coder_worker.h"
+#include "pipeline/file_entry.h"
+#include "pipeline/pipeline_control.h"
+#include "pipeline/pipeline_report.h"
+#include "platform/file_io.h"
+
+namespace qex {
+
+struct PipelineRun {
+    Pipeline* pipeline = nullptr;
+    bool extracting = false;
+    bool workerStarted = false;  // finishRun must end the jobs and wait for it
+    CoderWorker worker;
+};
+
+// Starts an add run: the files' compressed stream goes to `archive`, which
+// stays open and main's (it appends the directory after the run).
+// `archivePath` is for messages. False when the run could not start:
+// finishRun then returns the reason.
+bool startAddRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                 const CoderBody& body = encoderBody(), size_t arenaBytes = kArenaBytes);
+
+// Starts an extract run: the stream is read from `archive`, which the run
+// owns from now on, whatever the outcome. Files are created within
+// `targetFolder` (their names relative to it, never through a link that
+// leaves it, never replacing the archive itself), or at their names as
+// given when it is kNoFile. The target folder stays main's.
+bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                     FileHandle targetFolder, const CoderBody& body = decoderBody(),
+                     size_t arenaBytes = kArenaBytes);
+
+// The next file of the run (see the top of this file). Waits while the job
+// ring is full.
+QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry* entry);
+
+// No further file: waits until the run has ended (its threads joined, its
+// handles closed, its entries complete) and returns what failed, in the
+// order it happened. Also the way to learn why a run did not start.
+std::vector<PipelineFailure> finishRun(PipelineRun& run);
+
+// What a progress display watches while the run goes on.
+struct RunProgress {
+    RecordRing* finishedFiles = nullptr;  // lossy: add: files read; extract: files written
+    const std::atomic<uint64_t>* coderIn = nullptr;   // bytes the coder has taken
+    const std::atomic<uint64_t>* coderOut = nullptr;  // bytes the coder has given
+};
+
+RunProgress progressOf(PipelineRun& run);
+
+}  // namespace qex
