@@ -22,13 +22,16 @@ namespace qex {
 
 // Where each entry goes, relative to the target, found in one walk over
 // the directory: an entry's path is the path of the folder it lies in and
-// its own name. Only folder paths are kept, so a tree of many files in a
-// deep folder costs one path per folder, not one per file.
+// its own name. Folders are kept as links to their parent, not as paths,
+// so the memory is a few words per entry however deep or long the names
+// (a hostile archive's folder names can be tens of thousands of units
+// long); a path is built when it is needed.
 struct ItemPlaces {
-    // folders[0] is the target itself (""); then one per folder entry, in
-    // directory order, each ending with a separator.
-    std::vector<std::string> folders;
-    std::vector<uint32_t> folderOf;  // per entry: the index in `folders` of the folder it lies in
+    // Folder 0 is the target itself; then one per folder entry, in
+    // directory order.
+    std::vector<uint32_t> folderEntry;   // per folder: its entry
+    std::vector<uint32_t> folderParent;  // per folder: the folder it lies in
+    std::vector<uint32_t> folderOf;      // per entry: the folder it lies in
 };
 
 // The directory reader guarantees depth <= previous depth + 1, so every

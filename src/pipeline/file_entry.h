@@ -24,12 +24,13 @@ struct FileEntry {
     uint64_t creationTime = 0;  // FILETIME; Linux cannot set it
     uint64_t lastWriteTime = 0;
     uint64_t lastAccessTime = 0;
-    // Extract: check values over the bytes written to the file, to compare
+    // Extract: check values over the bytes the file received, to compare
     // with `crc` and `crcPlusOne`; valid once the file's record reaches the
-    // progress ring (and after the run) when `written` is set.
+    // progress ring (and after the run).
     uint32_t writtenCrc = 0;
     uint32_t writtenCrcPlusOne = 0;
-    bool written = false;  // the file received all its bytes
+    bool written = false;  // all its bytes arrived, matched and stand under its name
+    bool damaged = false;  // its bytes did not all arrive, or they fail their check values
 };
 
 }  // namespace qex
