@@ -170,6 +170,11 @@ bool queueFileEntry(ExtractRun& run, size_t k, const std::string& path) {
     return queued != QueueResult::runStopped;  // if stopped, the pipeline's report says why
 }
 
+// The run stopped before entry `from`: no folder from there on was made.
+void markUnreached(ExtractRun& run, size_t from) {
+    for (size_t k = from; k < run.folderMissing.size(); ++k) run.folderMissing[k] = true;
+}
+
 // First pass: folders are made at once, files are queued for the writer.
 // Folders come before their contents in the directory, so every folder
 // exists before a job for anything inside it is queued. A folder that
@@ -192,7 +197,7 @@ void createItems(ExtractRun& run) {
                 run.folderMissing[k] = true;
                 missingAt[size_t{entry.depth} + 1] = true;
             } else if (entrySize(entry) != 0 && !queueFileEntry(run, k, {})) {
-                return;
+                return markUnreached(run, k + 1);
             }
             continue;
         }
@@ -215,7 +220,7 @@ void createItems(ExtractRun& run) {
             continue;
         }
         run.counters.files.fetch_add(1, std::memory_order_relaxed);
-        if (!queueFileEntry(run, k, path)) return;
+        if (!queueFileEntry(run, k, path)) return markUnreached(run, k + 1);
     }
 }
 
@@ -301,10 +306,10 @@ void removeFoldersAfterDamage(ExtractRun& run) {
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them.
+// contents changed them. Nothing beyond damage is touched.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    for (size_t k = 0; k < entries.size(); ++k) {
+    for (size_t k = 0; k < entries.size() && k < run.damagedAt; ++k) {
         const ArchiveEntry& entry = entries[k];
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
