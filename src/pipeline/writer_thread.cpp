@@ -8,6 +8,7 @@
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
+#include "platform/interrupt_cleanup.h"
 #include "platform/text_conversion.h"
 #include "platform/within_folder.h"
 
@@ -75,6 +76,7 @@ struct ExtractState {
     // The file being written: under a temporary name beside its final one
     // when there is a target folder, at its name as given otherwise.
     PendingFile pending;
+    bool removedOnInterrupt = false;  // its temporary is armed for removal
     uint64_t writerRemaining = 0;
     uint32_t writerCrc = 0;
     uint32_t writerCrcPlusOne = 0;
@@ -129,13 +131,22 @@ void takeNextJob(ExtractState& state) {
         return;
     }
     state.pending = std::move(created.value);
+    // An interrupt from now on removes the temporary (the existing file
+    // of that name is untouched anyway).
+    state.removedOnInterrupt = removePendingFileOnInterrupt(state.pending);
+}
+
+void releaseFile(ExtractState& state) {
+    if (state.removedOnInterrupt) disarmRemovalOnInterrupt();
+    state.removedOnInterrupt = false;
+    discardPendingFile(state.pending);
 }
 
 // The file is given up: its temporary goes, whatever stood at its name stays.
 void dropFile(ExtractState& state, FailureKind kind, int error) {
     if (error != 0) reportFailure(state.control.report, kind, state.path, withinFolderReason(error));
     state.failed = true;
-    discardPendingFile(state.pending);
+    releaseFile(state);
 }
 
 // Times and read-only bit on the open file, close, then in place under its
@@ -157,7 +168,7 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
         error = placePendingFile(pending, &state.control.writerUntouchable).error;
         if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
     }
-    discardPendingFile(pending);  // releases the folder; the file is in place
+    releaseFile(state);  // the file is in place: this closes its folder
 }
 
 bool matchesCheckValues(const ExtractState& state, const FileEntry* entry) {
@@ -253,9 +264,9 @@ void runExtractWriter(PipelineControl& control) {
             break;  // jobs ended and every chunk released
         }
     }
-    // Stopped half-way (damage, an interrupt, a failure elsewhere): the
-    // file being written goes.
-    discardPendingFile(state.pending);
+    // Stopped half-way (damage, a failure elsewhere): the file being
+    // written goes.
+    releaseFile(state);
     if (mustStop(control)) return;
     if (state.extraBytes != 0) {
         reportFailure(control.report, FailureKind::extraData, control.archivePath,

@@ -60,6 +60,11 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
 // safe to call twice.
 void discardPendingFile(PendingFile& pending);
 
+// While a pending file is being filled, an interrupt (see
+// interrupt_cleanup.h) removes its temporary. One at a time; false when
+// that cannot be arranged. Disarm with disarmRemovalOnInterrupt.
+bool removePendingFileOnInterrupt(const PendingFile& pending);
+
 // The text for a failure of the calls in this file: a path that would lead
 // outside the target is said to do so; any other error is the system's.
 std::string withinFolderReason(int error);

@@ -2,6 +2,8 @@
 // within_folder.h).
 #include "platform/within_folder.h"
 
+#include "platform/interrupt_cleanup.h"
+
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -182,6 +184,13 @@ void discardPendingFile(PendingFile& pending) {
     pending.temporaryName.clear();
     ::close(pending.folder);
     pending.folder = kNoFile;
+}
+
+bool removePendingFileOnInterrupt(const PendingFile& pending) {
+    if (pending.folder == kNoFile || pending.temporaryName.empty()) return false;
+    // The handler works by path: the folder's descriptor names it.
+    const std::string path = "/proc/self/fd/" + std::to_string(pending.folder) + "/" + pending.temporaryName;
+    return armRemovalOnInterrupt(path.c_str(), pending.file);
 }
 
 std::string withinFolderReason(int error) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <string>
 
+#include "platform/interrupt_cleanup.h"
 #include "platform/paths.h"
 #include "platform/win32/system_paths.h"
 
@@ -181,6 +182,11 @@ void discardPendingFile(PendingFile& pending) {
     SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temporary.c_str());
     pending.temporaryName.clear();
+}
+
+bool removePendingFileOnInterrupt(const PendingFile& pending) {
+    if (pending.temporaryName.empty()) return false;
+    return armRemovalOnInterrupt(pending.temporaryName.c_str(), pending.file);
 }
 
 std::string withinFolderReason(int error) {
