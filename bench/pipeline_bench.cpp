@@ -27,6 +27,7 @@
 
 #include "coder/memory_codec.h"
 #include "pipeline/pipeline_run.h"
+#include "platform/arena_memory.h"
 #include "platform/text_conversion.h"
 
 namespace {
@@ -122,7 +123,8 @@ int main(int argc, char** argv) {
         printRate("encoder through the pipeline", double(input.size()), pipelineTimer);
         std::vector<uint8_t> stream;
         Timer memoryTimer;
-        if (!compressBuffer(input.data(), input.size(), stream)) status = 1;
+        const ArenaSource systemArena{reserveArena, releaseArena};  // as the pipeline's
+        if (!compressBuffer(input.data(), input.size(), stream, nullptr, kArenaBytes, systemArena)) status = 1;
         printRate("encoder in memory", double(input.size()), memoryTimer);
         const bool same = stream == readAll(streamPath);
         std::printf("same stream both ways: %s (%zu bytes)\n", same ? "yes" : "NO", stream.size());

@@ -3,7 +3,7 @@
 // estimation cell of a masked context with its escape frequency.
 #pragma once
 
-#include "coder/estimation_tables.h"
+#include "model/estimation_tables.h"
 #include "model/context_tree.h"
 
 namespace qex {

@@ -1,10 +1,15 @@
 // Whole-buffer compression and decompression in memory: the stream coder's
 // bodies over a CoderIo whose hooks hand over the next buffer directly.
+//
+// The default arena comes from the C heap, zero-filled: for a block this
+// large the allocator maps fresh pages, committed on first touch as the
+// system reservation is, so a small input costs little memory here too.
 #include "coder/memory_codec.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
-#include "model/context_tree.h"
 
 namespace qex {
 
@@ -13,6 +18,8 @@ namespace {
 // What the decoder reads once the input has run out: zeros, as the pipeline feeds.
 constexpr uint8_t kZeroInput[4] = {0, 0, 0, 0};
 constexpr size_t kFirstOutputBytes = 1 << 16;
+// Restart positions kept in the statistics: the first this many.
+constexpr size_t kMaxRestartsRecorded = 16;
 
 struct MemorySink {
     std::vector<uint8_t>* out;
@@ -69,12 +76,46 @@ size_t outputUsed(const CoderIo& io, const MemorySink& sink) {
     return size_t(io.outPtr - io.outStart);
 }
 
+// Where restarts fell: the index of the byte after which each happened, read
+// from how far the body has got through its one input or output buffer.
+struct RestartLog {
+    const CoderIo* io;
+    const MemorySink* sink;
+    const uint8_t* inStart;
+    bool decoding;
+    std::vector<uint64_t> positions;
+};
+
+void noteRestart(void* owner) {
+    RestartLog& log = *static_cast<RestartLog*>(owner);
+    if (log.positions.size() >= kMaxRestartsRecorded) return;
+    const size_t coded = log.decoding ? outputUsed(*log.io, *log.sink) : size_t(log.io->inPtr - log.inStart);
+    log.positions.push_back(coded - 1);
+}
+
 // Runs one body over memory: input [data, data + size), output into `out`
 // (capped at `limit`). Returns the stats the run leaves behind.
+void* reserveHeapArena(size_t bytes) { return std::calloc(bytes, 1); }
+void releaseHeapArena(void* arena, size_t) { std::free(arena); }
+
+// The arena of one run, handed back when the run ends.
+struct HeldArena {
+    ArenaSource source;
+    size_t bytes;
+    void* arena;
+    HeldArena(ArenaSource s, size_t n) : source(s), bytes(n), arena(s.reserve(n)) {}
+    ~HeldArena() {
+        if (arena != nullptr) source.release(arena, bytes);
+    }
+    HeldArena(const HeldArena&) = delete;
+    HeldArena& operator=(const HeldArena&) = delete;
+};
+
 template <typename Body>
-bool runInMemory(Body body, const uint8_t* data, size_t size, std::vector<uint8_t>& out, size_t limit,
-                 CodecStats* stats, size_t arenaBytes) {
-    StreamCoder* coder = createStreamCoder(arenaBytes);
+bool runInMemory(Body body, bool decoding, const uint8_t* data, size_t size, std::vector<uint8_t>& out,
+                 size_t limit, CodecStats* stats, size_t arenaBytes, ArenaSource arenaSource) {
+    const HeldArena arena(arenaSource, arenaBytes);
+    StreamCoder* coder = createStreamCoder(static_cast<uint8_t*>(arena.arena), arenaBytes);
     if (coder == nullptr) return false;
     CoderIo& io = coderIo(*coder);
     io.inPtr = data;
@@ -82,13 +123,13 @@ bool runInMemory(Body body, const uint8_t* data, size_t size, std::vector<uint8_
     io.refill = endOfMemoryInput;
     MemorySink sink{&out, limit};
     attachOutput(io, sink);
+    RestartLog restarts{&io, &sink, data, decoding, {}};
+    if (stats != nullptr) watchRestarts(*coder, noteRestart, &restarts);
     body(*coder);
     out.resize(outputUsed(io, sink));
     if (stats != nullptr) {
         stats->restarts = restartCount(*coder);
-        const uint64_t* restarts = streamModel(*coder).restartAfter;
-        stats->restartAfter.assign(restarts,
-                                   restarts + std::min<uint32_t>(stats->restarts, kMaxRestartsRecorded));
+        stats->restartAfter = std::move(restarts.positions);
         stats->sawEndSymbol = endSymbolDecoded(*coder);
         stats->streamBytes = sink.inputRanOut ? size : uint64_t(io.inPtr - data);
     }
@@ -98,16 +139,19 @@ bool runInMemory(Body body, const uint8_t* data, size_t size, std::vector<uint8_
 
 }  // namespace
 
+ArenaSource heapArena() { return ArenaSource{reserveHeapArena, releaseHeapArena}; }
+
 bool compressBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& stream, CodecStats* stats,
-                    size_t arenaBytes) {
-    if (!runInMemory(runEncoderBody, data, size, stream, SIZE_MAX, stats, arenaBytes)) return false;
+                    size_t arenaBytes, ArenaSource arenaSource) {
+    if (!runInMemory(runEncoderBody, false, data, size, stream, SIZE_MAX, stats, arenaBytes, arenaSource))
+        return false;
     if (stats != nullptr) stats->streamBytes = stream.size();
     return true;
 }
 
 bool decompressBuffer(const uint8_t* stream, size_t size, std::vector<uint8_t>& data, CodecStats* stats,
-                      size_t arenaBytes, size_t maxOutput) {
-    return runInMemory(runDecoderBody, stream, size, data, maxOutput, stats, arenaBytes);
+                      size_t arenaBytes, size_t maxOutput, ArenaSource arenaSource) {
+    return runInMemory(runDecoderBody, true, stream, size, data, maxOutput, stats, arenaBytes, arenaSource);
 }
 
 }  // namespace qex

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "coder/symbol_coding.h"
-#include "platform/arena_memory.h"
 
 namespace qex {
 
@@ -14,30 +13,19 @@ struct StreamCoder {
     RangeEncoder encoder;
     RangeDecoder decoder;
     CoderIo io;
-    uint8_t* arena = nullptr;
-    size_t arenaBytes = 0;
+    bool endSymbolDecoded = false;
 };
 
-StreamCoder* createStreamCoder(size_t arenaBytes) {
+StreamCoder* createStreamCoder(uint8_t* arena, size_t arenaBytes) {
     // Offsets into the arena are 32-bit, and the unit area needs some room.
-    if (arenaBytes > UINT32_MAX || arenaBytes < 4096) return nullptr;
+    if (arena == nullptr || arenaBytes > UINT32_MAX || arenaBytes < 4096) return nullptr;
     StreamCoder* coder = new (std::nothrow) StreamCoder;
     if (coder == nullptr) return nullptr;
-    coder->arena = static_cast<uint8_t*>(reserveArena(arenaBytes));
-    if (coder->arena == nullptr) {
-        delete coder;
-        return nullptr;
-    }
-    coder->arenaBytes = arenaBytes;
-    startModel(coder->model, coder->arena, uint32_t(arenaBytes));
+    startModel(coder->model, arena, uint32_t(arenaBytes));
     return coder;
 }
 
-void destroyStreamCoder(StreamCoder* coder) {
-    if (coder == nullptr) return;
-    releaseArena(coder->arena, coder->arenaBytes);
-    delete coder;
-}
+void destroyStreamCoder(StreamCoder* coder) { delete coder; }
 
 CoderIo& coderIo(StreamCoder& coder) { return coder.io; }
 
@@ -62,7 +50,7 @@ void runDecoderBody(StreamCoder& coder) {
         const int sym = decodeSymbol(coder.model, coder.decoder);
         if (sym == kEndSymbol) {
             io.endOfInput = 1;
-            coder.model.endSymbolDecoded = true;
+            coder.endSymbolDecoded = true;
         } else {
             putByte(io, uint8_t(sym));
             updateAfterSymbol(coder.model);
@@ -72,8 +60,10 @@ void runDecoderBody(StreamCoder& coder) {
 
 uint32_t restartCount(const StreamCoder& coder) { return coder.model.restarts; }
 
-bool endSymbolDecoded(const StreamCoder& coder) { return coder.model.endSymbolDecoded; }
+bool endSymbolDecoded(const StreamCoder& coder) { return coder.endSymbolDecoded; }
 
-const Model& streamModel(const StreamCoder& coder) { return coder.model; }
+void watchRestarts(StreamCoder& coder, void (*restarted)(void* owner), void* owner) {
+    coder.model.restartObserver = RestartObserver{restarted, owner};
+}
 
 }  // namespace qex

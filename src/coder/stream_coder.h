@@ -18,10 +18,14 @@ struct StreamCoder;
 // The model's arena: 128 MiB, fixed by the format.
 inline constexpr size_t kArenaBytes = size_t{128} << 20;
 
-// Builds the tables, obtains the arena and starts the model. Returns null when
-// the arena cannot be obtained. `arenaBytes` other than kArenaBytes is for
-// tests only: streams made with another size are not qex streams.
-StreamCoder* createStreamCoder(size_t arenaBytes = kArenaBytes);
+// Starts the model over `arena`, which the caller obtained (zero-filled, as
+// fresh pages read) and keeps until the coder is destroyed: the coder
+// reserves no memory of the system itself. Returns null when the size is
+// unusable or the coder's own small state cannot be allocated. `arenaBytes`
+// other than kArenaBytes is for tests only: streams made with another size
+// are not qex streams.
+StreamCoder* createStreamCoder(uint8_t* arena, size_t arenaBytes);
+// Frees the coder's own state; the arena stays the caller's.
 void destroyStreamCoder(StreamCoder* coder);
 
 // The io the bodies read and write; the owner fills in buffers and hooks
@@ -45,8 +49,8 @@ uint32_t restartCount(const StreamCoder& coder);
 // the end of its input, which means the stream was cut short or damaged).
 bool endSymbolDecoded(const StreamCoder& coder);
 
-// The model of this run, for tests that compare the two coding sides.
-struct Model;
-const Model& streamModel(const StreamCoder& coder);
+// Calls `restarted(owner)` each time the model restarts, right after the
+// byte whose update exhausted its memory and before it starts over.
+void watchRestarts(StreamCoder& coder, void (*restarted)(void* owner), void* owner);
 
 }  // namespace qex

@@ -1,8 +1,7 @@
 // The context tree and the model's global state.
 //
 // A ContextNode is exactly one 12-byte unit:
-//   [0] lastIndex (symbols - 1)   [1] flags (0x04 rescaled, 0x08 a symbol
-//   >= 0x40 present, 0x10 entered by a symbol >= 0x40; never above 0x1C)
+//   [0] lastIndex (symbols - 1)   [1] flags (kFlag* below; never above 0x1C)
 //   [2..3] totalFreq  [4..7] states     (two or more symbols)
 //   [2..7] the single SymbolState inline (one symbol)
 //   [8..11] suffix, the context one order shorter (none for the root)
@@ -19,7 +18,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "coder/estimation_state.h"
+#include "model/estimation_state.h"
 #include "model/arena_refs.h"
 #include "model/unit_allocator.h"
 
@@ -27,7 +26,19 @@ namespace qex {
 
 inline constexpr int kOrderLimit = 8;
 inline constexpr uint32_t kStateBytes = 6;
-inline constexpr int kMaxRestartsRecorded = 16;
+
+// The bits of a context's flags byte. The estimators add the byte to a table
+// column, so the values are part of the format.
+inline constexpr uint32_t kFlagRescaled = 0x04;            // the context has been rescaled
+inline constexpr uint32_t kFlagHighSymbolPresent = 0x08;   // it holds a symbol >= kHighSymbol
+inline constexpr uint32_t kFlagEnteredByHighSymbol = 0x10; // it was created after a symbol >= kHighSymbol
+inline constexpr uint32_t kHighSymbol = 0x40;
+// Told of each restart before the model starts over: statistics and tests
+// learn where restarts fall without the model counting bytes.
+struct RestartObserver {
+    void (*restarted)(void* owner) = nullptr;  // null: nobody is told
+    void* owner = nullptr;
+};
 
 struct Model {
     UnitAllocator alloc;
@@ -36,11 +47,9 @@ struct Model {
     Ref foundContext = kNone;    // the context in which codedState was found
     int32_t orderDeficit = 0;
     EstimationState est;
-    // Bookkeeping for tests and statistics; not part of the coding.
-    uint64_t symbolsUpdated = 0;
+    // Statistics, touched only when the model restarts; not part of the coding.
     uint32_t restarts = 0;
-    uint64_t restartAfter[kMaxRestartsRecorded] = {};
-    bool endSymbolDecoded = false;
+    RestartObserver restartObserver;
 };
 
 // --- field access -----------------------------------------------------------
@@ -160,10 +169,9 @@ void resetModel(Model& m);
 // when it exhausts the model's memory.
 void updateAfterSymbolInFull(Model& m);
 
-// At full order with a built successor (U0) the update only moves on to it;
-// that case, most bytes of redundant input, is handled inline.
+// At full order with a built successor the update only moves on to it; that
+// case, most bytes of redundant input, is handled inline.
 inline void updateAfterSymbol(Model& m) {
-    ++m.symbolsUpdated;
     const Ref next = successor(m, m.codedState);
     if (m.orderDeficit == 0 && isContext(m, next)) {
         m.currentContext = next;
@@ -173,10 +181,11 @@ inline void updateAfterSymbol(Model& m) {
 }
 void rescaleContext(Model& m, Ref c);
 
-// The frequency a context gets for a symbol it escaped, from the found
-// context's total and found frequency (s0 = total - freq, cf = freq - 1);
-// raises `pcTotal` by the share the new symbol takes.
-uint32_t newSymbolFreq(uint32_t s0, uint32_t cf, uint32_t& pcTotal);
+// The frequency a context gets for a symbol it escaped, from the context where
+// the symbol was found: `othersFreq` = its total less the symbol's frequency,
+// `extraFreq` = the symbol's frequency less one. Raises `total` (the
+// receiving context's) by the share the new symbol takes.
+uint32_t newSymbolFreq(uint32_t othersFreq, uint32_t extraFreq, uint32_t& total);
 
 // A one-symbol context's frequency when it becomes the first of two.
 inline uint32_t promotedFreq(uint32_t f) { return f > 41 ? 109 : 2 * f - 1; }

@@ -7,8 +7,8 @@
 namespace qex {
 
 void resetModel(Model& m) {
-    if (m.restarts < kMaxRestartsRecorded) m.restartAfter[m.restarts] = m.symbolsUpdated - 1;
     ++m.restarts;
+    if (m.restartObserver.restarted != nullptr) m.restartObserver.restarted(m.restartObserver.owner);
     startModel(m, m.alloc.arenaBase, m.alloc.arenaSize);
 }
 

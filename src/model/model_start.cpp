@@ -3,7 +3,7 @@
 //
 // On a fresh allocator the root takes the top unit of the arena and its 256
 // states the first 128 units of the unit area; neither can fail.
-#include "coder/estimation_tables.h"
+#include "model/estimation_tables.h"
 #include "model/context_tree.h"
 
 namespace qex {

@@ -1,35 +1,58 @@
-// Model update after every coded byte, successor creation, and the rescale.
+// The model update after every coded byte, the successor build, and the
+// rescale of a context whose frequencies grew too large.
 //
-// Notation for one byte: M = currentContext (where coding began), c = the
-// context where the byte was found, fs = codedState (its state in c), sym =
-// its symbol. The coding step has already raised fs and possibly rescaled c.
+// For one byte: coding began in `startContext` (the model's currentContext),
+// escaped down its suffix chain, and found the byte as `codedState` in
+// `foundContext`; the coding step has already raised that state and may have
+// rescaled foundContext. The update then
+//   1. raises the byte in foundContext's suffix (its one shorter context),
+//   2. finds or builds the context the next byte's coding starts in: a
+//      state's successor names the context one order longer, or, until that
+//      context is needed, the place in the raw text where the byte followed,
+//   3. adds the byte to every context it was escaped from,
+// and so keeps true:
+//   - every symbol of a context is also in that context's suffix;
+//   - a context's totalFreq is at least the sum of its states' frequencies,
+//     so the share left for escapes is never negative;
+//   - orderDeficit counts how many orders the context where the next byte's
+//     coding starts lies below the order limit;
+//   - a context's states are sorted by falling frequency after a rescale.
 // Any allocation that fails, or raw text reaching the unit area, exhausts the
 // model's memory: the update stops where it is and the model restarts.
 #include <algorithm>
 #include <cstring>
 
-#include "coder/estimation_tables.h"
 #include "model/context_tree.h"
+#include "model/estimation_tables.h"
+#include "model/model_assert.h"
 
 namespace qex {
 
 namespace {
 
-// Frequency limits of the suffix updates.
-constexpr uint32_t kSuffixFreqLimit = 120;       // U1: raise only up to this
-constexpr uint32_t kSuffixSmallFsFreq = 28;      // U1: below it, raise by 3
-constexpr uint32_t kSuffixBinaryLimit = 13;      // U1: one-symbol suffix
-constexpr uint32_t kWalkFreqLimit = 121;         // walk down: raise while below
-constexpr uint32_t kWalkBinaryLimit = 10;        // walk down: one-symbol
-constexpr uint32_t kBuildFreqLimit = 123;        // successor build: raise while below
-constexpr uint32_t kBuildBinaryLimit = 15;       // successor build: one-symbol
+// Frequency limits of the raise in foundContext's suffix.
+constexpr uint32_t kSuffixFreqLimit = 120;       // raise only up to this
+constexpr uint32_t kSuffixSmallFoundFreq = 28;   // found freq below it: raise by 3
+constexpr uint32_t kSuffixBinaryLimit = 13;      // one-symbol suffix
+// Frequency limits of the walk down the suffix chain.
+constexpr uint32_t kWalkFreqLimit = 121;         // raise while below
+constexpr uint32_t kWalkBinaryLimit = 10;        // one-symbol
+// Frequency limits of the successor build.
+constexpr uint32_t kBuildFreqLimit = 123;        // raise while below
+constexpr uint32_t kBuildBinaryLimit = 15;       // one-symbol
+// The frequency cap of the one state a rescale leaves.
 constexpr uint32_t kRescaledBinaryCap = 41;
-constexpr uint32_t kHighSymbol = 0x40;
+// The raise of the front state after a rescale stays within these.
+constexpr uint32_t kMinFrontRaise = 2;
+constexpr uint32_t kMaxFrontRaise = 44;
+// A state's frequency is one byte.
+constexpr uint32_t kMaxFreq = 255;
 
 // Moves the state at `from` back to the earlier place `to`, the states in
 // between up one place each: the same order as swapping it back step by
 // step, with one copy per state.
 void moveStateBack(ArenaView ar, Ref from, Ref to) {
+    QEX_ASSERT(to <= from);
     if (from == to) return;
     uint8_t held[kStateBytes];
     std::memcpy(held, at(ar, from), kStateBytes);
@@ -37,290 +60,284 @@ void moveStateBack(ArenaView ar, Ref from, Ref to) {
     std::memcpy(at(ar, to), held, kStateBytes);
 }
 
-// Raises p, the state of sym in context x, without moving it (walk down).
-void raiseInWalk(ArenaView ar, Ref x, Ref p) {
+// Raises `state`, the byte's state in context `x`, without moving it (walk down).
+void raiseInWalk(ArenaView ar, Ref x, Ref state) {
     if (lastIndex(ar, x) != 0) {
-        if (freq(ar, p) < kWalkFreqLimit) {
-            setFreq(ar, p, freq(ar, p) + 2);
+        if (freq(ar, state) < kWalkFreqLimit) {
+            setFreq(ar, state, freq(ar, state) + 2);
             setTotalFreq(ar, x, totalFreq(ar, x) + 2);
         }
-    } else if (freq(ar, p) <= kWalkBinaryLimit) {
-        setFreq(ar, p, freq(ar, p) + 1);
+    } else if (freq(ar, state) <= kWalkBinaryLimit) {
+        setFreq(ar, state, freq(ar, state) + 1);
     }
 }
 
-// Raises p, the state of sym in context pc, while collecting successor builds.
-void raiseInBuild(ArenaView ar, Ref pc, Ref p) {
-    if (lastIndex(ar, pc) != 0) {
-        if (freq(ar, p) < kBuildFreqLimit) {
-            setFreq(ar, p, freq(ar, p) + 2);
-            setTotalFreq(ar, pc, totalFreq(ar, pc) + 2);
+// Raises `state`, the byte's state in context `x`, while collecting successor builds.
+void raiseInBuild(ArenaView ar, Ref x, Ref state) {
+    if (lastIndex(ar, x) != 0) {
+        if (freq(ar, state) < kBuildFreqLimit) {
+            setFreq(ar, state, freq(ar, state) + 2);
+            setTotalFreq(ar, x, totalFreq(ar, x) + 2);
         }
-    } else if (freq(ar, p) <= kBuildBinaryLimit && lastIndex(ar, suffix(ar, pc)) == 0) {
-        setFreq(ar, p, freq(ar, p) + 1);
+    } else if (freq(ar, state) <= kBuildBinaryLimit && lastIndex(ar, suffix(ar, x)) == 0) {
+        setFreq(ar, state, freq(ar, state) + 1);
     }
 }
 
-// Builds the missing higher-order contexts for the state codedState, whose
-// successor is a raw-text position. Returns the context codedState's
-// successor should name, or none when memory is exhausted.
-Ref buildSuccessors(Model& m, bool skip, Ref p1, Ref c) {
+// The frequency the first state of a new context gets: the byte that followed
+// in the text, `nextByte`, as `base` (the context the new ones extend) rates it.
+uint32_t firstStateFreq(ArenaView ar, Ref base, uint32_t nextByte) {
+    if (lastIndex(ar, base) == 0) return freq(ar, inlineState(base));
+    const Ref state = findState(ar, base, nextByte);
+    const uint32_t extraFreq = freq(ar, state) - 1;
+    QEX_ASSERT(totalFreq(ar, base) > lastIndex(ar, base) + extraFreq);  // othersFreq >= 1
+    const uint32_t othersFreq = totalFreq(ar, base) - lastIndex(ar, base) - extraFreq;
+    if (othersFreq > 2 * extraFreq) return othersFreq < 12 * extraFreq ? 2 : 1;
+    // totalFreq is at least the sum of the frequencies, each at least 1, so
+    // othersFreq >= 1; the guard only keeps a damaged tree from dividing by 0.
+    return std::min<uint32_t>(3 + extraFreq / std::max<uint32_t>(othersFreq, 1), 7);
+}
+
+// Builds the missing higher-order contexts for `state`, the byte's state in
+// context `from`, whose successor is a raw-text position: one new context
+// per state of the byte along the suffix chain that still names that text
+// position, each holding the byte that followed. `suffixState` is the byte's
+// state in from's suffix when the caller has found it already. With
+// `includeState` the state's own successor is set here too; without it the
+// caller sets it. Returns the context state's successor names (or should
+// name), or none when memory is exhausted.
+Ref buildSuccessors(Model& m, Ref state, bool includeState, Ref suffixState, Ref from) {
     const ArenaView ar(m);
-    const Ref fs = m.codedState;
-    const uint32_t sym = symbol(ar, fs);
-    const Ref up = successor(ar, fs);
+    const uint32_t sym = symbol(ar, state);
+    const Ref textAfter = successor(ar, state);
 
     // At most one state per context of the suffix chain, and contexts never
     // exceed the order limit; the capacity leaves room to spare.
     constexpr int kListCapacity = 4 * kOrderLimit;
-    Ref list[kListCapacity];
+    Ref waiting[kListCapacity];  // states whose successor is to be built
     int count = 0;
-    Ref pc = c;
+    Ref base = from;  // the context the new ones extend
 
-    bool walk = true;
-    if (!skip) list[count++] = fs;
-    if (suffix(ar, c) == kNone) walk = false;
-    if (walk) {
-        Ref p;
-        pc = suffix(ar, c);
-        if (p1 != kNone) {
-            p = p1;
-        } else {
-            p = findState(ar, pc, sym);
-            raiseInBuild(ar, pc, p);
+    if (includeState) waiting[count++] = state;
+    if (suffix(ar, from) != kNone) {
+        base = suffix(ar, from);
+        Ref p = suffixState;
+        if (p == kNone) {
+            p = findState(ar, base, sym);
+            raiseInBuild(ar, base, p);
         }
         for (;;) {
-            if (successor(ar, p) != up) {
-                pc = successor(ar, p);
+            if (successor(ar, p) != textAfter) {
+                base = successor(ar, p);
                 break;
             }
-            list[count++] = p;
-            if (suffix(ar, pc) == kNone || count == kListCapacity) break;
-            pc = suffix(ar, pc);
-            p = findState(ar, pc, sym);
-            raiseInBuild(ar, pc, p);
+            waiting[count++] = p;
+            if (suffix(ar, base) == kNone || count == kListCapacity) break;
+            base = suffix(ar, base);
+            p = findState(ar, base, sym);
+            raiseInBuild(ar, base, p);
         }
     }
-    if (count == 0) return pc;
+    if (count == 0) return base;
 
     // Every new context starts with one state: the byte that followed in the text.
-    const uint32_t uSymbol = at(ar, up)[0];
-    const Ref uSuccessor = up + 1;
-    const uint32_t newFlags = (sym >= kHighSymbol ? 0x10 : 0) | (uSymbol >= kHighSymbol ? 0x08 : 0);
-    uint32_t uFreq;
-    if (lastIndex(ar, pc) == 0) {
-        uFreq = freq(ar, inlineState(pc));
-    } else {
-        const Ref r = findState(ar, pc, uSymbol);
-        const uint32_t cf = freq(ar, r) - 1;
-        const uint32_t s0 = totalFreq(ar, pc) - lastIndex(ar, pc) - cf;
-        if (s0 > 2 * cf) {
-            uFreq = s0 < 12 * cf ? 2 : 1;
-        } else {
-            // The model keeps totalFreq above the sum of frequencies, so s0 >= 1.
-            uFreq = std::min<uint32_t>(3 + cf / std::max<uint32_t>(s0, 1), 7);
-        }
-    }
+    const uint32_t nextByte = at(ar, textAfter)[0];
+    const Ref textAfterNext = textAfter + 1;
+    const uint32_t newFlags = (sym >= kHighSymbol ? kFlagEnteredByHighSymbol : 0) |
+                              (nextByte >= kHighSymbol ? kFlagHighSymbolPresent : 0);
+    const uint32_t nextByteFreq = firstStateFreq(ar, base, nextByte);
 
     while (count > 0) {
         const Ref n = takeContext(m.alloc);
         if (n == kNone) return kNone;
         setLastIndex(ar, n, 0);
         setFlags(ar, n, newFlags);
-        setState(ar, inlineState(n), uSymbol, uFreq, uSuccessor);
-        setSuffix(ar, n, pc);
-        setSuccessor(ar, list[--count], n);
-        pc = n;
+        setState(ar, inlineState(n), nextByte, nextByteFreq, textAfterNext);
+        setSuffix(ar, n, base);
+        setSuccessor(ar, waiting[--count], n);
+        base = n;
     }
-    return pc;
+    return base;
 }
 
-// Adds sym to one context pc that escaped it (U5). False: memory exhausted.
-bool addSymbol(Model& m, Ref pc, uint32_t sym, uint32_t s0, uint32_t cf, uint32_t nc, Ref newSucc,
-               uint32_t hi) {
+// Step 1: raises the byte in foundContext's suffix; in a context of several
+// symbols it first changes places with the state before it when it has
+// caught up with it. Returns the byte's state there (every symbol of a
+// context is in its suffix), or none when foundContext is the root.
+Ref raiseInSuffix(ArenaView ar, Ref foundContext, Ref codedState, uint32_t sym) {
+    const Ref s = suffix(ar, foundContext);
+    if (s == kNone) return kNone;
+    if (lastIndex(ar, s) == 0) {
+        const Ref state = inlineState(s);
+        QEX_ASSERT(symbol(ar, state) == sym);
+        if (freq(ar, state) <= kSuffixBinaryLimit) setFreq(ar, state, freq(ar, state) + 1);
+        return state;
+    }
+    Ref state = findState(ar, s, sym);
+    QEX_ASSERT(symbol(ar, state) == sym);
+    if (state != states(ar, s) && freq(ar, state) >= freq(ar, state - kStateBytes)) {
+        swapStates(ar, state, state - kStateBytes);
+        state -= kStateBytes;
+    }
+    if (freq(ar, state) <= kSuffixFreqLimit) {
+        const uint32_t raise = freq(ar, codedState) < kSuffixSmallFoundFreq ? 3 : 2;
+        setFreq(ar, state, freq(ar, state) + raise);
+        setTotalFreq(ar, s, totalFreq(ar, s) + raise);
+    }
+    return state;
+}
+
+// Step 2 when the byte's state has no successor yet: it and the states of
+// the byte down the suffix chain that have none are pointed at the text
+// position after the byte, each raising the order deficit, until a state
+// with a successor (whose context is built if it is still raw text) or the
+// root. Returns the context the next byte's coding starts in, or none when
+// memory is exhausted.
+Ref walkDownToSuccessor(Model& m, Ref startContext, Ref foundContext, Ref codedState, Ref suffixState) {
     const ArenaView ar(m);
-    const uint32_t li = lastIndex(ar, pc);
+    UnitAllocator& alloc = m.alloc;
+    setSuccessor(ar, codedState, alloc.textTop);
+    ++m.orderDeficit;
+    if (suffixState == kNone) return foundContext;  // the root: the walk has nowhere to go
+
+    const uint32_t sym = symbol(ar, codedState);
+    Ref x = suffix(ar, foundContext);
+    Ref state = suffixState;
+    while (successor(ar, state) == kNone) {
+        setSuccessor(ar, state, alloc.textTop);
+        ++m.orderDeficit;
+        if (suffix(ar, x) == kNone) return x;
+        x = suffix(ar, x);
+        state = findState(ar, x, sym);
+        raiseInWalk(ar, x, state);
+    }
+    Ref next = successor(ar, state);
+    if (next <= alloc.textTop) {
+        next = buildSuccessors(m, state, true, kNone, x);
+        setSuccessor(ar, state, next);
+    }
+    // The byte's own state points one order up when that is where coding starts.
+    if (m.orderDeficit == 1 && startContext == foundContext) {
+        setSuccessor(ar, codedState, next);
+        --alloc.textTop;
+    }
+    return next;
+}
+
+// Adds the byte to `x`, one context that escaped it, with the frequency the
+// found context's statistics give it. False: memory exhausted.
+bool addEscapedSymbol(Model& m, Ref x, uint32_t sym, uint32_t othersFreq, uint32_t extraFreq,
+                      uint32_t foundLastIndex, Ref newSuccessor, uint32_t highFlag) {
+    const ArenaView ar(m);
+    const uint32_t li = lastIndex(ar, x);
+    QEX_ASSERT(li < 255);  // x escaped sym, so it cannot hold all 256 symbols
     if (li == 0) {
-        const Ref a = takeUnits(m.alloc, 0);
-        if (a == kNone) return false;
-        const Ref old = inlineState(pc);
+        // A one-symbol context becomes a state array of two.
+        const Ref array = takeUnits(m.alloc, 0);
+        if (array == kNone) return false;
+        const Ref old = inlineState(x);
         const uint32_t oldFreq = freq(ar, old);
-        setState(ar, a, symbol(ar, old), promotedFreq(oldFreq), successor(ar, old));
-        setStates(ar, pc, a);
-        const uint32_t share =
+        setState(ar, array, symbol(ar, old), promotedFreq(oldFreq), successor(ar, old));
+        setStates(ar, x, array);
+        const uint32_t escapeShare =
             kBinaryEscapeShare[classOfCount(uint32_t(m.est.lastBinaryProbability) >> 8)];
-        setTotalFreq(ar, pc, freq(ar, a) + share + (nc > 1 ? 1 : 0));
+        setTotalFreq(ar, x, freq(ar, array) + escapeShare + (foundLastIndex > 1 ? 1 : 0));
     } else {
+        // Arrays grow by one unit (two states) when the count turns odd.
         if (((li + 1) & 1) == 0) {
-            const Ref grown = growStates(m.alloc, states(ar, pc), (li + 1) / 2);
+            const Ref grown = growStates(m.alloc, states(ar, x), (li + 1) / 2);
             if (grown == kNone) return false;
-            setStates(ar, pc, grown);
+            setStates(ar, x, grown);
         }
-        setTotalFreq(ar, pc, totalFreq(ar, pc) + (classOfCount(nc + 4) >> 3));
+        setTotalFreq(ar, x, totalFreq(ar, x) + (classOfCount(foundLastIndex + 4) >> 3));
     }
 
-    uint32_t tf = totalFreq(ar, pc);
-    const uint32_t f = newSymbolFreq(s0, cf, tf);
-    setTotalFreq(ar, pc, tf);
+    uint32_t total = totalFreq(ar, x);
+    const uint32_t f = newSymbolFreq(othersFreq, extraFreq, total);
+    setTotalFreq(ar, x, total);
     const uint32_t newLast = li + 1;
-    setLastIndex(ar, pc, newLast);
-    setState(ar, states(ar, pc) + newLast * kStateBytes, sym, f, newSucc);
-    setFlags(ar, pc, flags(ar, pc) | hi);
+    setLastIndex(ar, x, newLast);
+    setState(ar, states(ar, x) + newLast * kStateBytes, sym, f, newSuccessor);
+    setFlags(ar, x, flags(ar, x) | highFlag);
     return true;
 }
 
 // The update proper. False: memory exhausted (the caller restarts).
 bool updateModel(Model& m) {
     const ArenaView ar(m);
-    const Ref fs = m.codedState;
-    const Ref c = m.foundContext;
-    const Ref bigM = m.currentContext;
-    const uint32_t sym = symbol(ar, fs);
+    const Ref codedState = m.codedState;
+    const Ref foundContext = m.foundContext;
+    const Ref startContext = m.currentContext;
+    const uint32_t sym = symbol(ar, codedState);
 
-    // U0 (at full order with a built successor, just move on) is taken
-    // inline before this is called.
+    // The byte's successor, when it is a text position, is read by the
+    // successor build; its fetch overlaps the search in the suffix.
+    const Ref codedSuccessor = successor(ar, codedState);
+    if (codedSuccessor != kNone) __builtin_prefetch(at(ar, codedSuccessor));
 
-    // A successor that is a text position is read by the successor build
-    // below; its fetch overlaps U1's search.
-    const Ref succ = successor(ar, fs);
-    if (succ != kNone) __builtin_prefetch(at(ar, succ));
+    const Ref suffixState = raiseInSuffix(ar, foundContext, codedState, sym);
 
-    // U1: raise sym in the suffix of c.
-    Ref p = kNone;
-    const Ref s = suffix(ar, c);
-    if (s != kNone) {
-        if (lastIndex(ar, s) != 0) {
-            const Ref first = states(ar, s);
-            p = findState(ar, s, sym);
-            if (p != first && freq(ar, p) >= freq(ar, p - kStateBytes)) {
-                swapStates(ar, p, p - kStateBytes);
-                p -= kStateBytes;
-            }
-            if (freq(ar, p) <= kSuffixFreqLimit) {
-                const uint32_t inc = freq(ar, fs) < kSuffixSmallFsFreq ? 3 : 2;
-                setFreq(ar, p, freq(ar, p) + inc);
-                setTotalFreq(ar, s, totalFreq(ar, s) + inc);
-            }
-        } else {
-            p = inlineState(s);
-            if (freq(ar, p) <= kSuffixBinaryLimit) setFreq(ar, p, freq(ar, p) + 1);
-        }
-    }
-
-    // U2: successors.
-    Ref fSucc;
-    if (m.orderDeficit == 0 && succ != kNone) {  // U2a
-        const Ref built = buildSuccessors(m, true, p, c);
-        setSuccessor(ar, fs, built);
+    // At full order a successor that is still raw text gets its contexts
+    // built, and coding moves on into them; nothing was escaped at full order.
+    if (m.orderDeficit == 0 && codedSuccessor != kNone) {
+        const Ref built = buildSuccessors(m, codedState, false, suffixState, foundContext);
+        setSuccessor(ar, codedState, built);
         if (built == kNone) return false;
         m.currentContext = built;
         return true;
     }
-    // U2b: append sym to the raw text.
-    UnitAllocator& a = m.alloc;
-    at(ar, a.textTop)[0] = uint8_t(sym);
-    ++a.textTop;
-    if (a.textTop >= a.unitAreaStart) return false;
-    Ref newSucc = a.textTop;
 
-    if (succ != kNone) {  // U2c
-        if (succ < a.unitAreaStart) {
-            fSucc = buildSuccessors(m, false, p, c);
-            if (fSucc == kNone) return false;
-        } else {
-            fSucc = succ;
-        }
-    } else {  // U2d: walk down to the first state of sym with a successor
-        setSuccessor(ar, fs, a.textTop);
-        ++m.orderDeficit;
-        if (p == kNone) {
-            fSucc = c;
-        } else {
-            Ref x = suffix(ar, c);
-            bool reachedRoot = false;
-            for (;;) {
-                if (successor(ar, p) != kNone) break;
-                setSuccessor(ar, p, a.textTop);
-                ++m.orderDeficit;
-                if (suffix(ar, x) == kNone) {
-                    fSucc = x;
-                    reachedRoot = true;
-                    break;
-                }
-                x = suffix(ar, x);
-                p = findState(ar, x, sym);
-                raiseInWalk(ar, x, p);
-            }
-            if (!reachedRoot) {
-                Ref e = successor(ar, p);
-                if (e <= a.textTop) {
-                    m.codedState = p;
-                    e = buildSuccessors(m, false, kNone, x);
-                    setSuccessor(ar, p, e);
-                    m.codedState = fs;
-                }
-                if (m.orderDeficit == 1 && bigM == c) {
-                    setSuccessor(ar, fs, e);
-                    --a.textTop;
-                }
-                fSucc = e;
-                if (fSucc == kNone) return false;
-            }
-        }
+    // Below full order the byte goes into the raw text.
+    UnitAllocator& alloc = m.alloc;
+    at(ar, alloc.textTop)[0] = uint8_t(sym);
+    ++alloc.textTop;
+    if (alloc.textTop >= alloc.unitAreaStart) return false;
+    const Ref textAfterByte = alloc.textTop;
+
+    // Step 2: the context the next byte's coding starts in.
+    Ref nextContext;
+    if (codedSuccessor == kNone) {
+        nextContext = walkDownToSuccessor(m, startContext, foundContext, codedState, suffixState);
+    } else if (codedSuccessor < alloc.unitAreaStart) {
+        nextContext = buildSuccessors(m, codedState, true, suffixState, foundContext);
+    } else {
+        nextContext = codedSuccessor;
     }
+    if (nextContext == kNone) return false;
 
-    // U3
+    // One order closer to the limit. States added to escaped contexts point
+    // at the text after the byte, or, back at full order, at nextContext.
+    QEX_ASSERT(m.orderDeficit >= 1);
+    Ref newSuccessor = textAfterByte;
     if (--m.orderDeficit == 0) {
-        newSucc = fSucc;
-        if (bigM != c) --a.textTop;
+        newSuccessor = nextContext;
+        if (startContext != foundContext) --alloc.textTop;
     }
 
-    // U4
-    const uint32_t s0 = totalFreq(ar, c) - freq(ar, fs);
-    const uint32_t cf = freq(ar, fs) - 1;
-    const uint32_t nc = lastIndex(ar, c);
-    const uint32_t hi = sym >= kHighSymbol ? 0x08 : 0;
-
-    // U5: every context from M down to, not including, c receives sym.
-    for (Ref pc = bigM; pc != c; pc = suffix(ar, pc)) {
-        if (!addSymbol(m, pc, sym, s0, cf, nc, newSucc, hi)) return false;
+    // Step 3: every context from startContext down to, not including,
+    // foundContext escaped the byte and now receives it.
+    const uint32_t othersFreq = totalFreq(ar, foundContext) - freq(ar, codedState);
+    const uint32_t extraFreq = freq(ar, codedState) - 1;
+    const uint32_t foundLastIndex = lastIndex(ar, foundContext);
+    const uint32_t highFlag = sym >= kHighSymbol ? kFlagHighSymbolPresent : 0;
+    for (Ref x = startContext; x != foundContext; x = suffix(ar, x)) {
+        QEX_ASSERT(x != kNone);  // foundContext lies on startContext's suffix chain
+        if (!addEscapedSymbol(m, x, sym, othersFreq, extraFreq, foundLastIndex, newSuccessor, highFlag))
+            return false;
     }
 
-    // U6
-    m.currentContext = fSucc;
+    m.currentContext = nextContext;
     return true;
 }
 
-}  // namespace
-
-uint32_t newSymbolFreq(uint32_t s0, uint32_t cf, uint32_t& pcTotal) {
-    const uint32_t x = cf * (pcTotal + 5);
-    const uint32_t sf = s0 + pcTotal;
-    if (x <= 3 * sf) {
-        pcTotal += 4;
-        return 2 + (2 * x > 3 * sf) - (2 * x <= sf);
-    }
-    const uint32_t f = 5 + (x > 5 * sf) + (x > 6 * sf) + (x > 8 * sf) + (x > 10 * sf) + (x > 12 * sf);
-    pcTotal += f;
-    return f;
-}
-
-void updateAfterSymbolInFull(Model& m) {
-    if (!updateModel(m)) resetModel(m);
-}
-
-void rescaleContext(Model& m, Ref c) {
-    const ArenaView ar(m);
-    setFlags(ar, c, flags(ar, c) & 0x14);
+// Halves every frequency of c (rounding up when `roundUp`), keeping the
+// states sorted by falling frequency, and sets c's total to the new sum and
+// its high-symbol flag from the states after the first. Returns the sum of
+// the old frequencies.
+uint32_t halveFrequencies(ArenaView ar, Ref c, uint32_t roundUp) {
     const Ref first = states(ar, c);
-    // Move the raised state to the front, the ones before it up one place.
-    moveStateBack(ar, m.codedState, first);
-
-    const uint32_t total = totalFreq(ar, c);  // S
-    const uint32_t frontFreq = freq(ar, first);  // F
-    const uint32_t adder = m.orderDeficit != 0 ? 1 : 0;
-    uint32_t escape = total - frontFreq;  // E
-    uint32_t newTotal = (frontFreq + adder) >> 1;
+    uint32_t oldSum = freq(ar, first);
+    uint32_t newTotal = (oldSum + roundUp) >> 1;
     setFreq(ar, first, newTotal);
 
     const uint32_t last = lastIndex(ar, c);
@@ -328,12 +345,12 @@ void rescaleContext(Model& m, Ref c) {
     for (uint32_t i = 1; i <= last; ++i) {
         Ref s = first + i * kStateBytes;
         const uint32_t old = freq(ar, s);
-        escape -= old;
-        const uint32_t halved = (old + adder) >> 1;
+        oldSum += old;
+        const uint32_t halved = (old + roundUp) >> 1;
         setFreq(ar, s, halved);
         newTotal += halved;
         if (halved == 0) continue;
-        if (symbol(ar, s) >= kHighSymbol) highFlag = 0x08;
+        if (symbol(ar, s) >= kHighSymbol) highFlag = kFlagHighSymbolPresent;
         // Keep the array sorted: move it forward past every smaller frequency.
         if (freq(ar, s - kStateBytes) < halved) {
             Ref to = s - kStateBytes;
@@ -343,45 +360,102 @@ void rescaleContext(Model& m, Ref c) {
     }
     setFlags(ar, c, flags(ar, c) | highFlag);
     setTotalFreq(ar, c, newTotal);
+    return oldSum;
+}
 
+// The states a halving left at frequency 0, all at the end of the sorted array.
+uint32_t countZeroStates(ArenaView ar, Ref c) {
+    const Ref first = states(ar, c);
+    const uint32_t last = lastIndex(ar, c);
     uint32_t zeros = 0;
     while (zeros < last && freq(ar, first + (last - zeros) * kStateBytes) == 0) ++zeros;
+    return zeros;
+}
+
+// The front state's raise after a rescale: about what it lost against its
+// old share, (oldFront * newTotal - newFront * oldShare) / oldRest rounded
+// up, within kMinFrontRaise..kMaxFrontRaise; oldShare is the old total less
+// the escape, oldRest that less the old front. A context rescaled before, at
+// full order, gets the least.
+uint32_t frontRaise(const Model& m, Ref c, uint32_t oldTotal, uint32_t oldFrontFreq, uint32_t escape,
+                    uint32_t newTotal) {
+    if (m.orderDeficit == 0 && (flags(m, c) & kFlagRescaled) != 0) return kMinFrontRaise;
+    const uint32_t oldShare = oldTotal - escape;
+    const uint32_t oldRest = oldShare - oldFrontFreq;
+    const uint32_t newFrontFreq = freq(m, states(m, c));
+    const int32_t scaledLoss = int32_t(oldRest - 1 - newFrontFreq * oldShare + oldFrontFreq * newTotal);
+    const int32_t raise = oldRest != 0 ? scaledLoss / int32_t(oldRest) : 0;
+    const uint32_t r = uint32_t(raise);  // a negative raise wraps above the cap
+    return r <= 1 ? kMinFrontRaise : std::min(r, kMaxFrontRaise);
+}
+
+}  // namespace
+
+uint32_t newSymbolFreq(uint32_t othersFreq, uint32_t extraFreq, uint32_t& total) {
+    const uint32_t x = extraFreq * (total + 5);
+    const uint32_t sf = othersFreq + total;
+    if (x <= 3 * sf) {
+        total += 4;
+        return 2 + (2 * x > 3 * sf) - (2 * x <= sf);
+    }
+    const uint32_t f = 5 + (x > 5 * sf) + (x > 6 * sf) + (x > 8 * sf) + (x > 10 * sf) + (x > 12 * sf);
+    total += f;
+    return f;
+}
+
+void updateAfterSymbolInFull(Model& m) {
+    if (!updateModel(m)) resetModel(m);
+}
+
+// Halves the frequencies of c, whose coded state (m.codedState) has just
+// been raised past the limit: that state goes to the front first, states
+// left at 0 are dropped (c turns back into a one-symbol context when only
+// the front is left), and the front is raised again so as not to lose its
+// share. The high-symbol flag is worked out afresh over the states after the
+// front, as streams have always had it.
+void rescaleContext(Model& m, Ref c) {
+    const ArenaView ar(m);
+    setFlags(ar, c, flags(ar, c) & (kFlagRescaled | kFlagEnteredByHighSymbol));
+    const Ref first = states(ar, c);
+    // Move the raised state to the front, the ones before it up one place.
+    moveStateBack(ar, m.codedState, first);
+
+    const uint32_t oldTotal = totalFreq(ar, c);
+    const uint32_t oldFrontFreq = freq(ar, first);
+    const uint32_t roundUp = m.orderDeficit != 0 ? 1 : 0;
+    const uint32_t oldSum = halveFrequencies(ar, c, roundUp);
+    QEX_ASSERT(oldTotal >= oldSum);  // totalFreq is at least the sum of the frequencies
+    uint32_t escape = oldTotal - oldSum;
+
+    const uint32_t last = lastIndex(ar, c);
+    const uint32_t zeros = countZeroStates(ar, c);
     if (zeros > 0) {
-        const uint32_t oldCount = last + 1;
+        const uint32_t oldUnits = (last + 2) / 2;
         const uint32_t newLast = last - zeros;
         setLastIndex(ar, c, newLast);
         escape += zeros;
         if (newLast == 0) {
             // One symbol left: the context goes back to an inline state.
-            const uint32_t tSymbol = symbol(ar, first);
-            const uint32_t tFreq = freq(ar, first);
-            const Ref tSuccessor = successor(ar, first);
-            const uint32_t g = (2 * tFreq + escape - 1) / escape;
-            setFlags(ar, c, flags(ar, c) & 0x18);
-            releaseStates(m.alloc, first, (oldCount + 1) / 2);
-            setState(ar, inlineState(c), tSymbol, std::min(g, kRescaledBinaryCap), tSuccessor);
+            const uint32_t keptSymbol = symbol(ar, first);
+            const uint32_t keptFreq = freq(ar, first);
+            const Ref keptSuccessor = successor(ar, first);
+            const uint32_t scaled = (2 * keptFreq + escape - 1) / escape;
+            setFlags(ar, c, flags(ar, c) & (kFlagHighSymbolPresent | kFlagEnteredByHighSymbol));
+            releaseStates(m.alloc, first, oldUnits);
+            setState(ar, inlineState(c), keptSymbol, std::min(scaled, kRescaledBinaryCap), keptSuccessor);
             m.codedState = inlineState(c);
             return;
         }
-        setStates(ar, c, shrinkStates(m.alloc, first, (oldCount + 1) / 2, (newLast + 2) / 2));
+        setStates(ar, c, shrinkStates(m.alloc, first, oldUnits, (newLast + 2) / 2));
     }
 
     const Ref front = states(ar, c);
-    const uint32_t t = totalFreq(ar, c) + ((escape + 1) >> 1);
-    uint32_t inc;
-    if (m.orderDeficit == 0 && (flags(ar, c) & 0x04) != 0) {
-        inc = 2;
-    } else {
-        const uint32_t aa = total - escape;
-        const uint32_t bb = aa - frontFreq;
-        const int32_t num = int32_t(bb - 1 - freq(ar, front) * aa + frontFreq * t);
-        const int32_t q = bb != 0 ? num / int32_t(bb) : 0;
-        const uint32_t uq = uint32_t(q);
-        inc = uq <= 1 ? 2 : uq > 44 ? 44 : uq;
-    }
-    setFreq(ar, front, freq(ar, front) + inc);
-    setTotalFreq(ar, c, t + inc);
-    setFlags(ar, c, flags(ar, c) | 0x04);
+    const uint32_t newTotal = totalFreq(ar, c) + ((escape + 1) >> 1);
+    const uint32_t raise = frontRaise(m, c, oldTotal, oldFrontFreq, escape, newTotal);
+    QEX_ASSERT(freq(ar, front) + raise <= kMaxFreq);
+    setFreq(ar, front, freq(ar, front) + raise);
+    setTotalFreq(ar, c, newTotal + raise);
+    setFlags(ar, c, flags(ar, c) | kFlagRescaled);
     m.codedState = front;
 }
 

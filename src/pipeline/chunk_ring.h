@@ -2,7 +2,9 @@
 //
 // Chunk number k lives in slot k & 0xFF. The producer writes a slot's data
 // and size, then advances its counter with a release store; the consumer
-// loads the counter (acquire) before it touches the data. Counters only
+// loads the counter (acquire) before it touches the data. Whoever moves a
+// counter then wakes the thread on the other side (see pipeline_control.h),
+// once per chunk. Counters only
 // grow, modulo 2^32, and are compared as unsigned differences. Each counter
 // has exactly one writing thread.
 //

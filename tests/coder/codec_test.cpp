@@ -3,6 +3,7 @@
 // decoding of damaged or random streams that always ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -165,19 +166,17 @@ TEST(CodecDamage, RandomAndFlippedStreamsAlwaysEnd) {
     for (int trial = 0; trial < 20; ++trial) {
         Bytes junk(1 + rng() % 20000);
         for (auto& b : junk) b = uint8_t(rng());
-        CodecStats dec;
-        const Bytes out = decompress(junk, &dec, kArenaBytes, 1 << 20);
-        EXPECT_LE(out.size(), size_t(1) << 20);
-        EXPECT_LE(dec.streamBytes, junk.size());
+        // Whatever junk decodes to, a smaller output cap cuts the same bytes short.
+        const Bytes out = decompress(junk, nullptr, kArenaBytes, 1 << 20);
+        const Bytes capped = decompress(junk, nullptr, kArenaBytes, 1000);
+        EXPECT_EQ(capped, Bytes(out.begin(), out.begin() + std::min<size_t>(out.size(), 1000))) << trial;
     }
     const Bytes input = readFile(std::string(QEX_GOLDEN_INPUTS) + "/records.bin");
     const Bytes stream = compress(Bytes(input.begin(), input.begin() + 100000));
     for (size_t at : {size_t(3), size_t(100), stream.size() / 3, stream.size() - 3}) {
         Bytes flipped = stream;
         flipped[at] ^= 0x10;
-        CodecStats dec;
-        const Bytes out = decompress(flipped, &dec, kArenaBytes, 1 << 20);
-        EXPECT_LE(dec.streamBytes, flipped.size());
+        const Bytes out = decompress(flipped, nullptr, kArenaBytes, 1 << 20);
         // A flip early in the stream changes what comes out; one among the
         // final flush bytes may fall inside the last interval and change nothing.
         if (at < stream.size() / 2) {

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "coder/estimation_state.h"
+#include "model/estimation_state.h"
 
 namespace qex {
 

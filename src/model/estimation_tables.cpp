@@ -1,5 +1,5 @@
 // Start values of the adaptive estimators.
-#include "coder/estimation_tables.h"
+#include "model/estimation_tables.h"
 
 #include <algorithm>
 
