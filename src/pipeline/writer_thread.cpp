@@ -164,7 +164,7 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
         error = closeFile(file).error;
     }
     if (error != 0) return dropFile(state, FailureKind::fileWriteFailed, error);
-    if (pending.folder != kNoFile) {
+    if (intoTarget(state.control)) {
         error = placePendingFile(pending, &state.control.writerUntouchable).error;
         if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
     }
