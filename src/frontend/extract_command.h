@@ -3,13 +3,16 @@
 //
 // The directory is read and checked before anything is created; a refused
 // archive creates nothing. The main thread then creates every folder in
-// directory order and queues one job per file; the writer thread creates
-// each file within the target, fills it with the next bytes of the decoded
-// stream and stamps it. Nothing is ever created through a symbolic link
-// that leaves the target. Once the pipeline has stopped, every file's check
-// values are compared with the stored ones (a mismatch is fatal), and a
-// second pass sets the folders' times, which creating their contents
-// changed.
+// directory order and queues one job per file; the writer thread writes
+// each file under a temporary name in its folder and renames it over its
+// final name once all its bytes are there and match their check values, so
+// an existing file is replaced, never written into. Nothing is ever created
+// through a symbolic link that leaves the target. A folder that cannot be
+// made is reported once, with the number of items below it, which are not
+// tried. The first damaged file stops the run: it is named once with the
+// count of items not restored, and folders made beyond it are removed
+// again. Lines about single items are bounded. Last, a second pass sets the
+// folders' times, which creating their contents changed.
 #pragma once
 
 #include <cstdint>
