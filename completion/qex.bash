@@ -1,20 +1,21 @@
 # bash completion for qex, installed as share/bash-completion/completions/qex.
 # Completes the switches, the command letters, and then each command's
 # arguments by their kind: the archive (names ending in .qex, and folders to
-# reach them), an extraction target (folders) or a source (any file or
-# folder). The words before the cursor are read as qex reads them: switches
+# reach them), an extraction target (folders), a source (any file or
+# folder) or an item inside the archive (nothing offered). The words before the cursor are read as qex reads them: switches
 # anywhere until the stop switch --N, the first other word is the command.
 
 # Argument kinds of each command, in order; a kind ending in "..." stands
 # for any number of arguments of that kind. A new command is one line here.
 _qex_argument_kinds() {
     case $1 in
-        a) echo "archive source" ;;
-        x) echo "archive folder" ;;
+        a) echo "archive source..." ;;
+        x) echo "archive folder item..." ;;
+        t) echo "archive" ;;
         l) echo "archive" ;;
     esac
 }
-_qex_commands="a x l"
+_qex_commands="a x t l"
 _qex_switches="-m -o -r --"
 
 _qex_complete_kind() {
@@ -29,6 +30,7 @@ _qex_complete_kind() {
             mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
         source)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+        item) ;;  # paths inside the archive: nothing on disk to offer
     esac
 }
 

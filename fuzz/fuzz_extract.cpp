@@ -66,7 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     QEX_FUZZ_CHECK(fs::create_directory(target));
 
-    const int exitCode = qex::runExtract(qex::nativeToUtf16(archive.native()), qex::nativeToUtf16(target.native()));
+    qex::ConsoleOutput console;
+    const int exitCode =
+        qex::runExtract(qex::nativeToUtf16(archive.native()), {qex::nativeToUtf16(target.native())}, console);
     QEX_FUZZ_CHECK(exitCode == 0 || exitCode == 1 || exitCode == 2);
 
     size_t itemsBeside = 0;

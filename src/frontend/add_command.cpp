@@ -1,6 +1,8 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
+#include <set>
+#include <utility>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/interrupt_cleanup.h"
 #include "platform/listing.h"
+#include "platform/output_replacement.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 
@@ -39,7 +42,8 @@ struct AddRun {
     PipelineRun& pipeline;
     DirectoryBuilder& directory;
     ProgressCounters& counters;
-    FileIdentity archive;
+    FileIdentity archive;          // the file being written
+    FileIdentity previousArchive;  // the file it replaces, if any
     // The level stack: levels[d] lists the items at depth d. Its capacity
     // is reserved once, so references into it stay valid while it grows.
     std::vector<WalkLevel> levels;
@@ -47,11 +51,19 @@ struct AddRun {
     // first): entering one of them again would loop.
     std::vector<FolderIdentity> ancestors;
     bool pipelineGone = false;  // no further job can be queued
+    // Names at depth 0 so far: two sources may give the same one.
+    std::set<std::u16string> topNames;
 };
 
+bool isFile(const FileIdentity& identity, const ListedItem& item) {
+    return identity.known && item.kind == ItemKind::File && item.statError == 0 && item.device == identity.device &&
+           item.inode == identity.inode;
+}
+
+// The archive being written, or the older one it replaces: neither is
+// added (a source folder may hold the archive, a mask may match it).
 bool isArchiveItself(const AddRun& run, const ListedItem& item) {
-    return run.archive.known && item.kind == ItemKind::File && item.statError == 0 &&
-           item.device == run.archive.device && item.inode == run.archive.inode;
+    return isFile(run.archive, item) || isFile(run.previousArchive, item);
 }
 
 ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
@@ -111,6 +123,8 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         reportWarning(run.outcome, "skipping file of 2^40 bytes or more", path);
         return;
     }
+    if (depth == 0 && !run.topNames.insert(item.name).second)
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
@@ -143,19 +157,19 @@ void noteSourceAncestors(AddRun& run, const std::string& folder) {
     }
 }
 
-void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
+// One source as the command line named it, resolved and listed before
+// anything is written.
+struct CheckedSource {
+    std::string searchPath;  // full path; "folder/*" for "folder/"
+    std::vector<ListedItem> items;  // what it names or matches
+};
+
+void walkSource(AddRun& run, CheckedSource& source) {
     WalkLevel first;
-    first.folder = searchPath.substr(0, lastComponentStart(searchPath));
-    const SystemStatus listed = listPattern(searchPath, first.items);
-    if (!listed.ok()) {
-        reportWarning(run.outcome, "cannot list folder", first.folder, systemReason(listed.error));
-        return;
-    }
-    if (first.items.empty() && !contentsOnly) {
-        reportWarning(run.outcome, "no file or folder matches", searchPath);
-        return;
-    }
+    first.folder = source.searchPath.substr(0, lastComponentStart(source.searchPath));
+    first.items = std::move(source.items);
     run.levels.reserve(kMaxEnteredDepth + 2);
+    run.ancestors.clear();
     noteSourceAncestors(run, first.folder);
     const size_t sourceAncestors = run.ancestors.size();
     run.levels.push_back(std::move(first));
@@ -172,6 +186,51 @@ void walkSource(AddRun& run, const std::string& searchPath, bool contentsOnly) {
     }
 }
 
+// Resolves and lists a source. A source that cannot be resolved or
+// listed, one that names nothing, a mask that matches nothing and the
+// archive named as its own source are fatal, before anything is written.
+bool checkSource(CommandOutcome& outcome, const std::string& source, const OutputPlace& archivePlace,
+                 CheckedSource& checked) {
+    SystemResult<std::string> resolved = fullPath(source);
+    if (!resolved.ok()) {
+        reportFatal(outcome, "cannot resolve the source path", source, systemReason(resolved.error));
+        return false;
+    }
+    checked.searchPath = std::move(resolved.value);
+    const bool contentsOnly = checked.searchPath.back() == kPathSeparator;
+    if (contentsOnly) checked.searchPath.push_back('*');
+    const std::string_view lastName = std::string_view(checked.searchPath).substr(lastComponentStart(checked.searchPath));
+    if (contentsOnly) {
+        // The folder must be there; it may be empty.
+        const ListedItem folder = examinePath(checked.searchPath.substr(0, checked.searchPath.size() - 1));
+        if (folder.statError != 0 || folder.kind != ItemKind::Folder) {
+            reportFatal(outcome, "cannot find source folder", source,
+                        folder.statError != 0 ? systemReason(folder.statError) : "not a folder");
+            return false;
+        }
+    }
+    const SystemStatus listed = listPattern(checked.searchPath, checked.items);
+    if (!listed.ok()) {
+        reportFatal(outcome, "cannot list source", source, systemReason(listed.error));
+        return false;
+    }
+    if (checked.items.empty() && !contentsOnly) {
+        if (hasWildcards(lastName)) {
+            reportFatal(outcome, "no file or folder matches", source);
+        } else {
+            const int reason = examinePath(checked.searchPath).statError;
+            reportFatal(outcome, "cannot find source", source, reason != 0 ? systemReason(reason) : "");
+        }
+        return false;
+    }
+    const FileIdentity& archive = archivePlace.existing;
+    if (!contentsOnly && !hasWildcards(lastName) && checked.items.size() == 1 && isFile(archive, checked.items[0])) {
+        reportFatal(outcome, "the source is the archive itself", source);
+        return false;
+    }
+    return true;
+}
+
 // Failures the pipeline collected: unreadable sources are warnings, the rest
 // (the coder could not start, the stream could not be written) is fatal.
 void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
@@ -179,6 +238,9 @@ void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineF
         switch (failure.kind) {
             case FailureKind::sourceUnreadable:
                 reportWarning(outcome, "cannot read", failure.path, failure.reason);
+                break;
+            case FailureKind::sourceChanged:
+                reportWarning(outcome, "file changed as it was read", failure.path, failure.reason);
                 break;
             case FailureKind::workerStartFailed:
                 reportFatal(outcome, "cannot start the coder", failure.path, failure.reason);
@@ -190,9 +252,55 @@ void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineF
     }
 }
 
-// Appends the directory and the trailer behind the stream and closes the
-// archive. False (reported) when anything of it fails.
-bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, FileHandle archive,
+// Where the archive is written: a temporary beside its final name, renamed
+// into place once complete; or, when the final name is not a regular file
+// (a pipe, /dev/stdout, a device), that file itself, never removed.
+struct ArchiveOutput {
+    std::string finalPath;
+    std::string writtenPath;  // the temporary, or the final path when direct
+    bool direct = false;
+    FileHandle file = kNoFile;
+    FileIdentity written;
+};
+
+bool openArchiveOutput(CommandOutcome& outcome, const std::string& archivePath, const OutputPlace& place,
+                       ArchiveOutput& output) {
+    output.finalPath = place.finalPath;
+    output.direct = place.direct;
+    if (place.direct) {
+        const SystemResult<FileHandle> opened = createForWrite(archivePath.c_str());
+        if (!opened.ok()) {
+            reportFatal(outcome, "cannot create archive", archivePath, systemReason(opened.error));
+            return false;
+        }
+        output.file = opened.value;
+        output.writtenPath = archivePath;
+    } else {
+        const SystemResult<TemporaryFile> created = createTemporaryBeside(place.finalPath);
+        if (!created.ok()) {
+            reportFatal(outcome, "cannot create archive", archivePath, systemReason(created.error));
+            return false;
+        }
+        output.file = created.value.file;
+        output.writtenPath = created.value.path;
+    }
+    output.written = identityOfFile(output.file);
+    return true;
+}
+
+// An archive that could not be completed: its temporary is closed and
+// removed; an archive written directly is only closed. Whatever stood at
+// the final name stays as it was.
+void discardArchive(ArchiveOutput& output) {
+    if (output.file != kNoFile) closeFile(output.file);
+    output.file = kNoFile;
+    if (!output.direct) removeIfSameFile(output.writtenPath.c_str(), output.written);
+}
+
+// Appends the directory and the trailer behind the stream, forces it all to
+// the device, closes the archive and renames it into place. False
+// (reported) when anything of it fails.
+bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, ArchiveOutput& output,
                    const DirectoryBuilder& directory) {
     if (!directoryFitsTrailer(directory)) {
         reportFatal(outcome, "cannot write archive", archivePath,
@@ -201,89 +309,91 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, File
     }
     SystemStatus status;
     const bool written = writeBuiltDirectory(directory, [&](const uint8_t* data, size_t size) {
-        status = writeAll(archive, data, size);
+        status = writeAll(output.file, data, size);
         return status.ok();
     });
-    if (!written) {
-        reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
-        closeFile(archive);
-        return false;
-    }
-    status = closeFile(archive);
+    if (written && !output.direct) status = flushToStorage(output.file);
     if (!status.ok()) {
         reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
+        return false;
+    }
+    status = closeFile(output.file);
+    output.file = kNoFile;
+    if (!status.ok()) {
+        reportFatal(outcome, "cannot write archive", archivePath, systemReason(status.error));
+        return false;
+    }
+    if (output.direct) return true;
+    status = replaceWithTemporary(output.writtenPath, output.finalPath);
+    if (!status.ok()) {
+        reportFatal(outcome, "cannot put the archive in place", archivePath, systemReason(status.error));
         return false;
     }
     return true;
 }
 
-// An archive that could not be completed is removed, but only when it is
-// the regular file this run created: a device or pipe is left alone.
-void discardArchive(const std::string& archivePath, const FileIdentity& identity) {
-    if (identity.known && identity.regular) removeIfSameFile(archivePath.c_str(), identity);
-}
-
 }  // namespace
 
-int runAdd(const std::u16string& archivePath16, const std::u16string& sourcePath16) {
+int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
+           ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
-    const SystemResult<FileHandle> created = createForWrite(archivePath.c_str());
-    if (!created.ok()) {
-        reportFatal(outcome, "cannot create archive", archivePath, systemReason(created.error));
+    const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
+    if (!place.ok()) {
+        reportFatal(outcome, "cannot create archive", archivePath, systemReason(place.error));
         return outcome.exitCode;
     }
-    const FileHandle archive = created.value;
-    const FileIdentity archiveIdentity = identityOfFile(archive);
-    // Until the command returns, an interrupt removes the unfinished archive
-    // (a device or pipe given as the archive is never removed).
-    armRemovalOnInterrupt(archivePath.c_str(), archive);
+    // Every source is checked before anything is written.
+    std::vector<CheckedSource> sources(sources16.size());
+    for (size_t k = 0; k < sources16.size(); ++k)
+        if (!checkSource(outcome, utf16ToNative(sources16[k]), place.value, sources[k])) return outcome.exitCode;
+
+    ArchiveOutput output;
+    if (!openArchiveOutput(outcome, archivePath, place.value, output)) return outcome.exitCode;
+    // Until the command returns, an interrupt removes the temporary (an
+    // archive written directly is never removed).
+    armRemovalOnInterrupt(output.writtenPath.c_str(), output.file);
     struct Disarm {
         ~Disarm() { disarmRemovalOnInterrupt(); }
     } disarmOnReturn;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
-    if (!startAddRun(pipelineRun, *pipeline, archive, archivePath)) {
+    if (!startAddRun(pipelineRun, *pipeline, output.file, archivePath)) {
         reportPipelineFailures(outcome, finishRun(pipelineRun));
-        closeFile(archive);
-        discardArchive(archivePath, archiveIdentity);
+        discardArchive(output);
         return kExitFatal;
     }
 
     ProgressCounters counters;
     ProgressPrinter printer;
     const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
+    attachProgressPrinter(printer, console, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, archiveIdentity, {}, {}, false};
-    SystemResult<std::string> resolved = fullPath(utf16ToNative(sourcePath16));
-    if (resolved.ok()) {
-        std::string& searchPath = resolved.value;
-        const bool contentsOnly = searchPath.back() == kPathSeparator;
-        if (contentsOnly) searchPath.push_back('*');
-        std::printf("<%s>\n", nativeToConsole(searchPath).c_str());
-        std::fflush(stdout);
-        startProgressPrinter(printer);
-        walkSource(run, searchPath, contentsOnly);
-    } else {
-        reportWarning(outcome, "cannot resolve the source path", utf16ToNative(sourcePath16),
-                      systemReason(resolved.error));
-        startProgressPrinter(printer);
+    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}};
+    if (place.value.existing.regular) run.previousArchive = place.value.existing;
+    // Every source is shown before the walk starts, so that these lines
+    // never meet the progress display.
+    for (const CheckedSource& source : sources) {
+        std::string line(1, '<');
+        line.append(nativeToConsole(source.searchPath));
+        line.append(">\n");
+        writeConsole(console, line);
+    }
+    flushConsole(console);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
+    for (CheckedSource& source : sources) {
+        if (run.pipelineGone) break;
+        walkSource(run, source);
     }
     const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
     finishProgressPrinter(printer);
 
     reportPipelineFailures(outcome, failures);
-    if (outcome.exitCode == kExitFatal) {
-        closeFile(archive);
-        discardArchive(archivePath, archiveIdentity);
-        return outcome.exitCode;
-    }
-    if (!finishArchive(outcome, archivePath, archive, directory))
-        discardArchive(archivePath, archiveIdentity);
+    if (outcome.exitCode == kExitFatal || !finishArchive(outcome, archivePath, output, directory))
+        discardArchive(output);
     return outcome.exitCode;
 }
 

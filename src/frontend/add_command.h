@@ -7,7 +7,9 @@
 // coder compresses into the archive from its first byte on. When the
 // pipeline has stopped, the directory and trailer are appended.
 //
-// Three source forms, told apart by the path alone:
+// Several sources are added in the order given, each at depth 0 in its own
+// form (two giving the same top-level name: a warning, both kept). Three
+// source forms, told apart by the path alone:
 //   folder            -> the folder itself at depth 0, its contents below it
 //   folder/           -> the folder's contents at depth 0
 //   mask or one file  -> every matching item at depth 0; folders entered
@@ -15,7 +17,16 @@
 // Left out, each with a warning: FIFOs, sockets and devices (opening one
 // could block forever), files of 2^40 bytes or more (an entry's size has 40
 // bits), and the contents of folders at depth 255 or of a folder that is one
-// of its own ancestors (a link loop). The archive itself is never added.
+// of its own ancestors (a link loop). The archive itself is never added
+// (neither the file being written nor an older archive it replaces).
+//
+// Nothing is written before every source has been resolved and listed: a
+// missing source, a mask that matches nothing or the archive named as its
+// own source is fatal, and the file at the archive's path stays as it was.
+// The archive is written to a temporary beside its final name and renamed
+// over it once complete (output_replacement.h); a failure or an interrupt
+// removes only the temporary. A final name that is not a regular file (a
+// pipe, a device) is written directly and never removed.
 #pragma once
 
 #include <cstdint>

@@ -1,24 +1,52 @@
-// Banner and usage text. The usage examples keep their backslashed paths
-// exactly as users of earlier releases know them.
+// Banner and usage text. The examples use the paths of the system the
+// program was built for.
 #include "frontend/banner.h"
 
 #include <cstring>
 
 namespace qex {
 
+#ifdef _WIN32
+#define QEX_HOME "C:\\Users\\alice"
+#define QEX_DOCS "C:\\Docs\\*.txt"
+#define QEX_RESTORE "D:\\restore"
+#define QEX_SEP "\\"
+#else
+#define QEX_HOME "/home/alice"
+#define QEX_DOCS "'/srv/docs/*.txt'"
+#define QEX_RESTORE "/tmp/restore"
+#define QEX_SEP "/"
+#endif
+
 const char* const kUsageText =
-    "\"a\" command:\n"
-    "  qex a 1.qex Z:\\Common7 -- create an archive with Common7 folder and all its contents\n"
-    "  qex a 1.qex Z:\\Common7\\ -- create an archive not include the base folder\n"
-    "  qex a 1.qex Z:\\Com*n? -- all folders and files from Z:\\, matching the mask, would be added\n"
+    "Usage: qex COMMAND ARCHIVE [PATH...]\n"
     "\n"
-    "\"x\" command:\n"
-    "  qex x 1.qex -- extract the archived stuff to the current directory\n"
-    "  qex x 1.qex Q:\\xxx -- extract it as Q:\\xxx\\... [QUIRK: xxx path presumed to exist]\n"
+    "\"a\" command: add (makes a new ARCHIVE; each source at the top level, in order)\n"
+    "  qex a home.qex " QEX_HOME " -- the folder alice and everything in it\n"
+    "  qex a home.qex " QEX_HOME QEX_SEP " -- only what is inside alice\n"
+    "  qex a docs.qex " QEX_DOCS " -- the matching items of that folder\n"
+    "  qex a all.qex " QEX_HOME " " QEX_DOCS " -- several sources\n"
     "\n"
-    "\"l\" command:\n"
-    "  qex l 1.qex -- list the archive contents [NOT IMPLEMENTED]\n"
-    "\n";
+    "\"x\" command: extract (into an existing folder, by default the current one)\n"
+    "  qex x home.qex -- everything, into the current folder\n"
+    "  qex x home.qex " QEX_RESTORE " -- everything, into " QEX_RESTORE "\n"
+    "  qex x home.qex " QEX_RESTORE " alice/.bashrc \"alice/*.txt\" -- only these items:\n"
+    "      paths as \"l\" shows them, or masks (* and ? within one folder);\n"
+    "      a folder brings everything below it\n"
+    "\n"
+    "\"t\" command: test (decodes everything, checks every file, writes nothing)\n"
+    "  qex t home.qex\n"
+    "\n"
+    "\"l\" command: list (type, size, time, CRC-32 and path of every item)\n"
+    "  qex l home.qex\n"
+    "\n"
+    "Exit codes: 0 success; 1 done, but some items were skipped (see the\n"
+    "messages); 2 failure, a damaged archive, or a usage error.\n";
+
+#undef QEX_HOME
+#undef QEX_DOCS
+#undef QEX_RESTORE
+#undef QEX_SEP
 
 BuildStamp makeBuildStamp(const char* date, const char* time) {
     static constexpr const char* kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
@@ -37,6 +65,34 @@ BuildStamp makeBuildStamp(const char* date, const char* time) {
     // time: "hh:mm:ss"
     std::memcpy(&stamp[11], time, 2);
     std::memcpy(&stamp[14], time + 3, 2);
+    return stamp;
+}
+
+BuildStamp makeBuildStampFromEpoch(int64_t seconds) {
+    if (seconds < 0) seconds = 0;
+    const int64_t days = seconds / 86400;
+    const int64_t ofDay = seconds % 86400;
+    // Civil date from days since 1970-01-01 in the proleptic Gregorian
+    // calendar, counted in 400-year eras that start on 0000-03-01.
+    const int64_t z = days + 719468;
+    const int64_t era = z / 146097;
+    const int64_t dayOfEra = z - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // 0 = March
+    const int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    BuildStamp stamp{};
+    const auto put = [&stamp](size_t at, int64_t value, int digits) {
+        for (int k = digits - 1; k >= 0; --k, value /= 10) stamp[at + static_cast<size_t>(k)] = static_cast<char>('0' + value % 10);
+    };
+    std::memcpy(stamp.data(), "00.00.0000 00:00", stamp.size());
+    put(0, day, 2);
+    put(3, month, 2);
+    put(6, year % 10000, 4);
+    put(11, ofDay / 3600, 2);
+    put(14, ofDay / 60 % 60, 2);
     return stamp;
 }
 

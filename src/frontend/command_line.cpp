@@ -3,15 +3,13 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "frontend/banner.h"
 #include "platform/text_conversion.h"
 
 namespace qex {
 namespace {
-
-// Exit code of the list command, which exists only as a name.
-constexpr int kListUnavailableExitCode = 1;
 
 bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -20,14 +18,21 @@ bool sameText(const ArgumentText& text, const char* word) {
     return std::strcmp(text.data(), word) == 0;
 }
 
-int printBannerAndStop(const FrontEnd& fe) {
-    printBanner(fe.out, fe.buildStamp);
-    return 0;
+// One line saying what is wrong, then the banner, all on standard error.
+int usageError(const FrontEnd& fe, const std::string& problem) {
+    std::fflush(fe.out);  // earlier switch echoes come first
+    std::fprintf(fe.err, "qex: %s\n\n", problem.c_str());
+    printBanner(fe.err, fe.buildStamp);
+    std::fflush(fe.err);
+    return kExitUsage;
 }
 
+std::string quotedText(const ArgumentText& text) { return std::string("\"") + text.data() + "\""; }
+
 // Scans for switches, removing each one from `args`. Returns true when the
-// scan ended normally (or at the stop switch), false after an unknown switch.
-bool scanSwitches(std::vector<std::u16string>& args, const FrontEnd& fe) {
+// scan ended normally (or at the stop switch); false after an unknown
+// switch, whose text is left in `unknown`.
+bool scanSwitches(std::vector<std::u16string>& args, const FrontEnd& fe, ArgumentText& unknown) {
     size_t i = 1;
     while (i < args.size()) {
         const ArgumentText text = makeArgumentText(args[i]);
@@ -52,11 +57,28 @@ bool scanSwitches(std::vector<std::u16string>& args, const FrontEnd& fe) {
                 std::fprintf(fe.out, "restore switch: %i\n", value);
                 break;
             default:
+                unknown = text;
                 return false;
         }
     }
     return true;
 }
+
+struct CommandShape {
+    const char* word;
+    size_t minPaths;  // after the archive
+    size_t maxPaths;
+    CommandFunction FrontEnd::*function;
+};
+
+constexpr size_t kAnyNumber = static_cast<size_t>(-1);
+
+constexpr CommandShape kCommands[] = {
+    {"a", 1, kAnyNumber, &FrontEnd::add},
+    {"x", 0, kAnyNumber, &FrontEnd::extract},
+    {"t", 0, 0, &FrontEnd::test},
+    {"l", 0, 0, &FrontEnd::list},
+};
 
 }  // namespace
 
@@ -87,32 +109,36 @@ int switchValue(const char* text) {
 }
 
 int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
-    if (!scanSwitches(args, fe)) return printBannerAndStop(fe);
-    if (args.size() < 2) return printBannerAndStop(fe);
-    const ArgumentText command = makeArgumentText(args[1]);
-    args.erase(args.begin() + 1);
-    const bool hasArchive = args.size() > 1;
-    const bool hasOtherPath = args.size() > 2;
-
-    if (sameText(command, "l")) {
-        std::fputs("l command\n", fe.out);
-        if (!hasArchive) return printBannerAndStop(fe);
-        std::fputs("NOT IMPLEMENTED\n", fe.out);
-        return kListUnavailableExitCode;
+    if (args.size() < 2) {
+        printBanner(fe.out, fe.buildStamp);
+        return 0;
     }
-    if (sameText(command, "x")) {
-        std::fputs("x command\n", fe.out);
-        if (!hasArchive) return printBannerAndStop(fe);
-        std::fflush(fe.out);  // the command's own output follows from other threads
-        return fe.extract(args[1], hasOtherPath ? args[2] : std::u16string(u"."));
-    }
-    if (sameText(command, "a")) {
-        std::fputs("a command\n", fe.out);
-        if (!hasArchive || !hasOtherPath) return printBannerAndStop(fe);
-        std::fflush(fe.out);
-        return fe.add(args[1], args[2]);
-    }
-    return printBannerAndStop(fe);
+    ArgumentText unknown{};
+    if (!scanSwitches(args, fe, unknown)) return usageError(fe, "unknown switch " + quotedText(unknown));
+    if (args.size() < 2) return usageError(fe, "no command given");
+    const ArgumentText word = makeArgumentText(args[1]);
+    const CommandShape* shape = nullptr;
+    for (const CommandShape& candidate : kCommands)
+        if (sameText(word, candidate.word)) shape = &candidate;
+    if (shape == nullptr) return usageError(fe, "unknown command " + quotedText(word));
+    const std::string name = quotedText(word);
+    if (args.size() < 3) return usageError(fe, "the command " + name + " needs an archive path");
+    if (args[2] == u"-")
+        return usageError(fe, "the archive path \"-\" is not supported (name a file)");
+    const std::vector<std::u16string> paths(args.begin() + 3, args.end());
+    if (paths.size() < shape->minPaths)
+        return usageError(fe, "the command " + name + " needs a source path after the archive");
+    if (paths.size() > shape->maxPaths)
+        return usageError(fe, "the command " + name + " takes no path after the archive");
+    ConsoleOutput ownConsole;
+    ownConsole.stream = fe.out;
+    ConsoleOutput& console = fe.console != nullptr ? *fe.console : ownConsole;
+    // An archive written to standard output has it to itself: all console
+    // text goes to standard error instead.
+    if (shape->function == &FrontEnd::add && isStandardOutput(utf16ToNative(args[2]))) console.stream = fe.err;
+    writeConsole(console, std::string(shape->word).append(" command\n"));
+    flushConsole(console);  // the command's own output follows, partly from other threads
+    return (fe.*(shape->function))(args[2], paths, console);
 }
 
 }  // namespace qex

@@ -2,10 +2,17 @@
 //
 // Switches ("-" and one letter, anywhere up to the stop switch "--") are
 // echoed and removed from the argument list in place; the first argument
-// left is the command ("a", "x" or "l", lower case, alone), the next two are
-// the archive path and the source or target path. Switches and commands are
-// recognised from the argument text: the UTF-8 form of an argument's first
-// 255 UTF-16 units in a zeroed 256-byte buffer. Paths go on as UTF-16.
+// left is the command ("a", "x", "t" or "l", lower case, alone), the next
+// the archive path, and the rest the command's other paths (add: one or
+// more sources; extract: the target, then the items to extract). Switches
+// and commands are recognised from the argument text: the UTF-8 form of an
+// argument's first 255 UTF-16 units in a zeroed 256-byte buffer. Paths go
+// on as UTF-16.
+//
+// No arguments at all: the banner on standard output, exit 0. A usage error
+// (an unknown switch or command, missing or surplus paths, "-" as the
+// archive): one line saying what is wrong and the banner on standard error,
+// exit 2, and no command runs.
 #pragma once
 
 #include <array>
@@ -14,6 +21,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "frontend/console_output.h"
 
 namespace qex {
 
@@ -32,7 +41,13 @@ ArgumentText makeArgumentText(std::u16string_view argument);
 // clamped to it.
 int switchValue(const char* text);
 
-using CommandFunction = int (*)(const std::u16string& archivePath, const std::u16string& otherPath);
+// A command: the archive path, the paths after it as given, and the console
+// it prints to.
+using CommandFunction = int (*)(const std::u16string& archivePath, const std::vector<std::u16string>& paths,
+                                ConsoleOutput& console);
+
+// Exit code of a usage error.
+inline constexpr int kExitUsage = 2;
 
 // What the command line works with: handed down by main, so that tests can
 // supply their own commands and output.
@@ -40,7 +55,14 @@ struct FrontEnd {
     const char* buildStamp = "";
     CommandFunction add = nullptr;
     CommandFunction extract = nullptr;
+    CommandFunction test = nullptr;
+    CommandFunction list = nullptr;
     std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    // The console the commands print to; when null, one on `out` is made
+    // for the run. The add command turns it to `err` when the archive is
+    // standard output itself.
+    ConsoleOutput* console = nullptr;
 };
 
 // Parses and runs one command; returns the process's exit code. Argument 0

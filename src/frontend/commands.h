@@ -1,14 +1,24 @@
-// The two commands that do work. Each takes its paths exactly as the command
-// line gave them (UTF-16) and returns the process's exit code: 0 when
-// everything was archived or extracted, non-zero after reporting a failure on
-// standard error.
+// The four commands. Each takes the archive path and the paths after it
+// exactly as the command line gave them (UTF-16) and the process's console
+// (console_output.h), and returns the process's exit code: 0 when
+// everything was done, non-zero after reporting a failure on standard error
+// (command_outcome.h).
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "frontend/console_output.h"
 
 namespace qex {
 
-int runAdd(const std::u16string& archivePath, const std::u16string& sourcePath);
-int runExtract(const std::u16string& archivePath, const std::u16string& targetPath);
+// paths: one or more sources, each added at the top level in its own form.
+int runAdd(const std::u16string& archivePath, const std::vector<std::u16string>& sources, ConsoleOutput& console);
+// paths: the target folder (default: the current folder), then the items to
+// extract (default: all).
+int runExtract(const std::u16string& archivePath, const std::vector<std::u16string>& paths, ConsoleOutput& console);
+// paths: none.
+int runTest(const std::u16string& archivePath, const std::vector<std::u16string>& paths, ConsoleOutput& console);
+int runList(const std::u16string& archivePath, const std::vector<std::u16string>& paths, ConsoleOutput& console);
 
 }  // namespace qex

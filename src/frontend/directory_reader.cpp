@@ -21,9 +21,10 @@ std::string format(const char* pattern, auto... values) {
     return text;
 }
 
+// A name for a message: escaped as the console shows names.
 std::string quoted(const std::u16string& name) {
     std::string text(1, '"');
-    text += utf16ToUtf8(std::u16string_view(name).substr(0, kQuotedNameUnits));
+    text += utf16ToUtf8(escapedForConsole(std::u16string_view(name).substr(0, kQuotedNameUnits)));
     text += name.size() > kQuotedNameUnits ? "...\"" : "\"";
     return text;
 }

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/directory_reader.h"
+#include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
@@ -53,37 +55,6 @@ std::string placeOf(const ItemPlaces& places, const std::vector<std::u16string>&
 
 namespace {
 
-// Reads and checks the directory through a handle of its own.
-bool loadDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory) {
-    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
-    if (!opened.ok()) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
-        return false;
-    }
-    const FileHandle file = opened.value;
-    const SystemResult<int64_t> size = fileSize(file);
-    if (!size.ok()) {
-        reportFatal(outcome, "cannot read archive", archivePath, systemReason(size.error));
-        closeFile(file);
-        return false;
-    }
-    ArchiveSource source;
-    source.size = static_cast<uint64_t>(size.value);
-    source.readAt = [file](uint64_t offset, uint8_t* dest, size_t count) {
-        if (!seekTo(file, static_cast<int64_t>(offset)).ok()) return false;
-        const SystemResult<size_t> got = readFull(file, dest, count);
-        return got.ok() && got.value == count;
-    };
-    std::string problem;
-    bool looksLikeArchive = false;
-    const bool accepted = readDirectory(source, directory, problem, &looksLikeArchive);
-    closeFile(file);
-    if (!accepted)
-        reportFatal(outcome, looksLikeArchive ? "invalid archive" : "not a qex archive (or its end is missing)",
-                    archivePath, problem);
-    return accepted;
-}
-
 // At most this many lines about single items (folders or files that could
 // not be created, written or stamped); the others are counted in one line at
 // the end, so that a hostile archive cannot flood the console.
@@ -100,7 +71,7 @@ struct ExtractRun {
     std::vector<FileEntry> files{};
     std::vector<uint32_t> fileEntry{};  // per file: its entry
     // Per entry: it is a folder this run could not create (or find), so
-    // nothing below it exists either.
+    // nothing below it exists either, or one that was not asked for.
     std::vector<bool> folderMissing{};
     std::vector<bool> folderMade{};  // per entry: a folder this run made
     ItemPlaces places{};
@@ -108,7 +79,16 @@ struct ExtractRun {
     // The first file whose bytes were damaged (its entry), where extraction
     // stopped; the directory's size when none was.
     size_t damagedAt = SIZE_MAX;
+    // The items asked for; null when everything is extracted.
+    const ItemSelection* selection = nullptr;
 };
+
+bool isTaken(const ExtractRun& run, size_t k) { return run.selection == nullptr || run.selection->taken[k]; }
+
+// One past the last file entry whose bytes are needed.
+size_t fileEntriesEnd(const ExtractRun& run) {
+    return run.selection == nullptr ? run.directory.entries.size() : run.selection->fileEntriesEnd;
+}
 
 // "10,000": counts in messages are read at a glance.
 std::string countText(size_t count) {
@@ -180,6 +160,8 @@ void markUnreached(ExtractRun& run, size_t from) {
 // exists before a job for anything inside it is queued. A folder that
 // cannot be made is reported once, with the count of the items below it;
 // its files' bytes pass through unwritten and nothing below it is tried.
+// Files not asked for pass through unwritten up to the last one asked for;
+// no job follows it.
 void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
@@ -191,6 +173,18 @@ void createItems(ExtractRun& run) {
         const ArchiveEntry& entry = entries[k];
         const bool folder = isFolder(entry);
         if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
+        if (!isTaken(run, k)) {
+            if (folder) {
+                run.folderMissing[k] = true;
+                missingAt[size_t{entry.depth} + 1] = true;
+            } else if (k < fileEntriesEnd(run)) {
+                run.files.push_back(fileEntryOf(entry));
+                run.fileEntry.push_back(static_cast<uint32_t>(k));
+                if (queuePassThrough(run.pipeline, {}, entrySize(entry), run.files.back()) == QueueResult::runStopped)
+                    return markUnreached(run, k + 1);
+            }
+            continue;
+        }
         if (missingAt[entry.depth]) {
             // Reported with its folder. Only bytes need passing through.
             if (folder) {
@@ -326,11 +320,22 @@ void stampFolders(ExtractRun& run) {
 
 }  // namespace
 
-int runExtract(const std::u16string& archivePath16, const std::u16string& targetPath16) {
+int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths,
+               ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
+    const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];
     Directory directory;
-    if (!loadDirectory(outcome, archivePath, directory)) return outcome.exitCode;
+    uint64_t archiveBytes = 0;
+    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    const std::vector<std::u16string> items(paths.size() > 1 ? paths.begin() + 1 : paths.end(), paths.end());
+    ItemSelection selection;
+    if (!items.empty()) {
+        selection = selectItems(directory, items);
+        for (size_t i = 0; i < items.size(); ++i)
+            if (!selection.itemMatched[i])
+                reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
+    }
 
     const std::string targetNative = utf16ToNative(targetPath16);
     const SystemResult<std::string> resolved = fullPath(targetNative);
@@ -366,14 +371,17 @@ int runExtract(const std::u16string& archivePath16, const std::u16string& target
     ProgressCounters counters;
     ProgressPrinter printer;
     const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
+    attachProgressPrinter(printer, console, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
-    startProgressPrinter(printer);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
     ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder};
+    if (!items.empty()) run.selection = &selection;
     createItems(run);
-    const std::vector<PipelineFailure> failures = finishRun(pipelineRun);
+    // Only the files asked for: the stream is decoded up to the last of them.
+    const std::vector<PipelineFailure> failures =
+        finishRun(pipelineRun, items.empty() ? RunEnd::wholeStream : RunEnd::afterQueuedFiles);
     finishProgressPrinter(printer);
 
     findDamage(run);

@@ -13,6 +13,10 @@
 // count of items not restored, and folders made beyond it are removed
 // again. Lines about single items are bounded. Last, a second pass sets the
 // folders' times, which creating their contents changed.
+//
+// When items are named (item_selection.h), only they and the folders above
+// them are created; the files before the last one asked for pass through
+// the writer unwritten, and decoding stops once that file has its bytes.
 #pragma once
 
 #include <cstdint>

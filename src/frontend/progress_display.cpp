@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/threads.h"
@@ -32,13 +33,39 @@ std::string fileLine(std::string_view label, std::string_view name, std::string_
     return text;
 }
 
+// A line as the output takes it: padded over the status line on a
+// terminal, as it is in a log.
+void printLine(const ProgressPrinter& printer, std::string_view line, char end) {
+    if (printer.terminal) {
+        writeConsole(*printer.console, paddedLine(line, end));
+        return;
+    }
+    std::string plain(line);
+    plain.push_back('\n');
+    writeConsole(*printer.console, plain);
+}
+
+void printStatusLine(ProgressPrinter& printer) {
+    const uint64_t totalIn = printer.totalIn->load(std::memory_order_relaxed);
+    const int32_t speed = speedFigure(totalIn, printer.startTick, tickMilliseconds());
+    const ProgressCounters& counters = *printer.counters;
+    const uint32_t folders = counters.folders.load(std::memory_order_relaxed);
+    const uint32_t files = counters.files.load(std::memory_order_relaxed);
+    const uint64_t totalOut = printer.totalOut->load(std::memory_order_relaxed);
+    if (printer.kind == ProgressKind::add) {
+        const uint64_t listed = counters.listedBytes.load(std::memory_order_relaxed);
+        printLine(printer, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
+    } else {
+        printLine(printer, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
+    }
+}
+
 void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
-    // Names go to the console as UTF-8 (Linux; units that are not
-    // characters show as U+FFFD) or in its code page (Windows), without
-    // the long-path prefix.
+    // Names go to the console escaped (text_conversion.h), as UTF-8 on
+    // Linux or in its code page on Windows, without the long-path prefix.
     std::string name(withoutLongPathPrefix(consoleText(record.name)));
     if (printer.kind == ProgressKind::add) {
-        printPadded(printer.out, addFileLine(name, record.size), '\n');
+        printLine(printer, addFileLine(name, record.size), '\n');
         return;
     }
     if (!printer.namePrefix.empty()) {
@@ -46,7 +73,10 @@ void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     }
     const uint32_t stored = record.entry != nullptr ? record.entry->crc : 0;
     const uint32_t computed = record.entry != nullptr ? record.entry->writtenCrc : 0;
-    printPadded(printer.out, extractFileLine(name, record.size, stored, computed), '\n');
+    printLine(printer,
+              printer.kind == ProgressKind::test ? testFileLine(name, record.size, stored, computed)
+                                                 : extractFileLine(name, record.size, stored, computed),
+              '\n');
 }
 
 }  // namespace
@@ -70,6 +100,10 @@ std::string extractFileLine(std::string_view name, uint64_t size, uint32_t store
                     formatted(":%" PRIu64 " %08X %08X", size, storedCrc, computedCrc));
 }
 
+std::string testFileLine(std::string_view name, uint64_t size, uint32_t storedCrc, uint32_t computedCrc) {
+    return fileLine("Testing ", name, formatted(":%" PRIu64 " %08X %08X", size, storedCrc, computedCrc));
+}
+
 std::string addStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t listedBytes,
                           uint64_t totalOut, int32_t speed) {
     return formatted("d=%" PRIi32 " f=%" PRIi32 " in=%" PRIu64 "/%" PRIu64 " out=%" PRIu64
@@ -85,33 +119,21 @@ std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn
                      speed);
 }
 
-void printPadded(std::FILE* out, std::string_view line, char end) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    for (size_t column = line.size(); column < static_cast<size_t>(kLineWidth); ++column)
-        std::fputc(' ', out);
-    std::fputc(end, out);
+std::string paddedLine(std::string_view line, char end) {
+    std::string padded(line);
+    if (padded.size() < static_cast<size_t>(kLineWidth)) padded.resize(kLineWidth, ' ');
+    padded.push_back(end);
+    return padded;
 }
 
 void printProgress(ProgressPrinter& printer) {
-    const uint64_t totalIn = printer.totalIn->load(std::memory_order_relaxed);
-    const int32_t speed = speedFigure(totalIn, printer.startTick, tickMilliseconds());
     TakenRecord record;
     while (takeOldest(*printer.ring, record)) printFileLine(printer, record);
-
-    const ProgressCounters& counters = *printer.counters;
-    const uint32_t folders = counters.folders.load(std::memory_order_relaxed);
-    const uint32_t files = counters.files.load(std::memory_order_relaxed);
-    const uint64_t totalOut = printer.totalOut->load(std::memory_order_relaxed);
-    if (printer.kind == ProgressKind::add) {
-        const uint64_t listed = counters.listedBytes.load(std::memory_order_relaxed);
-        printPadded(printer.out, addStatusLine(folders, files, totalIn, listed, totalOut, speed), '\r');
-    } else {
-        printPadded(printer.out, extractStatusLine(folders, files, totalIn, totalOut, speed), '\r');
-    }
-    std::fflush(printer.out);
+    if (printer.terminal) printStatusLine(printer);
+    flushConsole(*printer.console);
 }
 
-void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
+void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, RecordRing& ring,
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut) {
     printer.kind = kind;
@@ -120,32 +142,40 @@ void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRi
     printer.totalIn = &totalIn;
     printer.totalOut = &totalOut;
     printer.startTick = tickMilliseconds();
+    printer.console = &console;
+    printer.terminal = isTerminal(console.stream);
 }
 
-void startProgressPrinter(ProgressPrinter& printer) {
+bool startProgressPrinter(ProgressPrinter& printer) {
+    const uint32_t interval = printer.terminal ? kPrintIntervalMilliseconds : kPollMilliseconds;
     try {
-        printer.thread = std::thread([&printer] {
+        printer.thread = std::thread([&printer, interval] {
             while (printer.stop.load(std::memory_order_acquire) == 0) {
                 printProgress(printer);
                 // Sleep in poll steps so that the command's end is not held
                 // up by a whole interval.
-                for (uint32_t slept = 0; slept < kPrintIntervalMilliseconds &&
+                for (uint32_t slept = 0; slept < interval &&
                                          printer.stop.load(std::memory_order_acquire) == 0;
                      slept += kPollMilliseconds)
                     sleepMilliseconds(kPollMilliseconds);
             }
         });
     } catch (const std::system_error&) {
-        // Without the thread only the final print is made.
+        return false;  // without the thread only the final print is made
     }
+    return true;
 }
 
 void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
     if (printer.thread.joinable()) printer.thread.join();
     printProgress(printer);
-    std::fputc('\n', printer.out);
-    std::fflush(printer.out);
+    if (printer.terminal) {
+        writeConsole(*printer.console, "\n");  // the status line printed last stays
+    } else {
+        printStatusLine(printer);
+    }
+    flushConsole(*printer.console);
 }
 
 }  // namespace qex

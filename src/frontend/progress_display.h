@@ -4,10 +4,12 @@
 //
 // A printer thread prints every 500 ms until the command raises its stop
 // flag; the command then waits for the thread to end and prints the final
-// state itself, so the two prints never overlap. File lines are padded to 78
-// columns and end with a line feed, overwriting the status line that stood
-// on that row; the status line ends with a carriage return and stays until
-// the next print replaces it.
+// state itself, so the two prints never overlap. On a terminal, file lines
+// are padded to 78 columns and end with a line feed, overwriting the status
+// line that stood on that row; the status line ends with a carriage return
+// and stays until the next print replaces it. Anywhere else (a file, a
+// pipe) the output is a log: file lines unpadded, and the status line once,
+// at the end, as a line of its own.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <thread>
 
+#include "frontend/console_output.h"
 #include "pipeline/record_ring.h"
 
 namespace qex {
@@ -29,7 +32,7 @@ struct ProgressCounters {
     std::atomic<uint64_t> listedBytes{0};  // add: the listing sizes of all files found
 };
 
-enum class ProgressKind { add, extract };
+enum class ProgressKind { add, extract, test };
 
 struct ProgressPrinter {
     ProgressKind kind = ProgressKind::add;
@@ -41,12 +44,13 @@ struct ProgressPrinter {
     // are relative to it.
     std::string namePrefix;
     uint32_t startTick = 0;  // taken by the command before the printer starts
-    std::FILE* out = stdout;
+    ConsoleOutput* console = nullptr;  // where the lines go
+    bool terminal = true;  // the console is a terminal: the status line is rewritten in place
     std::atomic<uint32_t> stop{0};
     std::thread thread;
 };
 
-// How often the printer thread prints.
+// How often the printer thread prints on a terminal.
 inline constexpr uint32_t kPrintIntervalMilliseconds = 500;
 // Width every file and status line is padded to.
 inline constexpr int kLineWidth = 78;
@@ -60,25 +64,30 @@ int32_t speedFigure(uint64_t totalIn, uint32_t startTick, uint32_t nowTick);
 std::string addFileLine(std::string_view name, uint64_t size);
 std::string extractFileLine(std::string_view name, uint64_t size, uint32_t storedCrc,
                             uint32_t computedCrc);
+std::string testFileLine(std::string_view name, uint64_t size, uint32_t storedCrc, uint32_t computedCrc);
 std::string addStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t listedBytes,
                           uint64_t totalOut, int32_t speed);
 std::string extractStatusLine(uint32_t folders, uint32_t files, uint64_t totalIn, uint64_t totalOut,
                               int32_t speed);
 
 // `line` left-justified in 78 columns (never cut), then `end`.
-void printPadded(std::FILE* out, std::string_view line, char end);
+std::string paddedLine(std::string_view line, char end);
 
-// One print: every pending file line of the ring, then the status line.
+// One print: every pending file line of the ring, then (on a terminal) the
+// status line.
 void printProgress(ProgressPrinter& printer);
 
-// Points the printer at its ring, the command's counters and the coder's
-// byte totals, and takes the start time of the speed figure.
-void attachProgressPrinter(ProgressPrinter& printer, ProgressKind kind, RecordRing& ring,
+// Points the printer at its console and ring, the command's counters and the coder's
+// byte totals, takes the start time of the speed figure, and looks whether
+// the console is a terminal.
+void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, RecordRing& ring,
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut);
 
-// Starts the printer thread; if it cannot start, only the final print is made.
-void startProgressPrinter(ProgressPrinter& printer);
+// Starts the printer thread, which prints every 500 ms on a terminal and
+// every few milliseconds in a log (so that it keeps up with the files).
+// False when it cannot start: only the final print is made then.
+bool startProgressPrinter(ProgressPrinter& printer);
 
 // Raises the stop flag, waits for the thread, prints the final state and a
 // line feed, so that the final status line stays on the screen.

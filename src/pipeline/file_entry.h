@@ -29,8 +29,12 @@ struct FileEntry {
     // progress ring (and after the run).
     uint32_t writtenCrc = 0;
     uint32_t writtenCrcPlusOne = 0;
-    bool written = false;  // all its bytes arrived, matched and stand under its name
-    bool damaged = false;  // its bytes did not all arrive, or they fail their check values
+    // Extract: set by main before queueing: the bytes pass unwritten (test,
+    // or a file not asked for); the check values are still computed.
+    bool passThrough = false;
+    bool written = false;   // all its bytes arrived, matched and stand under its name
+    bool received = false;  // the file received all its bytes (written or passed through)
+    bool damaged = false;   // its bytes did not all arrive, or they fail their check values
 };
 
 }  // namespace qex

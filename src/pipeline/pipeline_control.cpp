@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/threads.h"
 
 namespace qex {
 
@@ -26,6 +27,8 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.writerUntouchable = FileIdentity{};
     control.readerStop.store(0);
     control.writerStop.store(0);
+    control.keepEveryRecord.store(0);
+    control.stopAfterLastJob.store(0);
     control.abortRun.store(0);
     control.outputEnded.store(0);
     control.writerDone.store(0);
@@ -101,6 +104,17 @@ void popJob(PipelineControl& control, RecordRing& jobs) {
 
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs) {
     return queueJob(control, jobs, std::u16string_view(), 0, nullptr);
+}
+
+void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
+                        uint32_t sizeHigh, FileEntry* entry) {
+    while (control.keepEveryRecord.load(std::memory_order_relaxed) != 0 && !pipelineStopped(control)) {
+        if (push(ring, name, sizeLow, sizeHigh, entry) != PushResult::full) return;
+        // The display is no pipeline thread and wakes nobody: it drains
+        // the ring every poll interval, so that is the wait.
+        sleepMilliseconds(kPollMilliseconds);
+    }
+    pushDiscardingOldest(ring, name, sizeLow, sizeHigh, entry);
 }
 
 void wakeAll(PipelineControl& control) {

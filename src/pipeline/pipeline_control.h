@@ -80,6 +80,14 @@ struct PipelineControl {
     std::atomic<uint32_t> abortRun{0};     // give up: every thread stops at its next look
     std::atomic<uint32_t> outputEnded{0};  // the coder has published its last output chunk
     std::atomic<uint32_t> writerDone{0};   // the writer has written and finished everything
+    // Raised by main while something drains the progress rings until the
+    // run has ended: producers then wait for room instead of dropping the
+    // oldest record, so every finished file reaches the display.
+    std::atomic<uint32_t> keepEveryRecord{0};
+    // Extract, raised by main before it ends the jobs: the writer ends the
+    // run once the last file has its bytes instead of decoding the stream
+    // to its end.
+    std::atomic<uint32_t> stopAfterLastJob{0};
 
     WakeSignal readerWake;
     WakeSignal coderWake;
@@ -124,6 +132,12 @@ void popJob(PipelineControl& control, RecordRing& jobs);
 
 // The end marker: no further job will come on this ring.
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
+
+// A finished (add: opened) file for the progress display: dropping the
+// oldest record when the ring is full, or, under `keepEveryRecord`, waiting
+// for room until the run stops.
+void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
+                        uint32_t sizeHigh, FileEntry* entry);
 
 // Raises one of the control's flags and wakes every thread, so that each
 // waiter looks at the flags again.

@@ -17,6 +17,8 @@ enum class FailureKind {
     workerStartFailed,   // a thread, the coroutine stack or the model arena could not be obtained
     sourceUnreadable,    // add: a file could not be opened or failed while read; its entry
                          //   holds the bytes that entered the stream
+    sourceChanged,       // add: a file grew or shrank while read (the reason says which); its
+                         //   entry holds the bytes that entered the stream, at most the listed size
     streamWriteFailed,   // add: writing the compressed stream failed; the run stopped
     archiveReadFailed,   // extract: reading the archive failed; the stream ends there
     fileNotCreated,      // extract: a file could not be created; its bytes were skipped

@@ -49,8 +49,26 @@ QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size,
     return passed == QueueResult::queued ? QueueResult::nameTooLong : passed;
 }
 
-std::vector<PipelineFailure> finishRun(PipelineRun& run) {
+QueueResult queuePassThrough(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry& entry) {
+    // With an entry the job never reads as the end marker, even nameless
+    // and at size 0. A name the ring cannot carry is only for display.
+    entry.passThrough = true;
     PipelineControl& control = run.pipeline->control;
+    const QueueResult result = queueJob(control, run.pipeline->rings.writerJobs, name, size, &entry);
+    if (result != QueueResult::nameTooLong) return result;
+    return queueJob(control, run.pipeline->rings.writerJobs, std::u16string_view(), size, &entry);
+}
+
+void keepEveryProgressRecord(PipelineRun& run) {
+    run.pipeline->control.keepEveryRecord.store(1, std::memory_order_relaxed);
+}
+
+std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end) {
+    PipelineControl& control = run.pipeline->control;
+    // Raised before the end marker is pushed, so the writer that takes the
+    // marker sees it.
+    if (end == RunEnd::afterQueuedFiles && run.extracting)
+        control.stopAfterLastJob.store(1, std::memory_order_release);
     if (run.workerStarted) {
         RecordRing& jobs = run.extracting ? run.pipeline->rings.writerJobs : run.pipeline->rings.readerJobs;
         queueEndOfJobs(control, jobs);

@@ -73,10 +73,28 @@ bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
 // ring is full.
 QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry* entry);
 
+// Extract: the next file's bytes pass through unwritten (a file not asked
+// for, or every file when testing); `entry` (required) still gets their
+// check values and `received`. With a name the file is shown by the
+// progress display; without one it passes unseen. Waits while the job ring
+// is full.
+QueueResult queuePassThrough(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry& entry);
+
+// How much of the stream an extract run decodes.
+enum class RunEnd {
+    wholeStream,       // to its end: bytes beyond the last file are reported
+    afterQueuedFiles,  // only until the last queued file has its bytes
+};
+
+// While a display drains the progress ring until finishRun has returned:
+// every finished file gets its record (the threads wait for room) instead
+// of the oldest ones being dropped when the display falls behind.
+void keepEveryProgressRecord(PipelineRun& run);
+
 // No further file: waits until the run has ended (its threads joined, its
 // handles closed, its entries complete) and returns what failed, in the
 // order it happened. Also the way to learn why a run did not start.
-std::vector<PipelineFailure> finishRun(PipelineRun& run);
+std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end = RunEnd::wholeStream);
 
 // What a progress display watches while the run goes on.
 struct RunProgress {

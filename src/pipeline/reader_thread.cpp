@@ -20,6 +20,7 @@ struct ReaderState {
     PipelineControl& control;
     bool extracting = false;
     std::string path;  // native path of the file being read, for messages
+    uint64_t listedBytes = 0;  // add: the size the walk saw; no more is read
     uint64_t readerBytes = 0;
     uint32_t readerCrc = 0;
     uint32_t readerCrcPlusOne = 0;
@@ -71,7 +72,8 @@ void takeNextJob(ReaderState& state) {
     }
     state.path = utf16ToNative(job.name);
     const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
-    pushDiscardingOldest(control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
+    recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
+    state.listedBytes = job.size();
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
@@ -85,15 +87,32 @@ void takeNextJob(ReaderState& state) {
     control.readerFile = opened.value;
 }
 
-// A file that reached the size limit: if anything is left, it is cut there.
-void finishCutFile(ReaderState& state) {
+// A file whose bytes were read up to its limit: the size the walk listed,
+// or the size an entry can describe. Anything beyond it is left out; the
+// entry holds what entered the stream.
+void finishFileAtLimit(ReaderState& state) {
     unsigned char probe;
     const SystemResult<size_t> more = readFull(state.control.readerFile, &probe, 1);
     if (more.ok() && more.value > 0) {
-        reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
-                      "larger than an archive entry can describe; only the first " +
-                          std::to_string(state.control.maxFileBytes) + " bytes were stored");
+        if (state.readerBytes == state.listedBytes) {
+            reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
+                          "it grew beyond the " + std::to_string(state.listedBytes) +
+                              " bytes listed; those were stored");
+        } else {
+            reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
+                          "larger than an archive entry can describe; only the first " +
+                              std::to_string(state.control.maxFileBytes) + " bytes were stored");
+        }
     }
+    finishFile(state);
+}
+
+// A file that ended before its listed size.
+void finishShortFile(ReaderState& state) {
+    if (!state.extracting && state.readerBytes < state.listedBytes)
+        reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
+                      "it shrank from the " + std::to_string(state.listedBytes) + " bytes listed to " +
+                          std::to_string(state.readerBytes) + "; those were stored");
     finishFile(state);
 }
 
@@ -104,9 +123,10 @@ bool readChunk(ReaderState& state) {
     const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
     uint32_t want = kChunkBytes;
     if (!state.extracting) {
-        const uint64_t room = control.maxFileBytes - state.readerBytes;
+        const uint64_t limit = std::min(control.maxFileBytes, state.listedBytes);
+        const uint64_t room = limit - state.readerBytes;
         if (room == 0) {
-            finishCutFile(state);
+            finishFileAtLimit(state);
             return false;
         }
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
@@ -120,7 +140,7 @@ bool readChunk(ReaderState& state) {
     }
     const size_t got = read.value;
     if (got == 0) {
-        finishFile(state);
+        finishShortFile(state);
         return false;
     }
     if (!state.extracting) {
@@ -132,7 +152,7 @@ bool readChunk(ReaderState& state) {
     wake(control.coderWake);
     // Reads fill the buffer unless the file ends.
     if (got < want) {
-        finishFile(state);
+        finishShortFile(state);
         return false;
     }
     return true;

@@ -117,10 +117,10 @@ void takeNextJob(ExtractState& state) {
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
-    if (state.job.name.empty()) {
+    if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
         // A file main does not want written (its name could not be carried,
-        // or its folder is missing; main has reported it): its bytes pass
-        // unwritten, their check values still computed.
+        // its folder is missing, it was not asked for, or main only checks
+        // it): its bytes pass unwritten, their check values still computed.
         state.failed = true;
         return;
     }
@@ -193,11 +193,12 @@ void finishFile(ExtractState& state, bool complete) {
         entry->writtenCrc = state.writerCrc;
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
         entry->written = intact && !state.failed;
+        entry->received = complete;
         entry->damaged = !complete || !matches;
     }
     if (!state.job.name.empty())
-        pushDiscardingOldest(control.rings->extractedFiles, state.job.name, state.job.sizeLow,
-                             state.job.sizeHigh, entry);
+        recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.sizeLow,
+                           state.job.sizeHigh, entry);
     popJob(control, control.rings->writerJobs);
     state.haveJob = false;
     if (entry != nullptr && entry->damaged && intoTarget(control)) abortPipeline(control);
@@ -247,6 +248,13 @@ void runExtractWriter(PipelineControl& control) {
         if (!state.haveJob && !state.jobsEnded) {
             takeNextJob(state);
             continue;
+        }
+        if (state.jobsEnded && !state.haveJob && control.stopAfterLastJob.load(std::memory_order_acquire) != 0) {
+            // Every file asked for has its bytes: the rest of the stream
+            // is not decoded.
+            control.writerDone.store(1, std::memory_order_release);  // woken by the abort below
+            abortPipeline(control);
+            return;
         }
         if (state.haveJob && state.writerRemaining == 0) {
             finishFile(state, true);  // a zero-byte file: no chunk is touched

@@ -7,10 +7,14 @@
 // its check values, and, when all its bytes are there and match, stamps its
 // times, applies its attributes and renames it over its final name (an
 // existing file there is replaced, never written into); then it records
-// the finished file for the progress display. A job without a name is a
-// file main does not want written: its bytes are taken, checked and
-// discarded. Without a target folder (the pipeline's own tests) files are
-// written at their names as given and the caller compares check values.
+// the finished file for the progress display. A job without a name (a file
+// main does not want written) or whose entry is marked `passThrough` (a
+// file only to be checked) creates nothing: its bytes are taken, their
+// check values computed, and discarded. Without a target folder (the test
+// command, the pipeline's own tests) files are written at their names as
+// given and the caller compares check values. Under `stopAfterLastJob` the
+// writer ends the run as soon as the jobs have ended and the last file has
+// its bytes, so the rest of the stream is never decoded.
 //
 // Sound ends: a file that cannot be created or written still consumes its
 // bytes (discarded), and its temporary is removed, so every later file gets

@@ -24,6 +24,10 @@ inline constexpr int64_t kFileTimeTicksPerSecond = 10000000;
 timespec fileTimeToTimespec(uint64_t fileTime);
 uint64_t timespecToFileTime(const timespec& time);
 
+// The local date and time of an archive time stamp, as the listing shows
+// it; an error when the system cannot express it.
+SystemResult<std::tm> localTimeOf(uint64_t fileTime);
+
 // Sets the creation, last access and last write times of an open file.
 SystemStatus setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
 

@@ -1,6 +1,6 @@
 // Removing an unfinished output file when the process is interrupted.
 //
-// While armed, an interrupt (SIGINT, SIGTERM or SIGHUP) removes the file at
+// While armed, an interrupt (SIGINT, SIGTERM, SIGHUP or SIGQUIT) removes the file at
 // the armed path, provided the path still names the file that was armed (so
 // a file that has taken its name since is left alone), and then ends the
 // process by the same signal, so that whoever started it sees how it ended.

@@ -2,6 +2,7 @@
 // of names differ per system and live beside the other system services.
 #include "platform/text_conversion.h"
 
+#include "platform/paths.h"
 #include "platform/utf_units.h"
 
 namespace qex {
@@ -28,6 +29,49 @@ std::string utf16ToUtf8(std::u16string_view units) {
     return unitsToBytes(units, [](std::string& out, char16_t u) {
         appendUtf8(out, isSurrogate(u) ? kReplacementCharacter : u);
     });
+}
+
+namespace {
+
+void appendAscii(std::u16string& out, std::string_view text) { out.append(text.begin(), text.end()); }
+
+// `prefix` followed by `value` in `digits` digits of base `base` (lower case).
+void appendEscape(std::u16string& out, std::string_view prefix, unsigned value, unsigned base, int digits) {
+    appendAscii(out, prefix);
+    for (int k = digits - 1; k >= 0; --k) {
+        unsigned divisor = 1;
+        for (int i = 0; i < k; ++i) divisor *= base;
+        out.push_back(static_cast<char16_t>("0123456789abcdef"[(value / divisor) % base]));
+    }
+}
+
+}  // namespace
+
+std::u16string escapedForConsole(std::u16string_view units) {
+    std::u16string out;
+    out.reserve(units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (isHighSurrogate(u) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+            out.push_back(u);
+            out.push_back(units[++i]);
+        } else if (u == u'\t' || u == u'\n' || u == u'\r') {
+            appendAscii(out, u == u'\t' ? "\\t" : u == u'\n' ? "\\n" : "\\r");
+        } else if (u < 0x20 || u == 0x7F) {
+            appendEscape(out, "\\", u, 8, 3);
+        } else if (u >= 0x80 && u <= 0x9F) {
+            appendEscape(out, "\\u", u, 16, 4);
+        } else if (u >= kEscapedByteFirst && u <= kEscapedByteLast) {
+            appendEscape(out, "\\x", u - 0xDC00, 16, 2);
+        } else if (isSurrogate(u)) {
+            appendEscape(out, "\\u", u, 16, 4);
+        } else if (u == u'\\' && kPathSeparator != '\\') {
+            appendAscii(out, "\\\\");
+        } else {
+            out.push_back(u);
+        }
+    }
+    return out;
 }
 
 }  // namespace qex

@@ -39,11 +39,22 @@ std::string utf16ToNative(std::u16string_view units);
 std::string utf16ToUtf8(std::u16string_view units);
 
 // A name for the console: UTF-8 on Linux; on Windows the console's OEM code
-// page, characters it lacks rendered as the system renders them.
+// page, characters it lacks rendered as the system renders them. Either way
+// its units first pass through escapedForConsole, so that no name can move
+// the cursor, clear the screen or fake a line of output.
 std::string consoleText(std::u16string_view units);
 
 // A native path for the console, converted the same way.
 std::string nativeToConsole(std::string_view native);
+
+// `units` with everything a terminal would act on, or could not show,
+// written as a visible escape: \t, \n and \r; other C0 controls and DEL as
+// three octal digits (\033, \177); C1 controls as \u0080 to \u009f; a
+// unit standing for an undecodable native byte as \x80 to \xff; any other
+// lone surrogate as \ud800 to \udfff. Where "\" cannot be part of a name
+// (Windows) it is left alone; elsewhere it becomes "\\", so that every
+// escape reads back to one name.
+std::u16string escapedForConsole(std::u16string_view units);
 
 // Appends the strict UTF-8 form of one code point (below 0x110000).
 void appendUtf8(std::string& out, char32_t codePoint);

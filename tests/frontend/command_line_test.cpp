@@ -19,24 +19,9 @@
 namespace qex {
 namespace {
 
-// The usage text as users see it: each example path with single backslashes.
-const std::string kUsage = R"("a" command:
-  qex a 1.qex Z:\Common7 -- create an archive with Common7 folder and all its contents
-  qex a 1.qex Z:\Common7\ -- create an archive not include the base folder
-  qex a 1.qex Z:\Com*n? -- all folders and files from Z:\, matching the mask, would be added
-
-"x" command:
-  qex x 1.qex -- extract the archived stuff to the current directory
-  qex x 1.qex Q:\xxx -- extract it as Q:\xxx\... [QUIRK: xxx path presumed to exist]
-
-"l" command:
-  qex l 1.qex -- list the archive contents [NOT IMPLEMENTED]
-
-)";
-
 std::string bannerWith(const std::string& stamp) {
     // Template line, maker line, empty line, usage and one more line end.
-    return "QEX version 03-alpha [" + stamp + "]\nqex authors, free software\n\n" + kUsage + "\n";
+    return "QEX version 03-alpha [" + stamp + "]\nqex authors, free software\n\n" + kUsageText + "\n";
 }
 
 test::ProcessResult runQex(std::vector<std::string> args, const std::string& dir = {}) {
@@ -77,6 +62,13 @@ std::string banner() {
     return text;
 }
 
+// What a usage error prints on standard error.
+std::string usageError(const std::string& problem) {
+    std::string text = "qex: ";
+    text.append(problem).append("\n\n").append(banner());
+    return text;
+}
+
 TEST(CommandLineExecutable, NoArgumentsPrintBannerExactly) {
     const auto r = runQex({});
     ASSERT_TRUE(r.started);
@@ -86,106 +78,106 @@ TEST(CommandLineExecutable, NoArgumentsPrintBannerExactly) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST(CommandLineExecutable, UsageNamesEveryCommandWithThisSystemsPaths) {
+    for (const char* command : {"\"a\" command", "\"x\" command", "\"t\" command", "\"l\" command"})
+        EXPECT_NE(std::string(kUsageText).find(command), std::string::npos) << command;
+#ifdef _WIN32
+    EXPECT_NE(std::string(kUsageText).find("C:\\Users\\alice"), std::string::npos);
+#else
+    EXPECT_NE(std::string(kUsageText).find("qex a home.qex /home/alice/ --"), std::string::npos);
+    EXPECT_EQ(std::string(kUsageText).find(":\\"), std::string::npos);
+#endif
+    EXPECT_EQ(std::string(kUsageText).find("QUIRK"), std::string::npos);
+    EXPECT_EQ(std::string(kUsageText).find("NOT IMPLEMENTED"), std::string::npos);
+}
+
 TEST(CommandLineExecutable, SwitchValuesReadLikeAtoi) {
     // -o without digits gives 0, -r12x stops at the x, -m-5 keeps its sign;
-    // white space and a plus sign may lead; no command follows, so the banner.
+    // white space and a plus sign may lead. No command follows: a usage error.
     const auto r = runQex({"-o", "-r12x", "-m-5", "-m 42", "-o+7", "-r99999999999", "-m-99999999999"});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "order switch: 0\nrestore switch: 12\nmemory switch: -5\nmemory switch: 42\n"
-                     "order switch: 7\nrestore switch: 2147483647\nmemory switch: -2147483648\n" +
-                         banner());
+                     "order switch: 7\nrestore switch: 2147483647\nmemory switch: -2147483648\n");
+    EXPECT_EQ(r.err, usageError("no command given"));
 }
 
 TEST(CommandLineExecutable, SwitchesAnywhereAreEchoedAndRemoved) {
     // Before the command, between command and path, after the path: the
-    // command runs exactly as without them (list with an archive: exit 1).
+    // command runs exactly as without them (list of a missing archive).
     auto r = runQex({"-m256", "l", "1.qex"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "memory switch: 256\nl command\nNOT IMPLEMENTED\n");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "memory switch: 256\nl command\n");
+    EXPECT_EQ(r.err.rfind("qex: cannot open archive \"1.qex\": ", 0), 0u) << r.err;
     r = runQex({"l", "-o3", "1.qex", "-r1"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "order switch: 3\nrestore switch: 1\nl command\nNOT IMPLEMENTED\n");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "order switch: 3\nrestore switch: 1\nl command\n");
 }
 
-TEST(CommandLineExecutable, UnknownSwitchPrintsBannerAfterEarlierMessages) {
-    auto r = runQex({"-m8", "-q", "l", "1.qex"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "memory switch: 8\n" + banner());
-    // A lone minus sign is an unknown switch too (its second byte is the end).
-    r = runQex({"-", "l", "1.qex"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, banner());
-}
-
-TEST(CommandLineExecutable, StopSwitchEndsTheScan) {
-    // The value after "--" is read like any other; later arguments that
-    // begin with a minus sign are not switches.
-    auto r = runQex({"l", "--", "-archive.qex"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "stop switch: 0\nl command\nNOT IMPLEMENTED\n");
-    r = runQex({"--7", "-q"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "stop switch: 7\n" + banner());
-}
-
-TEST(CommandLineExecutable, CommandMustBeOneLowerCaseLetter) {
-    for (const char* word : {"add", "A", "X", "L", "ax", "", "extract"}) {
-        const auto r = runQex({word, "1.qex", "src"});
-        EXPECT_EQ(r.exitCode, 0) << word;
-        EXPECT_EQ(r.out, banner()) << word;
-    }
-}
-
-TEST(CommandLineExecutable, ListCommand) {
-    auto r = runQex({"l"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "l command\n" + banner());
-    r = runQex({"l", "1.qex", "ignored", "ignored too"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "l command\nNOT IMPLEMENTED\n");
-}
-
-TEST(CommandLineExecutable, MissingPathsPrintBannerAndCreateNothing) {
+TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
     const test::ScratchFolder scratch;
     const std::filesystem::path& dir = scratch.root();
     ASSERT_FALSE(dir.empty());
-    auto r = runQex({"a", "1.qex"}, dir.string());
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "a command\n" + banner());
-    EXPECT_TRUE(std::filesystem::is_empty(dir));
-    r = runQex({"x"}, dir.string());
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "x command\n" + banner());
-    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        std::string problem;
+    } cases[] = {
+        {{"-m8", "-q", "a", "b.qex", "src"}, "memory switch: 8\n", "unknown switch \"-q\""},
+        // A lone minus sign is an unknown switch too (its second byte is the end).
+        {{"-", "l", "1.qex"}, "", "unknown switch \"-\""},
+        {{"add", "1.qex", "src"}, "", "unknown command \"add\""},
+        {{"A", "1.qex", "src"}, "", "unknown command \"A\""},
+        {{"c", "1.qex", "src"}, "", "unknown command \"c\""},
+        {{"a", "1.qex"}, "", "the command \"a\" needs a source path after the archive"},
+        {{"x"}, "", "the command \"x\" needs an archive path"},
+        {{"l", "1.qex", "more"}, "", "the command \"l\" takes no path after the archive"},
+        {{"t", "1.qex", "more"}, "", "the command \"t\" takes no path after the archive"},
+        // After the stop switch "-" is a path, and not one an archive can have.
+        {{"a", "--", "-", "src"}, "stop switch: 0\n", "the archive path \"-\" is not supported (name a file)"},
+        {{"--7", "-q"}, "stop switch: 7\n", "unknown command \"-q\""},
+    };
+    for (const auto& c : cases) {
+        const auto r = runQex(c.args, dir.string());
+        EXPECT_EQ(r.exitCode, 2) << c.problem;
+        EXPECT_EQ(r.out, c.out) << c.problem;
+        EXPECT_EQ(r.err, usageError(c.problem));
+        EXPECT_TRUE(std::filesystem::is_empty(dir)) << c.problem;
+    }
 }
 
 TEST(CommandLineExecutable, LongArgumentsAreDecidedByTheirLeadingText) {
     // 300 units: only the first 255 are converted, which still read as the switch.
     auto r = runQex({"-m12" + std::string(300, 'x'), "-o5" + std::string(300, '9')});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "memory switch: 12\norder switch: 2147483647\n" + banner());
-    // Two-byte characters whose UTF-8 form exceeds the text buffer.
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "memory switch: 12\norder switch: 2147483647\n");
+    // Two-byte characters whose UTF-8 form exceeds the text buffer; the
+    // command word is its first 255 characters.
     std::string wide = "-r3";
     for (int i = 0; i < 300; ++i) wide += "\xC3\xA9";
-    r = runQex({wide, "l" + std::string(400, ' ')});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "restore switch: 3\n" + banner());
+    r = runQex({wide, std::string("l").append(400, ' '), "1.qex"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "restore switch: 3\n");
+    std::string word = "unknown command \"l";
+    word.append(254, ' ');
+    word.push_back('"');
+    EXPECT_EQ(r.err, usageError(word));
 }
 
 // In process: which paths reach the commands.
 
 struct Recorded {
     int calls = 0;
-    std::u16string archive, other;
+    std::u16string archive;
+    std::vector<std::u16string> paths;
 };
 Recorded recordedAdd, recordedExtract;
 
-int fakeAdd(const std::u16string& a, const std::u16string& s) {
-    recordedAdd = {recordedAdd.calls + 1, a, s};
+int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths, ConsoleOutput&) {
+    recordedAdd = {recordedAdd.calls + 1, a, paths};
     return 5;
 }
-int fakeExtract(const std::u16string& a, const std::u16string& t) {
-    recordedExtract = {recordedExtract.calls + 1, a, t};
+int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths, ConsoleOutput&) {
+    recordedExtract = {recordedExtract.calls + 1, a, paths};
     return 6;
 }
 
@@ -216,24 +208,24 @@ InProcessRun runInProcess(std::vector<std::string> nativeArgs) {
     return run;
 }
 
-TEST(CommandLineDispatch, AddGetsArchiveAndSourceAndItsExitCode) {
-    const auto run = runInProcess({"-m1", "a", "--", "-arch.qex", "-src dir", "extra"});
+TEST(CommandLineDispatch, AddGetsArchiveAndEverySourceAndItsExitCode) {
+    const auto run = runInProcess({"-m1", "a", "--", "-arch.qex", "-src dir", "second", "third/"});
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_EQ(run.out, "memory switch: 1\nstop switch: 0\na command\n");
     EXPECT_EQ(recordedAdd.calls, 1);
     EXPECT_EQ(recordedAdd.archive, u"-arch.qex");
-    EXPECT_EQ(recordedAdd.other, u"-src dir");
+    EXPECT_EQ(recordedAdd.paths, (std::vector<std::u16string>{u"-src dir", u"second", u"third/"}));
     EXPECT_EQ(recordedExtract.calls, 0);
 }
 
-TEST(CommandLineDispatch, ExtractTargetDefaultsToCurrentFolder) {
+TEST(CommandLineDispatch, ExtractGetsTargetAndItems) {
     auto run = runInProcess({"x", "1.qex"});
     EXPECT_EQ(run.exitCode, 6);
     EXPECT_EQ(run.out, "x command\n");
     EXPECT_EQ(recordedExtract.archive, u"1.qex");
-    EXPECT_EQ(recordedExtract.other, u".");
-    run = runInProcess({"x", "1.qex", "out", "ignored"});
-    EXPECT_EQ(recordedExtract.other, u"out");
+    EXPECT_TRUE(recordedExtract.paths.empty());
+    run = runInProcess({"x", "1.qex", "out", "a/b", "c*"});
+    EXPECT_EQ(recordedExtract.paths, (std::vector<std::u16string>{u"out", u"a/b", u"c*"}));
 }
 
 // Linux hands over bytes; Windows hands over UTF-16, which has no
@@ -245,7 +237,7 @@ TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
     const std::string longPath(400, 'p');
     runInProcess({"a", longPath, "d\xF0\x9F\x98\x80\xFF"});
     EXPECT_EQ(recordedAdd.archive, std::u16string(400, u'p'));
-    EXPECT_EQ(recordedAdd.other, std::u16string({'d', 0xD83D, 0xDE00, 0xDCFF}));
+    EXPECT_EQ(recordedAdd.paths.at(0), std::u16string({'d', 0xD83D, 0xDE00, 0xDCFF}));
 }
 #endif
 
@@ -279,6 +271,15 @@ TEST(BuildStamp, FilledFromCompilerDateAndTime) {
     EXPECT_STREQ(makeBuildStamp("Jul 16 2010", "18:29:05").data(), "16.07.2010 18:29");
     EXPECT_STREQ(makeBuildStamp("Jan  1 2026", "00:00:59").data(), "01.01.2026 00:00");
     EXPECT_STREQ(makeBuildStamp("Dec 31 1999", "23:59:00").data(), "31.12.1999 23:59");
+}
+
+TEST(BuildStamp, FilledFromSourceDateEpochInUtc) {
+    EXPECT_STREQ(makeBuildStampFromEpoch(0).data(), "01.01.1970 00:00");
+    // 1279304945 = 2010-07-16 18:29:05 UTC; 951782400 = 2000-02-29 00:00
+    // (a leap day of a century divisible by 400); 4107542340 = 2100-02-28 23:59.
+    EXPECT_STREQ(makeBuildStampFromEpoch(1279304945).data(), "16.07.2010 18:29");
+    EXPECT_STREQ(makeBuildStampFromEpoch(951782400).data(), "29.02.2000 00:00");
+    EXPECT_STREQ(makeBuildStampFromEpoch(4107542340).data(), "28.02.2100 23:59");
 }
 
 }  // namespace

@@ -151,6 +151,8 @@ TEST(DirectoryReader, RefusesNamesThatLeaveTheirFolder) {
     const std::string longName = std::string(500, 'n') + "/x";
     const std::string problem = refusal(craft("", longName + "\n", {file(0, 0)}));
     EXPECT_THAT(problem, HasSubstr("name 1 \"" + std::string(80, 'n') + "...\" contains \"/\""));
+    // A hostile name is quoted escaped, so that it cannot act on a terminal.
+    EXPECT_THAT(refusal(craft("", "\x1B[2J/x\n", {file(0, 0)})), HasSubstr("name 1 \"\\033[2J/x\" contains"));
     // A slash in the longer two-byte form (C0 AF) decodes to '/' as well.
     EXPECT_THAT(refusal(craft("", "a\xC0\xAF" "b\n", {file(0, 0)})), HasSubstr("contains \"/\""));
     EXPECT_THAT(refusal(craft("", std::string("a\0b\n", 4), {file(0, 0)})), HasSubstr("unit 0"));

@@ -157,14 +157,29 @@ TEST_F(ReaderThreadTest, UnreadableFilesArePassedWithWhatEnteredTheStream) {
     EXPECT_EQ(announced, 4);
 }
 
-TEST_F(ReaderThreadTest, EntryTakesTheSizeActuallyRead) {
+TEST_F(ReaderThreadTest, FileThatChangedSinceListedGivesAtMostItsListedSizeAndIsReported) {
+    // Listed at 100 bytes: one shrank to 50 since, one grew to 200000 (more
+    // than a chunk, so that reading on would show).
     const auto shrunk = patternBytes(50, 9);
-    SourceFile& file = addFile("shrunk", shrunk);
-    file.entry.size = 100;  // what the listing saw
+    const auto grown = patternBytes(200000, 13);
+    writeWholeFile(scratch_ / "shrunk", shrunk);
+    writeWholeFile(scratch_ / "grown", grown);
+    SourceFile& small = queueFile(scratch_ / "shrunk", 100);
+    SourceFile& large = queueFile(scratch_ / "grown", 100);
     queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
-    EXPECT_EQ(joined(takeAllChunks()), shrunk);
-    expectEntryDescribes(file, shrunk);
+    const std::vector<uint8_t> firstHundred(grown.begin(), grown.begin() + 100);
+    std::vector<uint8_t> expected = shrunk;
+    expected.insert(expected.end(), firstHundred.begin(), firstHundred.end());
+    EXPECT_EQ(joined(takeAllChunks()), expected);
+    expectEntryDescribes(small, shrunk);
+    expectEntryDescribes(large, firstHundred);
+    const auto failures = failuresOf(control().report);
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].kind, FailureKind::sourceChanged);
+    EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "shrunk"));
+    EXPECT_EQ(failures[1].kind, FailureKind::sourceChanged);
+    EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "grown"));
 }
 
 TEST_F(ReaderThreadTest, FileBeyondTheSizeLimitIsCutAndReported) {

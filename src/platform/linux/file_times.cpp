@@ -19,6 +19,13 @@ void fillTimes(timespec (&times)[2], uint64_t lastAccessTime, uint64_t lastWrite
 
 }  // namespace
 
+SystemResult<std::tm> localTimeOf(uint64_t fileTime) {
+    const time_t seconds = fileTimeToTimespec(fileTime).tv_sec;
+    SystemResult<std::tm> result;
+    if (::localtime_r(&seconds, &result.value) == nullptr) result.error = errno;
+    return result;
+}
+
 SystemStatus setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);

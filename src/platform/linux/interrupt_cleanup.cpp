@@ -13,7 +13,7 @@
 namespace qex {
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kInterruptCount = sizeof kInterrupts / sizeof kInterrupts[0];
 
 // Process-wide by nature: a signal handler has no other way to find them.

@@ -1,7 +1,8 @@
 // Native name bytes <-> UTF-16 units on Linux; see text_conversion.h for the
 // round-trip invariant. Decoding is strict UTF-8 (shortest form only, no
 // surrogates, at most U+10FFFF) so that every byte it does not accept can be
-// escaped and restored one by one. The console takes UTF-8 unchanged.
+// escaped and restored one by one. The console takes UTF-8, controls and
+// undecodable bytes escaped.
 #include "platform/text_conversion.h"
 #include "platform/utf_units.h"
 
@@ -37,8 +38,8 @@ std::string utf16ToNative(std::u16string_view units) {
     });
 }
 
-std::string consoleText(std::u16string_view units) { return utf16ToUtf8(units); }
+std::string consoleText(std::u16string_view units) { return utf16ToUtf8(escapedForConsole(units)); }
 
-std::string nativeToConsole(std::string_view native) { return std::string(native); }
+std::string nativeToConsole(std::string_view native) { return consoleText(nativeToUtf16(native)); }
 
 }  // namespace qex

@@ -27,6 +27,13 @@ TimeArguments argumentsOf(uint64_t creationTime, uint64_t lastAccessTime, uint64
 
 }  // namespace
 
+SystemResult<std::tm> localTimeOf(uint64_t fileTime) {
+    const time_t seconds = fileTimeToTimespec(fileTime).tv_sec;
+    SystemResult<std::tm> result;
+    if (::localtime_s(&result.value, &seconds) != 0) result.error = ERROR_INVALID_PARAMETER;
+    return result;
+}
+
 SystemStatus setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
     const TimeArguments args = argumentsOf(creationTime, lastAccessTime, lastWriteTime);
     return SetFileTime(handleOf(file), args.pointers[0], args.pointers[1], args.pointers[2]) ? SystemStatus{} : SystemStatus{lastError()};

@@ -46,8 +46,9 @@ std::string utf16ToNative(std::u16string_view units) {
     return unitsToBytes(units, [](std::string& out, char16_t u) { appendUtf8(out, u); });
 }
 
-std::string consoleText(std::u16string_view units) {
-    if (units.empty()) return {};
+std::string consoleText(std::u16string_view raw) {
+    if (raw.empty()) return {};
+    const std::u16string units = escapedForConsole(raw);
     const std::wstring text(units.begin(), units.end());
     const int size = static_cast<int>(text.size());
     const int bytes = WideCharToMultiByte(CP_OEMCP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,7 +72,11 @@ struct Child {
     bool timedOut = false;  // set by finish()
 };
 
-Child start(const std::vector<std::string>& args, const fs::path& outputs) {
+// Standard output of a started child: a file, or a pipe nobody reads from
+// (every write to it fails with EPIPE).
+enum class Output { file, brokenPipe };
+
+Child start(const std::vector<std::string>& args, const fs::path& outputs, Output output = Output::file) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -82,6 +87,18 @@ Child start(const std::vector<std::string>& args, const fs::path& outputs) {
         const int err = ::open((outputs.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        if (output == Output::brokenPipe) {
+            // As a shell starts it: a broken pipe ends the process unless
+            // it ignores the signal itself.
+            ::signal(SIGPIPE, SIG_DFL);
+            int ends[2];
+            if (::pipe(ends) != 0) ::_exit(126);
+            ::close(ends[0]);
+            ::dup2(ends[1], 1);
+        }
+        // SIGQUIT would leave a core file.
+        const struct rlimit noCore {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -121,6 +138,24 @@ uint64_t sizeOrZero(const fs::path& path) {
     std::error_code error;
     const uint64_t size = fs::file_size(path, error);
     return error ? 0 : size;
+}
+
+// The temporary an add is writing in `folder` (its name starts with a
+// dot), once it holds bytes; empty before.
+fs::path temporaryWithBytes(const fs::path& folder) {
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
+        const std::string name = item.path().filename().string();
+        if (name[0] == '.' && sizeOrZero(item.path()) > 0) return item.path();
+    }
+    return {};
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 class AddFaults : public ::testing::Test {
@@ -212,13 +247,14 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
                                       {"src", "folder"}, {"src/sub", "folder"}, {"src/sub/f", "file f"}, {"src/sub/up", "folder"}}));
 }
 
-TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedArchiveWhatWasRead) {
+TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAWarning) {
     // More than the reader may read ahead of the coder (255 chunks of 64 KiB).
     constexpr size_t kZeroBytes = size_t{20} << 20;
-    // A long run of zeros first keeps the reader busy while the test changes
-    // the two files behind it; the walk has listed them by then, unless the
-    // machine is very slow, in which case the changes come first and the
-    // checks below hold all the same.
+    // The stream reaches the archive only once the walk has listed the
+    // folder; the long run of zeros first then keeps the reader busy while
+    // the test changes the two files behind it (unless the machine is very
+    // slow, in which case the reader may have read them already: the checks
+    // below allow for that).
     const fs::path src = scratch / "src";
     writeFileBytes(src / "0-zeros", std::string(kZeroBytes, '\0'));
     const std::string grownStart = noise(1000, 1);
@@ -227,30 +263,29 @@ TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedArchiveWhatWasRead) {
     writeFileBytes(src / "2-shrinks", shrunkStart);
     const fs::path archive = scratch / "out" / "g.qex";
     Child child = start({QEX_EXE, "a", archive.string(), src.string()}, scratch / "add");
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const std::string grownEnd = grownStart + noise(512 << 10, 3);
+    whileRunning(child, [&] { return !temporaryWithBytes(scratch / "out").empty(); });
     {
         std::ofstream grow(src / "1-grows", std::ios::binary | std::ios::app);
-        for (size_t at = grownStart.size(); at < grownEnd.size(); at += 4096)
-            grow.write(grownEnd.data() + at, static_cast<std::streamsize>(std::min<size_t>(4096, grownEnd.size() - at)));
+        grow << noise(512 << 10, 3);
     }
     fs::resize_file(src / "2-shrinks", 100000);
     finish(child);
     ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.exitCode, 0) << readFileBytes(scratch / "add.err");
+    const std::string err = readFileBytes(scratch / "add.err");
 
-    // Each file comes back as a prefix of what it held at some moment: all of
-    // the grown file up to where the reader stopped, the shrunk one up to at
-    // most its length when the walk listed it.
+    // The grown file never gives more than its listed size; the shrunk one
+    // gives what was left of it, with a warning, unless it was read whole
+    // before it shrank.
     const auto items = extracted(archive);
     ASSERT_EQ(items.size(), 4u);
-    const std::string grown = items.at("src/1-grows").substr(5);
+    EXPECT_EQ(items.at("src/1-grows"), "file " + grownStart);
     const std::string shrunk = items.at("src/2-shrinks").substr(5);
-    EXPECT_GE(grown.size(), grownStart.size());
-    EXPECT_EQ(grown, grownEnd.substr(0, grown.size()));
-    EXPECT_GE(shrunk.size(), 100000u);
-    EXPECT_EQ(shrunk, shrunkStart.substr(0, shrunk.size()));
+    const bool shrunkWhileRead = shrunk.size() == 100000;
+    EXPECT_EQ(shrunk, shrunkStart.substr(0, shrunkWhileRead ? 100000 : shrunkStart.size()));
+    const std::string warning = "qex: file changed as it was read \"" + (src / "2-shrinks").string() +
+                                "\": it shrank from the 1048576 bytes listed to 100000; those were stored\n";
+    EXPECT_EQ(err.find(warning) != std::string::npos, shrunkWhileRead) << err;
+    EXPECT_EQ(child.exitCode, err.empty() ? 0 : 1) << err;
     EXPECT_EQ(items.at("src/0-zeros"), "file " + std::string(kZeroBytes, '\0'));
 }
 
@@ -277,35 +312,41 @@ TEST_F(AddFaults, FullFileSystemIsFatalAndLeavesNoArchive) {
     EXPECT_THAT(r.out, HasSubstr("left:\n"));  // the incomplete archive was removed
 }
 
-TEST_F(AddFaults, InterruptDuringAddRemovesTheArchiveAndEndsBySignal) {
+TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryAndEndsBySignal) {
     writeFileBytes(scratch / "src" / "noise.bin", noise(2 << 20, 5));
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(signalNumber == SIGINT ? "SIGINT" : "SIGTERM");
-        const fs::path archive = scratch / "out" / "interrupted.qex";
+    const fs::path archive = scratch / "out" / "interrupted.qex";
+    writeFileBytes(archive, "the old archive");
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(signalNumber);
         Child child = start({QEX_EXE, "a", archive.string(), (scratch / "src").string()}, scratch / "add");
-        // Interrupt once the stream has begun to reach the archive.
-        ASSERT_TRUE(whileRunning(child, [&] { return sizeOrZero(archive) > 0; })) << "add ended before it could be interrupted";
+        // Interrupt once the stream has begun to reach the temporary.
+        ASSERT_TRUE(whileRunning(child, [&] { return !temporaryWithBytes(scratch / "out").empty(); }))
+            << "add ended before it could be interrupted";
         ::kill(child.pid, signalNumber);
         finish(child);
         ASSERT_FALSE(child.timedOut);
         EXPECT_EQ(child.exitCode, 128 + signalNumber) << readFileBytes(scratch / "add.err");
-        EXPECT_FALSE(fs::exists(fs::symlink_status(archive))) << "the incomplete archive was left behind";
+        EXPECT_EQ(readFileBytes(archive), "the old archive");
+        EXPECT_EQ(namesIn(scratch / "out"), std::vector<std::string>{"interrupted.qex"});
     }
 }
 
-TEST_F(AddFaults, InterruptedAddLeavesAFileThatTookTheArchivesNameAlone) {
-    // Somebody replaces the archive while it is being written: the interrupt
-    // removes only the file this run created.
+TEST_F(AddFaults, InterruptedAddLeavesAFileThatTookTheTemporarysNameAlone) {
+    // Somebody replaces the temporary while it is being written: the
+    // interrupt removes only the file this run created.
     writeFileBytes(scratch / "src" / "noise.bin", noise(2 << 20, 6));
     const fs::path archive = scratch / "out" / "taken.qex";
     Child child = start({QEX_EXE, "a", archive.string(), (scratch / "src").string()}, scratch / "add");
-    ASSERT_TRUE(whileRunning(child, [&] { return sizeOrZero(archive) > 0; })) << "add ended before it could be interrupted";
-    fs::remove(archive);
-    writeFileBytes(archive, "someone else's");
+    fs::path temporary;
+    ASSERT_TRUE(whileRunning(child, [&] { return !(temporary = temporaryWithBytes(scratch / "out")).empty(); }))
+        << "add ended before it could be interrupted";
+    fs::remove(temporary);
+    writeFileBytes(temporary, "someone else's");
     ::kill(child.pid, SIGINT);
     finish(child);
     EXPECT_EQ(child.exitCode, 128 + SIGINT);
-    EXPECT_EQ(readFileBytes(archive), "someone else's");
+    EXPECT_EQ(readFileBytes(temporary), "someone else's");
+    EXPECT_FALSE(fs::exists(archive));
 }
 
 TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
@@ -339,6 +380,66 @@ TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
     std::sort(beside.begin(), beside.end());
     EXPECT_EQ(beside, (std::vector<std::string>{"big.qex", "target"}));
     EXPECT_EQ(readFileBytes(archive), std::string(bytes.begin(), bytes.end()));
+}
+
+// Console streams: closed at start, the archive itself, a reader that has gone.
+
+TEST_F(AddFaults, ClosedStandardStreamsNeverTakeTheArchivesPlace) {
+    // Before: the archive took descriptor 1 (or 2) and the console text
+    // landed inside it.
+    writeFileBytes(scratch / "src" / "a.txt", "hello");
+    const std::map<std::string, std::string> tree{{"src", "folder"}, {"src/a.txt", "file hello"}};
+    for (const std::string closing : {"<&-", ">&-", "2>&-", "<&- >&- 2>&-"}) {
+        SCOPED_TRACE(closing);
+        const fs::path archive = scratch / "out" / "closed.qex";
+        const ProcessResult r = runProcess({"/bin/sh", "-c", "exec \"$0\" a \"$1\" \"$2\" " + closing, QEX_EXE,
+                                            archive.string(), (scratch / "src").string()});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(extracted(archive), tree);
+    }
+}
+
+TEST_F(AddFaults, ArchiveOnStandardOutputGetsItToItself) {
+    writeFileBytes(scratch / "src" / "a.txt", "hello");
+    const std::map<std::string, std::string> tree{{"src", "folder"}, {"src/a.txt", "file hello"}};
+    // Standard output a pipe, named as /dev/stdout: the console text goes to
+    // standard error.
+    const ProcessResult piped = qex({"a", "/dev/stdout", (scratch / "src").string()});
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    const fs::path received = scratch / "out" / "received.qex";
+    writeFileBytes(received, piped.out);
+    EXPECT_EQ(extracted(received), tree);
+    const std::string consoleStart = std::string("a command\n<").append((scratch / "src").string()).append(">\n");
+    EXPECT_EQ(piped.err.rfind(consoleStart, 0), 0u) << piped.err;
+    // Standard output the very file named as the archive.
+    const fs::path archive = scratch / "out" / "redirected.qex";
+    const ProcessResult redirected = runProcess({"/bin/sh", "-c", "exec \"$0\" a \"$1\" \"$2\" >\"$1\"", QEX_EXE,
+                                                 archive.string(), (scratch / "src").string()});
+    EXPECT_EQ(redirected.exitCode, 0) << redirected.err;
+    EXPECT_EQ(extracted(archive), tree);
+}
+
+TEST_F(AddFaults, ReaderOfStandardOutputGoneLetsTheCommandFinishWithExitOne) {
+    // Before: the first console write killed qex by SIGPIPE (exit 141),
+    // leaving a cut archive and an extraction that had not begun.
+    for (int k = 0; k < 300; ++k) {
+        const std::string number = std::to_string(k);
+        writeFileBytes(scratch / "src" / std::string("f").append(number), std::string("file ").append(number));
+    }
+    const fs::path archive = scratch / "out" / "p.qex";
+    const fs::path target = scratch / "out" / "target";
+    fs::create_directory(target);
+    const std::vector<std::vector<std::string>> commands{{QEX_EXE, "a", archive.string(), (scratch / "src").string()},
+                                                         {QEX_EXE, "x", archive.string(), target.string()}};
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command[1]);
+        Child child = start(command, scratch / "run", Output::brokenPipe);
+        finish(child);
+        ASSERT_FALSE(child.timedOut);
+        EXPECT_EQ(child.exitCode, 1);
+        EXPECT_EQ(readFileBytes(scratch / "run.err"), "qex: cannot write to standard output: Broken pipe\n");
+    }
+    EXPECT_EQ(treeOf(target / "src"), treeOf(scratch / "src"));
 }
 
 }  // namespace

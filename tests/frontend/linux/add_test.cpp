@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,15 @@ protected:
 };
 
 using Names = std::vector<std::string>;
+
+// The names in `folder`, sorted, hidden ones included (a temporary left
+// behind would show here).
+Names entriesIn(const std::string& folder) {
+    Names names;
+    for (const auto& item : test::fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 TEST_F(AddCommand, EmptyAddGivesSixStreamBytesAndEightZeroBytes) {
     folder("empty");
@@ -137,16 +147,60 @@ TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
     EXPECT_EQ(namesIn(at("6.qex")), (Names{"0:a.txt", "0:S"}));
 }
 
-TEST_F(AddCommand, MissingSourceGivesEmptyArchiveWithWarning) {
-    const std::string emptyArchive("\x00\xFF\x00\xFF\x00\x00\0\0\0\0\0\0\0\0", 14);
-    for (const std::string& source : {at("absent"), at("absent*"), at("nofolder/x*")}) {
-        const auto r = runQex({"a", at("m.qex"), source});
-        EXPECT_EQ(r.exitCode, 1) << source;
-        EXPECT_NE(r.out.find("<" + source + ">\n"), std::string::npos) << r.out;
+TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlone) {
+    folder("src");
+    file("src/a.txt", "a");
+    file("m.qex", "the old archive");
+    for (const std::string& source : {at("absent"), at("absent*"), at("nofolder/x*"), at("absent/")}) {
+        // Every source is checked before anything is written.
+        const auto r = runQex({"a", at("m.qex"), at("src"), source});
+        EXPECT_EQ(r.exitCode, 2) << source;
         EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(source.substr(0, source.rfind('/'))), std::string::npos) << r.err;
-        EXPECT_EQ(test::readBytes(at("m.qex")), emptyArchive) << source;
+        EXPECT_NE(r.err.find(source), std::string::npos) << r.err;
+        EXPECT_EQ(test::readBytes(at("m.qex")), "the old archive") << source;
     }
+    EXPECT_EQ(entriesIn(root), (Names{"m.qex", "src"}));
+}
+
+TEST_F(AddCommand, ArchiveNamedAsItsOwnSourceIsRefused) {
+    file("notes.txt", "my notes");
+    for (const std::string& source : {at("notes.txt"), at("./notes.txt")}) {
+        const auto r = runQex({"a", at("notes.txt"), source});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, "qex: the source is the archive itself \"" + source + "\"\n");
+    }
+    EXPECT_EQ(test::readBytes(at("notes.txt")), "my notes");
+    EXPECT_EQ(entriesIn(root), (Names{"notes.txt"}));
+}
+
+TEST_F(AddCommand, ArchiveInsideItsSourceIsLeftOutAsWrittenAndAsReplaced) {
+    folder("src");
+    file("src/a.txt", "a");
+    file("src/old.qex", "an older archive");
+    const auto r = runQex({"a", at("src/old.qex"), at("src")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(namesIn(at("src/old.qex")), (Names{"0:src", "1:a.txt"}));
+}
+
+TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
+    folder("src");
+    file("src/a.txt", "a");
+    folder("store");
+    file("store/real.qex", "the old archive");
+    ASSERT_EQ(::chmod(at("store/real.qex").c_str(), 0600), 0);
+    test::fs::create_hard_link(at("store/real.qex"), at("hard.qex"));
+    test::fs::create_symlink(at("store/real.qex"), at("link.qex"));
+    const auto r = runQex({"a", at("link.qex"), at("src")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The new archive took the old one's place: the link still leads there,
+    // the other hard link keeps the old bytes, nothing else is left.
+    EXPECT_TRUE(test::fs::is_symlink(at("link.qex")));
+    EXPECT_EQ(namesIn(at("store/real.qex")), (Names{"0:src", "1:a.txt"}));
+    EXPECT_EQ(test::readBytes(at("hard.qex")), "the old archive");
+    struct stat info {};
+    ASSERT_EQ(::stat(at("store/real.qex").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(entriesIn(at("store")), (Names{"real.qex"}));
 }
 
 TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
@@ -231,12 +285,13 @@ TEST_F(AddCommand, StreamWriteFailureIsFatalAndADeviceIsLeftAlone) {
     EXPECT_EQ(after.st_rdev, before.st_rdev);
 }
 
-TEST_F(AddCommand, DirectoryWriteFailureRemovesTheIncompleteArchive) {
+TEST_F(AddCommand, DirectoryWriteFailureKeepsTheOldArchiveAndLeavesNoTemporary) {
     // Many empty files with long names: the stream stays 6 bytes, while the
     // directory (names and 40-byte entries) far exceeds the 2 KiB file size
     // limit set below, so writing the directory fails.
     folder("src");
     for (int k = 0; k < 200; ++k) file("src/" + std::string(60, 'n') + std::to_string(k));
+    file("d.qex", "the old archive");
     const std::string command = "ulimit -f 2; trap '' XFSZ; exec '" + std::string(QEX_EXE) +
                                 "' a '" + at("d.qex") + "' '" + at("src") + "'";
     const auto r = test::runProcess({"/bin/sh", "-c", command});
@@ -244,7 +299,8 @@ TEST_F(AddCommand, DirectoryWriteFailureRemovesTheIncompleteArchive) {
     EXPECT_NE(r.err.find("qex: cannot write archive \"" + at("d.qex") + "\": File too large"),
               std::string::npos)
         << r.err;
-    EXPECT_FALSE(test::fs::exists(at("d.qex")));
+    EXPECT_EQ(test::readBytes(at("d.qex")), "the old archive");
+    EXPECT_EQ(entriesIn(root), (Names{"d.qex", "src"}));
 }
 
 }  // namespace

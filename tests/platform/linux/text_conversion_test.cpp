@@ -85,5 +85,18 @@ TEST(TextConversion, ConsoleTextIsStrictUtf8) {
     EXPECT_EQ(utf16ToUtf8(std::u16string({'a', 0xDC80, 0xD800})), "a\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+TEST(TextConversion, ConsoleShowsControlsAndUndecodableBytesAsEscapes) {
+    // ESC [ 2 J clears a terminal; a line feed or carriage return would fake
+    // a line; DEL, the C1 control CSI (U+009B) and a byte that is not UTF-8
+    // cannot be shown. A backslash is doubled so that every escape is unique.
+    EXPECT_EQ(nativeToConsole("x\033[2J\tcl\nea\rr\x7F\xC2\x9B\xFF\\z"),
+              "x\\033[2J\\tcl\\nea\\rr\\177\\u009b\\xff\\\\z");
+    // Printable text beyond ASCII, a supplementary character included, is
+    // kept; U+00A0 is the first character past the C1 controls.
+    EXPECT_EQ(nativeToConsole("\xC3\xA9\xC2\xA0\xF0\x9F\x98\x80"), "\xC3\xA9\xC2\xA0\xF0\x9F\x98\x80");
+    // A lone surrogate from another system's name shows as the unit.
+    EXPECT_EQ(consoleText(std::u16string({'a', 0xD800, 0x01})), "a\\ud800\\001");
+}
+
 }  // namespace
 }  // namespace qex

@@ -1,0 +1,40 @@
+// Reading an archive file's directory for a command; see archive_file.h.
+#include "frontend/archive_file.h"
+
+#include "platform/file_io.h"
+
+namespace qex {
+
+bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory,
+                          uint64_t& archiveBytes) {
+    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
+    if (!opened.ok()) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
+        return false;
+    }
+    const FileHandle file = opened.value;
+    const SystemResult<int64_t> size = fileSize(file);
+    if (!size.ok()) {
+        reportFatal(outcome, "cannot read archive", archivePath, systemReason(size.error));
+        closeFile(file);
+        return false;
+    }
+    ArchiveSource source;
+    source.size = static_cast<uint64_t>(size.value);
+    source.readAt = [file](uint64_t offset, uint8_t* dest, size_t count) {
+        if (!seekTo(file, static_cast<int64_t>(offset)).ok()) return false;
+        const SystemResult<size_t> got = readFull(file, dest, count);
+        return got.ok() && got.value == count;
+    };
+    std::string problem;
+    bool looksLikeArchive = false;
+    const bool accepted = readDirectory(source, directory, problem, &looksLikeArchive);
+    closeFile(file);
+    if (!accepted)
+        reportFatal(outcome, looksLikeArchive ? "invalid archive" : "not a qex archive (or its end is missing)",
+                    archivePath, problem);
+    archiveBytes = source.size;
+    return accepted;
+}
+
+}  // namespace qex

@@ -1,0 +1,20 @@
+// An archive file's directory, read for a command: opens the file, passes
+// its trailer and directory through the directory reader (the one gate for
+// archives) and reports a failure the way every command does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frontend/command_outcome.h"
+#include "frontend/directory_reader.h"
+
+namespace qex {
+
+// Fills `directory` (and `archiveBytes`, the file's size) and returns true;
+// otherwise reports "cannot open archive", "cannot read archive" or
+// "invalid archive" as fatal and returns false.
+bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory,
+                          uint64_t& archiveBytes);
+
+}  // namespace qex

@@ -1,0 +1,125 @@
+// The test command: decodes the whole stream as extraction does and checks
+// every file's two check values and that the stream ends exactly where the
+// files' sizes say, writing nothing (`runTest` in commands.h).
+//
+// Every file is queued to the writer as a pass-through job: its bytes are
+// taken from the decoded stream and only their check values computed. The
+// first file that fails is named (with a count of the others); a stream
+// that ends inside a file or runs on after the last one is damage. Exit 0
+// only when everything matches.
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frontend/archive_file.h"
+#include "frontend/archived_paths.h"
+#include "frontend/command_outcome.h"
+#include "frontend/commands.h"
+#include "frontend/progress_display.h"
+#include "pipeline/pipeline_run.h"
+#include "platform/text_conversion.h"
+
+namespace qex {
+namespace {
+
+void reportRunFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
+    for (const PipelineFailure& failure : failures) {
+        switch (failure.kind) {
+            case FailureKind::archiveReadFailed:
+                reportFatal(outcome, "cannot read archive", failure.path, failure.reason);
+                break;
+            case FailureKind::workerStartFailed:
+                reportFatal(outcome, "cannot start the coder", failure.path, failure.reason);
+                break;
+            default:  // bytes beyond the last file, and nothing else here
+                reportFatal(outcome, "damaged archive", failure.path, failure.reason);
+                break;
+        }
+    }
+}
+
+// What is wrong with a file after the run; empty when it matches.
+std::string fileProblem(const FileEntry& file) {
+    if (!file.received) return "the stream ended before the file's end";
+    if (file.writtenCrc == file.crc && file.writtenCrcPlusOne == file.crcPlusOne) return {};
+    char values[96];
+    std::snprintf(values, sizeof values, "check value mismatch: stored %08X %08X, computed %08X %08X", file.crc,
+                  file.crcPlusOne, file.writtenCrc, file.writtenCrcPlusOne);
+    return values;
+}
+
+// Names the first file that fails and counts the others.
+void reportFailingFiles(CommandOutcome& outcome, const Directory& directory, const std::vector<FileEntry>& files) {
+    ArchivedPathWalker walker;
+    size_t file = 0, failing = 0;
+    for (size_t k = 0; k < directory.entries.size() && file < files.size(); ++k) {
+        const std::u16string& path = nextArchivedPath(walker, directory.entries[k], directory.names[k]);
+        if (isFolder(directory.entries[k])) continue;
+        const std::string problem = fileProblem(files[file++]);
+        if (problem.empty()) continue;
+        if (failing++ == 0) reportFatal(outcome, "damaged archive: the file", utf16ToNative(path), problem);
+    }
+    if (failing > 1)
+        reportFatal(outcome, "damaged archive: " + std::to_string(failing - 1) + " more files fail too", {});
+}
+
+}  // namespace
+
+int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
+            ConsoleOutput& console) {
+    CommandOutcome outcome;
+    const std::string archivePath = utf16ToNative(archivePath16);
+    Directory directory;
+    uint64_t archiveBytes = 0;
+    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
+    if (!opened.ok()) {
+        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
+        return outcome.exitCode;
+    }
+    const FileHandle archive = opened.value;
+
+    std::unique_ptr<Pipeline> pipeline = createPipeline();
+    PipelineRun run;
+    if (!startExtractRun(run, *pipeline, archive, archivePath, kNoFile)) {
+        reportRunFailures(outcome, finishRun(run));
+        return outcome.exitCode;
+    }
+    ProgressCounters counters;
+    ProgressPrinter printer;
+    const RunProgress progress = progressOf(run);
+    attachProgressPrinter(printer, console, ProgressKind::test, *progress.finishedFiles, counters, *progress.coderIn,
+                          *progress.coderOut);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(run);
+
+    // One per file entry, reserved once: the writer fills them by address.
+    std::vector<FileEntry> files;
+    files.reserve(directory.entries.size());
+    ArchivedPathWalker walker;
+    for (size_t k = 0; k < directory.entries.size(); ++k) {
+        const ArchiveEntry& entry = directory.entries[k];
+        const std::u16string& path = nextArchivedPath(walker, entry, directory.names[k]);
+        if (isFolder(entry)) {
+            counters.folders.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        counters.files.fetch_add(1, std::memory_order_relaxed);
+        FileEntry& file = files.emplace_back();
+        file.size = entrySize(entry);
+        file.crc = entry.crc;
+        file.crcPlusOne = entry.crcPlusOne;
+        if (queuePassThrough(run, path, file.size, file) == QueueResult::runStopped) break;
+    }
+    const std::vector<PipelineFailure> failures = finishRun(run);
+    finishProgressPrinter(printer);
+
+    reportFailingFiles(outcome, directory, files);
+    reportRunFailures(outcome, failures);
+    if (outcome.exitCode == kExitSuccess)
+        writeConsole(console, "all " + std::to_string(files.size()) + " files match their check values\n");
+    return outcome.exitCode;
+}
+
+}  // namespace qex

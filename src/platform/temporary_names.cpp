@@ -1,0 +1,44 @@
+// Temporary names (see temporary_names.h).
+#include "platform/temporary_names.h"
+
+namespace qex {
+
+namespace {
+
+constexpr int kSuffixLength = 6;
+// What ends the folder part of a path: Windows also takes "/" as a
+// separator, and a drive's colon ("C:name").
+#ifdef _WIN32
+constexpr std::string_view kFolderEnds = "\\/:";
+#else
+constexpr std::string_view kFolderEnds = "/";
+#endif
+constexpr std::string_view kSuffixLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+// A 64-bit finalizer: every input bit reaches every output bit.
+uint64_t mixed(uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9u;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBu;
+    return x ^ (x >> 31);
+}
+
+}  // namespace
+
+std::string temporaryNameBeside(std::string_view finalPath, uint64_t entropy) {
+    const size_t folderEnd = finalPath.find_last_of(kFolderEnds);
+    const size_t nameStart = folderEnd == std::string_view::npos ? 0 : folderEnd + 1;
+    std::string name(finalPath.substr(0, nameStart));
+    name.push_back('.');
+    name.append(finalPath.substr(nameStart));
+    name.push_back('-');
+    uint64_t seed = mixed(entropy);
+    for (int k = 0; k < kSuffixLength; ++k) {
+        name.push_back(kSuffixLetters[seed % kSuffixLetters.size()]);
+        seed /= kSuffixLetters.size();
+    }
+    return name;
+}
+
+}  // namespace qex
