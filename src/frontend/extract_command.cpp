@@ -230,7 +230,8 @@ void findDamage(ExtractRun& run) {
 
 // Appended to the line about the damaged file: what else is missing.
 std::string notRestoredText(const ExtractRun& run) {
-    const size_t after = run.directory.entries.size() - run.damagedAt - 1;
+    size_t after = 0;  // the items asked for (all, unless some were named)
+    for (size_t k = run.damagedAt + 1; k < run.directory.entries.size(); ++k) after += isTaken(run, k) ? 1 : 0;
     if (after == 0) return "; it is not restored";
     return "; extraction stopped there: it and the " + countText(after) + (after == 1 ? " item" : " items") +
            " after it are not restored";
