@@ -45,6 +45,8 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     }
     std::lock_guard<std::mutex> hold(control.report.lock);
     control.report.failures.clear();
+    control.report.keptFileFailures = 0;
+    control.report.unlistedFileFailures = 0;
 }
 
 }  // namespace

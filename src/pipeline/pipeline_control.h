@@ -65,7 +65,7 @@ struct PipelineControl {
     ChunkRing* inputRing = nullptr;
     ChunkRing* outputRing = nullptr;
     FileHandle readerFile = kNoFile;  // extract: the archive; add: the file being read
-    FileHandle writerFile = kNoFile;  // add: the archive; extract: the file being written
+    FileHandle writerFile = kNoFile;  // add: the archive (extract: unused, the writer keeps its own)
     // Extract: the open target folder when the jobs' names are relative to
     // it; files are then created within it and never through a link that
     // leaves it. Owned by main.

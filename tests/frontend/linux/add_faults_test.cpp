@@ -360,13 +360,22 @@ TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
 
+    // The file is written under a temporary name beside its final one:
+    // interrupted, that temporary goes and the final name stays unused.
     Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "extract");
-    ASSERT_TRUE(whileRunning(child, [&] { return fs::exists(target / "t" / "big.bin"); }))
+    const auto writing = [&] {
+        std::error_code ignored;
+        for (const auto& item : fs::directory_iterator(target / "t", ignored))
+            if (item.file_size(ignored) > 0) return true;
+        return false;
+    };
+    ASSERT_TRUE(whileRunning(child, writing))
         << "extract ended before it could be interrupted";
     ::kill(child.pid, SIGINT);
     finish(child);
     ASSERT_FALSE(child.timedOut);
     EXPECT_EQ(child.exitCode, 128 + SIGINT);
+    EXPECT_TRUE(fs::is_empty(target / "t"));
     // Nothing but the archive, the target and what is below it.
     std::vector<std::string> beside;
     for (const auto& item : fs::directory_iterator(scratch / "out")) beside.push_back(item.path().filename().string());

@@ -10,9 +10,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <set>
 #include <string>
 
+#include "platform/file_identity.h"
 #include "support/scratch_folder.h"
 
 namespace qex {
@@ -35,6 +38,30 @@ protected:
     }
     void link(const std::string& to, const std::string& at) {
         ASSERT_EQ(symlink(to.c_str(), (base + "/target/" + at).c_str()), 0);
+    }
+    // Writes `content` as the extraction writer does: a temporary, then the
+    // rename over `path`.
+    int writeWithin(const char* path, const std::string& content) {
+        SystemResult<PendingFile> pending = createPendingFile(target, path);
+        if (!pending.ok()) return pending.error;
+        int error =
+            writeAll(pending.value.file, reinterpret_cast<const uint8_t*>(content.data()), content.size()).error;
+        const FileHandle file = pending.value.file;
+        pending.value.file = kNoFile;
+        if (error == 0) error = closeFile(file).error;
+        if (error == 0) error = placePendingFile(pending.value).error;
+        discardPendingFile(pending.value);
+        return error;
+    }
+    std::string read(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Nothing but `names` in the target: no temporary is left behind.
+    void expectTargetHolds(std::initializer_list<std::string> names) {
+        std::set<std::string> held;
+        for (const auto& item : fs::directory_iterator(base + "/target")) held.insert(item.path().filename());
+        EXPECT_EQ(held, std::set<std::string>(names));
     }
 
     test::ScratchFolder scratch;
@@ -78,7 +105,7 @@ TEST_F(TargetFolder, LinkLeavingTheTargetIsNeverFollowed) {
         const std::string folder = std::string(through) + "/sub";
         EXPECT_NE(makeFolderWithin(target, folder.c_str()).error, 0) << through;
         const std::string file = std::string(through) + "/file";
-        EXPECT_NE(createFileWithin(target, file.c_str()).error, 0) << through;
+        EXPECT_EQ(createPendingFile(target, file.c_str()).error, EXDEV) << through;
         // The folder the link names also exists, so making it "again" must
         // not accept it as an existing folder either.
         EXPECT_NE(makeFolderWithin(target, through).error, 0) << through;
@@ -86,19 +113,41 @@ TEST_F(TargetFolder, LinkLeavingTheTargetIsNeverFollowed) {
     EXPECT_TRUE(fs::is_empty(base + "/outside"));
 }
 
-TEST_F(TargetFolder, LinkAsTheFileItselfLeavingTheTargetIsRefused) {
+TEST_F(TargetFolder, FileIsReplacedNeverWrittenThrough) {
+    // A link as the file itself, and a hard link to a file outside: both
+    // names are replaced; the files outside keep their content.
     std::ofstream(base + "/outside/victim") << "keep";
+    std::ofstream(base + "/outside/linked") << "keep too";
     link(base + "/outside/victim", "f");
-    EXPECT_NE(createFileWithin(target, "f").error, 0);
-    std::ifstream in(base + "/outside/victim");
-    std::string content;
-    in >> content;
-    EXPECT_EQ(content, "keep");
+    ASSERT_EQ(::link((base + "/outside/linked").c_str(), (base + "/target/h").c_str()), 0);
+    EXPECT_EQ(writeWithin("f", "new f"), 0);
+    EXPECT_EQ(writeWithin("h", "new h"), 0);
+    EXPECT_EQ(read(base + "/outside/victim"), "keep");
+    EXPECT_EQ(read(base + "/outside/linked"), "keep too");
+    EXPECT_EQ(read(base + "/target/f"), "new f");
+    EXPECT_EQ(read(base + "/target/h"), "new h");
+    EXPECT_FALSE(fs::is_symlink(base + "/target/f"));
+    expectTargetHolds({"f", "h"});
 }
 
-TEST_F(TargetFolder, FifoInTheWayDoesNotBlock) {
+TEST_F(TargetFolder, FolderFifoOrUntouchableFileInTheWayStaysAndTheTemporaryGoes) {
     ASSERT_EQ(mkfifo((base + "/target/pipe").c_str(), 0644), 0);
-    EXPECT_NE(createFileWithin(target, "pipe").error, 0);
+    fs::create_directory(base + "/target/d");
+    std::ofstream(base + "/target/archive") << "archive";
+    const SystemResult<FileHandle> archive = openForRead((base + "/target/archive").c_str());
+    ASSERT_TRUE(archive.ok());
+    const FileIdentity untouchable = identityOfFile(archive.value);
+    closeFile(archive.value);
+    EXPECT_EQ(writeWithin("pipe", "x"), EEXIST);
+    EXPECT_EQ(writeWithin("d", "x"), EISDIR);
+    SystemResult<PendingFile> pending = createPendingFile(target, "archive");
+    ASSERT_TRUE(pending.ok());
+    closeFile(pending.value.file);
+    pending.value.file = kNoFile;
+    EXPECT_EQ(placePendingFile(pending.value, &untouchable).error, EBUSY);
+    discardPendingFile(pending.value);
+    EXPECT_EQ(read(base + "/target/archive"), "archive");
+    expectTargetHolds({"pipe", "d", "archive"});
 }
 
 TEST_F(TargetFolder, FolderIsOpenedForItsTimes) {
