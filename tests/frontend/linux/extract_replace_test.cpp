@@ -20,6 +20,7 @@
 #include "support/archive_builder.h"
 #include "support/file_bytes.h"
 #include "support/run_process.h"
+#include "support/sanitized_build.h"
 #include "support/scratch_folder.h"
 
 namespace qex::test {
@@ -69,6 +70,7 @@ protected:
         options.timeout = kRunLimit;
         ProcessResult result = runProcess(args, options);
         EXPECT_FALSE(result.timedOut);
+        result.err = withoutSanitizerNotes(result.err);
         return result;
     }
 
