@@ -8,7 +8,10 @@ an empty file and folder, nested folders, a file spanning several chunks,
 times with 100 ns digits), adds it with the Linux program and extracts it
 with the Windows one under wine (drive Z: is the Linux root), then the
 other way round, and compares names, contents and modification times of
-every item with the original. Exits 1 on the first difference."""
+every item with the original. The tree holds a symbolic link, which the
+Windows program extracts as a small file holding the link's target: the
+Windows side adds the tree as it extracted it. Exits 1 on the first
+difference."""
 import os
 import subprocess
 import sys
@@ -17,6 +20,10 @@ import tempfile
 # 2021-03-04 05:06:07.1234567 UTC in nanoseconds; FILETIME keeps 100 ns.
 BASE_NS = 1614834367_123456700
 HOUR_NS = 3600 * 10**9
+
+class Link(str):
+    """A symbolic link's target."""
+
 
 TREE = {
     "T": None,
@@ -27,6 +34,7 @@ TREE = {
     "T/\u0800\u0fff/deeper": None,
     "T/\u0800\u0fff/deeper/empty": b"",
     "T/empty folder": None,
+    "T/link": Link("\u0800\u0fff/deeper"),
 }
 
 
@@ -39,23 +47,28 @@ def make_tree(root):
         path = os.path.join(root, name)
         if content is None:
             os.mkdir(path)
+        elif isinstance(content, Link):
+            os.symlink(content, path)
         else:
             with open(path, "wb") as f:
                 f.write(content)
     # Times last, deepest first, so that making items does not move them.
     for k, name in reversed(list(enumerate(TREE))):
         ns = BASE_NS + k * HOUR_NS
-        os.utime(os.path.join(root, name), ns=(ns + HOUR_NS // 2, ns))
+        os.utime(os.path.join(root, name), ns=(ns + HOUR_NS // 2, ns), follow_symlinks=False)
 
 
-def snapshot(root):
+def snapshot(root, links_as_files):
     items = {}
     for folder, folders, files in os.walk(root):
         for name in folders + files:
             path = os.path.join(folder, name)
             st = os.lstat(path)
             content = None
-            if name in files:
+            if os.path.islink(path):
+                # The original's link is expected back as a file holding its target.
+                content = os.fsencode(os.readlink(path)) if links_as_files else "a link"
+            elif name in files:
                 with open(path, "rb") as f:
                     content = f.read()
             items[os.path.relpath(path, root)] = (content, st.st_mtime_ns)
@@ -63,7 +76,7 @@ def snapshot(root):
 
 
 def compare(expected_root, actual_root, direction):
-    expected, actual = snapshot(expected_root), snapshot(actual_root)
+    expected, actual = snapshot(expected_root, True), snapshot(actual_root, False)
     problems = []
     for name in sorted(set(expected) | set(actual)):
         if name not in actual:
@@ -103,9 +116,9 @@ def main():
         run([wine, windows_qex, "x", wine_path(os.path.join(scratch, "linux.qex")),
              wine_path(os.path.join(scratch, "on-windows"))], scratch)
         ok &= compare(source, os.path.join(scratch, "on-windows"), "Linux -> Windows")
-        # Windows adds, Linux extracts.
+        # Windows adds what it extracted, Linux extracts.
         run([wine, windows_qex, "a", wine_path(os.path.join(scratch, "windows.qex")),
-             wine_path(os.path.join(source, "T"))], scratch)
+             wine_path(os.path.join(scratch, "on-windows", "T"))], scratch)
         os.mkdir(os.path.join(scratch, "on-linux"))
         run([linux_qex, "x", "windows.qex", "on-linux"], scratch)
         ok &= compare(source, os.path.join(scratch, "on-linux"), "Windows -> Linux")

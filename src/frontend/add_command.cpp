@@ -19,6 +19,7 @@
 #include "platform/output_replacement.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 
 namespace qex {
 
@@ -66,12 +67,20 @@ bool isArchiveItself(const AddRun& run, const ListedItem& item) {
     return isFile(run.archive, item) || isFile(run.previousArchive, item);
 }
 
+bool hasContents(const ListedItem& item) { return item.kind == ItemKind::File || item.kind == ItemKind::Link; }
+
+// The entry as listed. Where the system reports a Unix mode, the entry is
+// marked and carries it (unix_mode.h).
 ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     ArchiveEntry entry;
-    setEntrySize(entry, item.kind == ItemKind::File ? item.size : 0);
+    setEntrySize(entry, hasContents(item) ? item.size : 0);
     entry.depth = static_cast<uint8_t>(depth);
     entry.attributes = item.attributes;
     entry.creationTime = item.creationTime;
+    if (item.mode != 0) {
+        entry.attributes |= kAttributeUnixMode;
+        entry.creationTime = withUnixMode(item.creationTime, item.mode);
+    }
     entry.lastWriteTime = item.lastWriteTime;
     entry.lastAccessTime = item.lastAccessTime;
     return entry;
@@ -119,7 +128,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         return;
     }
     if (isArchiveItself(run, item)) return;
-    if (item.kind == ItemKind::File && item.size > kMaxFileBytes) {
+    if (hasContents(item) && item.size > kMaxFileBytes) {
         reportWarning(run.outcome, "skipping file of 2^40 bytes or more", path);
         return;
     }
@@ -142,7 +151,8 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         return;
     }
     // An empty file has its entry and no job: a job of size 0 would read as
-    // the end of the jobs.
+    // the end of the jobs. A link's job delivers its target.
+    pending->file.symbolicLink = item.kind == ItemKind::Link;
     if (item.size != 0) queueForReading(run, path, item, *pending);
 }
 

@@ -27,9 +27,12 @@ bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePat
         return got.ok() && got.value == count;
     };
     std::string problem;
-    const bool accepted = readDirectory(source, directory, problem);
+    bool looksLikeArchive = false;
+    const bool accepted = readDirectory(source, directory, problem, &looksLikeArchive);
     closeFile(file);
-    if (!accepted) reportFatal(outcome, "invalid archive", archivePath, problem);
+    if (!accepted)
+        reportFatal(outcome, looksLikeArchive ? "invalid archive" : "not a qex archive (or its end is missing)",
+                    archivePath, problem);
     archiveBytes = source.size;
     return accepted;
 }

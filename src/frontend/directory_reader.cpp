@@ -131,7 +131,8 @@ bool parseDirectory(const uint8_t* nameList, size_t nameListBytes, const uint8_t
     return checkNesting(d, problem);
 }
 
-bool readDirectory(const ArchiveSource& source, Directory& d, std::string& problem) {
+bool readDirectory(const ArchiveSource& source, Directory& d, std::string& problem, bool* looksLikeArchive) {
+    if (looksLikeArchive != nullptr) *looksLikeArchive = false;
     if (source.size < kTrailerBytes) {
         problem = format("the archive is too short to hold a directory (%llu bytes)", static_cast<unsigned long long>(source.size));
         return false;
@@ -152,6 +153,7 @@ bool readDirectory(const ArchiveSource& source, Directory& d, std::string& probl
         problem = format("the entries take %u bytes, which is not a multiple of %zu", trailer.entryBytes, kEntryBytes);
         return false;
     }
+    if (looksLikeArchive != nullptr) *looksLikeArchive = true;
     std::vector<uint8_t> buffer;
     try {
         buffer.resize(static_cast<size_t>(directoryBytes));

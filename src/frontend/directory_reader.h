@@ -35,7 +35,11 @@ struct Directory {
 
 // Fills `directory` and returns true, or returns false with `problem` saying
 // what is wrong (without the archive's path, which the caller adds).
-bool readDirectory(const ArchiveSource& source, Directory& directory, std::string& problem);
+// `looksLikeArchive`, when given, tells a refused file apart: false when not
+// even the trailer fits (not an archive of this format at all, or one whose
+// end is missing), true when the trailer fits but the directory is invalid.
+bool readDirectory(const ArchiveSource& source, Directory& directory, std::string& problem,
+                   bool* looksLikeArchive = nullptr);
 
 // The checks alone, on a directory already split into its two parts: the
 // NameList bytes and the entry bytes.

@@ -1,7 +1,8 @@
 // The extract command (see extract_command.h).
 #include "frontend/extract_command.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -18,31 +19,47 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 #include "platform/within_folder.h"
 
 namespace qex {
 
 ItemPlaces placeItems(const std::vector<ArchiveEntry>& entries, const std::vector<std::u16string>& names) {
-    ItemPlaces places;
-    places.folders.emplace_back();
+    ItemPlaces places{};
+    places.folderEntry.push_back(0);   // the target: no entry, never looked at
+    places.folderParent.push_back(0);
     places.folderOf.reserve(entries.size());
     std::vector<uint32_t> folderAtDepth(1, 0);  // per depth: where its items lie
-    for (size_t k = 0; k < entries.size(); ++k) {
+    for (size_t k = 0; k < entries.size() && k < names.size(); ++k) {
         const size_t depth = entries[k].depth;
         places.folderOf.push_back(folderAtDepth[depth]);
         if (!isFolder(entries[k])) continue;
         if (folderAtDepth.size() < depth + 2) folderAtDepth.resize(depth + 2);
-        folderAtDepth[depth + 1] = static_cast<uint32_t>(places.folders.size());
-        places.folders.push_back(placeOf(places, names, k) + kPathSeparator);
+        folderAtDepth[depth + 1] = static_cast<uint32_t>(places.folderEntry.size());
+        places.folderEntry.push_back(static_cast<uint32_t>(k));
+        places.folderParent.push_back(folderAtDepth[depth]);
     }
     return places;
 }
 
 std::string placeOf(const ItemPlaces& places, const std::vector<std::u16string>& names, size_t k) {
-    return places.folders[places.folderOf[k]] + utf16ToNative(names[k]);
+    std::vector<uint32_t> chain(1, static_cast<uint32_t>(k));  // the entry, then its folders upwards
+    for (uint32_t folder = places.folderOf[k]; folder != 0; folder = places.folderParent[folder])
+        chain.push_back(places.folderEntry[folder]);
+    std::string path;
+    for (size_t i = chain.size(); i-- > 0;) {
+        path += utf16ToNative(names[chain[i]]);
+        if (i != 0) path.push_back(kPathSeparator);
+    }
+    return path;
 }
 
 namespace {
+
+// At most this many lines about single items (folders or files that could
+// not be created, written or stamped); the others are counted in one line at
+// the end, so that a hostile archive cannot flood the console.
+constexpr size_t kItemMessageLimit = 50;
 
 struct ExtractRun {
     CommandOutcome& outcome;
@@ -52,11 +69,17 @@ struct ExtractRun {
     std::string target;  // full path of the target folder
     FileHandle targetFolder = kNoFile;
     // One per file entry, reserved once: the writer fills them by address.
-    std::vector<FileEntry> files;
+    std::vector<FileEntry> files{};
+    std::vector<uint32_t> fileEntry{};  // per file: its entry
     // Per entry: it is a folder this run could not create (or find), so
     // nothing below it exists either, or one that was not asked for.
-    std::vector<bool> folderMissing;
-    ItemPlaces places;
+    std::vector<bool> folderMissing{};
+    std::vector<bool> folderMade{};  // per entry: a folder this run made
+    ItemPlaces places{};
+    size_t itemMessages = 0;  // item lines printed or counted
+    // The first file whose bytes were damaged (its entry), where extraction
+    // stopped; the directory's size when none was.
+    size_t damagedAt = SIZE_MAX;
     // The items asked for; null when everything is extracted.
     const ItemSelection* selection = nullptr;
 };
@@ -68,6 +91,26 @@ size_t fileEntriesEnd(const ExtractRun& run) {
     return run.selection == nullptr ? run.directory.entries.size() : run.selection->fileEntriesEnd;
 }
 
+// "10,000": counts in messages are read at a glance.
+std::string countText(size_t count) {
+    std::string digits = std::to_string(count);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+// A warning about one item, within the limit.
+void reportItem(ExtractRun& run, std::string_view what, std::string_view path, std::string_view reason) {
+    if (run.itemMessages++ < kItemMessageLimit) return reportWarning(run.outcome, what, path, reason);
+    if (run.outcome.exitCode < kExitWarnings) run.outcome.exitCode = kExitWarnings;
+}
+
+// The count of the item lines left out, by this limit or by the pipeline's.
+void reportUnlistedItems(ExtractRun& run) {
+    const size_t unlisted = run.itemMessages > kItemMessageLimit ? run.itemMessages - kItemMessageLimit : 0;
+    if (unlisted == 0) return;
+    reportWarning(run.outcome, "and " + countText(unlisted) + " more items could not be restored", {});
+}
+
 FileEntry fileEntryOf(const ArchiveEntry& entry) {
     FileEntry file;
     file.size = entrySize(entry);
@@ -77,30 +120,60 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     file.creationTime = entry.creationTime;
     file.lastWriteTime = entry.lastWriteTime;
     file.lastAccessTime = entry.lastAccessTime;
+    file.symbolicLink = restoresAsLink(entry.attributes, entry.creationTime);
     return file;
 }
 
 void applyFolderAttributes(ExtractRun& run, const std::string& path, uint16_t attributes) {
     const std::string full = joinPath(run.target, path);
     const SystemStatus applied = applyPathAttributes(full.c_str(), attributes);
-    if (!applied.ok())
-        reportWarning(run.outcome, "cannot set the attributes of folder", full, systemReason(applied.error));
+    if (!applied.ok()) reportItem(run, "cannot set the attributes of folder", full, systemReason(applied.error));
+}
+
+// The entries nested below folder entry `k`.
+size_t itemsBelow(const std::vector<ArchiveEntry>& entries, size_t k) {
+    size_t end = k + 1;
+    while (end < entries.size() && entries[end].depth > entries[k].depth) ++end;
+    return end - k - 1;
+}
+
+// Queues file entry `k`: written at `path`, or, with an empty path, its
+// bytes only passed through (and checked) so that the next file gets its
+// own. False when the run has stopped.
+bool queueFileEntry(ExtractRun& run, size_t k, const std::string& path) {
+    const ArchiveEntry& entry = run.directory.entries[k];
+    run.files.push_back(fileEntryOf(entry));
+    run.fileEntry.push_back(static_cast<uint32_t>(k));
+    const QueueResult queued =
+        queueFile(run.pipeline, path.empty() ? std::u16string() : nativeToUtf16(path), entrySize(entry), &run.files.back());
+    // Its bytes pass unwritten; the files after it are still extracted.
+    if (queued == QueueResult::nameTooLong)
+        reportItem(run, "cannot create file", joinPath(run.target, path), "the path is too long");
+    return queued != QueueResult::runStopped;  // if stopped, the pipeline's report says why
+}
+
+// The run stopped before entry `from`: no folder from there on was made.
+void markUnreached(ExtractRun& run, size_t from) {
+    for (size_t k = from; k < run.folderMissing.size(); ++k) run.folderMissing[k] = true;
 }
 
 // First pass: folders are made at once, files are queued for the writer.
 // Folders come before their contents in the directory, so every folder
-// exists before a job for anything inside it is queued. Files not asked for
-// pass through unwritten up to the last one asked for; no job follows it.
+// exists before a job for anything inside it is queued. A folder that
+// cannot be made is reported once, with the count of the items below it;
+// its files' bytes pass through unwritten and nothing below it is tried.
+// Files not asked for pass through unwritten up to the last one asked for;
+// no job follows it.
 void createItems(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     run.files.reserve(entries.size());
     run.folderMissing.assign(entries.size(), false);
+    run.folderMade.assign(entries.size(), false);
     run.places = placeItems(entries, run.directory.names);
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
         const bool folder = isFolder(entry);
-        const std::string path = placeOf(run.places, run.directory.names, k);
         if (missingAt.size() < size_t{entry.depth} + 2) missingAt.resize(size_t{entry.depth} + 2);
         if (!isTaken(run, k)) {
             if (folder) {
@@ -108,36 +181,62 @@ void createItems(ExtractRun& run) {
                 missingAt[size_t{entry.depth} + 1] = true;
             } else if (k < fileEntriesEnd(run)) {
                 run.files.push_back(fileEntryOf(entry));
+                run.fileEntry.push_back(static_cast<uint32_t>(k));
                 if (queuePassThrough(run.pipeline, {}, entrySize(entry), run.files.back()) == QueueResult::runStopped)
-                    return;
+                    return markUnreached(run, k + 1);
             }
             continue;
         }
+        if (missingAt[entry.depth]) {
+            // Reported with its folder. Only bytes need passing through.
+            if (folder) {
+                run.folderMissing[k] = true;
+                missingAt[size_t{entry.depth} + 1] = true;
+            } else if (entrySize(entry) != 0 && !queueFileEntry(run, k, {})) {
+                return markUnreached(run, k + 1);
+            }
+            continue;
+        }
+        const std::string path = placeOf(run.places, run.directory.names, k);
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
-            const SystemResult<bool> made = missingAt[entry.depth]
-                                                ? SystemResult<bool>{false, ENOENT}
-                                                : makeFolderWithin(run.targetFolder, path.c_str());
-            const int error = made.error;
-            if (error != 0 && !missingAt[entry.depth])
-                reportWarning(run.outcome, "cannot create folder", joinPath(run.target, path),
-                              systemReason(error));
+            const SystemResult<bool> made = makeFolderWithin(run.targetFolder, path.c_str());
+            if (!made.ok()) {
+                std::string reason = withinFolderReason(made.error);
+                if (const size_t below = itemsBelow(entries, k); below != 0)
+                    reason += "; its " + countText(below) + (below == 1 ? " item is" : " items are") +
+                              " not restored either";
+                reportItem(run, "cannot create folder", joinPath(run.target, path), reason);
+            }
             // A folder that was there already keeps its own attributes.
-            if (error == 0 && made.value) applyFolderAttributes(run, path, entry.attributes);
-            run.folderMissing[k] = error != 0;
-            missingAt[size_t{entry.depth} + 1] = error != 0;
+            if (made.ok() && made.value) applyFolderAttributes(run, path, entry.attributes);
+            run.folderMissing[k] = !made.ok();
+            run.folderMade[k] = made.ok() && made.value;
+            missingAt[size_t{entry.depth} + 1] = !made.ok();
             continue;
         }
         run.counters.files.fetch_add(1, std::memory_order_relaxed);
-        // A file below a missing folder is still queued: the writer fails to
-        // create it, says so, and skips its bytes so the next file gets its own.
-        run.files.push_back(fileEntryOf(entry));
-        const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), entrySize(entry), &run.files.back());
-        // Its bytes pass unwritten; the files after it are still extracted.
-        if (queued == QueueResult::nameTooLong)
-            reportWarning(run.outcome, "cannot create file", joinPath(run.target, path), "the path is too long");
-        if (queued == QueueResult::runStopped) return;  // the pipeline's report says why
+        if (!queueFileEntry(run, k, path)) return markUnreached(run, k + 1);
     }
+}
+
+// Where extraction stopped at damage: the first file whose bytes did not
+// all arrive or failed their check values (the writer stops the run there).
+void findDamage(ExtractRun& run) {
+    for (size_t file = 0; file < run.files.size(); ++file) {
+        if (!run.files[file].damaged) continue;
+        run.damagedAt = run.fileEntry[file];
+        return;
+    }
+}
+
+// Appended to the line about the damaged file: what else is missing.
+std::string notRestoredText(const ExtractRun& run) {
+    size_t after = 0;  // the items asked for (all, unless some were named)
+    for (size_t k = run.damagedAt + 1; k < run.directory.entries.size(); ++k) after += isTaken(run, k) ? 1 : 0;
+    if (after == 0) return "; it is not restored";
+    return "; extraction stopped there: it and the " + countText(after) + (after == 1 ? " item" : " items") +
+           " after it are not restored";
 }
 
 void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
@@ -145,13 +244,21 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
         const std::string file = joinPath(run.target, failure.path);
         switch (failure.kind) {
             case FailureKind::fileNotCreated:
-                reportWarning(run.outcome, "cannot create file", file, failure.reason);
+                reportItem(run, "cannot create file", file, failure.reason);
+                break;
+            case FailureKind::linkNotCreated:
+                reportItem(run, "cannot create symbolic link", file, failure.reason);
                 break;
             case FailureKind::fileWriteFailed:
-                reportWarning(run.outcome, "cannot write file", file, failure.reason);
+                reportItem(run, "cannot write file", file, failure.reason);
+                break;
+            case FailureKind::fileFailuresUnlisted:
+                // Counted by the pipeline, not kept: they join the count.
+                run.itemMessages = std::max(run.itemMessages, kItemMessageLimit) + failure.count;
                 break;
             case FailureKind::fileIncomplete:
-                reportFatal(run.outcome, "incomplete file", file, failure.reason);
+                reportFatal(run.outcome, "incomplete file", file,
+                            failure.reason + (run.damagedAt != SIZE_MAX ? notRestoredText(run) : ""));
                 break;
             case FailureKind::archiveReadFailed:
                 reportFatal(run.outcome, "cannot read archive", failure.path, failure.reason);
@@ -169,42 +276,66 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
     }
 }
 
-// Every file that received all its bytes must carry the check values stored
-// for it; a mismatch means the archive is damaged.
-void verifyCheckValues(ExtractRun& run) {
-    const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    size_t file = 0;
-    for (size_t k = 0; k < entries.size() && file < run.files.size(); ++k) {
-        if (isFolder(entries[k])) continue;
-        const FileEntry& written = run.files[file++];
-        if (!written.written) continue;  // already reported by the writer
-        if (written.writtenCrc == written.crc && written.writtenCrcPlusOne == written.crcPlusOne)
-            continue;
-        char values[96];
-        std::snprintf(values, sizeof values, "stored %08X %08X, computed %08X %08X", written.crc,
-                      written.crcPlusOne, written.writtenCrc, written.writtenCrcPlusOne);
-        reportFatal(run.outcome, "check value mismatch in",
-                    joinPath(run.target, placeOf(run.places, run.directory.names, k)), values);
+// The file where extraction stopped, when all its bytes arrived but did not
+// match its check values (one that ended early is the writer's report).
+void reportCheckValueMismatch(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
+    if (run.damagedAt == SIZE_MAX) return;
+    for (const PipelineFailure& failure : failures)
+        if (failure.kind == FailureKind::fileIncomplete) return;
+    const FileEntry* damaged = nullptr;
+    for (size_t file = 0; file < run.files.size() && damaged == nullptr; ++file)
+        if (run.fileEntry[file] == run.damagedAt) damaged = &run.files[file];
+    if (damaged == nullptr) return;
+    char values[96];
+    std::snprintf(values, sizeof values, "stored %08X %08X, computed %08X %08X", damaged->crc,
+                  damaged->crcPlusOne, damaged->writtenCrc, damaged->writtenCrcPlusOne);
+    reportFatal(run.outcome, "check value mismatch in",
+                joinPath(run.target, placeOf(run.places, run.directory.names, run.damagedAt)),
+                values + notRestoredText(run));
+}
+
+// After damage nothing more is to exist: folders this run made beyond the
+// damaged file go again (deepest first, and only while empty).
+void removeFoldersAfterDamage(ExtractRun& run) {
+    if (run.damagedAt == SIZE_MAX) return;
+    for (size_t k = run.directory.entries.size(); k-- > run.damagedAt + 1;) {
+        if (!run.folderMade[k]) continue;
+        const std::string path = placeOf(run.places, run.directory.names, k);
+        if (removeEmptyFolderWithin(run.targetFolder, path.c_str()).ok()) run.folderMissing[k] = true;
     }
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them.
+// contents changed them, and then the stored modes of the folders this run
+// created. In reverse directory order, so every folder comes after all
+// that lies inside it: one whose mode closes it (0500, 0000) is closed only
+// once nothing below it needs to be opened any more. Nothing beyond damage
+// is touched.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
-    for (size_t k = 0; k < entries.size(); ++k) {
+    const ModeRule modes = currentModeRule();
+    for (size_t k = std::min(entries.size(), run.damagedAt); k-- > 0;) {
         const ArchiveEntry& entry = entries[k];
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
-        int error = handle.error;
-        if (handle.ok()) {
-            error = setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime).error;
-            closeFile(handle.value);
+        if (!handle.ok()) {
+            reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
+                       withinFolderReason(handle.error));
+            continue;
         }
-        if (error != 0)
-            reportWarning(run.outcome, "cannot set the times of folder", joinPath(run.target, path),
-                          systemReason(error));
+        const SystemStatus stamped =
+            setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
+        if (!stamped.ok())
+            reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
+                       withinFolderReason(stamped.error));
+        const SystemStatus moded = run.folderMade[k]
+                                       ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
+                                       : SystemStatus{};
+        if (!moded.ok())
+            reportItem(run, "cannot set the mode of folder", joinPath(run.target, path),
+                       systemReason(moded.error));
+        closeFile(handle.value);
     }
 }
 
@@ -252,7 +383,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder, {}, {}, {}, nullptr};
+        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         closeFile(targetFolder);
         return kExitFatal;
@@ -266,7 +397,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder, {}, {}, {}, nullptr};
+    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder};
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.
@@ -274,9 +405,12 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
         finishRun(pipelineRun, items.empty() ? RunEnd::wholeStream : RunEnd::afterQueuedFiles);
     finishProgressPrinter(printer);
 
+    findDamage(run);
     reportPipelineFailures(run, failures);
-    verifyCheckValues(run);
+    reportCheckValueMismatch(run, failures);
+    removeFoldersAfterDamage(run);
     stampFolders(run);
+    reportUnlistedItems(run);
     closeFile(targetFolder);
     return outcome.exitCode;
 }

@@ -3,13 +3,16 @@
 //
 // The directory is read and checked before anything is created; a refused
 // archive creates nothing. The main thread then creates every folder in
-// directory order and queues one job per file; the writer thread creates
-// each file within the target, fills it with the next bytes of the decoded
-// stream and stamps it. Nothing is ever created through a symbolic link
-// that leaves the target. Once the pipeline has stopped, every file's check
-// values are compared with the stored ones (a mismatch is fatal), and a
-// second pass sets the folders' times, which creating their contents
-// changed.
+// directory order and queues one job per file; the writer thread writes
+// each file under a temporary name in its folder and renames it over its
+// final name once all its bytes are there and match their check values, so
+// an existing file is replaced, never written into. Nothing is ever created
+// through a symbolic link that leaves the target. A folder that cannot be
+// made is reported once, with the number of items below it, which are not
+// tried. The first damaged file stops the run: it is named once with the
+// count of items not restored, and folders made beyond it are removed
+// again. Lines about single items are bounded. Last, a second pass sets the
+// folders' times, which creating their contents changed.
 //
 // When items are named (item_selection.h), only they and the folders above
 // them are created; the files before the last one asked for pass through
@@ -26,13 +29,16 @@ namespace qex {
 
 // Where each entry goes, relative to the target, found in one walk over
 // the directory: an entry's path is the path of the folder it lies in and
-// its own name. Only folder paths are kept, so a tree of many files in a
-// deep folder costs one path per folder, not one per file.
+// its own name. Folders are kept as links to their parent, not as paths,
+// so the memory is a few words per entry however deep or long the names
+// (a hostile archive's folder names can be tens of thousands of units
+// long); a path is built when it is needed.
 struct ItemPlaces {
-    // folders[0] is the target itself (""); then one per folder entry, in
-    // directory order, each ending with a separator.
-    std::vector<std::string> folders;
-    std::vector<uint32_t> folderOf;  // per entry: the index in `folders` of the folder it lies in
+    // Folder 0 is the target itself; then one per folder entry, in
+    // directory order.
+    std::vector<uint32_t> folderEntry;   // per folder: its entry
+    std::vector<uint32_t> folderParent;  // per folder: the folder it lies in
+    std::vector<uint32_t> folderOf;      // per entry: the folder it lies in
 };
 
 // The directory reader guarantees depth <= previous depth + 1, so every

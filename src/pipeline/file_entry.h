@@ -24,16 +24,21 @@ struct FileEntry {
     uint64_t creationTime = 0;  // FILETIME; Linux cannot set it
     uint64_t lastWriteTime = 0;
     uint64_t lastAccessTime = 0;
-    // Extract: check values over the bytes written to the file, to compare
+    // Extract: check values over the bytes the file received, to compare
     // with `crc` and `crcPlusOne`; valid once the file's record reaches the
-    // progress ring (and after the run) when `written` is set.
+    // progress ring (and after the run).
     uint32_t writtenCrc = 0;
     uint32_t writtenCrcPlusOne = 0;
     // Extract: set by main before queueing: the bytes pass unwritten (test,
     // or a file not asked for); the check values are still computed.
     bool passThrough = false;
-    bool written = false;   // the file received all its bytes and was written
+    bool written = false;   // all its bytes arrived, matched and stand under its name
     bool received = false;  // the file received all its bytes (written or passed through)
+    bool damaged = false;   // its bytes did not all arrive, or they fail their check values
+    // The job's bytes are a symbolic link's target (unix_mode.h). Add: the
+    // reader reads the link at the job's path instead of opening it.
+    // Extract: the writer makes a link of them instead of a file.
+    bool symbolicLink = false;
 };
 
 }  // namespace qex

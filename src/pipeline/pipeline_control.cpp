@@ -45,6 +45,8 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     }
     std::lock_guard<std::mutex> hold(control.report.lock);
     control.report.failures.clear();
+    control.report.keptFileFailures = 0;
+    control.report.unlistedFileFailures = 0;
 }
 
 }  // namespace
@@ -61,6 +63,7 @@ void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archi
     pipeline.control.readerFile = archive;
     pipeline.control.writerFile = kNoFile;
     pipeline.control.pipelineFlags = kExtracting;
+    pipeline.control.writerModes = currentModeRule();
 }
 
 bool pipelineStopped(const PipelineControl& control) {

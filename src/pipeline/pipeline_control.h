@@ -48,6 +48,7 @@
 #include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
+#include "platform/unix_mode.h"
 
 namespace qex {
 
@@ -64,13 +65,16 @@ struct PipelineControl {
     ChunkRing* inputRing = nullptr;
     ChunkRing* outputRing = nullptr;
     FileHandle readerFile = kNoFile;  // extract: the archive; add: the file being read
-    FileHandle writerFile = kNoFile;  // add: the archive; extract: the file being written
+    FileHandle writerFile = kNoFile;  // add: the archive (extract: unused, the writer keeps its own)
     // Extract: the open target folder when the jobs' names are relative to
     // it; files are then created within it and never through a link that
     // leaves it. Owned by main.
     FileHandle writerFolder = kNoFile;
     // Extract: the archive being read, which no extracted file may replace.
     FileIdentity writerUntouchable;
+    // Extract: how stored modes become the extracted files' (unix_mode.h),
+    // read by main before the threads start.
+    ModeRule writerModes;
     std::string archivePath;          // native path, for messages about the archive
     uint8_t pipelineFlags = 0;
     uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here

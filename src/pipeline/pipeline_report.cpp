@@ -5,14 +5,29 @@
 
 namespace qex {
 
+namespace {
+
+bool isFileFailure(FailureKind kind) {
+    return kind == FailureKind::fileNotCreated || kind == FailureKind::fileWriteFailed;
+}
+
+}  // namespace
+
 void reportFailure(PipelineReport& report, FailureKind kind, std::string path, std::string reason) {
     std::lock_guard<std::mutex> hold(report.lock);
+    if (isFileFailure(kind) && report.keptFileFailures++ >= kKeptFileFailures) {
+        ++report.unlistedFileFailures;
+        return;
+    }
     report.failures.push_back(PipelineFailure{kind, std::move(path), std::move(reason)});
 }
 
 std::vector<PipelineFailure> failuresOf(PipelineReport& report) {
     std::lock_guard<std::mutex> hold(report.lock);
-    return report.failures;
+    std::vector<PipelineFailure> failures = report.failures;
+    if (report.unlistedFileFailures != 0)
+        failures.push_back(PipelineFailure{FailureKind::fileFailuresUnlisted, {}, {}, report.unlistedFileFailures});
+    return failures;
 }
 
 }  // namespace qex

@@ -21,6 +21,11 @@
 // (`nameTooLong`): on extract its bytes still pass through, unwritten, so
 // every later file gets its own; the run goes on either way. `runStopped`
 // means the run has failed (the report says why): stop queueing and finish.
+// A file queued with an empty name (and an entry) passes through
+// unwritten: its bytes are taken from the stream and checked, nothing is
+// made. Into a target folder, the first file whose bytes fail their check
+// values (or that the stream ends inside) ends the run: its entry is marked
+// `damaged` and queueFile returns `runStopped`.
 // An entry handed to queueFile must stay where it is, untouched, until
 // finishRun has returned.
 #pragma once

@@ -6,6 +6,7 @@
 
 #include "pipeline/check_values.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 
 namespace qex {
 
@@ -24,6 +25,11 @@ struct ReaderState {
     uint64_t readerBytes = 0;
     uint32_t readerCrc = 0;
     uint32_t readerCrcPlusOne = 0;
+    // Add: the job is a symbolic link; its target, read at once, is handed
+    // out from here as a file's bytes would be from the open file.
+    bool readingLink = false;
+    std::string linkTarget;
+    size_t linkOffset = 0;
 };
 
 bool mustStop(const PipelineControl& control) {
@@ -39,6 +45,7 @@ void finishFile(ReaderState& state) {
         closeFile(control.readerFile);
         control.readerFile = kNoFile;
     }
+    state.readingLink = false;
     if (state.extracting) return;
     RecordRing& jobs = control.rings->readerJobs;
     RingRecord job;
@@ -71,12 +78,24 @@ void takeNextJob(ReaderState& state) {
         return;
     }
     state.path = utf16ToNative(job.name);
-    const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
     recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
     state.listedBytes = job.size();
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
+    if (job.entry != nullptr && job.entry->symbolicLink) {
+        SystemResult<std::string> target = readLinkTarget(state.path.c_str());
+        if (!target.ok()) {
+            reportReadFailure(state, systemReason(target.error));
+            finishFile(state);
+            return;
+        }
+        state.readingLink = true;
+        state.linkTarget = std::move(target.value);
+        state.linkOffset = 0;
+        return;
+    }
+    const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
     if (!opened.ok()) {
         // Nothing of it enters the stream: its entry says so, and the job
         // is done so that the files after it are read.
@@ -87,12 +106,22 @@ void takeNextJob(ReaderState& state) {
     control.readerFile = opened.value;
 }
 
+// Up to `want` bytes of the current job: from the open file, or from the
+// link target read for it.
+SystemResult<size_t> readSome(ReaderState& state, unsigned char* slot, uint32_t want) {
+    if (!state.readingLink) return readFull(state.control.readerFile, slot, want);
+    const size_t count = std::min<size_t>(want, state.linkTarget.size() - state.linkOffset);
+    std::copy_n(state.linkTarget.data() + state.linkOffset, count, slot);
+    state.linkOffset += count;
+    return {count, 0};
+}
+
 // A file whose bytes were read up to its limit: the size the walk listed,
 // or the size an entry can describe. Anything beyond it is left out; the
 // entry holds what entered the stream.
 void finishFileAtLimit(ReaderState& state) {
     unsigned char probe;
-    const SystemResult<size_t> more = readFull(state.control.readerFile, &probe, 1);
+    const SystemResult<size_t> more = readSome(state, &probe, 1);
     if (more.ok() && more.value > 0) {
         if (state.readerBytes == state.listedBytes) {
             reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
@@ -132,7 +161,7 @@ bool readChunk(ReaderState& state) {
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
     }
     unsigned char* slot = slotData(ring, produced);
-    const SystemResult<size_t> read = readFull(control.readerFile, slot, want);
+    const SystemResult<size_t> read = readSome(state, slot, want);
     if (!read.ok()) {
         reportReadFailure(state, systemReason(read.error));
         finishFile(state);
@@ -165,7 +194,7 @@ void runReaderThread(PipelineControl& control) {
     state.extracting = (control.pipelineFlags & kExtracting) != 0;
     ChunkRing& ring = *control.inputRing;
     while (!mustStop(control)) {
-        if (control.readerFile == kNoFile) {
+        if (control.readerFile == kNoFile && !state.readingLink) {
             takeNextJob(state);
             continue;
         }

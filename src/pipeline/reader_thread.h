@@ -4,7 +4,8 @@
 // at a time straight into the ring's slots, and computes each file's size
 // and check values in the same pass; when a file ends (or fails, or cannot
 // be opened) its entry gets the size and check values of exactly the bytes
-// that entered the stream, and its job is popped. Extract: reads the
+// that entered the stream, and its job is popped. A job whose entry is a
+// symbolic link reads the link's target instead. Extract: reads the
 // archive from its first byte. Either way it stops at the end marker.
 //
 // Each file's data is a run of full chunks followed by one shorter chunk or

@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
+#include "platform/interrupt_cleanup.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -71,13 +74,74 @@ struct ExtractState {
     bool jobsEnded = false;  // the end marker has been seen
     RingRecord job;
     std::string path;
+    // The file being written: under a temporary name beside its final one
+    // when there is a target folder, at its name as given otherwise.
+    PendingFile pending;
+    bool removedOnInterrupt = false;  // its temporary is armed for removal
     uint64_t writerRemaining = 0;
     uint32_t writerCrc = 0;
     uint32_t writerCrcPlusOne = 0;
     bool failed = false;       // not created, or a write failed: the rest is discarded
     uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
     uint64_t extraBytes = 0;   // decoded bytes after the last job
+    // The job is a symbolic link: its bytes (its target) gather here and the
+    // link is made once they are all in and their check values match.
+    bool makingLink = false;
+    std::string linkTarget;
 };
+
+void refuseLink(ExtractState& state, const std::string& reason) {
+    reportFailure(state.control.report, FailureKind::linkNotCreated, state.path, reason);
+    state.failed = true;
+}
+
+// A link's target comes from the archive: an empty one, or one longer than
+// Linux takes, is refused before a single byte is gathered (its bytes pass
+// unwritten, so the next file still gets its own).
+void startLink(ExtractState& state) {
+    state.makingLink = true;
+    state.linkTarget.clear();
+    if (state.writerRemaining == 0) {
+        refuseLink(state, "the link target is empty");
+    } else if (state.writerRemaining > kMaxLinkTargetBytes) {
+        refuseLink(state, "the link target is longer than " + std::to_string(kMaxLinkTargetBytes) + " bytes");
+    } else {
+        state.linkTarget.reserve(static_cast<size_t>(state.writerRemaining));
+    }
+}
+
+// All of the link's bytes are in and match their check values: it is made,
+// unless its target holds a NUL (no system link can).
+void finishLink(ExtractState& state) {
+    PipelineControl& control = state.control;
+    const FileEntry* entry = state.job.entry;
+    if (state.linkTarget.find('\0') != std::string::npos) {
+        refuseLink(state, "the link target holds a NUL byte");
+        return;
+    }
+    const SystemStatus made =
+        createSymbolicLinkWithin(control.writerFolder, state.path.c_str(), state.linkTarget, entry->lastAccessTime,
+                                 entry->lastWriteTime, &control.writerUntouchable);
+    if (!made.ok()) {
+        reportFailure(control.report, FailureKind::linkNotCreated, state.path, systemReason(made.error));
+        state.failed = true;
+    }
+}
+
+// Into a target folder a file is put in place only when its check values
+// match, and the first damage ends the run: every later byte of the solid
+// stream is suspect, so nothing more is created. Without one (files at
+// their names as given, for the pipeline's own checks) every file is
+// written whole and the caller compares the check values.
+bool intoTarget(const PipelineControl& control) { return control.writerFolder != kNoFile; }
+
+SystemResult<PendingFile> createFile(PipelineControl& control, const std::string& path) {
+    if (control.writerFolder != kNoFile) return createPendingFile(control.writerFolder, path.c_str());
+    const SystemResult<FileHandle> created = createForWrite(path.c_str());
+    PendingFile direct;
+    direct.file = created.value;
+    return {direct, created.error};
+}
 
 void takeNextJob(ExtractState& state) {
     PipelineControl& control = state.control;
@@ -96,68 +160,102 @@ void takeNextJob(ExtractState& state) {
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
+    state.makingLink = false;
     if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
-        // A file whose name the ring could not carry (main has reported it),
-        // or one main wants only checked: its bytes pass unwritten.
+        // A file main does not want written (its name could not be carried,
+        // its folder is missing, it was not asked for, or main only checks
+        // it): its bytes pass unwritten, their check values still computed.
         state.failed = true;
         return;
     }
-    const SystemResult<FileHandle> created =
-        control.writerFolder != kNoFile
-            ? createFileWithin(control.writerFolder, state.path.c_str(), &control.writerUntouchable)
-            : createForWrite(state.path.c_str());
-    control.writerFile = created.ok() ? created.value : kNoFile;
-    if (!created.ok()) {
-        reportFailure(control.report, FailureKind::fileNotCreated, state.path, systemReason(created.error));
-        state.failed = true;
+    if (state.job.entry != nullptr && state.job.entry->symbolicLink) {
+        startLink(state);
+        return;
     }
+    SystemResult<PendingFile> created = createFile(control, state.path);
+    if (!created.ok()) {
+        reportFailure(control.report, FailureKind::fileNotCreated, state.path, withinFolderReason(created.error));
+        state.failed = true;
+        return;
+    }
+    state.pending = std::move(created.value);
+    // An interrupt from now on removes the temporary (the existing file
+    // of that name is untouched anyway).
+    state.removedOnInterrupt = removePendingFileOnInterrupt(state.pending);
 }
 
-void closeFailed(ExtractState& state, int error) {
-    reportFailure(state.control.report, FailureKind::fileWriteFailed, state.path, systemReason(error));
+void releaseFile(ExtractState& state) {
+    if (state.removedOnInterrupt) disarmRemovalOnInterrupt();
+    state.removedOnInterrupt = false;
+    discardPendingFile(state.pending);
+}
+
+// The file is given up: its temporary goes, whatever stood at its name stays.
+void dropFile(ExtractState& state, FailureKind kind, int error) {
+    if (error != 0) reportFailure(state.control.report, kind, state.path, withinFolderReason(error));
     state.failed = true;
-    closeFile(state.control.writerFile);
-    state.control.writerFile = kNoFile;
+    releaseFile(state);
 }
 
-// Times on the open file, read-only bit, close; then the check values into
-// the entry and the record for the progress display, then the job is done.
-// `complete` is false for a file the stream ended too early for: it stays
-// as it is, without its times and attributes.
+// Times, stored mode and read-only bit on the open file, close, then in place under its
+// final name. Any failure leaves the final name as it was.
+void placeFile(ExtractState& state, const FileEntry* entry) {
+    PendingFile& pending = state.pending;
+    int error = 0;
+    if (entry != nullptr) {
+        error = setFileTimes(pending.file, entry->creationTime, entry->lastAccessTime, entry->lastWriteTime).error;
+        if (error == 0)
+            error = applyStoredMode(pending.file, state.control.writerModes, entry->attributes, entry->creationTime)
+                        .error;
+        if (error == 0) error = applyFileAttributes(pending.file, entry->attributes).error;
+    }
+    if (error == 0) {
+        const FileHandle file = pending.file;
+        pending.file = kNoFile;
+        error = closeFile(file).error;
+    }
+    if (error != 0) return dropFile(state, FailureKind::fileWriteFailed, error);
+    if (intoTarget(state.control)) {
+        error = placePendingFile(pending, &state.control.writerUntouchable).error;
+        if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
+    }
+    releaseFile(state);  // the file is in place: this closes its folder
+}
+
+bool matchesCheckValues(const ExtractState& state, const FileEntry* entry) {
+    return entry == nullptr || (entry->crc == state.writerCrc && entry->crcPlusOne == state.writerCrcPlusOne);
+}
+
+// The file's bytes are all there (`complete`) or the stream has ended
+// without them. A complete file whose check values match is put in place;
+// any other is given up. The check values go into the entry, the record to
+// the progress display, and the job is done.
 void finishFile(ExtractState& state, bool complete) {
     PipelineControl& control = state.control;
     FileEntry* entry = state.job.entry;
-    if (control.writerFile != kNoFile) {
-        int error = 0;
-        if (complete && entry != nullptr) {
-            error = setFileTimes(control.writerFile, entry->creationTime, entry->lastAccessTime,
-                                 entry->lastWriteTime)
-                        .error;
-            if (error == 0) error = applyFileAttributes(control.writerFile, entry->attributes).error;
-        }
-        if (error != 0) {
-            closeFailed(state, error);
-        } else {
-            const FileHandle file = control.writerFile;
-            control.writerFile = kNoFile;
-            const SystemStatus closed = closeFile(file);
-            if (!closed.ok()) {
-                reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(closed.error));
-                state.failed = true;
-            }
-        }
+    const bool matches = matchesCheckValues(state, entry);
+    const bool intact = complete && (matches || !intoTarget(control));
+    if (state.makingLink) {
+        // A link has no temporary: it is made whole once its target is in.
+        if (intact && !state.failed) finishLink(state);
+    } else if (!intact || state.failed) {
+        dropFile(state, FailureKind::fileWriteFailed, 0);
+    } else {
+        placeFile(state, entry);
     }
     if (entry != nullptr) {
         entry->writtenCrc = state.writerCrc;
         entry->writtenCrcPlusOne = state.writerCrcPlusOne;
-        entry->written = complete && !state.failed;
+        entry->written = intact && !state.failed;
         entry->received = complete;
+        entry->damaged = !complete || !matches;
     }
     if (!state.job.name.empty())
         recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.sizeLow,
                            state.job.sizeHigh, entry);
     popJob(control, control.rings->writerJobs);
     state.haveJob = false;
+    if (entry != nullptr && entry->damaged && intoTarget(control)) abortPipeline(control);
 }
 
 // Gives the current file as much of the current chunk as it needs.
@@ -175,9 +273,13 @@ void writeFromChunk(ExtractState& state) {
     }
     const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
     updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
-    if (!state.failed) {
-        const SystemStatus written = writeAll(control.writerFile, data, take);
-        if (!written.ok()) closeFailed(state, written.error);
+    if (state.failed) {
+        // Its bytes pass unwritten.
+    } else if (state.makingLink) {
+        state.linkTarget.append(reinterpret_cast<const char*>(data), take);
+    } else {
+        const SystemStatus written = writeAll(state.pending.file, data, take);
+        if (!written.ok()) dropFile(state, FailureKind::fileWriteFailed, written.error);
     }
     state.writerRemaining -= take;
     state.chunkOffset += take;
@@ -228,6 +330,9 @@ void runExtractWriter(PipelineControl& control) {
             break;  // jobs ended and every chunk released
         }
     }
+    // Stopped half-way (damage, a failure elsewhere): the file being
+    // written goes.
+    releaseFile(state);
     if (mustStop(control)) return;
     if (state.extraBytes != 0) {
         reportFailure(control.report, FailureKind::extraData, control.archivePath,

@@ -27,8 +27,9 @@
 namespace qex {
 
 enum class ItemKind : uint8_t {
-    Folder,   // entered by the walk (also through a symbolic link)
+    Folder,   // entered by the walk
     File,     // read by the reader thread
+    Link,     // a symbolic link inside the tree (Linux): its target is stored, never followed
     Special,  // FIFO, socket or device: never opened, never archived
 };
 
@@ -42,11 +43,14 @@ struct ListedItem {
     std::string nativeName;  // the name's bytes as the folder holds them
     std::u16string name;     // the same name in UTF-16 (lossless)
     ItemKind kind = ItemKind::File;
-    // 0, or the reason the item could not be examined (a dangling symbolic
-    // link gives ENOENT); such an item is reported as an unreadable file.
+    // 0, or the reason the item could not be examined; such an item is
+    // reported as an unreadable file.
     int statError = 0;
-    uint64_t size = 0;  // following symbolic links; 0 for folders
+    uint64_t size = 0;  // a link: its target's length; 0 for folders
     uint16_t attributes = 0;
+    // Linux: st_mode & 0xFFFF, stored with the entry (unix_mode.h); 0 on
+    // Windows, which stores none.
+    uint16_t mode = 0;
     uint64_t creationTime = 0;  // FILETIME units
     uint64_t lastWriteTime = 0;
     uint64_t lastAccessTime = 0;
@@ -57,10 +61,16 @@ struct ListedItem {
 // Lists the items matching `pattern` (a full native path) into `items`,
 // sorted. Fails when the folder cannot be read; a pattern without wildcards
 // naming nothing is an empty listing, not a failure.
+//
+// On Linux the items a wildcard matches are examined as they are: a
+// symbolic link is a Link, whatever it leads to (a folder, nothing, or
+// itself). The one item a pattern without wildcards names is followed, as
+// the source a user names should be; only when it leads nowhere is it the
+// Link itself. Windows reports what FindNextFileW finds.
 SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items);
 
-// Examines the item at `path` as a listing would report it. Never fails:
-// problems land in `statError`.
+// Examines the item at `path` as a listing of it alone would report it
+// (following a link). Never fails: problems land in `statError`.
 ListedItem examinePath(const std::string& path);
 
 // Wildcard match of a whole name, one character (a surrogate pair counts as

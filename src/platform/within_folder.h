@@ -14,6 +14,8 @@
 // target is kept open, without delete sharing, so it cannot be swapped.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/file_identity.h"
@@ -31,11 +33,55 @@ SystemResult<FileHandle> openTargetFolder(const char* path);
 // the target, ENOTDIR when a file is in the way.
 SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath);
 
-// Creates (or truncates) the file `relativePath` below `target` for writing,
-// mode 0666 less the umask. An existing file that is `untouchable` (the
-// archive being read, say) is neither truncated nor opened: EBUSY.
-SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativePath,
-                                          const FileIdentity* untouchable = nullptr);
+// Removes the folder `relativePath` below `target` if it is empty (a
+// folder made in vain); anything else stays where it is.
+SystemStatus removeEmptyFolderWithin(FileHandle target, const char* relativePath);
+
+// A file being written under a temporary name beside its final one.
+struct PendingFile {
+    FileHandle file = kNoFile;    // open for writing until the caller closes it
+    FileHandle folder = kNoFile;  // Linux: the folder both names are in
+    std::string temporaryName;    // Linux: names within `folder`; Windows: full paths
+    std::string finalName;        //   (empty once the temporary is gone)
+};
+
+// Creates a new file, mode 0666 less the umask, under a fresh temporary name
+// in the folder where `relativePath` (below `target`) is to stand. The
+// folder is reached as makeFolderWithin reaches one; whatever stands at the
+// final name is not looked at yet.
+SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relativePath);
+
+// Puts the closed temporary file at its final name, replacing the file (or
+// symbolic link) standing there. Not replaced: a folder (EISDIR), a device,
+// pipe or socket (EEXIST), the `untouchable` file (the archive being read:
+// EBUSY). On failure the temporary is still there for discardPendingFile.
+SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable = nullptr);
+
+// Releases `pending`, whatever happened to it: closes what is still open and
+// removes the temporary file unless it has been put in place. Never fails;
+// safe to call twice.
+void discardPendingFile(PendingFile& pending);
+
+// While a pending file is being filled, an interrupt (see
+// interrupt_cleanup.h) removes its temporary. One at a time; false when
+// that cannot be arranged. Disarm with disarmRemovalOnInterrupt.
+bool removePendingFileOnInterrupt(const PendingFile& pending);
+
+// The text for a failure of the calls in this file: a path that would lead
+// outside the target is said to do so; any other error is the system's.
+std::string withinFolderReason(int error);
+
+// Makes `relativePath` below `target` a symbolic link to `linkTarget`
+// (never followed here) with the given times (FILETIME, 0 = leave as is).
+// An existing file or link of that name is replaced at once (the link is
+// made under a temporary name beside it and renamed over it); a folder is
+// not (EISDIR), nor the `untouchable` file (EBUSY). The link may point
+// anywhere: every later item is still created strictly within the target.
+// Without a target folder (kNoFile) the path is taken as it is. Windows
+// makes no links: ERROR_NOT_SUPPORTED.
+SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePath, const std::string& linkTarget,
+                                      uint64_t lastAccessTime, uint64_t lastWriteTime,
+                                      const FileIdentity* untouchable = nullptr);
 
 // Opens the folder `relativePath` below `target` to set its times.
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath);

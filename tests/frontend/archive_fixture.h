@@ -24,6 +24,7 @@
 #include "frontend/archive_layout.h"
 #include "frontend/directory_reader.h"
 #include "support/run_process.h"
+#include "support/sanitized_build.h"
 #include "support/scratch_folder.h"
 
 namespace qex::test {
@@ -39,21 +40,6 @@ inline std::string readBytes(const std::string& path) {
 
 inline void writeBytes(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
-}
-
-// Standard error without the note an address-sanitizer build prints about
-// the coder's context switch, so that sanitizer builds check the same lines.
-inline std::string withoutSanitizerNotes(const std::string& err) {
-    std::string kept;
-    size_t position = 0;
-    while (position < err.size()) {
-        size_t end = err.find('\n', position);
-        end = end == std::string::npos ? err.size() : end + 1;
-        const std::string line = err.substr(position, end - position);
-        if (!(line.rfind("==", 0) == 0 && line.find("WARNING: ASan") != std::string::npos)) kept += line;
-        position = end;
-    }
-    return kept;
 }
 
 inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {}) {
@@ -103,7 +89,7 @@ inline std::map<std::string, ItemState> snapshot(const std::string& root) {
         state.mtime = mtimeTicks(path);
         // Only files carry the read-only bit through an archive.
         state.readOnly = !state.folder && (st.st_mode & S_IWUSR) == 0;
-        items[fs::relative(e.path(), root).string()] = state;
+        items[e.path().lexically_relative(root).string()] = state;
     }
     return items;
 }

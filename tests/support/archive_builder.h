@@ -18,6 +18,7 @@
 #include "frontend/archive_layout.h"
 #include "frontend/directory_builder.h"
 #include "pipeline/check_values.h"
+#include "platform/unix_mode.h"
 
 namespace qex::test {
 
@@ -53,6 +54,15 @@ struct ArchiveBuilder {
         updateCheckValues(e.crc, e.crcPlusOne, data, content.size());
         contents.append(content);
         return add(e, name);
+    }
+
+    // A symbolic link as Linux archives it: a marked file entry of the link
+    // type (mode 0120777) whose content is the target.
+    ArchiveBuilder& link(uint8_t depth, std::u16string_view name, std::string_view linkTarget) {
+        file(depth, name, linkTarget);
+        entries.back().attributes |= kAttributeUnixMode;
+        entries.back().creationTime = withUnixMode(entries.back().creationTime, 0120777);
+        return *this;
     }
 
     ArchiveBuilder& add(const ArchiveEntry& e, std::u16string_view name) {

@@ -13,6 +13,7 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
 
 namespace qex {
 namespace {
@@ -29,6 +30,7 @@ uint16_t attributesOf(ItemKind kind, mode_t mode, std::string_view name, bool ex
 ItemKind kindOf(mode_t mode) {
     if (S_ISDIR(mode)) return ItemKind::Folder;
     if (S_ISREG(mode)) return ItemKind::File;
+    if (S_ISLNK(mode)) return ItemKind::Link;
     return ItemKind::Special;
 }
 
@@ -39,10 +41,19 @@ uint64_t fileTimeOf(const struct statx_timestamp& t) {
     return timespecToFileTime(time);
 }
 
-// Fills `item` from a statx result.
-void describe(ListedItem& item, const struct statx& st, std::string_view name) {
+// Fills `item` from a statx result. A link's size is its target's length
+// as readlink gives it (some file systems report 0 in st_size).
+void describe(ListedItem& item, const struct statx& st, std::string_view name, int folderFd,
+              const std::string& path) {
     item.kind = kindOf(st.stx_mode);
+    item.mode = static_cast<uint16_t>(st.stx_mode);
     item.size = item.kind == ItemKind::File ? st.stx_size : 0;
+    if (item.kind == ItemKind::Link) {
+        char target[kMaxLinkTargetBytes + 1];
+        const ssize_t length = readlinkat(folderFd, path.c_str(), target, sizeof target);
+        if (length < 0) item.statError = errno;
+        item.size = length < 0 ? 0 : static_cast<uint64_t>(length);
+    }
     item.attributes = attributesOf(item.kind, st.stx_mode, name, true);
     item.lastWriteTime = fileTimeOf(st.stx_mtime);
     item.lastAccessTime = fileTimeOf(st.stx_atime);
@@ -57,35 +68,39 @@ void describe(ListedItem& item, const struct statx& st, std::string_view name) {
 namespace {
 
 // `exists` turns false when nothing at all is at `path` any more (an item
-// removed between reading the folder and examining it).
+// removed between reading the folder and examining it). `follow`: a link
+// is examined through to what it leads to, when it leads anywhere.
 ListedItem examineNamed(int folderFd, const std::string& path, std::string_view ownName,
-                        std::u16string name16, bool& exists) {
+                        std::u16string name16, bool follow, bool& exists) {
     exists = true;
     ListedItem item;
     item.nativeName.assign(ownName);
     item.name = std::move(name16);
 
     constexpr unsigned kWanted = STATX_BASIC_STATS | STATX_BTIME;
+    constexpr int kOwnFlags = AT_STATX_SYNC_AS_STAT | AT_SYMLINK_NOFOLLOW;
     struct statx st {};
-    if (statx(folderFd, path.c_str(), AT_STATX_SYNC_AS_STAT, kWanted, &st) == 0) {
-        describe(item, st, ownName);
+    if (follow && statx(folderFd, path.c_str(), AT_STATX_SYNC_AS_STAT, kWanted, &st) == 0) {
+        describe(item, st, ownName, folderFd, path);
         return item;
     }
-    // The item could not be followed (a dangling or looping link, or no
-    // rights): it is an unreadable file, described by the link itself where
-    // possible.
+    // Not followed, or it could not be (a dangling or looping link, or no
+    // rights): the item itself.
+    const int followError = follow ? errno : 0;
+    if (statx(folderFd, path.c_str(), kOwnFlags, kWanted, &st) == 0) {
+        describe(item, st, ownName, folderFd, path);
+        if (item.kind != ItemKind::Link && followError != 0) {
+            item.statError = followError;
+            item.kind = ItemKind::File;
+            item.size = 0;
+        }
+        return item;
+    }
+    // Nothing to describe: an unreadable file.
     item.statError = errno;
     item.kind = ItemKind::File;
-    if (statx(folderFd, path.c_str(), AT_STATX_SYNC_AS_STAT | AT_SYMLINK_NOFOLLOW, kWanted, &st) ==
-        0) {
-        describe(item, st, ownName);
-        item.kind = ItemKind::File;
-        item.size = 0;
-        item.attributes = attributesOf(ItemKind::File, st.stx_mode, ownName, true);
-    } else {
-        exists = errno != ENOENT;
-        item.attributes = attributesOf(ItemKind::File, 0, ownName, false);
-    }
+    exists = errno != ENOENT;
+    item.attributes = attributesOf(ItemKind::File, 0, ownName, false);
     return item;
 }
 
@@ -94,7 +109,7 @@ ListedItem examineNamed(int folderFd, const std::string& path, std::string_view 
 ListedItem examinePath(const std::string& path) {
     const std::string_view ownName = std::string_view(path).substr(lastComponentStart(path));
     bool exists = true;
-    return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName), exists);
+    return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName), true, exists);
 }
 
 SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items) {
@@ -139,7 +154,7 @@ SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& item
         std::u16string name16 = nativeToUtf16(name);
         if (!matchesWildcards(wanted, name16)) continue;
         bool exists = true;
-        ListedItem item = examineNamed(folderFd, name, name, std::move(name16), exists);
+        ListedItem item = examineNamed(folderFd, name, name, std::move(name16), false, exists);
         if (exists) items.push_back(std::move(item));
     }
     closedir(dir);

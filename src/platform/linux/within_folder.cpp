@@ -2,21 +2,26 @@
 // within_folder.h).
 #include "platform/within_folder.h"
 
+#include "platform/interrupt_cleanup.h"
+
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 #include <string_view>
+
+#include "platform/file_times.h"
 
 namespace qex {
 namespace {
 
 constexpr mode_t kNewFolderMode = 0777;  // less the umask, as mkdir does
-constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kNewFileMode = 0666;  // less the umask
 
 }  // namespace
 
@@ -91,32 +96,190 @@ SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath)
     return result;
 }
 
-SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativePath,
-                                          const FileIdentity* untouchable) {
-    // O_NONBLOCK: a FIFO already standing at that name must not block the
-    // writer forever (the open fails instead); it does nothing to a file.
-    // No O_TRUNC: what stands there is looked at before it is emptied.
-    const SystemResult<int> opened = openBeneath(target, relativePath, O_WRONLY | O_CREAT | O_NONBLOCK, kNewFileMode);
-    if (!opened.ok()) return {kNoFile, opened.error};
-    const int fd = opened.value;
+SystemStatus removeEmptyFolderWithin(FileHandle target, const char* relativePath) {
+    const std::string_view path(relativePath);
+    const size_t slash = path.rfind('/');
+    const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    int parent = target;
+    if (slash != std::string_view::npos) {
+        const std::string parentPath(path.substr(0, slash));
+        const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
+        if (!opened.ok()) return {opened.error};
+        parent = opened.value;
+    }
+    const int error = ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+    if (parent != target) ::close(parent);
+    return {error};
+}
+
+namespace {
+
+// Tried in turn when a temporary name is taken already (by an earlier run
+// that was killed, say); each try is an exclusive create.
+constexpr int kTemporaryNameTries = 100;
+
+std::atomic<unsigned> temporaryCounter{0};
+
+std::string temporaryNameFor(unsigned count) {
+    // Short and hidden: it fits wherever the final name fits, whatever that
+    // name's length, and a leftover (after a kill) is recognisable.
+    return ".qex-" + std::to_string(::getpid()) + "-" + std::to_string(count) + ".part";
+}
+
+}  // namespace
+
+SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relativePath) {
+    const std::string_view path(relativePath);
+    const size_t slash = path.rfind('/');
+    PendingFile pending;
+    pending.finalName = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    if (pending.finalName.empty() || pending.finalName == "." || pending.finalName == "..")
+        return {{}, EINVAL};
+    if (slash == std::string_view::npos) {
+        const int folder = ::fcntl(target, F_DUPFD_CLOEXEC, 0);
+        if (folder < 0) return {{}, errno};
+        pending.folder = folder;
+    } else {
+        const std::string parentPath(path.substr(0, slash));
+        const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
+        if (!opened.ok()) return {{}, opened.error};
+        pending.folder = opened.value;
+    }
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
+        std::string name = temporaryNameFor(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
+        const int fd = ::openat(pending.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                kNewFileMode);
+        if (fd >= 0) {
+            pending.file = fd;
+            pending.temporaryName = std::move(name);
+            return {std::move(pending), 0};
+        }
+        error = errno;
+    }
+    ::close(pending.folder);
+    return {{}, error};
+}
+
+SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        // A device or socket in the way is not replaced, nor written to.
-        ::close(fd);
-        return {kNoFile, EEXIST};
+    if (::fstatat(pending.folder, pending.finalName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(info.st_mode)) return {EISDIR};
+        if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return {EEXIST};
+        if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(info.st_dev) &&
+            untouchable->inode == uint64_t(info.st_ino))
+            return {EBUSY};
+    } else if (errno != ENOENT) {
+        return {errno};
     }
-    if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(info.st_dev) &&
-        untouchable->inode == uint64_t(info.st_ino)) {
-        ::close(fd);
-        return {kNoFile, EBUSY};
+    if (::renameat(pending.folder, pending.temporaryName.c_str(), pending.folder, pending.finalName.c_str()) != 0)
+        return {errno};
+    pending.temporaryName.clear();
+    return {};
+}
+
+void discardPendingFile(PendingFile& pending) {
+    if (pending.file != kNoFile) ::close(pending.file);
+    pending.file = kNoFile;
+    if (pending.folder == kNoFile) return;
+    if (!pending.temporaryName.empty()) ::unlinkat(pending.folder, pending.temporaryName.c_str(), 0);
+    pending.temporaryName.clear();
+    ::close(pending.folder);
+    pending.folder = kNoFile;
+}
+
+bool removePendingFileOnInterrupt(const PendingFile& pending) {
+    if (pending.folder == kNoFile || pending.temporaryName.empty()) return false;
+    // The handler works by path: the folder's descriptor names it.
+    const std::string path = "/proc/self/fd/" + std::to_string(pending.folder) + "/" + pending.temporaryName;
+    return armRemovalOnInterrupt(path.c_str(), pending.file);
+}
+
+std::string withinFolderReason(int error) {
+    // EXDEV: the kernel's beneath-resolution met a link (or "..") leading out.
+    if (error == EXDEV) return "leads outside the target folder";
+    return systemReason(error);
+}
+
+namespace {
+
+// The folder an item named by `relativePath` goes into, and its own name.
+// The folder is `target` itself (not to be closed) or a new descriptor.
+struct ParentAndName {
+    int parent = -1;
+    std::string name;
+};
+
+SystemResult<ParentAndName> openParent(FileHandle target, std::string_view path) {
+    const size_t slash = path.rfind('/');
+    ParentAndName found;
+    found.name = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    const int base = target == kNoFile ? AT_FDCWD : target;
+    found.parent = base;
+    if (slash == std::string_view::npos) return {std::move(found), 0};
+    const std::string parentPath(path.substr(0, slash == 0 ? 1 : slash));
+    if (target == kNoFile) {
+        const int fd = ::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return {{}, errno};
+        found.parent = fd;
+        return {std::move(found), 0};
     }
-    if (info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return {kNoFile, error};
+    const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
+    if (!opened.ok()) return {{}, opened.error};
+    found.parent = opened.value;
+    return {std::move(found), 0};
+}
+
+timespec timeToSet(uint64_t fileTime) {
+    timespec time = fileTimeToTimespec(fileTime);
+    if (fileTime == 0) time.tv_nsec = UTIME_OMIT;  // no time stored
+    return time;
+}
+
+// A name for a link being made, unused in `parent`; made at once.
+int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name) {
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = ".qex-link-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
+        if (::symlinkat(linkTarget.c_str(), parent, name.c_str()) == 0) return 0;
+        if (errno != EEXIST) return errno;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return {fd, 0};
+    return EEXIST;
+}
+
+int placeLink(int parent, const std::string& name, const std::string& linkTarget, const timespec (&times)[2],
+              const FileIdentity* untouchable) {
+    struct stat existing {};
+    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(existing.st_mode)) return EISDIR;
+        if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
+            untouchable->inode == uint64_t(existing.st_ino))
+            return EBUSY;
+    }
+    std::string temporary;
+    const int made = makeTemporaryLink(parent, linkTarget, temporary);
+    if (made != 0) return made;
+    int error = 0;
+    if (::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::renameat(parent, temporary.c_str(), parent, name.c_str()) != 0) {
+        error = errno;
+        ::unlinkat(parent, temporary.c_str(), 0);
+    }
+    return error;
+}
+
+}  // namespace
+
+SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePath, const std::string& linkTarget,
+                                      uint64_t lastAccessTime, uint64_t lastWriteTime,
+                                      const FileIdentity* untouchable) {
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {opened.error};
+    const ParentAndName& at = opened.value;
+    const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
+    const int error = placeLink(at.parent, at.name, linkTarget, times, untouchable);
+    if (at.parent != target && at.parent != AT_FDCWD) ::close(at.parent);
+    return {error};
 }
 
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {

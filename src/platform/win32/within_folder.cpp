@@ -7,6 +7,10 @@
 // path made from archived names leads outside the target.
 #include "platform/within_folder.h"
 
+#include <atomic>
+#include <string>
+
+#include "platform/interrupt_cleanup.h"
 #include "platform/paths.h"
 #include "platform/win32/system_paths.h"
 
@@ -101,24 +105,98 @@ SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath)
     return {false, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY};
 }
 
-SystemResult<FileHandle> createFileWithin(FileHandle target, const char* relativePath,
-                                          const FileIdentity* untouchable) {
+SystemStatus removeEmptyFolderWithin(FileHandle target, const char* relativePath) {
     const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
-    if (!full.ok()) return {kNoFile, full.error};
-    DWORD keep = 0;
-    const DWORD existing = GetFileAttributesW(full.value.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES) {
-        if (untouchable != nullptr &&
-            sameFile(identityOfPath(utf16ToNative(units(full.value)).c_str()), *untouchable))
-            return {kNoFile, ERROR_BUSY};
-        // Replacing a hidden or system file needs the same bits asked for;
-        // the archived attributes are applied once the file is written.
-        keep = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (!full.ok()) return {full.error};
+    return {RemoveDirectoryW(full.value.c_str()) ? 0 : lastError()};
+}
+
+namespace {
+
+// Tried in turn when a temporary name is taken already (by an earlier run
+// that was killed, say); each try is an exclusive create.
+constexpr int kTemporaryNameTries = 100;
+
+std::atomic<unsigned> temporaryCounter{0};
+
+std::wstring temporaryNameFor(unsigned count) {
+    return L".qex-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(count) + L".part";
+}
+
+}  // namespace
+
+SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relativePath) {
+    // The final name itself is checked too: a link standing there is left
+    // alone rather than replaced.
+    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+    if (!full.ok()) return {{}, full.error};
+    const std::wstring folder = full.value.substr(0, full.value.rfind(L'\\') + 1);
+    int error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < kTemporaryNameTries && error == ERROR_FILE_EXISTS; ++attempt) {
+        const std::wstring temporary =
+            folder + temporaryNameFor(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
+        const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            PendingFile pending;
+            pending.file = fileOf(handle);
+            pending.temporaryName = utf16ToNative(units(temporary));
+            pending.finalName = utf16ToNative(units(full.value));
+            return {std::move(pending), 0};
+        }
+        error = lastError();
     }
-    const HANDLE handle = CreateFileW(full.value.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                                      keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return {kNoFile, lastError()};
-    return {fileOf(handle), 0};
+    return {{}, error};
+}
+
+SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable) {
+    const std::wstring temporary = wide(pending.temporaryName);
+    const std::wstring final = wide(pending.finalName);
+    const DWORD existing = GetFileAttributesW(final.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        if ((existing & FILE_ATTRIBUTE_DIRECTORY) != 0) return {ERROR_ACCESS_DENIED};
+        if (untouchable != nullptr && sameFile(identityOfPath(pending.finalName.c_str()), *untouchable))
+            return {ERROR_BUSY};
+        // A read-only file refuses to be replaced: the bit is cleared first
+        // (and put back if the replace fails).
+        if ((existing & FILE_ATTRIBUTE_READONLY) != 0 &&
+            !SetFileAttributesW(final.c_str(), existing & ~FILE_ATTRIBUTE_READONLY))
+            return {lastError()};
+    }
+    if (!MoveFileExW(temporary.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const int error = lastError();
+        if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0)
+            SetFileAttributesW(final.c_str(), existing);
+        return {error};
+    }
+    pending.temporaryName.clear();
+    return {};
+}
+
+void discardPendingFile(PendingFile& pending) {
+    if (pending.file != kNoFile) CloseHandle(handleOf(pending.file));
+    pending.file = kNoFile;
+    if (pending.temporaryName.empty()) return;
+    const std::wstring temporary = wide(pending.temporaryName);
+    // Its read-only bit may be set already; it would refuse the delete.
+    SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temporary.c_str());
+    pending.temporaryName.clear();
+}
+
+bool removePendingFileOnInterrupt(const PendingFile& pending) {
+    if (pending.temporaryName.empty()) return false;
+    return armRemovalOnInterrupt(pending.temporaryName.c_str(), pending.file);
+}
+
+std::string withinFolderReason(int error) {
+    if (error == kLeadsThroughLink) return "passes through a link, which could lead outside the target folder";
+    return systemReason(error);
+}
+
+SystemStatus createSymbolicLinkWithin(FileHandle, const char*, const std::string&, uint64_t, uint64_t,
+                                      const FileIdentity*) {
+    return {ERROR_NOT_SUPPORTED};
 }
 
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {

@@ -27,6 +27,7 @@
 #include "support/archive_builder.h"
 #include "support/file_bytes.h"
 #include "support/run_process.h"
+#include "support/sanitized_build.h"
 #include "support/scratch_folder.h"
 
 namespace qex::test {
@@ -59,7 +60,7 @@ std::map<std::string, std::string> treeOf(const fs::path& root) {
     std::map<std::string, std::string> items;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         const fs::file_status status = fs::symlink_status(item.path());
-        items[fs::relative(item.path(), root).string()] =
+        items[item.path().lexically_relative(root).string()] =
             fs::is_directory(status) ? "folder" : fs::is_regular_file(status) ? "file " + readFileBytes(item.path()) : "other";
     }
     return items;
@@ -241,10 +242,11 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
     const ProcessResult r = qex({"a", archive.string(), src.string()});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: skipping special file (FIFO, socket or device) \"" + (src / "fifo").string() + "\""));
-    EXPECT_THAT(r.err, HasSubstr("qex: not entering folder (it leads back to a folder above it) \"" +
-                                 (src / "sub" / "up").string() + "\""));
-    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{
-                                      {"src", "folder"}, {"src/sub", "folder"}, {"src/sub/f", "file f"}, {"src/sub/up", "folder"}}));
+    // The link back up is stored as a link, never entered.
+    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
+                                                                      {"src/sub", "folder"},
+                                                                      {"src/sub/f", "file f"},
+                                                                      {"src/sub/up", "other"}}));
 }
 
 TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAWarning) {
@@ -271,7 +273,7 @@ TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAW
     fs::resize_file(src / "2-shrinks", 100000);
     finish(child);
     ASSERT_FALSE(child.timedOut);
-    const std::string err = readFileBytes(scratch / "add.err");
+    const std::string err = withoutSanitizerNotes(readFileBytes(scratch / "add.err"));
 
     // The grown file never gives more than its listed size; the shrunk one
     // gives what was left of it, with a warning, unless it was read whole
@@ -358,13 +360,22 @@ TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
 
+    // The file is written under a temporary name beside its final one:
+    // interrupted, that temporary goes and the final name stays unused.
     Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "extract");
-    ASSERT_TRUE(whileRunning(child, [&] { return fs::exists(target / "t" / "big.bin"); }))
+    const auto writing = [&] {
+        std::error_code ignored;
+        for (const auto& item : fs::directory_iterator(target / "t", ignored))
+            if (item.file_size(ignored) > 0) return true;
+        return false;
+    };
+    ASSERT_TRUE(whileRunning(child, writing))
         << "extract ended before it could be interrupted";
     ::kill(child.pid, SIGINT);
     finish(child);
     ASSERT_FALSE(child.timedOut);
     EXPECT_EQ(child.exitCode, 128 + SIGINT);
+    EXPECT_TRUE(fs::is_empty(target / "t"));
     // Nothing but the archive, the target and what is below it.
     std::vector<std::string> beside;
     for (const auto& item : fs::directory_iterator(scratch / "out")) beside.push_back(item.path().filename().string());
@@ -428,7 +439,7 @@ TEST_F(AddFaults, ReaderOfStandardOutputGoneLetsTheCommandFinishWithExitOne) {
         finish(child);
         ASSERT_FALSE(child.timedOut);
         EXPECT_EQ(child.exitCode, 1);
-        EXPECT_EQ(readFileBytes(scratch / "run.err"), "qex: cannot write to standard output: Broken pipe\n");
+        EXPECT_EQ(withoutSanitizerNotes(readFileBytes(scratch / "run.err")), "qex: cannot write to standard output: Broken pipe\n");
     }
     EXPECT_EQ(treeOf(target / "src"), treeOf(scratch / "src"));
 }

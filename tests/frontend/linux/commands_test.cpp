@@ -80,7 +80,7 @@ TEST_F(Commands, ListOfSomethingThatIsNotAnArchiveFails) {
     const auto r = runQex({"l", at("notes.txt")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "l command\n");
-    EXPECT_EQ(r.err.rfind("qex: invalid archive \"" + at("notes.txt") + "\": ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("qex: not a qex archive (or its end is missing) \"" + at("notes.txt") + "\": ", 0), 0u) << r.err;
 }
 
 TEST_F(Commands, ConsoleShowsNamesEscapedAndTheDiskKeepsThem) {

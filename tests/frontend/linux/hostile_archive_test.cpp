@@ -79,7 +79,7 @@ protected:
     std::map<std::string, std::string> targetItems() const {
         std::map<std::string, std::string> items;
         for (const auto& item : fs::recursive_directory_iterator(target))
-            items[fs::relative(item.path(), target).string()] = describe(item.path());
+            items[item.path().lexically_relative(target).string()] = describe(item.path());
         return items;
     }
 
@@ -100,10 +100,11 @@ protected:
     }
 
     // A refused directory: exit code 2, the reason on stderr, nothing created.
-    void expectRefused(const std::vector<uint8_t>& bytes, const std::string& reason) {
+    void expectRefused(const std::vector<uint8_t>& bytes, const std::string& reason,
+                       const std::string& heading = "invalid archive") {
         const ProcessResult r = extract(bytes);
         EXPECT_EQ(r.exitCode, 2) << r.err;
-        EXPECT_THAT(r.err, HasSubstr("qex: invalid archive \"" + archive.string() + "\": "));
+        EXPECT_THAT(r.err, HasSubstr("qex: " + heading + " \"" + archive.string() + "\": "));
         EXPECT_THAT(r.err, HasSubstr(reason));
         EXPECT_TRUE(targetItems().empty()) << "a refused archive created items";
     }
@@ -117,6 +118,10 @@ protected:
     const fs::path scratch = scratchFolder.root();
     fs::path target, archive;
 };
+
+// What a file gets whose trailer does not fit: it is not an archive of this
+// format, or its end was cut off.
+const std::string kNotAnArchive = "not a qex archive (or its end is missing)";
 
 // The three faults a damaged stream can show as; each is fatal.
 const auto kDamageMessage = AnyOf(HasSubstr("qex: check value mismatch in"), HasSubstr("qex: incomplete file"),
@@ -263,18 +268,16 @@ TEST_F(HostileArchive, PathsLongerThanTheSystemTakesAreSkippedWithAWarning) {
 }
 
 TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesOn) {
-    // 170 nested folders of 200-unit names give the file a path of about
-    // 34,000 units, more than a job record carries (32,755). That file alone
-    // is reported; its bytes are skipped and the file after it is extracted.
-    ArchiveBuilder b;
-    const std::u16string longName(200, u'x');
-    for (int depth = 0; depth < 170; ++depth) b.folder(static_cast<uint8_t>(depth), longName);
-    b.file(170, u"deep.txt", "deep").file(0, u"after.txt", "after");
-    const ProcessResult r = extract(b.bytes());
+    // A name of 33,000 units, more than a job record carries (32,755). That
+    // file alone is reported; its bytes are skipped and the file after it is
+    // extracted.
+    const std::u16string longName(33000, u'x');
+    const ProcessResult r =
+        extract(ArchiveBuilder().file(0, longName, "lost").file(0, u"after.txt", "after").bytes());
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \""));
-    EXPECT_THAT(r.err, HasSubstr("deep.txt\": the path is too long"));
-    EXPECT_EQ(describe(target / "after.txt"), "file after");
+    EXPECT_THAT(r.err, HasSubstr("xxx\": the path is too long"));
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after.txt", "file after"}}));
 }
 
 // ---- trailer and sizes ----------------------------------------------------
@@ -282,41 +285,41 @@ TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesO
 TEST_F(HostileArchive, TrailerSizesThatDoNotFitTheFileAreRefused) {
     ArchiveBuilder bigN = smallTree();
     bigN.nameListBytes = 1000000;
-    expectRefused(bigN.bytes(), "the directory (N = 1000000, E = 240, plus the 8-byte trailer) is larger than the archive");
+    expectRefused(bigN.bytes(), "the directory (N = 1000000, E = 240, plus the 8-byte trailer) is larger than the archive", kNotAnArchive);
 
     ArchiveBuilder bigE = smallTree();
     bigE.entryBytes = 40000;
-    expectRefused(bigE.bytes(), "E = 40000, plus the 8-byte trailer) is larger than the archive");
+    expectRefused(bigE.bytes(), "E = 40000, plus the 8-byte trailer) is larger than the archive", kNotAnArchive);
 
     // N + E + 8 passes 2^32: no 32-bit sum may wrap to a small value.
     ArchiveBuilder wrapping = smallTree();
     wrapping.nameListBytes = 0xFFFFFFF0;
     wrapping.entryBytes = 40;
-    expectRefused(wrapping.bytes(), "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive");
+    expectRefused(wrapping.bytes(), "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive", kNotAnArchive);
     wrapping.nameListBytes = 0xFFFFFFFF;
     wrapping.entryBytes = 0xFFFFFFD8;  // a multiple of 40
-    expectRefused(wrapping.bytes(), "is larger than the archive");
+    expectRefused(wrapping.bytes(), "is larger than the archive", kNotAnArchive);
 
     ArchiveBuilder ragged = smallTree();
     ragged.entryBytes = 6 * 40 - 1;
     ragged.nameListBytes = static_cast<uint32_t>(ragged.nameList.size() + 1);
-    expectRefused(ragged.bytes(), "the entries take 239 bytes, which is not a multiple of 40");
+    expectRefused(ragged.bytes(), "the entries take 239 bytes, which is not a multiple of 40", kNotAnArchive);
 }
 
 TEST_F(HostileArchive, FilesTooShortForATrailerAreRefused) {
-    expectRefused({}, "the archive is too short to hold a directory (0 bytes)");
-    expectRefused({0, 0, 0, 0, 0, 0, 0}, "the archive is too short to hold a directory (7 bytes)");
+    expectRefused({}, "the archive is too short to hold a directory (0 bytes)", kNotAnArchive);
+    expectRefused({0, 0, 0, 0, 0, 0, 0}, "the archive is too short to hold a directory (7 bytes)", kNotAnArchive);
 }
 
 TEST_F(HostileArchive, ThingsThatAreNotArchivesAreRefused) {
     std::mt19937 random(7);
     std::vector<uint8_t> noise(4096);
     for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
-    expectRefused(noise, "is larger than the archive");
+    expectRefused(noise, "is larger than the archive", kNotAnArchive);
 
     std::string text;
     for (int k = 0; k < 20; ++k) text += "This is a plain text file, not an archive.\n";
-    expectRefused(std::vector<uint8_t>(text.begin(), text.end()), "is larger than the archive");
+    expectRefused(std::vector<uint8_t>(text.begin(), text.end()), "is larger than the archive", kNotAnArchive);
 }
 
 // ---- damaged streams ------------------------------------------------------
@@ -331,7 +334,7 @@ TEST_F(HostileArchive, ArchiveCutAtEveryOffsetIsNeverTakenForWhole) {
         clearTarget();
         const ProcessResult r = extract(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(length)));
         EXPECT_EQ(r.exitCode, 2) << r.err;
-        EXPECT_THAT(r.err, AnyOf(HasSubstr("qex: invalid archive"), kDamageMessage));
+        EXPECT_THAT(r.err, AnyOf(HasSubstr("qex: invalid archive"), HasSubstr("qex: " + kNotAnArchive), kDamageMessage));
         if (HasFailure()) break;  // one cut's report is enough
     }
 }
@@ -456,25 +459,28 @@ TEST_F(HostileArchive, ItemsAlreadyInTheTargetOfTheOtherKindAreLeftAlone) {
 }
 
 TEST_F(HostileArchive, LinksInTheTargetThatLeaveItAreNotFollowed) {
-    // A folder link and a file link, both to the scratch folder's "outside";
-    // the archive names a folder and a file exactly like them.
+    // Two folder links to the scratch folder's "outside" and a file link to
+    // a file there; the archive names a folder and a file exactly like them.
+    // The folders are refused, saying why; the file link is replaced by the
+    // archived file (never written through).
     fs::create_directory_symlink(scratch / "outside", target / "d");
     fs::create_symlink(scratch / "outside" / "sentinel", target / "sentinel");
     fs::create_directory_symlink("../../../outside", target / "relative");
     const ProcessResult r = extract(ArchiveBuilder()
                                         .folder(0, u"d")
                                         .file(1, u"planted", "evil")
-                                        .file(0, u"sentinel", "overwritten")
+                                        .file(0, u"sentinel", "archived")
                                         .folder(0, u"relative")
                                         .file(1, u"planted", "evil")
                                         .file(0, u"z", "z")
                                         .bytes());
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "d").string() + "\""));
-    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "relative").string() + "\""));
-    EXPECT_THAT(r.err, HasSubstr("qex: cannot create file \"" + (target / "sentinel").string() + "\""));
+    for (const char* link : {"d", "relative"})
+        EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / link).string() +
+                                     "\": leads outside the target folder; its 1 item is not restored either\n"));
     EXPECT_EQ(describe(scratch / "outside" / "sentinel"), "file keep me");
     EXPECT_FALSE(fs::exists(fs::symlink_status(scratch / "outside" / "planted")));
+    EXPECT_EQ(describe(target / "sentinel"), "file archived");
     EXPECT_EQ(describe(target / "z"), "file z");
 }
 
@@ -486,6 +492,58 @@ TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
     const ProcessResult r = extract(ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").bytes());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(describe(target / "real" / "x"), "file inside");
+}
+
+// ---- symbolic links the archive makes ------------------------------------
+
+TEST_F(HostileArchive, LinksTheArchiveMakesLeadNoLaterItemOutOfTheTarget) {
+    // The links come out as stored, wherever they lead...
+    ProcessResult r = extract(ArchiveBuilder()
+                                  .link(0, u"d", (scratch / "outside").string())
+                                  .link(0, u"relative", "../../../outside")
+                                  .bytes());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(describe(target / "relative"), "link to ../../../outside");
+    // ...and nothing is made through them afterwards.
+    r = extract(ArchiveBuilder()
+                    .folder(0, u"d")
+                    .file(1, u"planted", "evil")
+                    .folder(0, u"relative")
+                    .file(1, u"planted", "evil")
+                    .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "d").string() + "\""));
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / "relative").string() + "\""));
+
+    // A link and a folder of the same name in one archive: whichever the
+    // target holds first, the file below never leaves it.
+    clearTarget();
+    r = extract(ArchiveBuilder()
+                    .link(0, u"d", (scratch / "outside").string())
+                    .folder(0, u"d")
+                    .file(1, u"planted", "evil")
+                    .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch / "outside" / "planted")));
+}
+
+TEST_F(HostileArchive, LinkTargetsNoLinkCanHoldAreRefusedAndTheRestExtracted) {
+    writeFileBytes(target / "fine", "replaced by the link");
+    const ProcessResult r = extract(ArchiveBuilder()
+                                        .link(0, u"empty", "")
+                                        .link(0, u"huge", std::string(kMaxLinkTargetBytes + 1, 'a'))
+                                        .link(0, u"nul", std::string("a\0b", 3))
+                                        .file(0, u"after", "ok")
+                                        .link(0, u"fine", "after")
+                                        .bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const auto refused = [&](const char* name, const std::string& reason) {
+        return HasSubstr("qex: cannot create symbolic link \"" + (target / name).string() + "\": " + reason);
+    };
+    EXPECT_THAT(r.err, refused("empty", "the link target is empty"));
+    EXPECT_THAT(r.err, refused("huge", "the link target is longer than 4095 bytes"));
+    EXPECT_THAT(r.err, refused("nul", "the link target holds a NUL byte"));
+    EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after", "file ok"}, {"fine", "link to after"}}));
 }
 
 // ---- time stamps ----------------------------------------------------------

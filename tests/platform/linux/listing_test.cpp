@@ -156,29 +156,35 @@ TEST_F(ListingFolder, TimesAreFileTimesOfTheStatTimes) {
     EXPECT_GE(items[0].creationTime, items[0].lastWriteTime);
 }
 
-TEST_F(ListingFolder, LinksAreFollowedAndDanglingLinksAreUnreadableFiles) {
+TEST_F(ListingFolder, WildcardsListLinksAsLinksAndANamedLinkIsFollowed) {
     file("target", "123");
     folder("dir");
     ASSERT_EQ(symlink("target", (root + "/toFile").c_str()), 0);
     ASSERT_EQ(symlink("dir", (root + "/toDir").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", (root + "/dangling").c_str()), 0);
+    ASSERT_EQ(chmod((root + "/target").c_str(), 0640), 0);
     std::map<std::string, ListedItem> byName;
     for (ListedItem& item : list("*")) byName[item.nativeName] = item;
 
-    EXPECT_EQ(byName["toFile"].kind, ItemKind::File);
-    EXPECT_EQ(byName["toFile"].size, 3u);
-    EXPECT_EQ(byName["toFile"].inode, byName["target"].inode);
-    EXPECT_EQ(byName["toDir"].kind, ItemKind::Folder);
-    EXPECT_EQ(byName["toDir"].attributes, 0x10);
-    EXPECT_EQ(byName["toDir"].inode, byName["dir"].inode);
-    EXPECT_EQ(byName["toDir"].device, byName["dir"].device);
-    EXPECT_EQ(byName["dangling"].kind, ItemKind::File);
-    EXPECT_EQ(byName["dangling"].statError, ENOENT);
-    EXPECT_EQ(byName["dangling"].size, 0u);
-    EXPECT_EQ(byName["target"].statError, 0);
+    for (const char* link : {"toFile", "toDir", "dangling"}) {
+        EXPECT_EQ(byName[link].kind, ItemKind::Link) << link;
+        EXPECT_EQ(byName[link].mode & S_IFMT, S_IFLNK) << link;
+        EXPECT_EQ(byName[link].attributes, 0x20) << link;
+        EXPECT_EQ(byName[link].statError, 0) << link;
+    }
+    EXPECT_EQ(byName["toFile"].size, 6u);  // "target"
+    EXPECT_EQ(byName["dangling"].size, 7u);
+    EXPECT_EQ(byName["target"].mode, S_IFREG | 0640);
+    EXPECT_EQ(byName["dir"].mode & S_IFMT, S_IFDIR);
 
-    // Without wildcards a dangling link is still an item that exists.
-    EXPECT_EQ(namesOf(list("dangling")), (Names{"dangling"}));
+    // Named alone, a link is followed; one that leads nowhere is the link.
+    const std::vector<ListedItem> toDir = list("toDir");
+    ASSERT_EQ(toDir.size(), 1u);
+    EXPECT_EQ(toDir[0].kind, ItemKind::Folder);
+    EXPECT_EQ(toDir[0].inode, byName["dir"].inode);
+    const std::vector<ListedItem> dangling = list("dangling");
+    ASSERT_EQ(dangling.size(), 1u);
+    EXPECT_EQ(dangling[0].kind, ItemKind::Link);
 }
 
 TEST_F(ListingFolder, FifoIsSpecial) {

@@ -10,8 +10,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <set>
 #include <string>
 
+#include "platform/file_identity.h"
 #include "support/scratch_folder.h"
 
 namespace qex {
@@ -34,6 +38,30 @@ protected:
     }
     void link(const std::string& to, const std::string& at) {
         ASSERT_EQ(symlink(to.c_str(), (base + "/target/" + at).c_str()), 0);
+    }
+    // Writes `content` as the extraction writer does: a temporary, then the
+    // rename over `path`.
+    int writeWithin(const char* path, const std::string& content) {
+        SystemResult<PendingFile> pending = createPendingFile(target, path);
+        if (!pending.ok()) return pending.error;
+        int error =
+            writeAll(pending.value.file, reinterpret_cast<const uint8_t*>(content.data()), content.size()).error;
+        const FileHandle file = pending.value.file;
+        pending.value.file = kNoFile;
+        if (error == 0) error = closeFile(file).error;
+        if (error == 0) error = placePendingFile(pending.value).error;
+        discardPendingFile(pending.value);
+        return error;
+    }
+    std::string read(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Nothing but `names` in the target: no temporary is left behind.
+    void expectTargetHolds(std::initializer_list<std::string> names) {
+        std::set<std::string> held;
+        for (const auto& item : fs::directory_iterator(base + "/target")) held.insert(item.path().filename());
+        EXPECT_EQ(held, std::set<std::string>(names));
     }
 
     test::ScratchFolder scratch;
@@ -77,7 +105,7 @@ TEST_F(TargetFolder, LinkLeavingTheTargetIsNeverFollowed) {
         const std::string folder = std::string(through) + "/sub";
         EXPECT_NE(makeFolderWithin(target, folder.c_str()).error, 0) << through;
         const std::string file = std::string(through) + "/file";
-        EXPECT_NE(createFileWithin(target, file.c_str()).error, 0) << through;
+        EXPECT_EQ(createPendingFile(target, file.c_str()).error, EXDEV) << through;
         // The folder the link names also exists, so making it "again" must
         // not accept it as an existing folder either.
         EXPECT_NE(makeFolderWithin(target, through).error, 0) << through;
@@ -85,19 +113,41 @@ TEST_F(TargetFolder, LinkLeavingTheTargetIsNeverFollowed) {
     EXPECT_TRUE(fs::is_empty(base + "/outside"));
 }
 
-TEST_F(TargetFolder, LinkAsTheFileItselfLeavingTheTargetIsRefused) {
+TEST_F(TargetFolder, FileIsReplacedNeverWrittenThrough) {
+    // A link as the file itself, and a hard link to a file outside: both
+    // names are replaced; the files outside keep their content.
     std::ofstream(base + "/outside/victim") << "keep";
+    std::ofstream(base + "/outside/linked") << "keep too";
     link(base + "/outside/victim", "f");
-    EXPECT_NE(createFileWithin(target, "f").error, 0);
-    std::ifstream in(base + "/outside/victim");
-    std::string content;
-    in >> content;
-    EXPECT_EQ(content, "keep");
+    ASSERT_EQ(::link((base + "/outside/linked").c_str(), (base + "/target/h").c_str()), 0);
+    EXPECT_EQ(writeWithin("f", "new f"), 0);
+    EXPECT_EQ(writeWithin("h", "new h"), 0);
+    EXPECT_EQ(read(base + "/outside/victim"), "keep");
+    EXPECT_EQ(read(base + "/outside/linked"), "keep too");
+    EXPECT_EQ(read(base + "/target/f"), "new f");
+    EXPECT_EQ(read(base + "/target/h"), "new h");
+    EXPECT_FALSE(fs::is_symlink(base + "/target/f"));
+    expectTargetHolds({"f", "h"});
 }
 
-TEST_F(TargetFolder, FifoInTheWayDoesNotBlock) {
+TEST_F(TargetFolder, FolderFifoOrUntouchableFileInTheWayStaysAndTheTemporaryGoes) {
     ASSERT_EQ(mkfifo((base + "/target/pipe").c_str(), 0644), 0);
-    EXPECT_NE(createFileWithin(target, "pipe").error, 0);
+    fs::create_directory(base + "/target/d");
+    std::ofstream(base + "/target/archive") << "archive";
+    const SystemResult<FileHandle> archive = openForRead((base + "/target/archive").c_str());
+    ASSERT_TRUE(archive.ok());
+    const FileIdentity untouchable = identityOfFile(archive.value);
+    closeFile(archive.value);
+    EXPECT_EQ(writeWithin("pipe", "x"), EEXIST);
+    EXPECT_EQ(writeWithin("d", "x"), EISDIR);
+    SystemResult<PendingFile> pending = createPendingFile(target, "archive");
+    ASSERT_TRUE(pending.ok());
+    closeFile(pending.value.file);
+    pending.value.file = kNoFile;
+    EXPECT_EQ(placePendingFile(pending.value, &untouchable).error, EBUSY);
+    discardPendingFile(pending.value);
+    EXPECT_EQ(read(base + "/target/archive"), "archive");
+    expectTargetHolds({"pipe", "d", "archive"});
 }
 
 TEST_F(TargetFolder, FolderIsOpenedForItsTimes) {
@@ -107,6 +157,28 @@ TEST_F(TargetFolder, FolderIsOpenedForItsTimes) {
     EXPECT_TRUE(d.ok());
     if (d.ok()) close(d.value);
     EXPECT_NE(openFolderWithin(target, "out").error, 0);
+}
+
+TEST_F(TargetFolder, SymbolicLinkReplacesAFileOrLinkButNotAFolderNorTheArchive) {
+    fs::create_directory(base + "/target/d");
+    std::ofstream(base + "/target/d/f") << "replaced";
+    link("old", "l");
+    std::ofstream(base + "/target/archive") << "keep";
+    // 2020-01-01 00:00 UTC in archive ticks.
+    constexpr uint64_t kTime = (uint64_t{1577836800} + 11644473600) * 10000000;
+    EXPECT_TRUE(createSymbolicLinkWithin(target, "d/f", "../elsewhere", kTime, kTime).ok());
+    EXPECT_TRUE(createSymbolicLinkWithin(target, "l", "new", kTime, kTime).ok());
+    EXPECT_EQ(fs::read_symlink(base + "/target/d/f"), "../elsewhere");
+    EXPECT_EQ(fs::read_symlink(base + "/target/l"), "new");
+    struct stat st {};
+    ASSERT_EQ(lstat((base + "/target/l").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1577836800);  // the link's own time
+    EXPECT_EQ(createSymbolicLinkWithin(target, "d", "x", kTime, kTime).error, EISDIR);
+    const FileIdentity archive = identityOfPath((base + "/target/archive").c_str());
+    EXPECT_EQ(createSymbolicLinkWithin(target, "archive", "x", kTime, kTime, &archive).error, EBUSY);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(base + "/target/archive")));
+    // Only the items above are left: no temporary link stays behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(base + "/target"), fs::directory_iterator()), 3);
 }
 
 TEST_F(TargetFolder, ComponentFallbackRefusesEveryLinkAndDotDot) {

@@ -37,6 +37,21 @@ constexpr uint64_t kCreationTime = 132592515671234567u;
 constexpr uint64_t kDay = uint64_t{86400} * 10000000;
 
 // A scratch folder as a full native path behind the prefix.
+// A file made as extraction makes one: a temporary beside its final name,
+// then put in place over whatever file stands there. The error, or 0.
+int createWithin(FileHandle target, const char* path, const std::string& content = {}) {
+    SystemResult<PendingFile> pending = createPendingFile(target, path);
+    if (!pending.ok()) return pending.error;
+    int error =
+        writeAll(pending.value.file, reinterpret_cast<const uint8_t*>(content.data()), content.size()).error;
+    const FileHandle file = pending.value.file;
+    pending.value.file = kNoFile;
+    if (error == 0) error = closeFile(file).error;
+    if (error == 0) error = placePendingFile(pending.value).error;
+    discardPendingFile(pending.value);
+    return error;
+}
+
 class WindowsServices : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -183,20 +198,33 @@ TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
     made = makeFolderWithin(target, "d");  // kept as it is
     EXPECT_TRUE(made.ok());
     EXPECT_FALSE(made.value);
-    const SystemResult<FileHandle> file = createFileWithin(target, "d\\f");
-    ASSERT_TRUE(file.ok()) << systemReason(file.error);
-    closeFile(file.value);
+    const int created = createWithin(target, "d\\f");
+    ASSERT_EQ(created, 0) << systemReason(created);
     EXPECT_FALSE(makeFolderWithin(target, "d\\f").ok());  // a file is in the way
     // Steps out of the target are refused before the system sees them.
-    EXPECT_FALSE(createFileWithin(target, "..\\escaped").ok());
-    EXPECT_FALSE(createFileWithin(target, "d\\..\\..\\escaped").ok());
+    EXPECT_NE(createWithin(target, "..\\escaped"), 0);
+    EXPECT_NE(createWithin(target, "d\\..\\..\\escaped"), 0);
     // A colon would name a drive, or a stream of another file.
-    EXPECT_FALSE(createFileWithin(target, "C:escaped").ok());
-    EXPECT_FALSE(createFileWithin(target, "d\\f:stream").ok());
+    EXPECT_NE(createWithin(target, "C:escaped"), 0);
+    EXPECT_NE(createWithin(target, "d\\f:stream"), 0);
     EXPECT_EQ(makeFolderWithin(target, "d:x").error, ERROR_INVALID_NAME);
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escaped"));
     closeFile(target);
     EXPECT_FALSE(openTargetFolder(at("d\\f").c_str()).ok());  // not a folder
+}
+
+TEST_F(WindowsServices, ReadOnlyFileIsReplacedByANewOneAndNoTemporaryStays) {
+    writeFile(at("ro"), "old");
+    ASSERT_TRUE(SetFileAttributesW(wide(at("ro")).c_str(), FILE_ATTRIBUTE_READONLY));
+    const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
+    ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
+    EXPECT_EQ(createWithin(opened.value, "ro", "new"), 0);
+    closeFile(opened.value);
+    EXPECT_EQ(test::readThroughPlatform(at("ro")), "new");
+    EXPECT_EQ(GetFileAttributesW(wide(at("ro")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    size_t items = 0;
+    for (const auto& item : fs::directory_iterator(folder_)) items += item.path().filename() != L"ro" ? 1 : 0;
+    EXPECT_EQ(items, 0u);
 }
 
 TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
@@ -211,7 +239,7 @@ TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
     const FileHandle target = opened.value;
-    EXPECT_FALSE(createFileWithin(target, "link\\f").ok());
+    EXPECT_NE(createWithin(target, "link\\f"), 0);
     EXPECT_EQ(makeFolderWithin(target, "link\\g").error, 681);
     EXPECT_TRUE(fs::is_empty(outside));
     closeFile(target);
