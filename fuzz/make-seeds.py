@@ -55,7 +55,9 @@ def make_trees(root):
         return "one.bin"
 
     def empty(base):
-        return "missing*"
+        # The contents of an empty folder: an archive with no entries.
+        os.makedirs(os.path.join(base, "E"))
+        return "E/"
 
     result = []
     for k, fill in enumerate([tree, names, single, empty]):
@@ -79,7 +81,7 @@ def main():
     try:
         for number, (base, source) in enumerate(make_trees(work)):
             path = os.path.join(work, "seed%d.qex" % number)
-            # Exit code 1: finished with a warning (the mask matches nothing).
+            # Exit code 1: finished with a warning.
             done = subprocess.run([qex, "a", path, source], cwd=base,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             if done.returncode not in (0, 1):
