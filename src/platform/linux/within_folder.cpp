@@ -61,6 +61,37 @@ SystemResult<int> openBeneath(int target, const char* path, int flags, mode_t mo
     return openByComponents(target, path, flags, mode);
 }
 
+// The folder an item named by `relativePath` goes into, and its own name.
+// The folder is `target` itself (not to be closed) or a new descriptor.
+struct ParentAndName {
+    int parent = -1;
+    std::string name;
+};
+
+SystemResult<ParentAndName> openParent(FileHandle target, std::string_view path) {
+    const size_t slash = path.rfind('/');
+    ParentAndName found;
+    found.name = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    const int base = target == kNoFile ? AT_FDCWD : target;
+    found.parent = base;
+    if (slash == std::string_view::npos) return {std::move(found), 0};
+    const std::string parentPath(path.substr(0, slash == 0 ? 1 : slash));
+    if (target == kNoFile) {
+        const int fd = ::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return {{}, errno};
+        found.parent = fd;
+        return {std::move(found), 0};
+    }
+    const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
+    if (!opened.ok()) return {{}, opened.error};
+    found.parent = opened.value;
+    return {std::move(found), 0};
+}
+
+void closeParent(FileHandle target, const ParentAndName& at) {
+    if (at.parent != target && at.parent != AT_FDCWD) ::close(at.parent);
+}
+
 }  // namespace
 
 SystemResult<FileHandle> openTargetFolder(const char* path) {
@@ -70,18 +101,11 @@ SystemResult<FileHandle> openTargetFolder(const char* path) {
 }
 
 SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath) {
-    const std::string_view path(relativePath);
-    const size_t slash = path.rfind('/');
-    const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-    int parent = target;
-    if (slash != std::string_view::npos) {
-        const std::string parentPath(path.substr(0, slash));
-        const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
-        if (!opened.ok()) return {false, opened.error};
-        parent = opened.value;
-    }
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {false, opened.error};
+    const ParentAndName& at = opened.value;
     SystemResult<bool> result;
-    if (::mkdirat(parent, name.c_str(), kNewFolderMode) == 0) {
+    if (::mkdirat(at.parent, at.name.c_str(), kNewFolderMode) == 0) {
         result.value = true;
     } else if (errno != EEXIST) {
         result.error = errno;
@@ -92,23 +116,16 @@ SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath)
         if (existing.ok()) ::close(existing.value);
         else result.error = existing.error;
     }
-    if (parent != target) ::close(parent);
+    closeParent(target, at);
     return result;
 }
 
 SystemStatus removeEmptyFolderWithin(FileHandle target, const char* relativePath) {
-    const std::string_view path(relativePath);
-    const size_t slash = path.rfind('/');
-    const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-    int parent = target;
-    if (slash != std::string_view::npos) {
-        const std::string parentPath(path.substr(0, slash));
-        const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
-        if (!opened.ok()) return {opened.error};
-        parent = opened.value;
-    }
-    const int error = ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
-    if (parent != target) ::close(parent);
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {opened.error};
+    const ParentAndName& at = opened.value;
+    const int error = ::unlinkat(at.parent, at.name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+    closeParent(target, at);
     return {error};
 }
 
@@ -130,20 +147,17 @@ std::string temporaryNameFor(unsigned count) {
 
 SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relativePath) {
     const std::string_view path(relativePath);
-    const size_t slash = path.rfind('/');
+    const std::string_view name = path.substr(path.rfind('/') + 1);  // all of it without a slash
+    if (name.empty() || name == "." || name == "..") return {{}, EINVAL};
+    SystemResult<ParentAndName> opened = openParent(target, path);
+    if (!opened.ok()) return {{}, opened.error};
     PendingFile pending;
-    pending.finalName = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-    if (pending.finalName.empty() || pending.finalName == "." || pending.finalName == "..")
-        return {{}, EINVAL};
-    if (slash == std::string_view::npos) {
-        const int folder = ::fcntl(target, F_DUPFD_CLOEXEC, 0);
-        if (folder < 0) return {{}, errno};
-        pending.folder = folder;
-    } else {
-        const std::string parentPath(path.substr(0, slash));
-        const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
-        if (!opened.ok()) return {{}, opened.error};
-        pending.folder = opened.value;
+    pending.finalName = std::move(opened.value.name);
+    // The pending file owns its folder's descriptor: the target's own is copied.
+    pending.folder = opened.value.parent;
+    if (pending.folder == target) {
+        pending.folder = ::fcntl(target, F_DUPFD_CLOEXEC, 0);
+        if (pending.folder < 0) return {{}, errno};
     }
     int error = EEXIST;
     for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
@@ -203,33 +217,6 @@ std::string withinFolderReason(int error) {
 
 namespace {
 
-// The folder an item named by `relativePath` goes into, and its own name.
-// The folder is `target` itself (not to be closed) or a new descriptor.
-struct ParentAndName {
-    int parent = -1;
-    std::string name;
-};
-
-SystemResult<ParentAndName> openParent(FileHandle target, std::string_view path) {
-    const size_t slash = path.rfind('/');
-    ParentAndName found;
-    found.name = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-    const int base = target == kNoFile ? AT_FDCWD : target;
-    found.parent = base;
-    if (slash == std::string_view::npos) return {std::move(found), 0};
-    const std::string parentPath(path.substr(0, slash == 0 ? 1 : slash));
-    if (target == kNoFile) {
-        const int fd = ::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return {{}, errno};
-        found.parent = fd;
-        return {std::move(found), 0};
-    }
-    const SystemResult<int> opened = openBeneath(target, parentPath.c_str(), O_PATH | O_DIRECTORY, 0);
-    if (!opened.ok()) return {{}, opened.error};
-    found.parent = opened.value;
-    return {std::move(found), 0};
-}
-
 timespec timeToSet(uint64_t fileTime) {
     timespec time = fileTimeToTimespec(fileTime);
     if (fileTime == 0) time.tv_nsec = UTIME_OMIT;  // no time stored
@@ -278,7 +265,7 @@ SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePat
     const ParentAndName& at = opened.value;
     const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
     const int error = placeLink(at.parent, at.name, linkTarget, times, untouchable);
-    if (at.parent != target && at.parent != AT_FDCWD) ::close(at.parent);
+    closeParent(target, at);
     return {error};
 }
 
