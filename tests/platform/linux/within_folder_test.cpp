@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/file_identity.h"
+#include "support/pending_file_write.h"
 #include "support/scratch_folder.h"
 
 namespace qex {
@@ -39,19 +40,8 @@ protected:
     void link(const std::string& to, const std::string& at) {
         ASSERT_EQ(symlink(to.c_str(), (base + "/target/" + at).c_str()), 0);
     }
-    // Writes `content` as the extraction writer does: a temporary, then the
-    // rename over `path`.
     int writeWithin(const char* path, const std::string& content) {
-        SystemResult<PendingFile> pending = createPendingFile(target, path);
-        if (!pending.ok()) return pending.error;
-        int error =
-            writeAll(pending.value.file, reinterpret_cast<const uint8_t*>(content.data()), content.size()).error;
-        const FileHandle file = pending.value.file;
-        pending.value.file = kNoFile;
-        if (error == 0) error = closeFile(file).error;
-        if (error == 0) error = placePendingFile(pending.value).error;
-        discardPendingFile(pending.value);
-        return error;
+        return test::writeThroughPendingFile(target, path, content);
     }
     std::string read(const std::string& path) {
         std::ifstream in(path);

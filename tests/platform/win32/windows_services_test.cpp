@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/within_folder.h"
+#include "support/pending_file_write.h"
 #include "support/platform_file_read.h"
 #include "support/scratch_folder.h"
 
@@ -36,21 +37,7 @@ std::wstring wide(const std::string& text) {
 constexpr uint64_t kCreationTime = 132592515671234567u;
 constexpr uint64_t kDay = uint64_t{86400} * 10000000;
 
-// A scratch folder as a full native path behind the prefix.
-// A file made as extraction makes one: a temporary beside its final name,
-// then put in place over whatever file stands there. The error, or 0.
-int createWithin(FileHandle target, const char* path, const std::string& content = {}) {
-    SystemResult<PendingFile> pending = createPendingFile(target, path);
-    if (!pending.ok()) return pending.error;
-    int error =
-        writeAll(pending.value.file, reinterpret_cast<const uint8_t*>(content.data()), content.size()).error;
-    const FileHandle file = pending.value.file;
-    pending.value.file = kNoFile;
-    if (error == 0) error = closeFile(file).error;
-    if (error == 0) error = placePendingFile(pending.value).error;
-    discardPendingFile(pending.value);
-    return error;
-}
+using test::writeThroughPendingFile;
 
 class WindowsServices : public ::testing::Test {
 protected:
@@ -198,15 +185,15 @@ TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
     made = makeFolderWithin(target, "d");  // kept as it is
     EXPECT_TRUE(made.ok());
     EXPECT_FALSE(made.value);
-    const int created = createWithin(target, "d\\f");
+    const int created = writeThroughPendingFile(target, "d\\f");
     ASSERT_EQ(created, 0) << systemReason(created);
     EXPECT_FALSE(makeFolderWithin(target, "d\\f").ok());  // a file is in the way
     // Steps out of the target are refused before the system sees them.
-    EXPECT_NE(createWithin(target, "..\\escaped"), 0);
-    EXPECT_NE(createWithin(target, "d\\..\\..\\escaped"), 0);
+    EXPECT_NE(writeThroughPendingFile(target, "..\\escaped"), 0);
+    EXPECT_NE(writeThroughPendingFile(target, "d\\..\\..\\escaped"), 0);
     // A colon would name a drive, or a stream of another file.
-    EXPECT_NE(createWithin(target, "C:escaped"), 0);
-    EXPECT_NE(createWithin(target, "d\\f:stream"), 0);
+    EXPECT_NE(writeThroughPendingFile(target, "C:escaped"), 0);
+    EXPECT_NE(writeThroughPendingFile(target, "d\\f:stream"), 0);
     EXPECT_EQ(makeFolderWithin(target, "d:x").error, ERROR_INVALID_NAME);
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escaped"));
     closeFile(target);
@@ -218,7 +205,7 @@ TEST_F(WindowsServices, ReadOnlyFileIsReplacedByANewOneAndNoTemporaryStays) {
     ASSERT_TRUE(SetFileAttributesW(wide(at("ro")).c_str(), FILE_ATTRIBUTE_READONLY));
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
-    EXPECT_EQ(createWithin(opened.value, "ro", "new"), 0);
+    EXPECT_EQ(writeThroughPendingFile(opened.value, "ro", "new"), 0);
     closeFile(opened.value);
     EXPECT_EQ(test::readThroughPlatform(at("ro")), "new");
     EXPECT_EQ(GetFileAttributesW(wide(at("ro")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -239,7 +226,7 @@ TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
     const FileHandle target = opened.value;
-    EXPECT_NE(createWithin(target, "link\\f"), 0);
+    EXPECT_NE(writeThroughPendingFile(target, "link\\f"), 0);
     EXPECT_EQ(makeFolderWithin(target, "link\\g").error, 681);
     EXPECT_TRUE(fs::is_empty(outside));
     closeFile(target);
