@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/directory_builder.h"
+#include "frontend/exclusion.h"
+#include "frontend/listed_paths.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
@@ -25,12 +28,16 @@ namespace qex {
 
 namespace {
 
-// One folder being listed: its path (ending with a separator) and its
-// matching items in listing order.
+// One folder being listed: its path (ending with a separator), its
+// matching items in listing order, and where it lies below its source (the
+// path exclusion patterns see: "" or ending with "/"). From a list of paths
+// (-T), `listed` holds each item's node: only what the list names is taken.
 struct WalkLevel {
     std::string folder;
     std::vector<ListedItem> items;
     size_t next = 0;
+    std::u16string below;
+    std::vector<const ListedNode*> listed;
 };
 
 struct FolderIdentity {
@@ -54,6 +61,7 @@ struct AddRun {
     bool pipelineGone = false;  // no further job can be queued
     // Names at depth 0 so far: two sources may give the same one.
     std::set<std::u16string> topNames;
+    const Exclusions* exclusions = nullptr;
 };
 
 bool isFile(const FileIdentity& identity, const ListedItem& item) {
@@ -86,7 +94,26 @@ ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     return entry;
 }
 
-void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
+// Keeps of `items` those the node's children name, each with its node, and
+// reports the listed names the folder does not hold.
+void keepListed(CommandOutcome& outcome, const std::string& folder, const ListedNode& node,
+                std::vector<ListedItem>& items, std::vector<const ListedNode*>& nodes) {
+    std::vector<ListedItem> kept;
+    std::set<std::string> found;
+    for (ListedItem& item : items) {
+        const auto child = node.children.find(item.nativeName);
+        if (child == node.children.end()) continue;
+        found.insert(item.nativeName);
+        nodes.push_back(&child->second);
+        kept.push_back(std::move(item));
+    }
+    items = std::move(kept);
+    for (const auto& [name, child] : node.children)
+        if (found.count(name) == 0) reportWarning(outcome, "cannot find listed path", folder + name);
+}
+
+void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth,
+                 std::u16string below, const ListedNode* node) {
     if (depth > kMaxEnteredDepth) {
         reportWarning(run.outcome, "not entering folder (the archive holds 256 levels)", path);
         return;
@@ -104,6 +131,8 @@ void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, u
         reportWarning(run.outcome, "cannot list folder", path, systemReason(listed.error));
         return;
     }
+    level.below = std::move(below);
+    if (node != nullptr && !node->whole) keepListed(run.outcome, level.folder, *node, level.items, level.listed);
     run.levels.push_back(std::move(level));
     run.ancestors.push_back({item.device, item.inode});
 }
@@ -122,7 +151,16 @@ void queueForReading(AddRun& run, const std::string& path, const ListedItem& ite
     }
 }
 
-void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
+// `below`: where the item lies below its source ("" for the source itself);
+// `listed`: its node when it comes from a list of paths.
+void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth, const std::u16string& below,
+             const ListedNode* listed) {
+    if (run.exclusions != nullptr && isExcluded(*run.exclusions, item.name, below, item.kind == ItemKind::Folder))
+        return;
+    if (listed != nullptr && !listed->whole && item.kind != ItemKind::Folder) {
+        reportWarning(run.outcome, "cannot add listed paths below an item that is not a folder", path);
+        return;
+    }
     if (item.kind == ItemKind::Special) {
         reportWarning(run.outcome, "skipping special file (FIFO, socket or device)", path);
         return;
@@ -141,7 +179,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
     }
     if (item.kind == ItemKind::Folder) {
         run.counters.folders.fetch_add(1, std::memory_order_relaxed);
-        enterFolder(run, path, item, depth);
+        enterFolder(run, path, item, depth, below.empty() ? below : below + u'/', listed);
         return;
     }
     run.counters.files.fetch_add(1, std::memory_order_relaxed);
@@ -168,10 +206,12 @@ void noteSourceAncestors(AddRun& run, const std::string& folder) {
 }
 
 // One source as the command line named it, resolved and listed before
-// anything is written.
+// anything is written; or one tree of listed paths.
 struct CheckedSource {
     std::string searchPath;  // full path; "folder/*" for "folder/"
     std::vector<ListedItem> items;  // what it names or matches
+    bool isItself = false;  // a folder or file named as such: its item is the source
+    const ListedNode* listed = nullptr;  // a tree of listed paths: its root
 };
 
 void walkSource(AddRun& run, CheckedSource& source) {
@@ -182,6 +222,7 @@ void walkSource(AddRun& run, CheckedSource& source) {
     run.ancestors.clear();
     noteSourceAncestors(run, first.folder);
     const size_t sourceAncestors = run.ancestors.size();
+    if (source.listed != nullptr) keepListed(run.outcome, first.folder, *source.listed, first.items, first.listed);
     run.levels.push_back(std::move(first));
     while (!run.levels.empty() && !run.pipelineGone) {
         WalkLevel& level = run.levels.back();
@@ -190,9 +231,11 @@ void walkSource(AddRun& run, CheckedSource& source) {
             if (run.ancestors.size() > sourceAncestors) run.ancestors.pop_back();
             continue;
         }
-        const ListedItem& item = level.items[level.next++];
+        const size_t k = level.next++;
+        const ListedItem& item = level.items[k];
         const uint32_t depth = static_cast<uint32_t>(run.levels.size() - 1);
-        addItem(run, level.folder + item.nativeName, item, depth);
+        const std::u16string below = depth == 0 && source.isItself ? std::u16string() : level.below + item.name;
+        addItem(run, level.folder + item.nativeName, item, depth, below, level.listed.empty() ? nullptr : level.listed[k]);
     }
 }
 
@@ -233,10 +276,73 @@ bool checkSource(CommandOutcome& outcome, const std::string& source, const Outpu
         }
         return false;
     }
+    checked.isItself = !contentsOnly && !hasWildcards(lastName);
     const FileIdentity& archive = archivePlace.existing;
     if (!contentsOnly && !hasWildcards(lastName) && checked.items.size() == 1 && isFile(archive, checked.items[0])) {
         reportFatal(outcome, "the source is the archive itself", source);
         return false;
+    }
+    return true;
+}
+
+// The patterns of -x, --exclude-from and --exclude-vcs. False (reported)
+// when a pattern file cannot be read.
+bool readExclusions(CommandOutcome& outcome, const CommandOptions& options, Exclusions& exclusions) {
+    exclusions.versionControl = options.excludeVcs;
+    for (const std::u16string& pattern : options.excludes) addExclusionPattern(exclusions, pattern);
+    for (const std::u16string& file16 : options.excludeFiles) {
+        const std::string file = utf16ToNative(file16);
+        std::string bytes;
+        int error = 0;
+        if (!readList(file, bytes, error)) {
+            reportFatal(outcome, "cannot read the exclusion patterns", file, systemReason(error));
+            return false;
+        }
+        addExclusionLines(exclusions, nativeToUtf16(bytes));
+    }
+    return true;
+}
+
+// The paths of -T, read and merged into one source per tree. False
+// (reported) when a list cannot be read, or when the lists name nothing and
+// no other source was given.
+bool readListedPaths(CommandOutcome& outcome, const CommandOptions& options, ListedPaths& paths,
+                     std::vector<CheckedSource>& sources) {
+    if (options.fileLists.empty()) return true;
+    const SystemResult<std::string> current = fullPath(".");
+    if (!current.ok()) {
+        reportFatal(outcome, "cannot resolve the current folder", ".", systemReason(current.error));
+        return false;
+    }
+    const std::string currentFolder = joinPath(current.value, "");
+    for (const std::u16string& list16 : options.fileLists) {
+        const std::string list = utf16ToNative(list16);
+        std::string bytes;
+        int error = 0;
+        if (!readList(list, bytes, error)) {
+            reportFatal(outcome, "cannot read the list of paths", list, systemReason(error));
+            return false;
+        }
+        for (const std::string& path : splitList(bytes, options.nullSeparated))
+            addListedPath(paths, path, currentFolder);
+    }
+    for (const std::string& path : paths.refused)
+        reportWarning(outcome, "skipping listed path with a \"..\" component", path);
+    if (paths.strippedRoot) reportNote(outcome, "removing the leading \"/\" from listed paths");
+    if (paths.count == 0 && sources.empty()) {
+        reportFatal(outcome, "the lists of paths name nothing to add", {});
+        return false;
+    }
+    for (const ListedTree& tree : paths.trees) {
+        CheckedSource& source = sources.emplace_back();
+        source.searchPath = tree.base + "*";
+        source.listed = &tree.root;
+        if (tree.root.whole) source.listed = nullptr;  // "." listed: everything there
+        const SystemStatus listed = listPattern(source.searchPath, source.items);
+        if (!listed.ok()) {
+            reportFatal(outcome, "cannot list source", tree.base, systemReason(listed.error));
+            return false;
+        }
     }
     return true;
 }
@@ -342,10 +448,24 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, Arch
     return true;
 }
 
+// True when the file at the archive's path reads as an archive, which add
+// may replace; otherwise false, reported.
+bool mayReplace(CommandOutcome& outcome, const std::string& archivePath) {
+    int error = 0;
+    if (readsAsArchive(archivePath, error)) return true;
+    if (error != 0) {
+        reportFatalAbout(outcome, archivePath,
+                         "exists and cannot be read as a qex archive (" + systemReason(error) + "); -f replaces it");
+    } else {
+        reportFatalAbout(outcome, archivePath, "exists and is not a qex archive; -f replaces it");
+    }
+    return false;
+}
+
 }  // namespace
 
 int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
-           ConsoleOutput& console) {
+           const CommandOptions& options, ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
@@ -357,6 +477,13 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
     std::vector<CheckedSource> sources(sources16.size());
     for (size_t k = 0; k < sources16.size(); ++k)
         if (!checkSource(outcome, utf16ToNative(sources16[k]), place.value, sources[k])) return outcome.exitCode;
+    // A file that is not an archive is someone's data: replaced only on -f.
+    if (place.value.existing.regular && !options.force && !mayReplace(outcome, archivePath))
+        return outcome.exitCode;
+    Exclusions exclusions;
+    if (!readExclusions(outcome, options, exclusions)) return outcome.exitCode;
+    ListedPaths listedPaths;
+    if (!readListedPaths(outcome, options, listedPaths, sources)) return outcome.exitCode;
 
     ArchiveOutput output;
     if (!openArchiveOutput(outcome, archivePath, place.value, output)) return outcome.exitCode;
@@ -382,11 +509,12 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
                           *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}};
+    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}, &exclusions};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines
     // never meet the progress display.
     for (const CheckedSource& source : sources) {
+        if (console.quiet) break;
         std::string line(1, '<');
         line.append(nativeToConsole(source.searchPath));
         line.append(">\n");

@@ -7,6 +7,16 @@
 
 namespace qex {
 
+namespace {
+
+void writeLine(CommandOutcome& outcome, int level, const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), outcome.messages);
+    std::fflush(outcome.messages);
+    if (level > outcome.exitCode) outcome.exitCode = level;
+}
+
+}  // namespace
+
 void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
                    std::string_view path, std::string_view reason) {
     // Built whole and written at once, so that lines never interleave.
@@ -22,9 +32,16 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
         line.append(reason);
     }
     line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), outcome.messages);
-    std::fflush(outcome.messages);
-    if (level > outcome.exitCode) outcome.exitCode = level;
+    writeLine(outcome, level, line);
+}
+
+void reportFatalAbout(CommandOutcome& outcome, std::string_view path, std::string_view sentence) {
+    std::string line = "qex: \"";
+    line.append(nativeToConsole(path));
+    line.append("\" ");
+    line.append(sentence);
+    line.push_back('\n');
+    writeLine(outcome, kExitFatal, line);
 }
 
 }  // namespace qex

@@ -37,4 +37,14 @@ inline void reportFatal(CommandOutcome& outcome, std::string_view what, std::str
     reportProblem(outcome, kExitFatal, what, path, reason);
 }
 
+// A note: printed like a problem, the exit code unchanged.
+inline void reportNote(CommandOutcome& outcome, std::string_view what, std::string_view path = {},
+                       std::string_view reason = {}) {
+    reportProblem(outcome, kExitSuccess, what, path, reason);
+}
+
+// Prints `qex: "<path>" <sentence>`, for a problem the path is the subject
+// of, and raises the exit code to fatal.
+void reportFatalAbout(CommandOutcome& outcome, std::string_view path, std::string_view sentence);
+
 }  // namespace qex

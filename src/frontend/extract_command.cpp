@@ -342,7 +342,7 @@ void stampFolders(ExtractRun& run) {
 }  // namespace
 
 int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths,
-               ConsoleOutput& console) {
+           const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];

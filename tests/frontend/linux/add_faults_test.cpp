@@ -320,7 +320,7 @@ TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryAndEndsBySignal) {
     writeFileBytes(archive, "the old archive");
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signalNumber);
-        Child child = start({QEX_EXE, "a", archive.string(), (scratch / "src").string()}, scratch / "add");
+        Child child = start({QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()}, scratch / "add");
         // Interrupt once the stream has begun to reach the temporary.
         ASSERT_TRUE(whileRunning(child, [&] { return !temporaryWithBytes(scratch / "out").empty(); }))
             << "add ended before it could be interrupted";
