@@ -161,8 +161,15 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         reportWarning(run.outcome, "cannot add listed paths below an item that is not a folder", path);
         return;
     }
-    if (item.kind == ItemKind::Special) {
-        reportWarning(run.outcome, "skipping special file (FIFO, socket or device)", path);
+    // A FIFO is stored as one, without bytes. A socket belongs to a running
+    // program and means nothing in an archive: a note, not a failure. A
+    // device cannot be stored.
+    if (item.kind == ItemKind::Special && (item.mode & kModeTypeBits) != kModeFifo) {
+        if ((item.mode & kModeTypeBits) == kModeSocket) {
+            reportNote(run.outcome, "skipping socket", path);
+        } else {
+            reportWarning(run.outcome, "skipping device", path);
+        }
         return;
     }
     if (isArchiveItself(run, item)) return;
@@ -191,7 +198,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
     // An empty file has its entry and no job: a job of size 0 would read as
     // the end of the jobs. A link's job delivers its target.
     pending->file.symbolicLink = item.kind == ItemKind::Link;
-    if (item.size != 0) queueForReading(run, path, item, *pending);
+    if (hasContents(item) && item.size != 0) queueForReading(run, path, item, *pending);
 }
 
 // The folders the source lies in, so that a link back to one of them is

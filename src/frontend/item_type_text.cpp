@@ -8,6 +8,7 @@ namespace {
 
 constexpr uint32_t kModeTypeMask = 0xF000;
 constexpr uint32_t kModeTypeLink = 0xA000;
+constexpr uint32_t kModeTypeFifo = 0x1000;
 constexpr uint32_t kSetUserId = 04000;
 constexpr uint32_t kSetGroupId = 02000;
 constexpr uint32_t kSticky = 01000;
@@ -32,7 +33,8 @@ std::string itemTypeText(uint16_t attributes, uint64_t creationTime) {
     if ((attributes & kUnixModeMarker) != 0) {
         const uint32_t mode = static_cast<uint32_t>(creationTime & kUnixModeBits);
         const bool link = !folder && (mode & kModeTypeMask) == kModeTypeLink;
-        text.push_back(folder ? 'd' : link ? 'l' : '-');
+        const bool fifo = !folder && (mode & kModeTypeMask) == kModeTypeFifo;
+        text.push_back(folder ? 'd' : link ? 'l' : fifo ? 'p' : '-');
         appendTriple(text, mode >> 6 & 7, (mode & kSetUserId) != 0, 's');
         appendTriple(text, mode >> 3 & 7, (mode & kSetGroupId) != 0, 's');
         appendTriple(text, mode & 7, (mode & kSticky) != 0, 't');

@@ -12,7 +12,7 @@
 //     The upper 48 bits keep the creation time (off by under 7 ms).
 // A symbolic link is a file entry whose mode has the link type and whose
 // content is the link's target, byte for byte; its size is the target's
-// length. The folder attribute, not the type bits, decides folder against
+// length. A FIFO is a file entry of size 0 whose mode has the FIFO type. The folder attribute, not the type bits, decides folder against
 // file; a type that is neither folder nor link makes a plain file.
 //
 // Entries without the marker carry no mode. The Windows build writes no
@@ -32,6 +32,8 @@ inline constexpr uint16_t kAttributeUnixMode = 0x40;
 inline constexpr uint64_t kUnixModeBits = 0xFFFF;      // of the creation time
 inline constexpr uint16_t kModeTypeBits = 0xF000;      // S_IFMT
 inline constexpr uint16_t kModeSymbolicLink = 0xA000;  // S_IFLNK
+inline constexpr uint16_t kModeFifo = 0x1000;          // S_IFIFO
+inline constexpr uint16_t kModeSocket = 0xC000;        // S_IFSOCK
 inline constexpr uint16_t kModePermissionBits = 07777;
 inline constexpr uint16_t kModeSetIdBits = 06000;      // set-user-ID, set-group-ID
 inline constexpr uint16_t kModeWriteBits = 0222;
@@ -56,6 +58,13 @@ inline uint64_t withUnixMode(uint64_t creationTime, uint16_t mode) {
 }
 
 inline bool isSymbolicLinkMode(uint16_t mode) { return (mode & kModeTypeBits) == kModeSymbolicLink; }
+
+// Whether extraction here makes a FIFO of this entry (one that claims
+// bytes is a plain file).
+inline bool restoresAsFifo(uint16_t attributes, uint64_t creationTime, uint64_t size) {
+    return kRestoresUnixModes && carriesUnixMode(attributes) && size == 0 &&
+           (storedUnixMode(creationTime) & kModeTypeBits) == kModeFifo;
+}
 
 // Whether extraction here makes a symbolic link of this entry.
 inline bool restoresAsLink(uint16_t attributes, uint64_t creationTime) {

@@ -224,27 +224,62 @@ timespec timeToSet(uint64_t fileTime) {
 }
 
 // A name for a link being made, unused in `parent`; made at once.
-int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name) {
+// Makes an item under a fresh temporary name with `make` (0 or an errno,
+// EEXIST when the name is taken in the folder it makes the item in).
+template <typename Make>
+int makeTemporaryItem(std::string& name, Make make) {
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = ".qex-link-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
-        if (::symlinkat(linkTarget.c_str(), parent, name.c_str()) == 0) return 0;
-        if (errno != EEXIST) return errno;
+        const int made = make(name.c_str());
+        if (made != EEXIST) return made;
     }
     return EEXIST;
 }
 
+int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name) {
+    return makeTemporaryItem(name, [&](const char* temporary) {
+        return ::symlinkat(linkTarget.c_str(), parent, temporary) == 0 ? 0 : errno;
+    });
+}
+
+// Whether an item of `name` in `parent` may be replaced by a link or FIFO:
+// 0, or why not (a folder, a device, pipe or socket, the untouchable file).
+int replaceableByItem(int parent, const std::string& name, const FileIdentity* untouchable) {
+    struct stat existing {};
+    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return EEXIST;
+    if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
+        untouchable->inode == uint64_t(existing.st_ino))
+        return EBUSY;
+    return 0;
+}
+
+// Makes a FIFO under a temporary name, gives it its bits and times, and
+// renames it over `name`.
+int placeFifo(int parent, const std::string& name, mode_t permissions, const timespec (&times)[2],
+              const FileIdentity* untouchable) {
+    if (const int refused = replaceableByItem(parent, name, untouchable); refused != 0) return refused;
+    std::string temporary;
+    const int made = makeTemporaryItem(temporary, [&](const char* candidate) {
+        return ::mkfifoat(parent, candidate, 0600) == 0 ? 0 : errno;
+    });
+    if (made != 0) return made;
+    int error = 0;
+    if (::fchmodat(parent, temporary.c_str(), permissions, 0) != 0 ||
+        ::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::renameat(parent, temporary.c_str(), parent, name.c_str()) != 0) {
+        error = errno;
+        ::unlinkat(parent, temporary.c_str(), 0);
+    }
+    return error;
+}
+
 int placeLink(int parent, const std::string& name, const std::string& linkTarget, const timespec (&times)[2],
               const FileIdentity* untouchable) {
-    struct stat existing {};
-    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(existing.st_mode)) return EISDIR;
-        // As for a file: a device, pipe or socket stays.
-        if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return EEXIST;
-        if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
-            untouchable->inode == uint64_t(existing.st_ino))
-            return EBUSY;
-    }
+    // As for a file: a device, pipe or socket stays.
+    if (const int refused = replaceableByItem(parent, name, untouchable); refused != 0) return refused;
     std::string temporary;
     const int made = makeTemporaryLink(parent, linkTarget, temporary);
     if (made != 0) return made;
@@ -267,6 +302,17 @@ SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePat
     const ParentAndName& at = opened.value;
     const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
     const int error = placeLink(at.parent, at.name, linkTarget, times, untouchable);
+    closeParent(target, at);
+    return {error};
+}
+
+SystemStatus createFifoWithin(FileHandle target, const char* relativePath, uint16_t permissions,
+                              uint64_t lastAccessTime, uint64_t lastWriteTime, const FileIdentity* untouchable) {
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {opened.error};
+    const ParentAndName& at = opened.value;
+    const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
+    const int error = placeFifo(at.parent, at.name, permissions, times, untouchable);
     closeParent(target, at);
     return {error};
 }

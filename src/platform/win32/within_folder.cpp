@@ -199,6 +199,10 @@ SystemStatus createSymbolicLinkWithin(FileHandle, const char*, const std::string
     return {ERROR_NOT_SUPPORTED};
 }
 
+SystemStatus createFifoWithin(FileHandle, const char*, uint16_t, uint64_t, uint64_t, const FileIdentity*) {
+    return {ERROR_NOT_SUPPORTED};
+}
+
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {
     const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
     if (!full.ok()) return {kNoFile, full.error};
