@@ -22,7 +22,6 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.inputRing = &pipeline.inputRing;
     control.outputRing = &pipeline.outputRing;
     control.archivePath = std::move(archivePath);
-    control.maxFileBytes = kMaxFileBytes;
     control.writerFolder = kNoFile;
     control.writerUntouchable = FileIdentity{};
     control.readerStop.store(0);

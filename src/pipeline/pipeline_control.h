@@ -77,7 +77,6 @@ struct PipelineControl {
     ModeRule writerModes;
     std::string archivePath;          // native path, for messages about the archive
     uint8_t pipelineFlags = 0;
-    uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here
 
     std::atomic<uint32_t> readerStop{0};   // the reader has no more input, or must stop
     std::atomic<uint32_t> writerStop{0};   // the run is over; the writer must stop
