@@ -24,6 +24,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.archivePath = std::move(archivePath);
     control.writerFolder = kNoFile;
     control.writerUntouchable = FileIdentity{};
+    control.deferredLinks.clear();
     control.readerStop.store(0);
     control.writerStop.store(0);
     control.keepEveryRecord.store(0);
