@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/directory_builder.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
-#include "frontend/directory_builder.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
@@ -102,7 +102,7 @@ void reportNotStored(AddRun& run, const std::string& path, ListedOpen outcome, i
 // reported) when its name is too long for the archive.
 PendingEntry* appendEntry(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
     if (depth == 0 && !run.topNames.insert(item.name).second)
-        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
     return pending;
@@ -138,7 +138,8 @@ void addFolder(AddRun& run, const OpenFolder& parent, const std::string& path, c
     }
     run.counters.folders.fetch_add(1, std::memory_order_relaxed);
     if (depth > kMaxEnteredDepth) {
-        reportWarning(run.outcome, "not entering folder (the archive holds 256 levels)", path);
+        reportWarning(run.outcome, "not entering folder (the archive holds " + std::to_string(kDepthLevels) + " levels)",
+                      path);
     } else if (!enter) {
         reportWarning(run.outcome, "not entering folder (it leads back to a folder above it)", path);
     } else {
@@ -203,7 +204,7 @@ void addItem(AddRun& run, const OpenFolder& folder, const ListedItem& item, uint
     }
     if (isArchiveItself(run, item)) return;
     if (hasContents(item) && item.size > kMaxFileBytes) {
-        reportWarning(run.outcome, "skipping file of 2^40 bytes or more", path);
+        reportWarning(run.outcome, "skipping file of 2^" + std::to_string(kEntrySizeBits) + " bytes or more", path);
         return;
     }
     if (item.kind == ItemKind::Folder) {
