@@ -9,13 +9,22 @@ namespace qex {
 
 namespace {
 
-void writeLine(CommandOutcome& outcome, int level, const std::string& line) {
+void writeLine(CommandOutcome& outcome, int level, std::string& line) {
+    line.push_back('\n');
     std::fwrite(line.data(), 1, line.size(), outcome.messages);
     std::fflush(outcome.messages);
     if (level > outcome.exitCode) outcome.exitCode = level;
 }
 
 }  // namespace
+
+void reportAboutItem(CommandOutcome& outcome, int level, std::string_view path, std::string_view what) {
+    std::string line = "qex: \"";
+    line.append(nativeToConsole(path));
+    line.append("\" ");
+    line.append(what);
+    writeLine(outcome, level, line);
+}
 
 void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
                    std::string_view path, std::string_view reason) {
@@ -31,17 +40,7 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
         line.append(": ");
         line.append(reason);
     }
-    line.push_back('\n');
     writeLine(outcome, level, line);
-}
-
-void reportFatalAbout(CommandOutcome& outcome, std::string_view path, std::string_view sentence) {
-    std::string line = "qex: \"";
-    line.append(nativeToConsole(path));
-    line.append("\" ");
-    line.append(sentence);
-    line.push_back('\n');
-    writeLine(outcome, kExitFatal, line);
 }
 
 }  // namespace qex

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "frontend/archive_fixture.h"
-#include "frontend/archived_paths.h"
+#include "archive/archived_paths.h"
 #include "platform/text_conversion.h"
 
 namespace qex::test {
