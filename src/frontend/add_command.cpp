@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 
 namespace qex {
 
@@ -70,7 +71,8 @@ bool isArchiveItself(const AddRun& run, const ListedItem& item) {
 bool hasContents(const ListedItem& item) { return item.kind == ItemKind::File || item.kind == ItemKind::Link; }
 
 // The entry as listed. Where the system reports a Unix mode, the entry is
-// marked and carries it (unix_mode.h).
+// marked and carries it (unix_mode.h), and its owner and group when their
+// ids fit (unix_owner.h).
 ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     ArchiveEntry entry;
     setEntrySize(entry, hasContents(item) ? item.size : 0);
@@ -83,6 +85,7 @@ ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     }
     entry.lastWriteTime = item.lastWriteTime;
     entry.lastAccessTime = item.lastAccessTime;
+    storeOwner(entry.attributes, entry.lastAccessTime, item.owner, item.group);
     return entry;
 }
 

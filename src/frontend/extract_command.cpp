@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -252,6 +253,9 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
             case FailureKind::fileWriteFailed:
                 reportItem(run, "cannot write file", file, failure.reason);
                 break;
+            case FailureKind::ownerNotSet:
+                reportItem(run, "cannot set the owner of", file, failure.reason);
+                break;
             case FailureKind::fileFailuresUnlisted:
                 // Counted by the pipeline, not kept: they join the count.
                 run.itemMessages = std::max(run.itemMessages, kItemMessageLimit) + failure.count;
@@ -324,11 +328,19 @@ void stampFolders(ExtractRun& run) {
                        withinFolderReason(handle.error));
             continue;
         }
-        const SystemStatus stamped =
-            setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
+        const SystemStatus stamped = setFileTimes(handle.value, entry.creationTime,
+                                                  storedAccessTime(entry.attributes, entry.lastAccessTime),
+                                                  entry.lastWriteTime);
         if (!stamped.ok())
             reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
                        withinFolderReason(stamped.error));
+        // Its owner before its mode, which would lose set-group-ID otherwise.
+        const SystemStatus owned = run.folderMade[k] ? applyStoredOwner(handle.value, modes, entry.attributes,
+                                                                         entry.lastAccessTime)
+                                                     : SystemStatus{};
+        if (!owned.ok())
+            reportItem(run, "cannot set the owner of folder", joinPath(run.target, path),
+                       systemReason(owned.error));
         const SystemStatus moded = run.folderMade[k]
                                        ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
                                        : SystemStatus{};

@@ -24,6 +24,7 @@ enum class FailureKind {
     fileNotCreated,      // extract: a file could not be created; its bytes were skipped
     linkNotCreated,      // extract: a symbolic link was refused or could not be made
     fileWriteFailed,     // extract: writing, stamping or closing a file failed
+    ownerNotSet,         // extract: the stored owner could not be given; the item is kept
     fileIncomplete,      // extract: the stream ended before the file had all its bytes
     extraData,           // extract: decoded bytes beyond the last file (a damaged stream)
     fileFailuresUnlisted,  // extract: `count` more file failures, counted but not kept

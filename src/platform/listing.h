@@ -56,6 +56,11 @@ struct ListedItem {
     uint64_t lastAccessTime = 0;
     uint64_t device = 0;  // identity of what the item leads to, for loop
     uint64_t inode = 0;   // and self detection
+    // Linux: the owner and group ids (unix_owner.h) and the count of the
+    // names a file has (hard links); Windows reports none of them.
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    uint64_t links = 1;
 };
 
 // Lists the items matching `pattern` (a full native path) into `items`,
