@@ -1,6 +1,8 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
+#include <deque>
+#include <map>
 #include <set>
 #include <utility>
 #include <cstdio>
@@ -55,7 +57,50 @@ struct AddRun {
     bool pipelineGone = false;  // no further job can be queued
     // Names at depth 0 so far: two sources may give the same one.
     std::set<std::u16string> topNames;
+    // Files with further names (hard links): the archived path of the
+    // first name each was stored under, by device and inode. The paths
+    // stay in place: the reader hands them out as the links' contents.
+    std::map<std::pair<uint64_t, uint64_t>, const std::string*> firstNames;
+    std::deque<std::string> firstNamePaths;
 };
+
+// The longest first-name path a hard-link entry holds: extraction makes the
+// link from a path of at most this length. A longer one is stored as a copy.
+constexpr size_t kMaxFirstNameBytes = kMaxLinkTargetBytes;
+
+// The item's path below the archive's base, folders joined by "/", as
+// `qex l` shows it: the folders being walked, then the item.
+std::string archivedPathOf(const AddRun& run, const ListedItem& item, uint32_t depth) {
+    std::string path;
+    for (uint32_t d = 0; d < depth; ++d) {
+        const WalkLevel& level = run.levels[d];
+        path += level.items[level.next - 1].nativeName;
+        path.push_back('/');
+    }
+    return path + item.nativeName;
+}
+
+bool mayHaveFurtherNames(const ListedItem& item) {
+    return kRestoresUnixModes && item.kind == ItemKind::File && item.statError == 0 && item.links > 1 &&
+           item.mode != 0;
+}
+
+// The first name of the file `item` is a further name of, when it has been
+// stored already in this run; null otherwise.
+const std::string* firstNameOf(const AddRun& run, const ListedItem& item) {
+    if (!mayHaveFurtherNames(item)) return nullptr;
+    const auto found = run.firstNames.find({item.device, item.inode});
+    return found == run.firstNames.end() ? nullptr : found->second;
+}
+
+// Notes a file just stored whole as the first of its names.
+void noteFirstName(AddRun& run, const ListedItem& item, uint32_t depth) {
+    if (!mayHaveFurtherNames(item)) return;
+    std::string path = archivedPathOf(run, item, depth);
+    if (path.size() > kMaxFirstNameBytes) return;
+    run.firstNamePaths.push_back(std::move(path));
+    run.firstNames.emplace(std::make_pair(item.device, item.inode), &run.firstNamePaths.back());
+}
 
 bool isFile(const FileIdentity& identity, const ListedItem& item) {
     return identity.known && item.kind == ItemKind::File && item.statError == 0 && item.device == identity.device &&
@@ -111,9 +156,9 @@ void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, u
     run.ancestors.push_back({item.device, item.inode});
 }
 
-void queueForReading(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
+void queueForReading(AddRun& run, const std::string& path, uint64_t size, PendingEntry& pending) {
     pending.queued = true;
-    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), item.size, &pending.file);
+    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), size, &pending.file);
     if (queued == QueueResult::queued) return;
     // The reader never saw the entry: it keeps no bytes.
     pending.queued = false;
@@ -137,7 +182,15 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
     }
     if (depth == 0 && !run.topNames.insert(item.name).second)
         reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
-    PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
+    // A further name of a file stored already holds only the first name's
+    // path (unix_mode.h).
+    const std::string* firstName = firstNameOf(run, item);
+    ArchiveEntry entry = entryOf(item, depth);
+    if (firstName != nullptr) {
+        entry.creationTime = withUnixMode(entry.creationTime, (item.mode & kModePermissionBits) | kModeHardLink);
+        setEntrySize(entry, firstName->size());
+    }
+    PendingEntry* pending = appendItem(run.directory, item.name, entry);
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
         return;
@@ -148,15 +201,21 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         return;
     }
     run.counters.files.fetch_add(1, std::memory_order_relaxed);
-    run.counters.listedBytes.fetch_add(item.size, std::memory_order_relaxed);
+    run.counters.listedBytes.fetch_add(firstName != nullptr ? firstName->size() : item.size,
+                                       std::memory_order_relaxed);
     if (item.statError != 0) {
         reportWarning(run.outcome, "cannot read", path, systemReason(item.statError));
         return;
     }
+    if (firstName != nullptr) {
+        pending->file.givenBytes = firstName;
+        return queueForReading(run, path, firstName->size(), *pending);
+    }
+    noteFirstName(run, item, depth);
     // An empty file has its entry and no job: a job of size 0 would read as
     // the end of the jobs. A link's job delivers its target.
     pending->file.symbolicLink = item.kind == ItemKind::Link;
-    if (item.size != 0) queueForReading(run, path, item, *pending);
+    if (item.size != 0) queueForReading(run, path, item.size, *pending);
 }
 
 // The folders the source lies in, so that a link back to one of them is
@@ -385,7 +444,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
                           *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}};
+    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}, {}, {}};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines
     // never meet the progress display.

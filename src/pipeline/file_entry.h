@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qex {
 
@@ -39,6 +40,9 @@ struct FileEntry {
     // reader reads the link at the job's path instead of opening it.
     // Extract: the writer makes a link of them instead of a file.
     bool symbolicLink = false;
+    // Add: the job's bytes are these, not read from its path (a hard link's
+    // first name, unix_mode.h); the front end keeps them for the whole run.
+    const std::string* givenBytes = nullptr;
 };
 
 }  // namespace qex
