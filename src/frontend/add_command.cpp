@@ -181,7 +181,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         return;
     }
     if (depth == 0 && !run.topNames.insert(item.name).second)
-        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
     // A further name of a file stored already holds only the first name's
     // path (unix_mode.h).
     const std::string* firstName = firstNameOf(run, item);

@@ -7,11 +7,13 @@
 #include <memory>
 
 #include "frontend/archive_file.h"
+#include "frontend/archived_paths.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/directory_reader.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
+#include "frontend/same_names.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
 #include "platform/file_identity.h"
@@ -77,6 +79,7 @@ struct ExtractRun {
     std::vector<bool> folderMissing{};
     std::vector<bool> folderMade{};  // per entry: a folder this run made
     ItemPlaces places{};
+    std::vector<SameNameVerdict> verdicts{};  // per entry: whether another of its path is kept instead
     size_t itemMessages = 0;  // item lines printed or counted
     // The first file whose bytes were damaged (its entry), where extraction
     // stopped; the directory's size when none was.
@@ -112,6 +115,8 @@ void reportUnlistedItems(ExtractRun& run) {
     reportWarning(run.outcome, "and " + countText(unlisted) + " more items could not be restored", {});
 }
 
+bool isLink(const ArchiveEntry& entry) { return restoresAsLink(entry.attributes, entry.creationTime); }
+
 FileEntry fileEntryOf(const ArchiveEntry& entry) {
     FileEntry file;
     file.size = entrySize(entry);
@@ -122,6 +127,7 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     file.lastWriteTime = entry.lastWriteTime;
     file.lastAccessTime = entry.lastAccessTime;
     file.symbolicLink = restoresAsLink(entry.attributes, entry.creationTime);
+    file.hardLink = restoresAsHardLink(entry.attributes, entry.creationTime);
     return file;
 }
 
@@ -171,6 +177,8 @@ void createItems(ExtractRun& run) {
     run.folderMissing.assign(entries.size(), false);
     run.folderMade.assign(entries.size(), false);
     run.places = placeItems(entries, run.directory.names);
+    run.verdicts = sameNameVerdicts(entries, run.directory.names, run.places,
+                                    run.selection != nullptr ? run.selection->taken : std::vector<bool>());
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
@@ -216,6 +224,17 @@ void createItems(ExtractRun& run) {
             missingAt[size_t{entry.depth} + 1] = !made.ok();
             continue;
         }
+        if (run.verdicts[k] != SameNameVerdict::kept) {
+            // Another item of its path is kept: its bytes only pass.
+            if (run.verdicts[k] == SameNameVerdict::folderWins)
+                reportItem(run, isLink(entry) ? "cannot create symbolic link" : "cannot create file",
+                           joinPath(run.target, path), "the archive holds a folder of that name, which is kept");
+            run.files.push_back(fileEntryOf(entry));
+            run.fileEntry.push_back(static_cast<uint32_t>(k));
+            if (queuePassThrough(run.pipeline, {}, entrySize(entry), run.files.back()) == QueueResult::runStopped)
+                return markUnreached(run, k + 1);
+            continue;
+        }
         run.counters.files.fetch_add(1, std::memory_order_relaxed);
         if (!queueFileEntry(run, k, path)) return markUnreached(run, k + 1);
     }
@@ -249,6 +268,9 @@ void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>&
                 break;
             case FailureKind::linkNotCreated:
                 reportItem(run, "cannot create symbolic link", file, failure.reason);
+                break;
+            case FailureKind::hardLinkNotCreated:
+                reportItem(run, "cannot create hard link", file, failure.reason);
                 break;
             case FailureKind::fileWriteFailed:
                 reportItem(run, "cannot write file", file, failure.reason);
@@ -306,6 +328,89 @@ void removeFoldersAfterDamage(ExtractRun& run) {
         if (!run.folderMade[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
         if (removeEmptyFolderWithin(run.targetFolder, path.c_str()).ok()) run.folderMissing[k] = true;
+    }
+}
+
+// The file entry whose extraction record is `file`.
+size_t entryOfFile(const ExtractRun& run, const FileEntry* file) {
+    return run.fileEntry[static_cast<size_t>(file - run.files.data())];
+}
+
+// The extraction record of entry `k`; null when it has none (its bytes
+// were never needed).
+const FileEntry* fileOfEntry(const ExtractRun& run, size_t k) {
+    const auto found = std::lower_bound(run.fileEntry.begin(), run.fileEntry.end(), static_cast<uint32_t>(k));
+    if (found == run.fileEntry.end() || *found != k) return nullptr;
+    return &run.files[static_cast<size_t>(found - run.fileEntry.begin())];
+}
+
+// Why hard-link entry `k` cannot become a further name of entry `first`
+// (the last of the path it holds); empty when it can. The first name must
+// be a file stored before it that this run extracted and kept.
+std::string hardLinkRefusal(const ExtractRun& run, size_t k, size_t first, const std::string& firstName) {
+    const std::string named = "its first name " + nativeToConsole(firstName);
+    if (first == SIZE_MAX) return named + " is not in the archive";
+    if (first >= k) return named + " is not stored before it";
+    const ArchiveEntry& entry = run.directory.entries[first];
+    if (isFolder(entry) || restoresAsLink(entry.attributes, entry.creationTime) ||
+        restoresAsHardLink(entry.attributes, entry.creationTime))
+        return named + " is not a file";
+    const FileEntry* file = fileOfEntry(run, first);
+    if (file == nullptr || !file->written) return named + " was not extracted";
+    return {};
+}
+
+// The hard links, once every file of the run is complete: each is made to
+// the file extracted at the path it holds, within the target.
+void makeHardLinks(ExtractRun& run, const std::vector<DeferredLink>& links, const FileIdentity& archive) {
+    std::vector<std::u16string> firstNames;
+    for (const DeferredLink& link : links)
+        if (link.entry->hardLink) firstNames.push_back(nativeToUtf16(link.linkTarget));
+    if (firstNames.empty()) return;
+    const std::vector<size_t> firsts = lastEntriesOf(run.directory.entries, run.directory.names, firstNames);
+    size_t next = 0;
+    for (const DeferredLink& link : links) {
+        if (!link.entry->hardLink) continue;
+        const size_t first = firsts[next++];
+        const std::string refusal = hardLinkRefusal(run, entryOfFile(run, link.entry), first, link.linkTarget);
+        if (!refusal.empty()) {
+            reportItem(run, "cannot create hard link", joinPath(run.target, link.path), refusal);
+            continue;
+        }
+        const std::string firstPath = placeOf(run.places, run.directory.names, first);
+        const SystemStatus made =
+            createHardLinkWithin(run.targetFolder, firstPath.c_str(), link.path.c_str(), &archive);
+        if (!made.ok())
+            reportItem(run, "cannot create hard link", joinPath(run.target, link.path),
+                       withinFolderReason(made.error));
+    }
+}
+
+// The links, last: every file and folder of the run is in place, so
+// nothing of the run is ever created through one of them. Hard links
+// first, then the symbolic links, each kind in archive order; a later link
+// of the same path replaces an earlier one (same_names.h passed the
+// earlier ones already). As root a symbolic link gets its stored owner.
+void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, const FileIdentity& archive) {
+    makeHardLinks(run, links, archive);
+    const ModeRule modes = currentModeRule();
+    for (const DeferredLink& link : links) {
+        if (link.entry->hardLink) continue;
+        const FileEntry& entry = *link.entry;
+        const SystemStatus made = createSymbolicLinkWithin(
+            run.targetFolder, link.path.c_str(), link.linkTarget,
+            storedAccessTime(entry.attributes, entry.lastAccessTime), entry.lastWriteTime, &archive);
+        if (!made.ok()) {
+            reportItem(run, "cannot create symbolic link", joinPath(run.target, link.path),
+                       withinFolderReason(made.error));
+            continue;
+        }
+        const StoredOwner ids = storedOwner(entry.attributes, entry.lastAccessTime);
+        if (!modes.owners || !ids.stored) continue;
+        const SystemStatus owned = changeOwnerWithin(run.targetFolder, link.path.c_str(), ids.owner, ids.group);
+        if (!owned.ok())
+            reportItem(run, "cannot set the owner of", joinPath(run.target, link.path),
+                       withinFolderReason(owned.error));
     }
 }
 
@@ -390,6 +495,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
         return outcome.exitCode;
     }
     const FileHandle archive = openedArchive.value;
+    const FileIdentity archiveIdentity = identityOfFile(archive);  // no link may replace it
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
@@ -421,6 +527,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     reportPipelineFailures(run, failures);
     reportCheckValueMismatch(run, failures);
     removeFoldersAfterDamage(run);
+    makeDeferredLinks(run, takeDeferredLinks(pipelineRun), archiveIdentity);
     stampFolders(run);
     reportUnlistedItems(run);
     closeFile(targetFolder);

@@ -64,9 +64,4 @@ inline void storeOwner(uint16_t& attributes, uint64_t& lastAccessTime, uint32_t 
 // owner would strip of set-user-ID and set-group-ID.
 SystemStatus applyStoredOwner(FileHandle item, const ModeRule& rule, uint16_t attributes, uint64_t lastAccessTime);
 
-// The same for the item `name` in the open folder `folder`, a symbolic link
-// itself, never what it leads to.
-SystemStatus applyStoredOwnerAt(FileHandle folder, const char* name, const ModeRule& rule, uint16_t attributes,
-                                uint64_t lastAccessTime);
-
 }  // namespace qex

@@ -75,13 +75,27 @@ std::string withinFolderReason(int error);
 // (never followed here) with the given times (FILETIME, 0 = leave as is).
 // An existing file or link of that name is replaced at once (the link is
 // made under a temporary name beside it and renamed over it); a folder is
-// not (EISDIR), nor the `untouchable` file (EBUSY). The link may point
+// not (EISDIR), nor a device, pipe or socket (EEXIST), nor the
+// `untouchable` file (EBUSY). The link may point
 // anywhere: every later item is still created strictly within the target.
 // Without a target folder (kNoFile) the path is taken as it is. Windows
 // makes no links: ERROR_NOT_SUPPORTED.
 SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePath, const std::string& linkTarget,
                                       uint64_t lastAccessTime, uint64_t lastWriteTime,
                                       const FileIdentity* untouchable = nullptr);
+
+// Makes `relativePath` below `target` a further name (a hard link) of the
+// regular file `existingPath` below `target`, replacing a file or link of
+// that name as createSymbolicLinkWithin does. Both paths are resolved
+// within the target; a link at `existingPath` is not followed (EPERM).
+// Windows makes no links here: ERROR_NOT_SUPPORTED.
+SystemStatus createHardLinkWithin(FileHandle target, const char* existingPath, const char* relativePath,
+                                  const FileIdentity* untouchable = nullptr);
+
+// Gives the item `relativePath` below `target` (a symbolic link itself,
+// never what it leads to) the owner and group ids. Windows:
+// ERROR_NOT_SUPPORTED.
+SystemStatus changeOwnerWithin(FileHandle target, const char* relativePath, uint32_t owner, uint32_t group);
 
 // Opens the folder `relativePath` below `target` to set its times.
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath);

@@ -5,6 +5,4 @@ namespace qex {
 
 SystemStatus applyStoredOwner(FileHandle, const ModeRule&, uint16_t, uint64_t) { return {}; }
 
-SystemStatus applyStoredOwnerAt(FileHandle, const char*, const ModeRule&, uint16_t, uint64_t) { return {}; }
-
 }  // namespace qex
