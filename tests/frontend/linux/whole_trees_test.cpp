@@ -1,5 +1,7 @@
-// Trees that come back whole, by the executable: runs of zero blocks come
-// back as holes with the file's full size; root gets the stored owners back
+// Trees that come back whole, by the executable: hard links come back as
+// one file with all its names (a name whose first name was not extracted is
+// refused); runs of zero blocks come back as holes with the file's full
+// size; root gets the stored owners back
 // (ids of 65,536 and above are not stored), an ordinary user does not, and
 // entries without the owner bit never have their access time read as ids.
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@ namespace {
 
 using test::runQex;
 using test::runShell;
+namespace fs = std::filesystem;
 
 class WholeTrees : public test::ScratchFolderTest {
 protected:
@@ -37,6 +40,37 @@ protected:
         ASSERT_EQ(chmod(at(relative).c_str(), mode), 0) << relative;
     }
 };
+
+TEST_F(WholeTrees, HardLinksComeBackAsOneFileWithAllItsNames) {
+    folder("T/sub");
+    file("T/f", std::string(10000, 'f'));
+    file("T/lone", "one name");
+    ASSERT_EQ(link(at("T/f").c_str(), at("T/g").c_str()), 0);      // same folder
+    ASSERT_EQ(link(at("T/f").c_str(), at("T/sub/h").c_str()), 0);  // another folder
+    ASSERT_EQ(symlink("f", at("T/sym").c_str()), 0);
+    if (geteuid() == 0) owned("T/f", 1000, 100, 04750);
+    ASSERT_EQ(runQex({"a", at("t.qex"), at("T")}).exitCode, 0);
+
+    folder("out");
+    const auto r = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(runShell("diff -r --no-dereference '" + at("T") + "' '" + at("out/T") + "'").exitCode, 0);
+    // Owners, blocks and link counts as root; without owners otherwise.
+    const std::string format = geteuid() == 0 ? "%n %a %U %G %h %b" : "%n %a %h %b";
+    const std::string items = ". f g lone sub sub/h sym";
+    EXPECT_EQ(statLines("out/T", format, items), statLines("T", format, items));
+    EXPECT_EQ(statOf("out/T/g").st_ino, statOf("out/T/f").st_ino);
+    EXPECT_EQ(statOf("out/T/sub/h").st_ino, statOf("out/T/f").st_ino);
+
+    // Asked for without its first name: refused, with a message.
+    folder("part");
+    const auto part = runQex({"x", at("t.qex"), at("part"), "T/sub/h", "T/lone"});
+    EXPECT_EQ(part.exitCode, 1);
+    EXPECT_NE(part.err.find("cannot create hard link"), std::string::npos) << part.err;
+    EXPECT_NE(part.err.find("its first name T/f was not extracted"), std::string::npos) << part.err;
+    EXPECT_FALSE(fs::exists(at("part/T/sub/h")));
+    EXPECT_EQ(test::readBytes(at("part/T/lone")), "one name");
+}
 
 TEST_F(WholeTrees, ZeroBlocksComeBackAsHolesAndTheFileKeepsItsFullSize) {
     folder("T");
@@ -77,7 +111,11 @@ TEST_F(WholeTrees, RootGetsTheStoredOwnersBackBeforeTheModes) {
     ASSERT_EQ(runQex({"a", at("t.qex"), at("T")}).exitCode, 0);
     const auto listing = runQex({"l", at("t.qex")});
     EXPECT_NE(listing.out.find("-rwsr-xr-x 1000/100 "), std::string::npos) << listing.out;
-    EXPECT_NE(listing.out.find("-rw-r--r--             1 "), std::string::npos) << listing.out;  // no ids
+    // No ids on big-id's line: no "/" before its path.
+    const size_t bigId = listing.out.find(" T/big-id\n");
+    ASSERT_NE(bigId, std::string::npos) << listing.out;
+    const size_t lineStart = listing.out.rfind('\n', bigId) + 1;
+    EXPECT_EQ(listing.out.substr(lineStart, bigId - lineStart).find('/'), std::string::npos) << listing.out;
     folder("out");
     const auto r = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
