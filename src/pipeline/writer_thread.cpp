@@ -249,6 +249,8 @@ void finishFile(ExtractState& state, bool complete) {
         // A link has no temporary: it is made after the run.
         if (intact && !state.failed) finishLink(state);
     } else if (!intact || state.failed) {
+        // Without a target folder a short file keeps what it received.
+        if (!intoTarget(control) && !state.failed) finishSparseWrite(state.sparse);
         dropFile(state, FailureKind::fileWriteFailed, 0);
     } else {
         placeFile(state, entry);
