@@ -11,10 +11,9 @@
 #include <cstdint>
 #include <string>
 
-namespace qex {
+#include "platform/file_io.h"
 
-// An archive entry holds a 40-bit size: no file contributes more.
-inline constexpr uint64_t kMaxFileBytes = (uint64_t{1} << 40) - 1;
+namespace qex {
 
 struct FileEntry {
     // Add: bytes read into the stream. Extract: bytes the job takes from it.
@@ -47,6 +46,16 @@ struct FileEntry {
     // Add: the job's bytes are these, not read from its path (a hard link's
     // first name, unix_mode.h); the front end keeps them for the whole run.
     const std::string* givenBytes = nullptr;
+    // Add: the file (or the link, opened as itself) that the walk opened
+    // and found to be what it listed; the reader takes it over and closes
+    // it, and never opens the job's name. kNoFile: the reader opens the
+    // name itself (callers that queue named files, such as the
+    // benchmarks).
+    FileHandle source = kNoFile;
+    // Add, set by the reader: nothing of the file entered the stream
+    // because it could not be opened or its first read failed; its entry is
+    // left out of the directory.
+    bool unread = false;
 };
 
 }  // namespace qex
