@@ -203,6 +203,12 @@ SystemStatus createFifoWithin(FileHandle, const char*, uint16_t, uint64_t, uint6
     return {ERROR_NOT_SUPPORTED};
 }
 
+SystemStatus createHardLinkWithin(FileHandle, const char*, const char*, const FileIdentity*) {
+    return {ERROR_NOT_SUPPORTED};
+}
+
+SystemStatus changeOwnerWithin(FileHandle, const char*, uint32_t, uint32_t) { return {ERROR_NOT_SUPPORTED}; }
+
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {
     const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
     if (!full.ok()) return {kNoFile, full.error};
