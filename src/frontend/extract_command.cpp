@@ -338,8 +338,8 @@ void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, 
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them, and then the stored modes of the folders this run
-// created. In reverse directory order, so every folder comes after all
+// contents changed them, and then the final modes of the folders this run
+// created (made 0700, they stay open to their owner only until now). In reverse directory order, so every folder comes after all
 // that lies inside it: one whose mode closes it (0500, 0000) is closed only
 // once nothing below it needs to be opened any more. Nothing beyond damage
 // is touched.
@@ -351,9 +351,11 @@ void stampFolders(ExtractRun& run) {
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
+        // A folder this run made is still open to its owner only: say so
+        // when its own mode cannot be given.
+        const char* what = run.folderMade[k] ? "cannot set the times and mode of folder" : "cannot set the times of folder";
         if (!handle.ok()) {
-            reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
-                       withinFolderReason(handle.error));
+            reportItem(run, what, joinPath(run.target, path), withinFolderReason(handle.error));
             continue;
         }
         const SystemStatus stamped =
@@ -361,9 +363,10 @@ void stampFolders(ExtractRun& run) {
         if (!stamped.ok())
             reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
                        withinFolderReason(stamped.error));
-        const SystemStatus moded = run.folderMade[k]
-                                       ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
-                                       : SystemStatus{};
+        const SystemStatus moded =
+            run.folderMade[k]
+                ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime, kUnmarkedFolderMode)
+                : SystemStatus{};
         if (!moded.ok())
             reportItem(run, "cannot set the mode of folder", joinPath(run.target, path),
                        systemReason(moded.error));

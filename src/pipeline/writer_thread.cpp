@@ -190,15 +190,16 @@ void dropFile(ExtractState& state, FailureKind kind, int error) {
     releaseFile(state);
 }
 
-// Times, stored mode and read-only bit on the open file, close, then in place under its
-// final name. Any failure leaves the final name as it was.
+// Times, final mode and read-only bit on the open file (created open to
+// its owner only), close, then in place under its final name. Any failure leaves the final name as it was.
 void placeFile(ExtractState& state, const FileEntry* entry) {
     PendingFile& pending = state.pending;
     int error = 0;
     if (entry != nullptr) {
         error = setFileTimes(pending.file, entry->creationTime, entry->lastAccessTime, entry->lastWriteTime).error;
         if (error == 0)
-            error = applyStoredMode(pending.file, state.control.writerModes, entry->attributes, entry->creationTime)
+            error = applyStoredMode(pending.file, state.control.writerModes, entry->attributes, entry->creationTime,
+                                    kUnmarkedFileMode)
                         .error;
         if (error == 0) error = applyFileAttributes(pending.file, entry->attributes).error;
     }

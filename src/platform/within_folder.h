@@ -27,7 +27,8 @@ namespace qex {
 // not a folder.
 SystemResult<FileHandle> openTargetFolder(const char* path);
 
-// Makes the folder `relativePath` below `target` (mode 0777 less the umask)
+// Makes the folder `relativePath` below `target` (mode 0700: its final
+// mode comes once it is complete)
 // unless a folder is already there, which is kept as it is. The value tells
 // whether it is new. Fails with EXDEV or ELOOP for a path that would leave
 // the target, ENOTDIR when a file is in the way.
@@ -45,7 +46,8 @@ struct PendingFile {
     std::string finalName;        //   (empty once the temporary is gone)
 };
 
-// Creates a new file, mode 0666 less the umask, under a fresh temporary name
+// Creates a new file, mode 0600 (open to its owner only until it gets its
+// final mode), under a fresh temporary name
 // in the folder where `relativePath` (below `target`) is to stand. The
 // folder is reached as makeFolderWithin reaches one; whatever stands at the
 // final name is not looked at yet.

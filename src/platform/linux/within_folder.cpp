@@ -20,8 +20,11 @@
 namespace qex {
 namespace {
 
-constexpr mode_t kNewFolderMode = 0777;  // less the umask, as mkdir does
-constexpr mode_t kNewFileMode = 0666;  // less the umask
+// Owner only while extraction runs: nobody else can open a file before it
+// is complete, nor enter a folder before its contents are in place. Each
+// gets its final mode when complete (unix_mode.h).
+constexpr mode_t kNewFolderMode = 0700;
+constexpr mode_t kNewFileMode = 0600;
 
 }  // namespace
 
