@@ -18,6 +18,7 @@
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/file_times.h"
+#include "platform/interrupt_cleanup.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
@@ -415,6 +416,9 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     const FileHandle archive = openedArchive.value;
     const FileIdentity archiveIdentity = identityOfFile(archive);  // no link may replace it
 
+    // Once for the run: an interrupt then removes the temporary of the
+    // file or link being made (within_folder.h).
+    const InterruptHandlersForRun interruptHandlers;
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {

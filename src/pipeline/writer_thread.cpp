@@ -8,7 +8,6 @@
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
-#include "platform/interrupt_cleanup.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
 #include "platform/within_folder.h"
@@ -77,7 +76,6 @@ struct ExtractState {
     // The file being written: under a temporary name beside its final one
     // when there is a target folder, at its name as given otherwise.
     PendingFile pending;
-    bool removedOnInterrupt = false;  // its temporary is armed for removal
     uint64_t writerRemaining = 0;
     uint32_t writerCrc = 0;
     uint32_t writerCrcPlusOne = 0;
@@ -171,17 +169,12 @@ void takeNextJob(ExtractState& state) {
         state.failed = true;
         return;
     }
+    // An interrupt removes the temporary from its creation on (the
+    // existing file of that name is untouched anyway).
     state.pending = std::move(created.value);
-    // An interrupt from now on removes the temporary (the existing file
-    // of that name is untouched anyway).
-    state.removedOnInterrupt = removePendingFileOnInterrupt(state.pending);
 }
 
-void releaseFile(ExtractState& state) {
-    if (state.removedOnInterrupt) disarmRemovalOnInterrupt();
-    state.removedOnInterrupt = false;
-    discardPendingFile(state.pending);
-}
+void releaseFile(ExtractState& state) { discardPendingFile(state.pending); }
 
 // The file is given up: its temporary goes, whatever stood at its name stays.
 void dropFile(ExtractState& state, FailureKind kind, int error) {

@@ -60,7 +60,10 @@ SystemResult<int> openBeneath(int target, const char* path, int flags, mode_t mo
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     const long fd = ::syscall(SYS_openat2, target, path, &how, sizeof how);
     if (fd >= 0) return {static_cast<int>(fd), 0};
-    if (errno != ENOSYS) return {-1, errno};
+    // No openat2 (ENOSYS), or a system-call filter that does not know it
+    // and refuses it (EPERM, as in some containers): the components are
+    // walked one by one, with the same guarantee.
+    if (errno != ENOSYS && errno != EPERM) return {-1, errno};
     return openByComponents(target, path, flags, mode);
 }
 
@@ -165,9 +168,16 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
     int error = EEXIST;
     for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
         std::string name = temporaryNameFor(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
+        const Arming arming = armBeforeCreating(pending.folder, name.c_str());
+        if (arming == Arming::interrupted) {
+            error = EINTR;
+            break;
+        }
         const int fd = ::openat(pending.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                 kNewFileMode);
+        if (arming == Arming::armed) armedCreationDone(fd >= 0, fd);
         if (fd >= 0) {
+            pending.armed = arming == Arming::armed;
             pending.file = fd;
             pending.temporaryName = std::move(name);
             return {std::move(pending), 0};
@@ -191,7 +201,11 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     }
     if (::renameat(pending.folder, pending.temporaryName.c_str(), pending.folder, pending.finalName.c_str()) != 0)
         return {errno};
+    // Disarmed only now: an interrupt before the rename removed the
+    // temporary, one after it finds the name gone.
     pending.temporaryName.clear();
+    if (pending.armed) disarmRemovalOnInterrupt();
+    pending.armed = false;
     return {};
 }
 
@@ -201,15 +215,12 @@ void discardPendingFile(PendingFile& pending) {
     if (pending.folder == kNoFile) return;
     if (!pending.temporaryName.empty()) ::unlinkat(pending.folder, pending.temporaryName.c_str(), 0);
     pending.temporaryName.clear();
+    // The handler removes through the folder's descriptor: it is closed
+    // only once the slot is free.
+    if (pending.armed) disarmRemovalOnInterrupt();
+    pending.armed = false;
     ::close(pending.folder);
     pending.folder = kNoFile;
-}
-
-bool removePendingFileOnInterrupt(const PendingFile& pending) {
-    if (pending.folder == kNoFile || pending.temporaryName.empty()) return false;
-    // The handler works by path: the folder's descriptor names it.
-    const std::string path = "/proc/self/fd/" + std::to_string(pending.folder) + "/" + pending.temporaryName;
-    return armRemovalOnInterrupt(path.c_str(), pending.file);
 }
 
 std::string withinFolderReason(int error) {
@@ -226,13 +237,20 @@ timespec timeToSet(uint64_t fileTime) {
     return time;
 }
 
-// A name for a link being made, unused in `parent`; made at once.
-int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name) {
+// A name for a link being made, unused in `parent`; made at once, and
+// armed for removal on an interrupt (`armed`) before it exists.
+int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name, bool& armed) {
     static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
         name = ".qex-link-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
-        if (::symlinkat(linkTarget.c_str(), parent, name.c_str()) == 0) return 0;
-        if (errno != EEXIST) return errno;
+        const Arming arming = armBeforeCreating(parent, name.c_str());
+        if (arming == Arming::interrupted) return EINTR;
+        const bool made = ::symlinkat(linkTarget.c_str(), parent, name.c_str()) == 0;
+        const int error = made ? 0 : errno;
+        if (arming == Arming::armed) armedCreationDone(made);
+        armed = made && arming == Arming::armed;
+        if (made) return 0;
+        if (error != EEXIST) return error;
     }
     return EEXIST;
 }
@@ -249,7 +267,8 @@ int placeLink(int parent, const std::string& name, const std::string& linkTarget
             return EBUSY;
     }
     std::string temporary;
-    const int made = makeTemporaryLink(parent, linkTarget, temporary);
+    bool armed = false;
+    const int made = makeTemporaryLink(parent, linkTarget, temporary, armed);
     if (made != 0) return made;
     int error = 0;
     if (::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -257,6 +276,7 @@ int placeLink(int parent, const std::string& name, const std::string& linkTarget
         error = errno;
         ::unlinkat(parent, temporary.c_str(), 0);
     }
+    if (armed) disarmRemovalOnInterrupt();
     return error;
 }
 
