@@ -287,16 +287,21 @@ int placeFifo(int parent, const std::string& name, mode_t permissions, const tim
               const FileIdentity* untouchable) {
     if (const int refused = replaceableByLink(parent, name, untouchable); refused != 0) return refused;
     std::string temporary;
-    const int made = makeTemporaryLink(
-        temporary, [&](const std::string& tried) { return ::mkfifoat(parent, tried.c_str(), 0600); });
+    bool armed = false;
+    const int made = makeTemporaryLink(parent, temporary, armed, [&](const std::string& tried) {
+        return ::mkfifoat(parent, tried.c_str(), 0600);
+    });
     if (made != 0) return made;
+    int error = 0;
     if (::fchmodat(parent, temporary.c_str(), permissions, 0) != 0 ||
         ::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        const int error = errno;
+        error = errno;
         ::unlinkat(parent, temporary.c_str(), 0);
-        return error;
+    } else {
+        error = renameLinkIntoPlace(parent, temporary, name);
     }
-    return renameLinkIntoPlace(parent, temporary, name);
+    if (armed) disarmRemovalOnInterrupt();  // only once the temporary is gone
+    return error;
 }
 
 int placeLink(int parent, const std::string& name, const std::string& linkTarget, const timespec (&times)[2],

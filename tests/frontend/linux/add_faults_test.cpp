@@ -437,7 +437,7 @@ TEST_F(AddFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProcess) {
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
     const std::string limited = "ulimit -f 256 && exec \"$0\" \"$@\"";  // 128 KiB
-    ProcessResult r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "a", archive.string(), (scratch / "src").string()});
+    ProcessResult r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()});
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_THAT(r.err, HasSubstr("File too large"));
     EXPECT_EQ(readFileBytes(archive), "the old archive");
