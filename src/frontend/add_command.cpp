@@ -18,6 +18,8 @@
 #include "platform/listing.h"
 #include "platform/output_replacement.h"
 #include "platform/paths.h"
+#include "platform/spool_file.h"
+#include "platform/standard_streams.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
 
@@ -279,7 +281,9 @@ bool openArchiveOutput(CommandOutcome& outcome, const std::string& archivePath, 
     output.finalPath = place.finalPath;
     output.direct = place.direct;
     if (place.direct) {
-        const SystemResult<FileHandle> opened = createForWrite(archivePath.c_str());
+        const bool toStandardOutput = archivePath == kStandardStreamArgument;
+        const SystemResult<FileHandle> opened =
+            toStandardOutput ? duplicateStandardOutput() : createForWrite(archivePath.c_str());
         if (!opened.ok()) {
             reportFatal(outcome, "cannot create archive", archivePath, systemReason(opened.error));
             return false;
@@ -349,7 +353,11 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
            ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
-    const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
+    // "-": standard output, written as it stands, whatever it is.
+    const SystemResult<OutputPlace> place =
+        archivePath == kStandardStreamArgument
+            ? SystemResult<OutputPlace>{OutputPlace{true, archivePath, identityOfStandardOutput()}, 0}
+            : examineOutputPlace(archivePath);
     if (!place.ok()) {
         reportFatal(outcome, "cannot create archive", archivePath, systemReason(place.error));
         return outcome.exitCode;
@@ -363,7 +371,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
     if (!openArchiveOutput(outcome, archivePath, place.value, output)) return outcome.exitCode;
     // Until the command returns, an interrupt removes the temporary (an
     // archive written directly is never removed).
-    armRemovalOnInterrupt(output.writtenPath.c_str(), output.file);
+    if (!output.direct) armRemovalOnInterrupt(output.writtenPath.c_str(), output.file);
     struct Disarm {
         ~Disarm() { disarmRemovalOnInterrupt(); }
     } disarmOnReturn;
@@ -378,9 +386,6 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, console, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
-                          *progress.coderOut);
 
     DirectoryBuilder directory;
     AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}};
@@ -394,7 +399,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
         writeConsole(console, line);
     }
     flushConsole(console);
-    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
+    startRunProgress(printer, console, ProgressKind::add, pipelineRun, counters);
     for (CheckedSource& source : sources) {
         if (run.pipelineGone) break;
         walkSource(run, source);

@@ -36,7 +36,8 @@ bool scanSwitches(std::vector<std::u16string>& args, const FrontEnd& fe, Argumen
     size_t i = 1;
     while (i < args.size()) {
         const ArgumentText text = makeArgumentText(args[i]);
-        if (text[0] != '-') {
+        // A lone "-" is an argument: standard input or output.
+        if (text[0] != '-' || text[1] == '\0') {
             ++i;
             continue;
         }
@@ -123,8 +124,6 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
     if (shape == nullptr) return usageError(fe, "unknown command " + quotedText(word));
     const std::string name = quotedText(word);
     if (args.size() < 3) return usageError(fe, "the command " + name + " needs an archive path");
-    if (args[2] == u"-")
-        return usageError(fe, "the archive path \"-\" is not supported (name a file)");
     const std::vector<std::u16string> paths(args.begin() + 3, args.end());
     if (paths.size() < shape->minPaths)
         return usageError(fe, "the command " + name + " needs a source path after the archive");
@@ -133,9 +132,12 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
     ConsoleOutput ownConsole;
     ownConsole.stream = fe.out;
     ConsoleOutput& console = fe.console != nullptr ? *fe.console : ownConsole;
-    // An archive written to standard output has it to itself: all console
-    // text goes to standard error instead.
-    if (shape->function == &FrontEnd::add && isStandardOutput(utf16ToNative(args[2]))) console.stream = fe.err;
+    // An archive, or files' contents, written to standard output have it to
+    // themselves: all console text goes to standard error instead.
+    const bool archiveOut = shape->function == &FrontEnd::add &&
+                            (args[2] == u"-" || isStandardOutput(utf16ToNative(args[2])));
+    const bool contentsOut = shape->function == &FrontEnd::extract && !paths.empty() && paths[0] == u"-";
+    if (archiveOut || contentsOut) console.stream = fe.err;
     writeConsole(console, std::string(shape->word).append(" command\n"));
     flushConsole(console);  // the command's own output follows, partly from other threads
     return (fe.*(shape->function))(args[2], paths, console);

@@ -70,13 +70,15 @@ std::string totalLine(uint64_t files, uint64_t folders, uint64_t bytes, uint64_t
 int runList(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
             ConsoleOutput& console) {
     CommandOutcome outcome;
-    const std::string archivePath = utf16ToNative(archivePath16);
-    Directory directory;
-    uint64_t archiveBytes = 0;
-    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    OpenedArchive archive;
+    if (!openArchive(outcome, utf16ToNative(archivePath16), archive)) return outcome.exitCode;
+    closeArchive(archive);  // the directory is all a listing needs
+    const Directory& directory = archive.directory;
     uint64_t files = 0, folders = 0, bytes = 0;
     ArchivedPathWalker walker;
-    for (size_t k = 0; k < directory.entries.size(); ++k) {
+    // A listing nobody reads any more ends at once: its lines are its whole
+    // work, and a hostile directory can describe gigabytes of paths.
+    for (size_t k = 0; k < directory.entries.size() && consoleUsable(console); ++k) {
         const ArchiveEntry& entry = directory.entries[k];
         const std::string line = itemLine(entry, nextArchivedPath(walker, entry, directory.names[k]));
         writeConsole(console, line);
@@ -87,14 +89,8 @@ int runList(const std::u16string& archivePath16, const std::vector<std::u16strin
             bytes += entrySize(entry);
         }
     }
-    const std::string total = totalLine(files, folders, bytes, archiveBytes);
-    writeConsole(console, total);
-    flushConsole(console);
-    if (!consoleUsable(console)) {
-        // The listing is the command's whole work: failing to write it is fatal.
-        reportFatal(outcome, "cannot write the listing", "", systemReason(console.error.load()));
-        console.reported = true;
-    }
+    writeConsole(console, totalLine(files, folders, bytes, archive.bytes));
+    // A failed write is reported as for every command (console_output.h).
     return outcome.exitCode;
 }
 

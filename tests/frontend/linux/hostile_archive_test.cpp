@@ -349,6 +349,27 @@ TEST_F(HostileArchive, StreamCutInTheMiddleIsReportedAsDamage) {
     EXPECT_THAT(r.err, kDamageMessage);
 }
 
+TEST_F(HostileArchive, TestFindsBytesBetweenTheStreamsEndAndTheDirectory) {
+    // The decoder reads exactly the bytes the encoder wrote: one byte more or
+    // less before the directory is damage, though every file matches.
+    const auto testOf = [&](const ArchiveBuilder& b) {
+        writeFileBytes(archive, asString(b.bytes()));
+        return runProcess({QEX_EXE, "t", archive.string()});
+    };
+    ArchiveBuilder b = smallTree();
+    EXPECT_EQ(testOf(b).exitCode, 0);
+    const std::vector<uint8_t> stream = b.streamBytes();
+    b.stream = stream;
+    b.stream->push_back(0);
+    ProcessResult r = testOf(b);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("1 byte lies between the stream's end and the directory"));
+    b.stream->assign(stream.begin(), stream.end() - 1);
+    r = testOf(b);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("the stream ends 1 byte inside the directory"));
+}
+
 TEST_F(HostileArchive, BitFlipsInTheStreamAreDetected) {
     const ArchiveBuilder intact = smallTree();
     const std::vector<uint8_t> stream = intact.streamBytes();
