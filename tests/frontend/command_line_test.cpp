@@ -133,6 +133,11 @@ TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
         {{"l", "1.qex", "more"}, "", "the command \"l\" takes no path after the archive"},
         {{"t", "1.qex", "more"}, "", "the command \"t\" takes no path after the archive"},
         {{"--7", "-q"}, "stop switch: 7\n", "unknown command \"-q\""},
+        // An empty path (an unset variable) never means the current folder.
+        {{"a", "b.qex", ""}, "", "the command \"a\" was given an empty path"},
+        {{"a", "b.qex", "src", ""}, "", "the command \"a\" was given an empty path"},
+        {{"x", "b.qex", ""}, "", "the command \"x\" was given an empty path"},
+        {{"a", "", "src"}, "", "the archive path is empty"},
     };
     for (const auto& c : cases) {
         const auto r = runQex(c.args, dir.string());
