@@ -34,6 +34,13 @@ inline constexpr unsigned kDepthLevels = 256;
 inline constexpr unsigned kMaxDepth = kDepthLevels - 1;
 // N and E are 32-bit trailer words.
 inline constexpr uint64_t kMaxDirectoryPartBytes = UINT32_MAX;
+// An entry's path below the archive's base (its folders' names and its own,
+// one separator between each) in UTF-16 units: the longest path Windows
+// takes. Linux adds cannot exceed it either (a walk's paths stop at
+// PATH_MAX bytes), so a longer one comes from no qex and could not be
+// created everywhere; the directory reader refuses it, which also bounds
+// what a listing prints per entry.
+inline constexpr size_t kMaxPathUnits = 32767;
 // The folder bit of `attributes` is kAttributeDirectory
 // (platform/file_attributes.h).
 

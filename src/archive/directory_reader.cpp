@@ -112,6 +112,21 @@ bool checkNesting(const Directory& d, std::string& problem) {
     return true;
 }
 
+// Runs after checkNesting: depths start at 0 and rise one level at a time.
+bool checkPathLengths(const Directory& d, std::string& problem) {
+    size_t prefixAt[kDepthLevels + 1] = {};  // path units before an entry at each depth
+    for (size_t k = 0; k < d.entries.size(); ++k) {
+        const unsigned depth = d.entries[k].depth;
+        const size_t units = prefixAt[depth] + d.names[k].size();
+        if (units > kMaxPathUnits) {
+            problem = describeEntry(d, k) + format(" has a path of %zu units, longer than the %zu a path may hold", units, kMaxPathUnits);
+            return false;
+        }
+        prefixAt[depth + 1] = units + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseDirectory(const uint8_t* nameList, size_t nameListBytes, const uint8_t* entryBytes,
@@ -128,7 +143,7 @@ bool parseDirectory(const uint8_t* nameList, size_t nameListBytes, const uint8_t
         if (!checkName(d.names[k], k, problem)) return false;
     d.entries.resize(entryCount);
     for (size_t k = 0; k < entryCount; ++k) d.entries[k] = decodeEntry(entryBytes + k * kEntryBytes);
-    return checkNesting(d, problem);
+    return checkNesting(d, problem) && checkPathLengths(d, problem);
 }
 
 bool readDirectory(const ArchiveSource& source, Directory& d, std::string& problem, bool* looksLikeArchive) {

@@ -5,8 +5,9 @@
 // could otherwise make extraction write outside its target or read past its
 // buffers. A directory that is accepted here holds exactly one decodable,
 // non-empty single-component name per entry, starts at depth 0, never rises
-// by more than one level, and nests entries only below folders. Folders'
-// size fields are not looked at: folders take no bytes of the stream.
+// by more than one level, nests entries only below folders, and gives no
+// entry a path longer than kMaxPathUnits. Folders' size fields are not
+// looked at: folders take no bytes of the stream.
 #pragma once
 
 #include <cstddef>

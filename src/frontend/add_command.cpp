@@ -24,6 +24,8 @@
 #include "platform/opening_listed.h"
 #include "platform/output_replacement.h"
 #include "platform/paths.h"
+#include "platform/spool_file.h"
+#include "platform/standard_streams.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
 #include "platform/unix_owner.h"
@@ -556,7 +558,9 @@ bool openArchiveOutput(CommandOutcome& outcome, const std::string& archivePath, 
     output.finalPath = place.finalPath;
     output.direct = place.direct;
     if (place.direct) {
-        const SystemResult<FileHandle> opened = createForWrite(archivePath.c_str());
+        const bool toStandardOutput = archivePath == kStandardStreamArgument;
+        const SystemResult<FileHandle> opened =
+            toStandardOutput ? duplicateStandardOutput() : createForWrite(archivePath.c_str());
         if (!opened.ok()) {
             reportFatal(outcome, "cannot create archive", archivePath, systemReason(opened.error));
             return false;
@@ -631,7 +635,11 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
                     const CommandOptions& options, ConsoleOutput& console, const AddWalkHooks& hooks) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
-    const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
+    // "-": standard output, written as it stands, whatever it is.
+    const SystemResult<OutputPlace> place =
+        archivePath == kStandardStreamArgument
+            ? SystemResult<OutputPlace>{OutputPlace{true, archivePath, identityOfStandardOutput()}, 0}
+            : examineOutputPlace(archivePath);
     if (!place.ok()) {
         reportFatal(outcome, "cannot create archive", archivePath, systemReason(place.error));
         return outcome.exitCode;
@@ -665,7 +673,7 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
     // Until the command returns, an interrupt removes the temporary (an
     // archive written directly is never removed).
     const InterruptHandlersForRun interruptHandlers;
-    armRemovalOnInterrupt(output.writtenPath.c_str(), output.file);
+    if (!output.direct) armRemovalOnInterrupt(output.writtenPath.c_str(), output.file);
     struct Disarm {
         ~Disarm() { disarmRemovalOnInterrupt(); }
     } disarmOnReturn;
@@ -680,9 +688,6 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, console, ProgressKind::add, *progress.finishedFiles, counters, *progress.coderIn,
-                          *progress.coderOut);
 
     DirectoryBuilder directory;
     AddRun run{outcome, pipelineRun, directory, counters, hooks, output.written, {}, {}, {}, false, {}, {}, {}, &exclusions};
@@ -697,7 +702,7 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
         writeConsole(console, line);
     }
     flushConsole(console);
-    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
+    startRunProgress(printer, console, ProgressKind::add, pipelineRun, counters);
     for (CheckedSource& source : sources) {
         if (run.pipelineGone) break;
         walkSource(run, source);

@@ -1,7 +1,10 @@
-// Reading an archive file's directory for a command; see archive_file.h.
+// Opening an archive for a command; see archive_file.h.
 #include "frontend/archive_file.h"
 
-#include "platform/file_io.h"
+#include <vector>
+
+#include "frontend/commands.h"
+#include "platform/spool_file.h"
 
 namespace qex {
 
@@ -18,32 +21,109 @@ ArchiveSource fileArchiveSource(FileHandle file, uint64_t size) {
     return source;
 }
 
-}  // namespace
+constexpr size_t kSpoolBlockBytes = size_t{1} << 16;
 
-bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory,
-                          uint64_t& archiveBytes) {
-    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
-    if (!opened.ok()) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
+// Copies everything `source` still holds into a new spool file, which is
+// returned positioned at its start. `source` stays the caller's.
+bool spool(CommandOutcome& outcome, const std::string& path, FileHandle source, FileHandle& spooled) {
+    const SystemResult<FileHandle> created = createSpoolFile();
+    if (!created.ok()) {
+        reportFatal(outcome, "cannot create a temporary file for archive", path, systemReason(created.error));
         return false;
     }
-    const FileHandle file = opened.value;
+    std::vector<uint8_t> block(kSpoolBlockBytes);
+    for (;;) {
+        const SystemResult<size_t> got = readFull(source, block.data(), block.size());
+        if (!got.ok()) {
+            reportFatal(outcome, "cannot read archive", path, systemReason(got.error));
+            closeFile(created.value);
+            return false;
+        }
+        const SystemStatus written = writeAll(created.value, block.data(), got.value);
+        if (!written.ok()) {
+            reportFatal(outcome, "cannot write a temporary copy of archive", path, systemReason(written.error));
+            closeFile(created.value);
+            return false;
+        }
+        if (got.value < block.size()) break;
+    }
+    spooled = created.value;
+    return true;
+}
+
+// The archive's handle, readable at offsets.
+bool openReadable(CommandOutcome& outcome, OpenedArchive& archive, const std::string& path) {
+    FileHandle file = kNoFile;
+    archive.path = path;
+    if (path == kStandardStreamArgument) {
+        if (standardInputIsTerminal()) {
+            reportFatal(outcome, "refusing to read the archive from a terminal on standard input", "",
+                        "pipe one in or name a file");
+            return false;
+        }
+        const SystemResult<FileHandle> input = duplicateStandardInput();
+        if (!input.ok()) {
+            reportFatal(outcome, "cannot open archive", archive.path, systemReason(input.error));
+            return false;
+        }
+        file = input.value;
+    } else {
+        const SystemResult<FileHandle> opened = openForRead(path.c_str());
+        if (!opened.ok()) {
+            reportFatal(outcome, "cannot open archive", path, systemReason(opened.error));
+            return false;
+        }
+        file = opened.value;
+    }
+    if (readsAtOffsets(file)) {
+        archive.file = file;
+        return true;
+    }
+    const bool spooled = spool(outcome, archive.path, file, archive.file);
+    (void)closeFile(file);  // only read from: nothing to lose
+    return spooled;
+}
+
+}  // namespace
+
+bool openArchive(CommandOutcome& outcome, const std::string& path, OpenedArchive& archive) {
+    closeArchive(archive);
+    if (!openReadable(outcome, archive, path)) return false;
+    const FileHandle file = archive.file;
     const SystemResult<int64_t> size = fileSize(file);
     if (!size.ok()) {
-        reportFatal(outcome, "cannot read archive", archivePath, systemReason(size.error));
-        closeFile(file);
+        reportFatal(outcome, "cannot read archive", archive.path, systemReason(size.error));
+        closeArchive(archive);
         return false;
     }
     const ArchiveSource source = fileArchiveSource(file, static_cast<uint64_t>(size.value));
     std::string problem;
     bool looksLikeArchive = false;
-    const bool accepted = readDirectory(source, directory, problem, &looksLikeArchive);
-    closeFile(file);
-    if (!accepted)
+    if (!readDirectory(source, archive.directory, problem, &looksLikeArchive)) {
         reportFatal(outcome, looksLikeArchive ? "invalid archive" : "not a qex archive (or its end is missing)",
-                    archivePath, problem);
-    archiveBytes = source.size;
-    return accepted;
+                    archive.path, problem);
+        closeArchive(archive);
+        return false;
+    }
+    archive.bytes = source.size;
+    return true;
+}
+
+FileHandle takeArchiveStream(CommandOutcome& outcome, OpenedArchive& archive) {
+    const SystemResult<int64_t> rewound = seekTo(archive.file, 0);
+    if (!rewound.ok()) {
+        reportFatal(outcome, "cannot read archive", archive.path, systemReason(rewound.error));
+        closeArchive(archive);
+        return kNoFile;
+    }
+    const FileHandle file = archive.file;
+    archive.file = kNoFile;
+    return file;
+}
+
+void closeArchive(OpenedArchive& archive) {
+    if (archive.file != kNoFile) (void)closeFile(archive.file);  // only read from
+    archive.file = kNoFile;
 }
 
 bool readsAsArchive(const std::string& path, int& error) {

@@ -86,7 +86,8 @@ ScanEnd scanSwitches(std::vector<std::u16string>& args, SwitchScan& scan) {
     size_t i = 1;
     while (i < args.size()) {
         const ArgumentText text = makeArgumentText(args[i]);
-        if (text[0] != '-') {
+        // A lone "-" is an argument: standard input or output.
+        if (text[0] != '-' || text[1] == '\0') {
             ++i;
             continue;
         }
@@ -244,8 +245,6 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
     if (!add && !scan.addOnly.empty())
         return usageError(fe, "the switch \"" + scan.addOnly + "\" is for the \"a\" command only");
     if (args.size() < 3) return usageError(fe, "the command " + name + " needs an archive path");
-    if (args[2] == u"-")
-        return usageError(fe, "the archive path \"-\" is not supported (name a file)");
     // An empty path (an unset shell variable, say) names nothing: taken as
     // the current folder it would archive or fill the wrong place.
     if (args[2].empty()) return usageError(fe, "the archive path is empty");
@@ -262,9 +261,11 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
     ownConsole.stream = fe.out;
     ConsoleOutput& console = fe.console != nullptr ? *fe.console : ownConsole;
     console.quiet = scan.quiet;
-    // An archive written to standard output has it to itself: all console
-    // text goes to standard error instead.
-    if (add && isStandardOutput(utf16ToNative(args[2]))) console.stream = fe.err;
+    // An archive, or files' contents, written to standard output have it to
+    // themselves: all console text goes to standard error instead.
+    const bool archiveOut = add && (args[2] == u"-" || isStandardOutput(utf16ToNative(args[2])));
+    const bool contentsOut = shape->function == &FrontEnd::extract && !paths.empty() && paths[0] == u"-";
+    if (archiveOut || contentsOut) console.stream = fe.err;
     if (!console.quiet) writeConsole(console, std::string(shape->word).append(" command\n"));
     flushConsole(console);  // the command's own output follows, partly from other threads
     return (fe.*(shape->function))(args[2], paths, scan.options, console);

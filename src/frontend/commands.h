@@ -14,6 +14,11 @@
 
 namespace qex {
 
+// "-" as the archive: standard input for extract, test and list, standard
+// output for add; as extract's target: the files' contents go to standard
+// output. Console text then goes to standard error.
+inline constexpr char kStandardStreamArgument[] = "-";
+
 // paths: one or more sources, each added at the top level in its own form.
 int runAdd(const std::u16string& archivePath, const std::vector<std::u16string>& sources,
            const CommandOptions& options, ConsoleOutput& console);

@@ -11,6 +11,7 @@
 #include "archive/archived_paths.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/contents_output.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "frontend/same_names.h"
@@ -487,12 +488,13 @@ void stampFolders(ExtractRun& run) {
 int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths,
            const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
-    const std::string archivePath = utf16ToNative(archivePath16);
     const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];
-    Directory directory;
-    uint64_t archiveBytes = 0;
-    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    OpenedArchive openedArchive;
+    if (!openArchive(outcome, utf16ToNative(archivePath16), openedArchive)) return outcome.exitCode;
+    const std::string& archivePath = openedArchive.path;
+    const Directory& directory = openedArchive.directory;
     const std::vector<std::u16string> items(paths.size() > 1 ? paths.begin() + 1 : paths.end(), paths.end());
+    if (targetPath16 == u"-") return extractContents(outcome, openedArchive, items, console);
     ItemSelection selection;
     if (!items.empty()) {
         selection = selectItems(directory, items);
@@ -514,13 +516,11 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
         return outcome.exitCode;
     }
     const FileHandle targetFolder = openedTarget.value;
-    const SystemResult<FileHandle> openedArchive = openForRead(archivePath.c_str());
-    if (!openedArchive.ok()) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(openedArchive.error));
+    const FileHandle archive = takeArchiveStream(outcome, openedArchive);
+    if (archive == kNoFile) {
         closeFile(targetFolder);
         return outcome.exitCode;
     }
-    const FileHandle archive = openedArchive.value;
     const FileIdentity archiveIdentity = identityOfFile(archive);  // no link may replace it
 
     // Once for the run: an interrupt then removes the temporary of the
@@ -538,11 +538,8 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
 
     ProgressCounters counters;
     ProgressPrinter printer;
-    const RunProgress progress = progressOf(pipelineRun);
-    attachProgressPrinter(printer, console, ProgressKind::extract, *progress.finishedFiles, counters, *progress.coderIn,
-                          *progress.coderOut);
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
-    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
+    startRunProgress(printer, console, ProgressKind::extract, pipelineRun, counters);
 
     ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder};
     if (!items.empty()) run.selection = &selection;

@@ -94,14 +94,16 @@ std::string totalLine(uint64_t files, uint64_t folders, uint64_t bytes, uint64_t
 int runList(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
            const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
-    const std::string archivePath = utf16ToNative(archivePath16);
-    Directory directory;
-    uint64_t archiveBytes = 0;
-    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
+    OpenedArchive archive;
+    if (!openArchive(outcome, utf16ToNative(archivePath16), archive)) return outcome.exitCode;
+    closeArchive(archive);  // the directory is all a listing needs
+    const Directory& directory = archive.directory;
     uint64_t files = 0, folders = 0, bytes = 0;
     ArchivedPathWalker walker;
     const size_t ownerWidth = ownerColumnWidth(directory.entries);
-    for (size_t k = 0; k < directory.entries.size(); ++k) {
+    // A listing nobody reads any more ends at once: its lines are its whole
+    // work, and a hostile directory can describe gigabytes of paths.
+    for (size_t k = 0; k < directory.entries.size() && consoleUsable(console); ++k) {
         const ArchiveEntry& entry = directory.entries[k];
         const std::string line = itemLine(entry, nextArchivedPath(walker, entry, directory.names[k]), ownerWidth);
         writeConsole(console, line);
@@ -112,13 +114,8 @@ int runList(const std::u16string& archivePath16, const std::vector<std::u16strin
             bytes += entrySize(entry);
         }
     }
-    if (!console.quiet) writeConsole(console, totalLine(files, folders, bytes, archiveBytes));
-    flushConsole(console);
-    if (!consoleUsable(console)) {
-        // The listing is the command's whole work: failing to write it is fatal.
-        reportFatal(outcome, "cannot write the listing", "", systemReason(console.error.load()));
-        console.reported = true;
-    }
+    if (!console.quiet) writeConsole(console, totalLine(files, folders, bytes, archive.bytes));
+    // A failed write is reported as for every command (console_output.h).
     return outcome.exitCode;
 }
 

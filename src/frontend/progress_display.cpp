@@ -168,6 +168,14 @@ bool startProgressPrinter(ProgressPrinter& printer) {
     return true;
 }
 
+void startRunProgress(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, PipelineRun& run,
+                      const ProgressCounters& counters) {
+    const RunProgress progress = progressOf(run);
+    attachProgressPrinter(printer, console, kind, *progress.finishedFiles, counters, *progress.coderIn,
+                          *progress.coderOut);
+    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(run);
+}
+
 void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
     if (printer.thread.joinable()) printer.thread.join();

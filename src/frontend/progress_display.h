@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "frontend/console_output.h"
+#include "pipeline/pipeline_run.h"
 #include "pipeline/record_ring.h"
 
 namespace qex {
@@ -89,6 +90,14 @@ void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, Pro
 // every few milliseconds in a log (so that it keeps up with the files).
 // False when it cannot start: only the final print is made then.
 bool startProgressPrinter(ProgressPrinter& printer);
+
+// The progress of a pipeline run, set up as every command does it: the
+// printer attached to the run's ring and totals and started. A printer that
+// is not a terminal prints a log, which must miss no file: the run then
+// keeps every record (the threads wait for room) instead of dropping old
+// ones.
+void startRunProgress(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, PipelineRun& run,
+                      const ProgressCounters& counters);
 
 // Raises the stop flag, waits for the thread, prints the final state and a
 // line feed, so that the final status line stays on the screen.

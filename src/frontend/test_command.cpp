@@ -1,6 +1,7 @@
 // The test command: decodes the whole stream as extraction does and checks
 // every file's two check values and that the stream ends exactly where the
-// files' sizes say, writing nothing (`runTest` in commands.h).
+// files' sizes say and no byte before the directory, writing nothing
+// (`runTest` in commands.h).
 //
 // Every file is queued to the writer as a pass-through job: its bytes are
 // taken from the decoded stream and only their check values computed. The
@@ -65,34 +66,53 @@ void reportFailingFiles(CommandOutcome& outcome, const Directory& directory, con
         reportFatal(outcome, "damaged archive: " + std::to_string(failing - 1) + " more files fail too", {});
 }
 
+// The stream must end exactly where the directory begins. The decoder reads
+// exactly the bytes the encoder wrote: five to prime its code (the first
+// always 0x00) and one per normalising shift, as the encoder shifts one out
+// per byte; the encoder's final five shifts put out its withheld byte, the
+// 0xFF bytes waiting for a carry and the four bytes of its low end, and the
+// decoder has read all of them once it decodes the end symbol. So the
+// tolerance is zero: any byte between the coded end and the directory was
+// put there by something else, and a coded end inside the directory means
+// the stream took bytes that are not its own.
+void checkStreamEnd(CommandOutcome& outcome, const std::string& path, const Directory& directory,
+                    uint64_t decoded) {
+    if (decoded == directory.streamBytes) return;
+    if (decoded == kUnknownBytes) {
+        reportFatal(outcome, "damaged archive", path, "the stream does not end before the directory");
+    } else if (decoded < directory.streamBytes) {
+        const uint64_t extra = directory.streamBytes - decoded;
+        reportFatal(outcome, "damaged archive", path,
+                    std::to_string(extra) + (extra == 1 ? " byte lies" : " bytes lie") +
+                        " between the stream's end and the directory");
+    } else {
+        const uint64_t inside = decoded - directory.streamBytes;
+        reportFatal(outcome, "damaged archive", path,
+                    "the stream ends " + std::to_string(inside) + (inside == 1 ? " byte" : " bytes") +
+                        " inside the directory");
+    }
+}
+
 }  // namespace
 
 int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
            const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
-    const std::string archivePath = utf16ToNative(archivePath16);
-    Directory directory;
-    uint64_t archiveBytes = 0;
-    if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
-    const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
-    if (!opened.ok()) {
-        reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
-        return outcome.exitCode;
-    }
-    const FileHandle archive = opened.value;
+    OpenedArchive archive;
+    if (!openArchive(outcome, utf16ToNative(archivePath16), archive)) return outcome.exitCode;
+    const Directory& directory = archive.directory;
+    const FileHandle stream = takeArchiveStream(outcome, archive);
+    if (stream == kNoFile) return outcome.exitCode;
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun run;
-    if (!startExtractRun(run, *pipeline, archive, archivePath, kNoFile)) {
+    if (!startExtractRun(run, *pipeline, stream, archive.path, kNoFile)) {
         reportRunFailures(outcome, finishRun(run));
         return outcome.exitCode;
     }
     ProgressCounters counters;
     ProgressPrinter printer;
-    const RunProgress progress = progressOf(run);
-    attachProgressPrinter(printer, console, ProgressKind::test, *progress.finishedFiles, counters, *progress.coderIn,
-                          *progress.coderOut);
-    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(run);
+    startRunProgress(printer, console, ProgressKind::test, run, counters);
 
     // One per file entry, reserved once: the writer fills them by address.
     std::vector<FileEntry> files;
@@ -117,6 +137,7 @@ int runTest(const std::u16string& archivePath16, const std::vector<std::u16strin
 
     reportFailingFiles(outcome, directory, files);
     reportRunFailures(outcome, failures);
+    if (outcome.exitCode == kExitSuccess) checkStreamEnd(outcome, archive.path, directory, streamBytesDecoded(run));
     if (outcome.exitCode == kExitSuccess && !console.quiet)
         writeConsole(console, "all " + std::to_string(files.size()) + " files match their check values\n");
     return outcome.exitCode;

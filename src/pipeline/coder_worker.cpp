@@ -126,6 +126,14 @@ bool pump(WorkerRun& run) {
     }
 }
 
+// The coder has ended by itself: the input bytes it used, which on extract
+// is where the coded stream ends. Unknown when it ran past its input.
+void noteInputUsed(WorkerRun& run) {
+    if (run.inputEnded) return;
+    const auto unread = static_cast<uint64_t>(run.io->inEnd - run.io->inPtr);
+    run.control.coderInputUsed = run.control.totalIn.load(std::memory_order_relaxed) - unread;
+}
+
 bool startThreads(WorkerRun& run) {
     try {
         run.reader = std::thread(runReaderThread, std::ref(run.control));
@@ -188,7 +196,10 @@ void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t aren
         io.refill = &suspendForInput;
         io.drain = &suspendForOutput;
         io.endOfInput = 0;
-        if (pump(run)) finishRun(run);
+        if (pump(run)) {
+            noteInputUsed(run);
+            finishRun(run);
+        }
     }
     stopAndJoinThreads(run);
     closeLeftHandles(control);

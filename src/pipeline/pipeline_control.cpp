@@ -34,6 +34,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.writerDone.store(0);
     control.totalIn.store(0);
     control.totalOut.store(0);
+    control.coderInputUsed = kUnknownBytes;
     control.sourcesHeld.store(0);
     pipeline.inputRing.produced.store(0);
     pipeline.inputRing.consumed.store(kNoChunkYet);

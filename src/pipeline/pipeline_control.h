@@ -67,12 +67,14 @@ inline constexpr uint32_t kMaxHeldSources = 64;
 // The input ring's consumer counter before the coder has taken a chunk.
 inline constexpr uint32_t kNoChunkYet = 0xFFFFFFFFu;
 
+inline constexpr uint64_t kUnknownBytes = UINT64_MAX;
+
 struct PipelineControl {
     PipelineRings* rings = nullptr;
     ChunkRing* inputRing = nullptr;
     ChunkRing* outputRing = nullptr;
     FileHandle readerFile = kNoFile;  // extract: the archive; add: the file being read
-    FileHandle writerFile = kNoFile;  // add: the archive (extract: unused, the writer keeps its own)
+    FileHandle writerFile = kNoFile;  // add: the archive; extract: where contents go (or kNoFile)
     // Extract: the open target folder when the jobs' names are relative to
     // it; files are then created within it and never through a link that
     // leaves it. Owned by main.
@@ -115,6 +117,10 @@ struct PipelineControl {
 
     std::atomic<uint64_t> totalIn{0};   // bytes the coder took from the input ring
     std::atomic<uint64_t> totalOut{0};  // bytes the coder published to the output ring
+    // Written by the worker before it ends, read by main after joining it:
+    // the input bytes the coder used up to its own end (kUnknownBytes when
+    // the input ran out first or the run stopped early).
+    uint64_t coderInputUsed = kUnknownBytes;
 
     PipelineReport report;
 };

@@ -33,13 +33,16 @@ bool startAddRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::
     return run.workerStarted;
 }
 
-bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
-                     FileHandle targetFolder, const CoderBody& body, size_t arenaBytes) {
+namespace {
+
+bool startExtracting(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                     FileHandle targetFolder, FileHandle contents, const CoderBody& body, size_t arenaBytes) {
     run.pipeline = &pipeline;
     run.extracting = true;
     prepareForExtract(pipeline, archive, std::move(archivePath));
     PipelineControl& control = pipeline.control;
     control.writerFolder = targetFolder;
+    control.writerFile = contents;
     // An archived file of the same path as the archive must not cut it short.
     control.writerUntouchable = identityOfFile(archive);
     // The reader reads the archive and then meets this marker: it has no
@@ -51,7 +54,24 @@ bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
         closeFile(archive);
         control.readerFile = kNoFile;
     }
+    if (!run.workerStarted && contents != kNoFile) {
+        closeFile(contents);
+        control.writerFile = kNoFile;
+    }
     return run.workerStarted;
+}
+
+}  // namespace
+
+bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                     FileHandle targetFolder, const CoderBody& body, size_t arenaBytes) {
+    return startExtracting(run, pipeline, archive, std::move(archivePath), targetFolder, kNoFile, body,
+                           arenaBytes);
+}
+
+bool startContentsRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                      FileHandle contents, const CoderBody& body, size_t arenaBytes) {
+    return startExtracting(run, pipeline, archive, std::move(archivePath), kNoFile, contents, body, arenaBytes);
 }
 
 QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry* entry) {
@@ -103,6 +123,8 @@ std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end) {
     if (!run.extracting) closeUntakenSources(run.pipeline->rings.readerJobs);
     return failuresOf(control.report);
 }
+
+uint64_t streamBytesDecoded(const PipelineRun& run) { return run.pipeline->control.coderInputUsed; }
 
 std::vector<DeferredLink> takeDeferredLinks(PipelineRun& run) {
     return std::move(run.pipeline->control.deferredLinks);

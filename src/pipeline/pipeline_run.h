@@ -69,6 +69,15 @@ bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
                      FileHandle targetFolder, const CoderBody& body = decoderBody(),
                      size_t arenaBytes = kArenaBytes);
 
+// Starts an extract run that creates nothing: the bytes of every file
+// queued to be written go to `contents` (standard output), one file after
+// another in stream order. The run owns `contents` as it owns `archive`. A
+// file whose bytes fail their check values, or a failed write to
+// `contents`, ends the run (the bytes already written stay written).
+bool startContentsRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
+                      FileHandle contents, const CoderBody& body = decoderBody(),
+                      size_t arenaBytes = kArenaBytes);
+
 // The next file of the run (see the top of this file). Waits while the job
 // ring is full.
 QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry* entry);
@@ -95,6 +104,14 @@ void keepEveryProgressRecord(PipelineRun& run);
 // handles closed, its entries complete) and returns what failed, in the
 // order it happened. Also the way to learn why a run did not start.
 std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end = RunEnd::wholeStream);
+
+// Extract, after finishRun with RunEnd::wholeStream: how many bytes of the
+// archive, from its start, the decoder read up to the stream's end symbol.
+// The decoder reads exactly the bytes the encoder wrote (the range coder's
+// final bytes included), so in a sound archive this is where the directory
+// begins. kUnknownBytes when the stream did not end before the archive did,
+// or the run stopped early.
+uint64_t streamBytesDecoded(const PipelineRun& run);
 
 // Extract, after finishRun: the links the run took from the stream, in
 // order, for the caller to make now that every file is in place

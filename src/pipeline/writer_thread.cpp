@@ -131,6 +131,10 @@ void finishLink(ExtractState& state) {
 // written whole and the caller compares the check values.
 bool intoTarget(const PipelineControl& control) { return control.writerFolder != kNoFile; }
 
+// Contents only (startContentsRun): every written file's bytes go to one
+// stream as they come; nothing is created, and damage ends the run too.
+bool intoContents(const PipelineControl& control) { return control.writerFile != kNoFile; }
+
 SystemResult<PendingFile> createFile(PipelineControl& control, const std::string& path) {
     if (control.writerFolder != kNoFile) return createPendingFile(control.writerFolder, path.c_str());
     const SystemResult<FileHandle> created = createForWrite(path.c_str());
@@ -168,6 +172,7 @@ void takeNextJob(ExtractState& state) {
         startLink(state);
         return;
     }
+    if (intoContents(control)) return;
     SystemResult<PendingFile> created = createFile(control, state.path);
     if (!created.ok()) {
         reportFailure(control.report, FailureKind::fileNotCreated, state.path, withinFolderReason(created.error));
@@ -243,6 +248,8 @@ void finishFile(ExtractState& state, bool complete) {
     if (state.makingLink) {
         // A link has no temporary: it is made after the run.
         if (intact && !state.failed) finishLink(state);
+    } else if (intoContents(control)) {
+        // Its bytes are written already.
     } else if (!intact || state.failed) {
         // Without a target folder a short file keeps what it received.
         if (!intoTarget(control) && !state.failed) finishSparseWrite(state.sparse);
@@ -262,7 +269,7 @@ void finishFile(ExtractState& state, bool complete) {
                            state.job.sizeHigh, entry);
     popJob(control, control.rings->writerJobs);
     state.haveJob = false;
-    if (entry != nullptr && entry->damaged && intoTarget(control)) abortPipeline(control);
+    if (entry != nullptr && entry->damaged && (intoTarget(control) || intoContents(control))) abortPipeline(control);
 }
 
 // Gives the current file as much of the current chunk as it needs.
@@ -284,6 +291,14 @@ void writeFromChunk(ExtractState& state) {
         // Its bytes pass unwritten.
     } else if (state.makingLink) {
         state.linkTarget.append(reinterpret_cast<const char*>(data), take);
+    } else if (intoContents(control)) {
+        const SystemStatus written = writeAll(control.writerFile, data, take);
+        if (!written.ok()) {
+            // Every later file would go the same way.
+            reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(written.error));
+            state.failed = true;
+            abortPipeline(control);
+        }
     } else {
         const SystemStatus written = writeSparse(state.sparse, data, take);
         if (!written.ok()) dropFile(state, FailureKind::fileWriteFailed, written.error);

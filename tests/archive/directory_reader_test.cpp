@@ -135,6 +135,26 @@ TEST(DirectoryReader, RefusesBadDepths) {
                 HasSubstr("entry 2 \"f\" has entries nested below it but is not a folder"));
 }
 
+TEST(DirectoryReader, RefusesPathsLongerThanAnySystemCreates) {
+    // 128 folders of 253 units, each with its separator, and a last name
+    // that brings the path to exactly kMaxPathUnits (and then one more).
+    std::string names;
+    std::vector<ArchiveEntry> entries;
+    for (uint8_t d = 0; d < 128; ++d) {
+        names += std::string(253, 'd') + "\n";
+        entries.push_back(folder(d));
+    }
+    const size_t last = kMaxPathUnits - 128 * 254;  // 255
+    entries.push_back(file(128, 0));
+    const ReadResult fits = read(craft("", names + std::string(last, 'f') + "\n", entries));
+    EXPECT_TRUE(fits.ok) << fits.problem;
+    EXPECT_THAT(refusal(craft("", names + std::string(last + 1, 'f') + "\n", entries)),
+                HasSubstr("entry 129 \"fff"));
+    // Names at a lower depth start again from their own folder's path.
+    entries.push_back(file(0, 0));
+    EXPECT_TRUE(read(craft("", names + std::string(last, 'f') + "\nz\n", entries)).ok);
+}
+
 TEST(DirectoryReader, RefusesNamesThatLeaveTheirFolder) {
     EXPECT_THAT(refusal(craft("", "a\n\n", {folder(0), file(1, 0)})), HasSubstr("name 2 is empty"));
     EXPECT_THAT(refusal(craft("", ".\n", {folder(0)})), HasSubstr("name 1 is \".\""));

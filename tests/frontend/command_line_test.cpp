@@ -153,8 +153,8 @@ TEST(CommandLineExecutable, UsageErrorsSayWhatIsWrongOnStandardErrorAndExitTwo) 
         {{"l", "1.qex", "--exclude=*.o"}, "", "the switch \"--exclude\" is for the \"a\" command only"},
         {{"-f", "x", "1.qex"}, "", "the switch \"-f\" is for the \"a\" command only"},
         {{"-Tlist", "t", "1.qex"}, "", "the switch \"-T\" is for the \"a\" command only"},
-        // A lone minus sign is an unknown switch too (its second byte is the end).
-        {{"-", "l", "1.qex"}, "", "unknown switch \"-\""},
+        // A lone minus sign is an argument, here where the command should be.
+        {{"-", "l", "1.qex"}, "", "unknown command \"-\""},
         {{"add", "1.qex", "src"}, "", "unknown command \"add\""},
         {{"A", "1.qex", "src"}, "", "unknown command \"A\""},
         {{"c", "1.qex", "src"}, "", "unknown command \"c\""},
@@ -162,8 +162,6 @@ TEST(CommandLineExecutable, UsageErrorsSayWhatIsWrongOnStandardErrorAndExitTwo) 
         {{"x"}, "", "the command \"x\" needs an archive path"},
         {{"l", "1.qex", "more"}, "", "the command \"l\" takes no path after the archive"},
         {{"t", "1.qex", "more"}, "", "the command \"t\" takes no path after the archive"},
-        // After the stop switch "-" is a path, and not one an archive can have.
-        {{"a", "--", "-", "src"}, "stop switch: 0\n", "the archive path \"-\" is not supported (name a file)"},
         {{"--7", "-q"}, "stop switch: 7\n", "unknown command \"-q\""},
         {{"-q", "--7", "-q"}, "", "unknown command \"-q\""},
         // An empty path (an unset variable) never means the current folder.

@@ -268,10 +268,10 @@ TEST_F(HostileArchive, PathsLongerThanTheSystemTakesAreSkippedWithAWarning) {
 }
 
 TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesOn) {
-    // A name of 33,000 units, more than a job record carries (32,755). That
-    // file alone is reported; its bytes are skipped and the file after it is
-    // extracted.
-    const std::u16string longName(33000, u'x');
+    // A name of 32,760 units: within what the directory gate lets through
+    // (32,767), more than a job record carries (32,755). That file alone is
+    // reported; its bytes are skipped and the file after it is extracted.
+    const std::u16string longName(32760, u'x');
     const ProcessResult r =
         extract(ArchiveBuilder().file(0, longName, "lost").file(0, u"after.txt", "after").bytes());
     EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -347,6 +347,27 @@ TEST_F(HostileArchive, StreamCutInTheMiddleIsReportedAsDamage) {
     const ProcessResult r = extract(b.bytes());
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_THAT(r.err, kDamageMessage);
+}
+
+TEST_F(HostileArchive, TestFindsBytesBetweenTheStreamsEndAndTheDirectory) {
+    // The decoder reads exactly the bytes the encoder wrote: one byte more or
+    // less before the directory is damage, though every file matches.
+    const auto testOf = [&](const ArchiveBuilder& b) {
+        writeFileBytes(archive, asString(b.bytes()));
+        return runProcess({QEX_EXE, "t", archive.string()});
+    };
+    ArchiveBuilder b = smallTree();
+    EXPECT_EQ(testOf(b).exitCode, 0);
+    const std::vector<uint8_t> stream = b.streamBytes();
+    b.stream = stream;
+    b.stream->push_back(0);
+    ProcessResult r = testOf(b);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("1 byte lies between the stream's end and the directory"));
+    b.stream->assign(stream.begin(), stream.end() - 1);
+    r = testOf(b);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("the stream ends 1 byte inside the directory"));
 }
 
 TEST_F(HostileArchive, BitFlipsInTheStreamAreDetected) {

@@ -1,0 +1,53 @@
+// Archive paths that cannot be read at offsets, through the executable: a
+// FIFO and /dev/stdin on a pipe are spooled and read like files, the spool
+// leaves nothing in TMPDIR, and a terminal on standard input is refused.
+#include <sys/stat.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/archive_builder.h"
+#include "support/file_bytes.h"
+#include "support/run_process.h"
+#include "support/scratch_folder.h"
+
+namespace qex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
+    const ScratchFolder scratch;
+    const fs::path root = scratch.root();
+    ArchiveBuilder b;
+    b.folder(0, u"d").file(1, u"a.txt", "hello\n");
+    const std::vector<uint8_t> bytes = b.bytes();
+    writeFileBytes(root / "x.qex", std::string(bytes.begin(), bytes.end()));
+    fs::create_directory(root / "tmp");
+    ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
+    // The FIFO is fed by a writer of its own; the spool goes to TMPDIR.
+    const std::string script =
+        "cat \"$1/x.qex\" >\"$1/fifo\" & TMPDIR=\"$1/$2\" \"$0\" t \"$1/fifo\"; s=$?; wait; exit $s";
+    ProcessResult r = runProcess({"/bin/sh", "-c", script, QEX_EXE, root.string(), "tmp"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+    r = runProcess({"/bin/sh", "-c", script, QEX_EXE, root.string(), "missing"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("cannot create a temporary file for archive"));
+    ProcessOptions piped;
+    piped.input = std::string(bytes.begin(), bytes.end());
+    r = runProcess({QEX_EXE, "l", "/dev/stdin"}, piped);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("d/a.txt"));
+    // A terminal: the master side of a new pseudo-terminal is one.
+    r = runProcess({"/bin/sh", "-c", "exec \"$0\" l - </dev/ptmx", QEX_EXE});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("refusing to read the archive from a terminal on standard input"));
+}
+
+}  // namespace
+}  // namespace qex::test

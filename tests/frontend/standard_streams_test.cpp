@@ -1,0 +1,95 @@
+// "-" for the standard streams, through the executable: an archive read
+// from standard input (spooled, then handled as a file), an archive written
+// to standard output, and extraction of files' contents to standard output,
+// with all console text on standard error whenever standard output carries
+// data.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/archive_builder.h"
+#include "support/file_bytes.h"
+#include "support/run_process.h"
+#include "support/scratch_folder.h"
+
+namespace qex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+std::string asString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// d/a.txt, d/b.txt and an empty top-level file, in that order.
+ArchiveBuilder smallTree() {
+    ArchiveBuilder b;
+    b.folder(0, u"d").file(1, u"a.txt", "hello\n").file(1, u"b.txt", "world\n").file(0, u"e", "");
+    return b;
+}
+
+ProcessResult qexWithInput(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<std::string> command{QEX_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    ProcessOptions options;
+    options.input = input;
+    return runProcess(command, options);
+}
+
+TEST(StandardStreams, ArchiveFromStandardInputIsHandledAsAFile) {
+    const ScratchFolder scratch;
+    const std::string archive = asString(smallTree().bytes());
+    ProcessResult r = qexWithInput({"l", "-"}, archive);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("d/b.txt"));
+    r = qexWithInput({"t", "-"}, archive);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = qexWithInput({"x", "-", scratch.root().string()}, archive);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(scratch.root() / "d" / "b.txt"), "world\n");
+    // Not an archive: said of "-", as of any file.
+    r = qexWithInput({"l", "-"}, "not an archive");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("not a qex archive (or its end is missing) \"-\""));
+}
+
+TEST(StandardStreams, ContentsGoToStandardOutputAloneInArchiveOrder) {
+    const ScratchFolder scratch;
+    ArchiveBuilder b = smallTree();
+    const fs::path archive = scratch.root() / "x.qex";
+    writeFileBytes(archive, asString(b.bytes()));
+    ProcessResult r = qexWithInput({"x", archive.string(), "-"}, "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "hello\nworld\n");
+    EXPECT_THAT(r.err, HasSubstr("x command"));
+    r = qexWithInput({"x", archive.string(), "-", "d/b.txt"}, "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "world\n");
+    // Nothing was created in the current folder or beside the archive.
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root()), fs::directory_iterator()), 1);
+    // A file that fails its check values: its bytes are out already; the
+    // run stops there and says so.
+    b.entries[1].crc ^= 1;
+    writeFileBytes(archive, asString(b.bytes()));
+    r = qexWithInput({"x", archive.string(), "-"}, "");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "hello\n");
+    EXPECT_THAT(r.err, HasSubstr("damaged archive: the file \"d/a.txt\""));
+}
+
+TEST(StandardStreams, ArchiveWrittenToStandardOutputIsTheArchiveAlone) {
+    const ScratchFolder scratch;
+    fs::create_directories(scratch.root() / "src");
+    writeFileBytes(scratch.root() / "src" / "a.txt", "some text");
+    const ProcessResult made = qexWithInput({"a", "-", (scratch.root() / "src").string()}, "");
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_THAT(made.err, HasSubstr("a command"));
+    const ProcessResult extracted = qexWithInput({"x", "-", "-"}, made.out);
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.out, "some text");
+}
+
+}  // namespace
+}  // namespace qex::test
