@@ -133,7 +133,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         return;
     }
     if (depth == 0 && !run.topNames.insert(item.name).second)
-        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the first)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
@@ -388,7 +388,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
     // never meet the progress display.
     for (const CheckedSource& source : sources) {
         std::string line(1, '<');
-        line.append(nativeToConsole(source.searchPath));
+        line.append(nativeToConsole(withoutLongPathPrefix(source.searchPath)));
         line.append(">\n");
         writeConsole(console, line);
     }

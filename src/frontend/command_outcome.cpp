@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/paths.h"
 #include "platform/text_conversion.h"
 
 namespace qex {
@@ -14,7 +15,7 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
     line.append(what);
     if (!path.empty()) {
         line.append(" \"");
-        line.append(nativeToConsole(path));
+        line.append(nativeToConsole(withoutLongPathPrefix(path)));
         line.push_back('"');
     }
     if (!reason.empty()) {

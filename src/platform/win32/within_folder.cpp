@@ -173,6 +173,10 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     return {};
 }
 
+FileIdentity identityAtFinalName(const PendingFile& pending) {
+    return identityOfPath(pending.finalName.c_str());
+}
+
 void discardPendingFile(PendingFile& pending) {
     if (pending.file != kNoFile) CloseHandle(handleOf(pending.file));
     pending.file = kNoFile;
