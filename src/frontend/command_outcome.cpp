@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/console.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 
@@ -23,7 +24,7 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
         line.append(reason);
     }
     line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), outcome.messages);
+    writeText(outcome.messages, line);
     std::fflush(outcome.messages);
     if (level > outcome.exitCode) outcome.exitCode = level;
 }

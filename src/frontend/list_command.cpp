@@ -42,7 +42,7 @@ std::string itemLine(const ArchiveEntry& entry, const std::u16string& path) {
     }
     std::string line = itemTypeText(entry.attributes, entry.creationTime);
     line += figures;
-    line += consoleText(path);
+    line += archivedPathText(path);
     if (folder) line.push_back('/');
     line.push_back('\n');
     return line;

@@ -219,6 +219,9 @@ const FileEntry* placedBefore(const ExtractState& state, const FileIdentity& sta
 // final name. Any failure leaves the final name as it was.
 void placeFile(ExtractState& state, const FileEntry* entry) {
     PendingFile& pending = state.pending;
+    // Taken from the open file before its times are set: looking it up
+    // again would move its access time under wine.
+    const FileIdentity made = identityOfFile(pending.file);
     int error = 0;
     if (entry != nullptr) {
         error = setFileTimes(pending.file, entry->creationTime, entry->lastAccessTime, entry->lastWriteTime).error;
@@ -240,8 +243,7 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
         }
         error = placePendingFile(pending, &state.control.writerUntouchable).error;
         if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
-        const FileIdentity placed = identityAtFinalName(pending);
-        if (placed.known && entry != nullptr) state.placedFiles[{placed.device, placed.inode}] = entry;
+        if (made.known && entry != nullptr) state.placedFiles[{made.device, made.inode}] = entry;
     }
     releaseFile(state);  // the file is in place: this closes its folder
 }

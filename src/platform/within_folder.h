@@ -58,8 +58,8 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
 SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable = nullptr);
 
 // Which file stands at the pending file's final name now (a link not
-// followed); not known when nothing does. After placePendingFile: the file
-// itself. Extraction compares it with the files it made before, so that a
+// followed); not known when nothing does. Extraction compares it with the
+// files it made before (their identities taken from their open handles), so that a
 // name that the file system takes for another (case ignored) never
 // replaces a file of the same run.
 FileIdentity identityAtFinalName(const PendingFile& pending);

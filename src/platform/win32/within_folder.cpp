@@ -135,7 +135,8 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
     for (int attempt = 0; attempt < kTemporaryNameTries && error == ERROR_FILE_EXISTS; ++attempt) {
         const std::wstring temporary =
             folder + temporaryNameFor(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
-        const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+        // Attributes readable too: extraction learns the file's identity from this handle.
+        const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             PendingFile pending;
