@@ -133,7 +133,7 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         return;
     }
     if (depth == 0 && !run.topNames.insert(item.name).second)
-        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the first)", path);
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);

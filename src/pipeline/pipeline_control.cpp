@@ -25,6 +25,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.maxFileBytes = kMaxFileBytes;
     control.writerFolder = kNoFile;
     control.writerUntouchable = FileIdentity{};
+    control.deferredLinks.clear();
     control.readerStop.store(0);
     control.writerStop.store(0);
     control.keepEveryRecord.store(0);
