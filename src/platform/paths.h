@@ -20,10 +20,14 @@
 
 namespace qex {
 
+// The separator, and whether the system's file names ignore case (so that
+// the names a user gives for archived items do too).
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+inline constexpr bool kNamesIgnoreCase = true;
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr bool kNamesIgnoreCase = false;
 #endif
 
 // Units a name stored in an archive must not hold on any system, because

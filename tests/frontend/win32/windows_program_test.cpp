@@ -304,6 +304,14 @@ TEST_F(WindowsProgram, NamesDifferingOnlyInCaseNeverReplaceEachOther) {
     EXPECT_TRUE(extracted.contains(u"Case.txt"));
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "c\\case.txt")), "first");
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "c\\sub\\b.txt")), "b");
+
+    // Named items ignore case here, as the file system and add's masks do.
+    makeFolder(full("some"));
+    const ProcessResult some = runQex({"x", at("t.qex"), at("some"), "C/SUB/A.TXT", "c/*.TXT"});
+    EXPECT_EQ(some.exitCode, 1) << some.err;  // the later case.txt again
+    EXPECT_EQ(readThroughPlatform(joinPath(full("some"), "c\\sub\\a.txt")), "a");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("some"), "c\\case.txt")), "first");
+    EXPECT_EQ(some.err.find("no archived item matches"), std::string::npos) << some.err;
 }
 
 }  // namespace
