@@ -224,6 +224,34 @@ TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
     EXPECT_EQ(directory.names[1], u"a.txt");
 }
 
+TEST_F(WindowsProgram, QuotedFolderEndingInABackslashIsItsContentsFromCmd) {
+    // cmd passes "...\" on as it is; the system's rule alone would read the
+    // backslash as making the quote literal and run on into the next one.
+    makeFolder(full("dir with space"));
+    make(joinPath(full("dir with space"), "a.txt"), "abc", kBaseTime);
+    makeFolder(full("other dir"));
+    make(joinPath(full("other dir"), "b.txt"), "b", kBaseTime);
+    makeFolder(full("out dir"));
+    const auto quoted = [&](const std::string& relative, const char* end) {
+        return " \"" + withoutLongPathPrefix(full(relative)) + end;
+    };
+    const std::string qex = "@\"" QEX_EXE "\"";
+    const std::string script = qex + " a" + quoted("t.qex", "\"") + quoted("dir with space", "\\\"") +
+                               quoted("other dir", "\\\"") + "\r\n" + qex + " x" + quoted("t.qex", "\"") +
+                               quoted("out dir", "\\\"") + "\r\n";
+    writeArchive(full("run.bat"), std::vector<uint8_t>(script.begin(), script.end()));
+    wchar_t system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    const ProcessResult run = runProcess({utf16ToNative(std::u16string(cmd.begin(), cmd.end())), "/c",
+                                          withoutLongPathPrefix(full("run.bat"))});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    Directory directory;
+    ASSERT_TRUE(readArchiveDirectory(at("t.qex"), directory));
+    EXPECT_EQ(directory.names, (std::vector<std::u16string>{u"a.txt", u"b.txt"}));  // the contents only
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out dir"), "a.txt")), "abc");
+}
+
 TEST_F(WindowsProgram, NamesWindowsCannotHoldAreRefusedAndTheRestExtracted) {
     // Legal on Linux; here a colon would name another file's stream, a
     // backslash a second folder level, and the others make items Windows'
