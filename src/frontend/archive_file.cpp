@@ -2,11 +2,18 @@
 #include "frontend/archive_file.h"
 
 #include "platform/file_io.h"
+#include "platform/listing.h"
 
 namespace qex {
 
 bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory,
                           uint64_t& archiveBytes) {
+    // Said plainly: the system's own words would be "Access denied"
+    // (Windows) or a trailer that cannot be read (Linux).
+    if (examinePath(archivePath).kind == ItemKind::Folder) {
+        reportFatal(outcome, "cannot open archive", archivePath, "it is a folder");
+        return false;
+    }
     const SystemResult<FileHandle> opened = openForRead(archivePath.c_str());
     if (!opened.ok()) {
         reportFatal(outcome, "cannot open archive", archivePath, systemReason(opened.error));
