@@ -15,10 +15,22 @@
 //   mask or one file  -> every matching item at depth 0; folders entered
 //
 // Left out, each with a warning: FIFOs, sockets and devices (opening one
-// could block forever), files of 2^40 bytes or more (an entry's size has 40
-// bits), and the contents of folders at depth 255 or of a folder that is one
-// of its own ancestors (a link loop). The archive itself is never added
+// could block forever), files larger than an entry's size field holds
+// (kMaxFileBytes), and the contents of folders at the deepest depth an entry
+// holds (kMaxDepth) or of a folder that is one of its own ancestors (a link
+// loop). The archive itself is never added
 // (neither the file being written nor an older archive it replaces).
+//
+// Add reads only what it listed, never through a link. Each folder is held
+// open (listing.h) and listed through that handle; each item is opened
+// through its folder without following a link (only a source named on the
+// command line is followed) and compared with what the listing saw before
+// anything of it is read (opening_listed.h). An item that is no longer the
+// one listed, or that cannot be opened or listed, is reported and gets no
+// entry; so does a file of which the reader could read nothing (its entry
+// is dropped when the directory is written, after the stream). The archive
+// never holds something other than what was listed, nor an empty stand-in
+// for what could not be read.
 //
 // Nothing is written before every source has been resolved and listed: a
 // missing source, a mask that matches nothing or the archive named as its
@@ -30,10 +42,29 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frontend/console_output.h"
+
+#include "archive/archive_layout.h"
 
 namespace qex {
 
-// Deepest folder whose contents are still walked: entries hold 8-bit depths.
-inline constexpr uint32_t kMaxEnteredDepth = 254;
+// Deepest folder whose contents are still walked: they lie one level below.
+inline constexpr uint32_t kMaxEnteredDepth = kMaxDepth - 1;
+
+// Where a test holds the walk: `afterListing` is called with a folder's
+// path once the folder (or a source's folder) is listed and before any of
+// its items is opened, which is when another user could swap them. The
+// program sets none.
+struct AddWalkHooks {
+    std::function<void(const std::string& folderPath)> afterListing;
+};
+
+// runAdd (commands.h) with the walk's hooks.
+int runAddWithHooks(const std::u16string& archivePath, const std::vector<std::u16string>& sources,
+                    ConsoleOutput& console, const AddWalkHooks& hooks);
 
 }  // namespace qex

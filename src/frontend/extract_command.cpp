@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "archive/directory_reader.h"
 #include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
-#include "frontend/directory_reader.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "frontend/same_names.h"

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace qex {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "frontend/extract_command.h"
 
 namespace qex {

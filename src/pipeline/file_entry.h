@@ -10,10 +10,9 @@
 
 #include <cstdint>
 
-namespace qex {
+#include "platform/file_io.h"
 
-// An archive entry holds a 40-bit size: no file contributes more.
-inline constexpr uint64_t kMaxFileBytes = (uint64_t{1} << 40) - 1;
+namespace qex {
 
 struct FileEntry {
     // Add: bytes read into the stream. Extract: bytes the job takes from it.
@@ -39,6 +38,16 @@ struct FileEntry {
     // reader reads the link at the job's path instead of opening it.
     // Extract: the writer makes a link of them instead of a file.
     bool symbolicLink = false;
+    // Add: the file (or the link, opened as itself) that the walk opened
+    // and found to be what it listed; the reader takes it over and closes
+    // it, and never opens the job's name. kNoFile: the reader opens the
+    // name itself (callers that queue named files, such as the
+    // benchmarks).
+    FileHandle source = kNoFile;
+    // Add, set by the reader: nothing of the file entered the stream
+    // because it could not be opened or its first read failed; its entry is
+    // left out of the directory.
+    bool unread = false;
 };
 
 }  // namespace qex

@@ -22,7 +22,6 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.inputRing = &pipeline.inputRing;
     control.outputRing = &pipeline.outputRing;
     control.archivePath = std::move(archivePath);
-    control.maxFileBytes = kMaxFileBytes;
     control.writerFolder = kNoFile;
     control.writerUntouchable = FileIdentity{};
     control.deferredLinks.clear();
@@ -35,6 +34,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.writerDone.store(0);
     control.totalIn.store(0);
     control.totalOut.store(0);
+    control.sourcesHeld.store(0);
     pipeline.inputRing.produced.store(0);
     pipeline.inputRing.consumed.store(kNoChunkYet);
     pipeline.outputRing.produced.store(0);
@@ -95,6 +95,25 @@ QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_
         if (pipelineStopped(control)) return QueueResult::runStopped;
         sleepPast(control.mainWake, ticket);
     }
+}
+
+bool holdAnotherSource(PipelineControl& control) {
+    for (;;) {
+        const uint32_t ticket = takeTicket(control.mainWake);
+        if (control.sourcesHeld.load(std::memory_order_acquire) < kMaxHeldSources) {
+            control.sourcesHeld.fetch_add(1, std::memory_order_acq_rel);
+            return true;
+        }
+        if (pipelineStopped(control)) return false;
+        sleepPast(control.mainWake, ticket);
+    }
+}
+
+void takeHeldSource(PipelineControl& control) {
+    // Main, if it waits, goes on once half the bound is free: it then
+    // queues a batch of files instead of one per wake-up.
+    if (control.sourcesHeld.fetch_sub(1, std::memory_order_acq_rel) == kMaxHeldSources / 2 + 1)
+        wake(control.mainWake);
 }
 
 void popJob(PipelineControl& control, RecordRing& jobs) {

@@ -59,6 +59,11 @@ inline constexpr uint8_t kExtracting = 0x01;
 inline constexpr uint8_t kKeepReaderFile = 0x04;
 inline constexpr uint8_t kKeepWriterFile = 0x08;
 
+// Add: the most opened sources (FileEntry::source) that wait in the job
+// ring at once. Each is a descriptor; without a bound a ring of small files
+// would hold thousands.
+inline constexpr uint32_t kMaxHeldSources = 64;
+
 // The input ring's consumer counter before the coder has taken a chunk.
 inline constexpr uint32_t kNoChunkYet = 0xFFFFFFFFu;
 
@@ -83,7 +88,6 @@ struct PipelineControl {
     std::vector<DeferredLink> deferredLinks;
     std::string archivePath;          // native path, for messages about the archive
     uint8_t pipelineFlags = 0;
-    uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here
 
     std::atomic<uint32_t> readerStop{0};   // the reader has no more input, or must stop
     std::atomic<uint32_t> writerStop{0};   // the run is over; the writer must stop
@@ -103,6 +107,11 @@ struct PipelineControl {
     WakeSignal coderWake;
     WakeSignal writerWake;
     WakeSignal mainWake;
+
+    // Add: opened sources queued and not yet taken by the reader. Main
+    // waits while it stands at kMaxHeldSources; the reader wakes it when it
+    // has fallen to half that.
+    std::atomic<uint32_t> sourcesHeld{0};
 
     std::atomic<uint64_t> totalIn{0};   // bytes the coder took from the input ring
     std::atomic<uint64_t> totalOut{0};  // bytes the coder published to the output ring
@@ -134,6 +143,14 @@ enum class QueueResult { queued, runStopped, nameTooLong };
 // worker never leaves main waiting).
 QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
                      FileEntry* entry);
+
+// Add: waits until another opened source may be queued (fewer than
+// kMaxHeldSources wait) and counts it as held. False when the pipeline has
+// stopped instead.
+bool holdAnotherSource(PipelineControl& control);
+
+// The reader's take of an opened source: no longer held.
+void takeHeldSource(PipelineControl& control);
 
 // The consumer's pop of a job (the reader's or the writer's). Main, if it
 // waits for room, is woken once the ring is at most half full, not at every

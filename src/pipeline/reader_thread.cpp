@@ -58,10 +58,20 @@ void finishFile(ReaderState& state) {
     popJob(control, jobs);
 }
 
+// Add: a file that failed before any of its bytes entered the stream is
+// left out of the directory (marked `unread`); one that failed later keeps
+// the bytes that did, and the message says which it was.
 void reportReadFailure(ReaderState& state, const std::string& reason) {
-    const FailureKind kind = state.extracting ? FailureKind::archiveReadFailed : FailureKind::sourceUnreadable;
-    const std::string& path = state.extracting ? state.control.archivePath : state.path;
-    reportFailure(state.control.report, kind, path, reason);
+    if (state.extracting) {
+        reportFailure(state.control.report, FailureKind::archiveReadFailed, state.control.archivePath, reason);
+        return;
+    }
+    RingRecord job;
+    const bool nothingRead = state.readerBytes == 0;
+    if (nothingRead && peek(state.control.rings->readerJobs, job) && job.entry != nullptr) job.entry->unread = true;
+    reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
+                  nothingRead ? reason + " (not stored)"
+                              : reason + "; the first " + std::to_string(state.readerBytes) + " bytes were stored");
 }
 
 void takeNextJob(ReaderState& state) {
@@ -83,8 +93,17 @@ void takeNextJob(ReaderState& state) {
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
+    // An opened source becomes the reader's at once, whatever happens to it.
+    FileHandle source = kNoFile;
+    if (job.entry != nullptr && job.entry->source != kNoFile) {
+        source = job.entry->source;
+        job.entry->source = kNoFile;
+        takeHeldSource(control);
+    }
     if (job.entry != nullptr && job.entry->symbolicLink) {
-        SystemResult<std::string> target = readLinkTarget(state.path.c_str());
+        SystemResult<std::string> target =
+            source != kNoFile ? readOpenLinkTarget(source) : readLinkTarget(state.path.c_str());
+        if (source != kNoFile) closeFile(source);
         if (!target.ok()) {
             reportReadFailure(state, systemReason(target.error));
             finishFile(state);
@@ -95,10 +114,14 @@ void takeNextJob(ReaderState& state) {
         state.linkOffset = 0;
         return;
     }
+    if (source != kNoFile) {
+        control.readerFile = source;
+        return;
+    }
     const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
     if (!opened.ok()) {
-        // Nothing of it enters the stream: its entry says so, and the job
-        // is done so that the files after it are read.
+        // Nothing of it enters the stream: its entry is left out, and the
+        // job is done so that the files after it are read.
         reportReadFailure(state, systemReason(opened.error));
         finishFile(state);
         return;
@@ -116,23 +139,16 @@ SystemResult<size_t> readSome(ReaderState& state, unsigned char* slot, uint32_t 
     return {count, 0};
 }
 
-// A file whose bytes were read up to its limit: the size the walk listed,
-// or the size an entry can describe. Anything beyond it is left out; the
-// entry holds what entered the stream.
+// A file whose bytes were read up to the size the walk listed (which the
+// front end has checked against what an entry can describe). Anything
+// beyond it is left out; the entry holds what entered the stream.
 void finishFileAtLimit(ReaderState& state) {
     unsigned char probe;
     const SystemResult<size_t> more = readSome(state, &probe, 1);
-    if (more.ok() && more.value > 0) {
-        if (state.readerBytes == state.listedBytes) {
-            reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
-                          "it grew beyond the " + std::to_string(state.listedBytes) +
-                              " bytes listed; those were stored");
-        } else {
-            reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
-                          "larger than an archive entry can describe; only the first " +
-                              std::to_string(state.control.maxFileBytes) + " bytes were stored");
-        }
-    }
+    if (more.ok() && more.value > 0)
+        reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
+                      "it grew beyond the " + std::to_string(state.listedBytes) +
+                          " bytes listed; those were stored");
     finishFile(state);
 }
 
@@ -152,8 +168,7 @@ bool readChunk(ReaderState& state) {
     const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
     uint32_t want = kChunkBytes;
     if (!state.extracting) {
-        const uint64_t limit = std::min(control.maxFileBytes, state.listedBytes);
-        const uint64_t room = limit - state.readerBytes;
+        const uint64_t room = state.listedBytes - state.readerBytes;
         if (room == 0) {
             finishFileAtLimit(state);
             return false;

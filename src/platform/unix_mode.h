@@ -92,4 +92,8 @@ SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t att
 // Windows it always fails).
 SystemResult<std::string> readLinkTarget(const char* path);
 
+// The target of the symbolic link `link` opened as itself
+// (opening_listed.h); on Windows it always fails.
+SystemResult<std::string> readOpenLinkTarget(FileHandle link);
+
 }  // namespace qex

@@ -1,13 +1,13 @@
 // The directory under construction: 1 KiB blocks whose records never split
 // or move, and the bytes written behind the stream.
-#include "frontend/directory_builder.h"
+#include "archive/directory_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "frontend/directory_reader.h"
+#include "archive/directory_reader.h"
 #include "support/archive_builder.h"
 
 namespace qex {
@@ -98,6 +98,34 @@ TEST(DirectoryBuilder, WrittenDirectoryMatchesTheLayoutAndPassesTheGate) {
     ASSERT_TRUE(readDirectory(memoryArchiveSource(written.data(), written.size()), directory, problem))
         << problem;
     EXPECT_EQ(directory.names, names);
+}
+
+TEST(DirectoryBuilder, ItemsNotStoredLoseTheirNameAndEntry) {
+    // Names of 255 three-byte units fill blocks, so dropped names lie at
+    // the start, the middle and the end of blocks.
+    DirectoryBuilder builder;
+    test::ArchiveBuilder expected;
+    expected.stream = std::vector<uint8_t>{};
+    for (int k = 0; k < 40; ++k) {
+        const std::u16string name = std::u16string(254, u'\u20AC') + static_cast<char16_t>(u'A' + k % 26);
+        const ArchiveEntry entry = fileEntry(0, 0);
+        PendingEntry* pending = appendItem(builder, name, entry);
+        ASSERT_NE(pending, nullptr);
+        if (k % 3 == 0) {
+            pending->leftOut = true;  // its job was refused
+        } else if (k % 3 == 1) {
+            pending->queued = true;  // the reader could read nothing of it
+            pending->file.unread = true;
+        } else {
+            expected.add(entry, name);
+        }
+    }
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(writeBuiltDirectory(builder, [&](const uint8_t* data, size_t size) {
+        written.insert(written.end(), data, data + size);
+        return true;
+    }));
+    EXPECT_EQ(written, expected.bytes());
 }
 
 TEST(DirectoryBuilder, WriteStopsAtTheFirstFailure) {
