@@ -1,6 +1,8 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
+#include <deque>
+#include <map>
 #include <set>
 #include <utility>
 #include <cstdio>
@@ -21,6 +23,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 
 namespace qex {
 
@@ -56,7 +59,50 @@ struct AddRun {
     bool pipelineGone = false;  // no further job can be queued
     // Names at depth 0 so far: two sources may give the same one.
     std::set<std::u16string> topNames;
+    // Files with further names (hard links): the archived path of the
+    // first name each was stored under, by device and inode. The paths
+    // stay in place: the reader hands them out as the links' contents.
+    std::map<std::pair<uint64_t, uint64_t>, const std::string*> firstNames;
+    std::deque<std::string> firstNamePaths;
 };
+
+// The longest first-name path a hard-link entry holds: extraction makes the
+// link from a path of at most this length. A longer one is stored as a copy.
+constexpr size_t kMaxFirstNameBytes = kMaxLinkTargetBytes;
+
+// The item's path below the archive's base, folders joined by "/", as
+// `qex l` shows it: the folders being walked, then the item.
+std::string archivedPathOf(const AddRun& run, const ListedItem& item, uint32_t depth) {
+    std::string path;
+    for (uint32_t d = 0; d < depth; ++d) {
+        const WalkLevel& level = run.levels[d];
+        path += level.items[level.next - 1].nativeName;
+        path.push_back('/');
+    }
+    return path + item.nativeName;
+}
+
+bool mayHaveFurtherNames(const ListedItem& item) {
+    return kRestoresUnixModes && item.kind == ItemKind::File && item.statError == 0 && item.links > 1 &&
+           item.mode != 0;
+}
+
+// The first name of the file `item` is a further name of, when it has been
+// stored already in this run; null otherwise.
+const std::string* firstNameOf(const AddRun& run, const ListedItem& item) {
+    if (!mayHaveFurtherNames(item)) return nullptr;
+    const auto found = run.firstNames.find({item.device, item.inode});
+    return found == run.firstNames.end() ? nullptr : found->second;
+}
+
+// Notes a file just stored whole as the first of its names.
+void noteFirstName(AddRun& run, const ListedItem& item, uint32_t depth) {
+    if (!mayHaveFurtherNames(item)) return;
+    std::string path = archivedPathOf(run, item, depth);
+    if (path.size() > kMaxFirstNameBytes) return;
+    run.firstNamePaths.push_back(std::move(path));
+    run.firstNames.emplace(std::make_pair(item.device, item.inode), &run.firstNamePaths.back());
+}
 
 bool isFile(const FileIdentity& identity, const ListedItem& item) {
     return identity.known && item.kind == ItemKind::File && item.statError == 0 && item.device == identity.device &&
@@ -72,7 +118,8 @@ bool isArchiveItself(const AddRun& run, const ListedItem& item) {
 bool hasContents(const ListedItem& item) { return item.kind == ItemKind::File || item.kind == ItemKind::Link; }
 
 // The entry as listed. Where the system reports a Unix mode, the entry is
-// marked and carries it (unix_mode.h).
+// marked and carries it (unix_mode.h), and its owner and group when their
+// ids fit (unix_owner.h).
 ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     ArchiveEntry entry;
     setEntrySize(entry, hasContents(item) ? item.size : 0);
@@ -85,6 +132,7 @@ ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     }
     entry.lastWriteTime = item.lastWriteTime;
     entry.lastAccessTime = item.lastAccessTime;
+    storeOwner(entry.attributes, entry.lastAccessTime, item.owner, item.group);
     return entry;
 }
 
@@ -99,11 +147,19 @@ void reportNotStored(AddRun& run, const std::string& path, ListedOpen outcome, i
 }
 
 // The item's entry, after the checks every stored item passes; null (and
-// reported) when its name is too long for the archive.
-PendingEntry* appendEntry(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
+// reported) when its name is too long for the archive. A further name of a
+// file stored already (`firstName`) holds only the first name's path
+// (unix_mode.h).
+PendingEntry* appendEntry(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth,
+                          const std::string* firstName = nullptr) {
     if (depth == 0 && !run.topNames.insert(item.name).second)
         reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
-    PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
+    ArchiveEntry entry = entryOf(item, depth);
+    if (firstName != nullptr) {
+        entry.creationTime = withUnixMode(entry.creationTime, (item.mode & kModePermissionBits) | kModeHardLink);
+        setEntrySize(entry, firstName->size());
+    }
+    PendingEntry* pending = appendItem(run.directory, item.name, entry);
     if (pending == nullptr) reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
     return pending;
 }
@@ -148,9 +204,9 @@ void addFolder(AddRun& run, const OpenFolder& parent, const std::string& path, c
     }
 }
 
-void queueForReading(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
+void queueForReading(AddRun& run, const std::string& path, uint64_t size, PendingEntry& pending) {
     pending.queued = true;
-    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), item.size, &pending.file);
+    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), size, &pending.file);
     if (queued == QueueResult::queued) return;
     // The reader never saw the entry: nothing of it is stored.
     pending.queued = false;
@@ -173,27 +229,36 @@ void addContents(AddRun& run, const OpenFolder& folder, const std::string& path,
         reportWarning(run.outcome, "cannot read", path, systemReason(item.statError) + " (not stored)");
         return;
     }
+    // A further name of a file stored already is not opened: its bytes are
+    // the first name's path.
+    const std::string* firstName = firstNameOf(run, item);
     OpenedItem opened;
-    if (item.size != 0) {
+    if (item.size != 0 && firstName == nullptr) {
         opened = openListedItem(folder, item);
         if (opened.outcome != ListedOpen::opened) {
             reportNotStored(run, path, opened.outcome, opened.error, "cannot read");
             return;
         }
     }
-    PendingEntry* pending = appendEntry(run, path, item, depth);
+    PendingEntry* pending = appendEntry(run, path, item, depth, firstName);
     if (pending == nullptr) {
         if (opened.handle != kNoFile) closeFile(opened.handle);
         return;
     }
     run.counters.files.fetch_add(1, std::memory_order_relaxed);
-    run.counters.listedBytes.fetch_add(item.size, std::memory_order_relaxed);
+    run.counters.listedBytes.fetch_add(firstName != nullptr ? firstName->size() : item.size,
+                                       std::memory_order_relaxed);
+    if (firstName != nullptr) {
+        pending->file.givenBytes = firstName;
+        return queueForReading(run, path, firstName->size(), *pending);
+    }
+    noteFirstName(run, item, depth);
     if (item.size == 0) return;
     // A job of size 0 would read as the end of the jobs; an empty file
     // has its entry and no job. A link's job delivers its target.
     pending->file.symbolicLink = item.kind == ItemKind::Link;
     pending->file.source = opened.handle;
-    queueForReading(run, path, item, *pending);
+    queueForReading(run, path, item.size, *pending);
 }
 
 void addItem(AddRun& run, const OpenFolder& folder, const ListedItem& item, uint32_t depth) {
@@ -466,7 +531,7 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
                           *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, hooks, output.written, {}, {}, {}, false, {}};
+    AddRun run{outcome, pipelineRun, directory, counters, hooks, output.written, {}, {}, {}, false, {}, {}, {}};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines
     // never meet the progress display.

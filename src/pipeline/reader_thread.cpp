@@ -25,8 +25,9 @@ struct ReaderState {
     uint64_t readerBytes = 0;
     uint32_t readerCrc = 0;
     uint32_t readerCrcPlusOne = 0;
-    // Add: the job is a symbolic link; its target, read at once, is handed
-    // out from here as a file's bytes would be from the open file.
+    // Add: the job is a symbolic link or a hard link; its target or the
+    // path of its first name is handed out from here as a file's bytes
+    // would be from the open file.
     bool readingLink = false;
     std::string linkTarget;
     size_t linkOffset = 0;
@@ -99,6 +100,13 @@ void takeNextJob(ReaderState& state) {
         source = job.entry->source;
         job.entry->source = kNoFile;
         takeHeldSource(control);
+    }
+    if (job.entry != nullptr && job.entry->givenBytes != nullptr) {
+        if (source != kNoFile) closeFile(source);
+        state.readingLink = true;
+        state.linkTarget = *job.entry->givenBytes;
+        state.linkOffset = 0;
+        return;
     }
     if (job.entry != nullptr && job.entry->symbolicLink) {
         SystemResult<std::string> target =

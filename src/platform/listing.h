@@ -61,6 +61,11 @@ struct ListedItem {
     // The item is a link the listing followed (the one item a pattern
     // without wildcards names): it is opened through that link too.
     bool followed = false;
+    // Linux: the owner and group ids (unix_owner.h) and the count of the
+    // names a file has (hard links); Windows reports none of them.
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    uint64_t links = 1;
 };
 
 // A folder the add command's walk holds open. Its items are listed and

@@ -63,6 +63,9 @@ void describe(ListedItem& item, const struct statx& st, std::string_view name, i
         (st.stx_mask & STATX_BTIME) != 0 ? fileTimeOf(st.stx_btime) : item.lastWriteTime;
     item.device = makedev(st.stx_dev_major, st.stx_dev_minor);  // comparable with st_dev
     item.inode = st.stx_ino;
+    item.owner = st.stx_uid;
+    item.group = st.stx_gid;
+    item.links = st.stx_nlink;
 }
 
 }  // namespace

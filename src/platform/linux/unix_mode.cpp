@@ -37,6 +37,7 @@ int umaskFromProc() {
 ModeRule currentModeRule() {
     ModeRule rule;
     rule.exact = ::geteuid() == 0;
+    rule.owners = rule.exact;
     int mask = umaskFromProc();
     if (mask < 0) {
         // Older systems: the only other way reads it by setting it.
