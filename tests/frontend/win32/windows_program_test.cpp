@@ -370,11 +370,12 @@ TEST_F(WindowsProgram, LinuxHardLinksAndOwnersArriveAsPlainFiles) {
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 0) << extract.err;
-    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\f")), "data");
-    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\g")), "T/f");
+    // Listed before it is read: under wine reading a file moves its access time.
     std::map<std::u16string, ListedState> extracted;
     listTree(joinPath(full("out"), "T"), u"", extracted);
     EXPECT_EQ(extracted[u"g"].lastAccessTime, b.entries[2].lastAccessTime);
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\f")), "data");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\g")), "T/f");
 }
 
 }  // namespace
