@@ -10,8 +10,13 @@ with the Windows one under wine (drive Z: is the Linux root), then the
 other way round, and compares names, contents and modification times of
 every item with the original. The tree holds a symbolic link, which the
 Windows program extracts as a small file holding the link's target: the
-Windows side adds the tree as it extracted it. Exits 1 on the first
-difference."""
+Windows side adds the tree as it extracted it. The two archives of that
+tree must list its items in one order (the NTFS order, the Linux program
+folding case through the NTFS uppercase table as the folder listing under
+wine does), so their streams and name lists are the same. And an archive
+made on Linux of names differing only in case extracts on Windows with
+the first of them kept whole and each later one refused, naming it.
+Exits 1 on the first difference."""
 import os
 import subprocess
 import sys
@@ -35,7 +40,20 @@ TREE = {
     "T/\u0800\u0fff/deeper/empty": b"",
     "T/empty folder": None,
     "T/link": Link("\u0800\u0fff/deeper"),
+    "T/order": None,
 }
+# Names whose NTFS order folds case beyond ASCII (e acute with E acute, y
+# diaeresis to U+0178, final sigma alone, fullwidth and Cyrillic letters),
+# and ones that do not fold (sharp s, dotless i). Each file holds its own
+# name, so the stream shows the order too. Left out: the 151 lower-case
+# letters that wine's listing folds and an NTFS volume's table does not
+# (U+023F, U+0240, U+0252, the Georgian U+10D0 to U+10FF, U+AB70 to
+# U+ABBF...), where wine's order is not NTFS's.
+ORDER_NAMES = ["a", "B", "_x", "\u00e4", "\u00e91", "\u00c92", "\u00f8", "\u00d83", "\u00df", "\u0130",
+               "\u0131", "\u00ff", "\u03c3", "\u03a32", "\u03c2", "\u0436", "\u04161", "\uff41", "\uff211",
+               "\u01c5", "\u01c4x", "\U0001F600", "\uffe0"]
+for _name in ORDER_NAMES:
+    TREE["T/order/" + _name] = _name.encode()
 
 
 def wine_path(path):
@@ -96,6 +114,51 @@ def compare(expected_root, actual_root, direction):
     return True
 
 
+def directory_of(path):
+    """The stream's bytes and the names, in order, of an archive."""
+    with open(path, "rb") as f:
+        data = f.read()
+    names_size, entries_size = int.from_bytes(data[-8:-4], "little"), int.from_bytes(data[-4:], "little")
+    stream_end = len(data) - 8 - entries_size - names_size
+    names = data[stream_end:stream_end + names_size].split(b"\n")[:-1]
+    return data[:stream_end], names
+
+
+def same_order(linux_archive, windows_archive):
+    linux_stream, linux_names = directory_of(linux_archive)
+    windows_stream, windows_names = directory_of(windows_archive)
+    if linux_names != windows_names or linux_stream != windows_stream:
+        print("Linux and Windows order the same tree differently:",
+              *(f"{l!r} {w!r}" for l, w in zip(linux_names, windows_names) if l != w), sep="\n  ")
+        return False
+    print(f"Linux and Windows order the same tree alike ({len(linux_names)} names, streams equal)")
+    return True
+
+
+def case_collisions(linux_qex, windows_qex, wine, scratch):
+    """Names differing only in case, made on Linux, extracted on Windows."""
+    folder = os.path.join(scratch, "case", "c")
+    os.makedirs(folder)
+    for name, content in (("Case.txt", b"first"), ("case.txt", b"second"), ("CASE.TXT", b"third")):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(content)
+    run([linux_qex, "a", "case.qex", folder], scratch)
+    target = os.path.join(scratch, "case-on-windows")
+    os.mkdir(target)
+    result = subprocess.run([wine, windows_qex, "x", wine_path(os.path.join(scratch, "case.qex")), wine_path(target)],
+                            cwd=scratch, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    kept = os.listdir(os.path.join(target, "c"))
+    with open(os.path.join(target, "c", kept[0]), "rb") as f:
+        content = f.read()
+    refused = result.stderr.count(b'", extracted earlier by this run, has that name here (it is kept)')
+    # The archive holds them in NTFS order, upper case first: CASE.TXT is the first.
+    if result.returncode != 1 or refused != 2 or kept != ["CASE.TXT"] or content != b"third":
+        print("names differing in case:", result.returncode, result.stderr.decode(errors="replace"), kept, content)
+        return False
+    print("names differing in case: the first kept, the two later ones refused")
+    return True
+
+
 def run(command, cwd):
     result = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if result.returncode != 0 or result.stderr:
@@ -122,6 +185,8 @@ def main():
         os.mkdir(os.path.join(scratch, "on-linux"))
         run([linux_qex, "x", "windows.qex", "on-linux"], scratch)
         ok &= compare(source, os.path.join(scratch, "on-linux"), "Windows -> Linux")
+        ok &= same_order(os.path.join(scratch, "linux.qex"), os.path.join(scratch, "windows.qex"))
+        ok &= case_collisions(linux_qex, windows_qex, wine, scratch)
     return 0 if ok else 1
 
 

@@ -24,7 +24,7 @@ std::string format(const char* pattern, auto... values) {
 // A name for a message: escaped as the console shows names.
 std::string quoted(const std::u16string& name) {
     std::string text(1, '"');
-    text += utf16ToUtf8(escapedForConsole(std::u16string_view(name).substr(0, kQuotedNameUnits)));
+    text += archivedPathText(std::u16string_view(name).substr(0, kQuotedNameUnits));
     text += name.size() > kQuotedNameUnits ? "...\"" : "\"";
     return text;
 }

@@ -697,7 +697,7 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
     for (const CheckedSource& source : sources) {
         if (console.quiet) break;
         std::string line(1, '<');
-        line.append(nativeToConsole(source.searchPath));
+        line.append(nativeToConsole(withoutLongPathPrefix(source.searchPath)));
         line.append(">\n");
         writeConsole(console, line);
     }

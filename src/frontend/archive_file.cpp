@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "frontend/commands.h"
+#include "platform/file_io.h"
+#include "platform/listing.h"
 #include "platform/spool_file.h"
 
 namespace qex {
@@ -68,6 +70,12 @@ bool openReadable(CommandOutcome& outcome, OpenedArchive& archive, const std::st
         }
         file = input.value;
     } else {
+        // Said plainly: the system's own words would be "Access denied"
+        // (Windows) or a trailer that cannot be read (Linux).
+        if (examinePath(path).kind == ItemKind::Folder) {
+            reportFatal(outcome, "cannot open archive", path, "it is a folder");
+            return false;
+        }
         const SystemResult<FileHandle> opened = openForRead(path.c_str());
         if (!opened.ok()) {
             reportFatal(outcome, "cannot open archive", path, systemReason(opened.error));

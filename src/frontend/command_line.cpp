@@ -6,6 +6,7 @@
 #include <string>
 
 #include "frontend/banner.h"
+#include "platform/paths.h"
 #include "platform/text_conversion.h"
 
 namespace qex {
@@ -215,8 +216,18 @@ int switchValue(const char* text) {
     return static_cast<int>(value);
 }
 
+namespace {
+
+// On Windows, where "/" does not separate folders, "/?" alone is how a
+// console user asks any program for help.
+bool isWindowsHelpRequest(const std::vector<std::u16string>& args) {
+    return kPathSeparator == '\\' && args.size() == 2 && args[1] == u"/?";
+}
+
+}  // namespace
+
 int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
-    if (args.size() < 2) {
+    if (args.size() < 2 || isWindowsHelpRequest(args)) {
         printBanner(fe.out, fe.buildStamp);
         return 0;
     }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/text_conversion.h"
 
 namespace qex {
@@ -11,7 +13,7 @@ namespace {
 
 void writeLine(CommandOutcome& outcome, int level, std::string& line) {
     line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), outcome.messages);
+    writeText(outcome.messages, line);
     std::fflush(outcome.messages);
     if (level > outcome.exitCode) outcome.exitCode = level;
 }
@@ -20,7 +22,7 @@ void writeLine(CommandOutcome& outcome, int level, std::string& line) {
 
 void reportAboutItem(CommandOutcome& outcome, int level, std::string_view path, std::string_view what) {
     std::string line = "qex: \"";
-    line.append(nativeToConsole(path));
+    line.append(nativeToConsole(withoutLongPathPrefix(path)));
     line.append("\" ");
     line.append(what);
     writeLine(outcome, level, line);
@@ -33,7 +35,7 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
     line.append(what);
     if (!path.empty()) {
         line.append(" \"");
-        line.append(nativeToConsole(path));
+        line.append(nativeToConsole(withoutLongPathPrefix(path)));
         line.push_back('"');
     }
     if (!reason.empty()) {

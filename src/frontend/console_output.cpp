@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "frontend/command_outcome.h"
+#include "platform/console.h"
 #include "platform/output_replacement.h"
 #include "platform/standard_streams.h"
 #include "platform/system_result.h"
@@ -25,7 +26,7 @@ bool consoleUsable(const ConsoleOutput& console) { return !console.failed.load(s
 void writeConsole(ConsoleOutput& console, std::string_view text) {
     if (!consoleUsable(console) || text.empty()) return;
     errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), console.stream) != text.size()) noteFailure(console);
+    if (!writeText(console.stream, text)) noteFailure(console);
 }
 
 void flushConsole(ConsoleOutput& console) {
@@ -39,7 +40,7 @@ int finishConsole(ConsoleOutput& console, std::FILE* errors, int exitCode) {
     if (consoleUsable(console)) return exitCode;
     if (console.stream != errors && !console.reported) {
         const std::string line = "qex: cannot write to standard output: " + systemReason(console.error.load()) + "\n";
-        std::fwrite(line.data(), 1, line.size(), errors);
+        writeText(errors, line);
         std::fflush(errors);
     }
     return exitCode > kExitWarnings ? exitCode : kExitWarnings;

@@ -147,6 +147,13 @@ size_t itemsBelow(const std::vector<ArchiveEntry>& entries, size_t k) {
     return end - k - 1;
 }
 
+// Appended to the line about a folder that is not created: what is below it.
+std::string alsoNotRestored(const std::vector<ArchiveEntry>& entries, size_t k) {
+    const size_t below = itemsBelow(entries, k);
+    if (below == 0) return {};
+    return "; its " + countText(below) + (below == 1 ? " item is" : " items are") + " not restored either";
+}
+
 // Queues file entry `k`: written at `path`, or, with an empty path, its
 // bytes only passed through (and checked) so that the next file gets its
 // own. False when the run has stopped.
@@ -165,6 +172,31 @@ bool queueFileEntry(ExtractRun& run, size_t k, const std::string& path) {
 // The run stopped before entry `from`: no folder from there on was made.
 void markUnreached(ExtractRun& run, size_t from) {
     for (size_t k = from; k < run.folderMissing.size(); ++k) run.folderMissing[k] = true;
+}
+
+// A name this system cannot hold (Windows: a backslash, a trailing dot, a
+// device name...) is refused for its item, and for a folder for all below
+// it; the rest is extracted. The name is shown with a backslash inside it
+// escaped, so that it does not read as a folder separator.
+bool refuseUnfitName(ExtractRun& run, size_t k, std::vector<bool>& missingAt) {
+    const std::u16string& name = run.directory.names[k];
+    std::string reason = unfitNameReason(name);
+    if (reason.empty()) return false;
+    const ArchiveEntry& entry = run.directory.entries[k];
+    const size_t folderEntry = run.places.folderEntry[run.places.folderOf[k]];
+    const std::string parent =
+        run.places.folderOf[k] == 0 ? run.target
+                                    : joinPath(run.target, placeOf(run.places, run.directory.names, folderEntry));
+    std::u16string shown;
+    for (const char16_t unit : name) shown += unit == u'\\' ? std::u16string(u"<5C>") : std::u16string(1, unit);
+    if (isFolder(entry)) {
+        reason += alsoNotRestored(run.directory.entries, k);
+        run.folderMissing[k] = true;
+        missingAt[size_t{entry.depth} + 1] = true;
+    }
+    reportItem(run, isFolder(entry) ? "cannot create folder" : "cannot create file",
+               joinPath(parent, utf16ToNative(shown)), reason);
+    return true;
 }
 
 // First pass: folders are made at once, files are queued for the writer.
@@ -209,16 +241,17 @@ void createItems(ExtractRun& run) {
             }
             continue;
         }
+        if (refuseUnfitName(run, k, missingAt)) {
+            if (!folder && entrySize(entry) != 0 && !queueFileEntry(run, k, {})) return markUnreached(run, k + 1);
+            continue;
+        }
         const std::string path = placeOf(run.places, run.directory.names, k);
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
             const SystemResult<bool> made = makeFolderWithin(run.targetFolder, path.c_str());
             if (!made.ok()) {
-                std::string reason = withinFolderReason(made.error);
-                if (const size_t below = itemsBelow(entries, k); below != 0)
-                    reason += "; its " + countText(below) + (below == 1 ? " item is" : " items are") +
-                              " not restored either";
-                reportItem(run, "cannot create folder", joinPath(run.target, path), reason);
+                reportItem(run, "cannot create folder", joinPath(run.target, path),
+                           withinFolderReason(made.error) + alsoNotRestored(entries, k));
             }
             // A folder that was there already keeps its own attributes.
             if (made.ok() && made.value) applyFolderAttributes(run, path, entry.attributes);
@@ -267,12 +300,27 @@ std::string notRestoredText(const ExtractRun& run) {
            " after it are not restored";
 }
 
+// Why a file was not put at its name: a file this run extracted stands
+// there (the same name twice, or names the file system takes for one).
+std::string nameTakenReason(const ExtractRun& run, const FileEntry* earlier) {
+    const size_t file = earlier == nullptr ? SIZE_MAX : static_cast<size_t>(earlier - run.files.data());
+    if (file >= run.fileEntry.size()) return "a file this run extracted has that name here";
+    const std::string earlierPath = joinPath(run.target, placeOf(run.places, run.directory.names, run.fileEntry[file]));
+    std::string reason(1, '"');
+    reason += nativeToConsole(withoutLongPathPrefix(earlierPath));
+    reason += "\", extracted earlier by this run, has that name here (it is kept)";
+    return reason;
+}
+
 void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
     for (const PipelineFailure& failure : failures) {
         const std::string file = joinPath(run.target, failure.path);
         switch (failure.kind) {
             case FailureKind::fileNotCreated:
                 reportItem(run, "cannot create file", file, failure.reason);
+                break;
+            case FailureKind::fileNameTaken:
+                reportItem(run, "cannot create file", file, nameTakenReason(run, failure.earlier));
                 break;
             case FailureKind::linkNotCreated:
                 reportItem(run, "cannot create symbolic link", file, failure.reason);

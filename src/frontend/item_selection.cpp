@@ -24,7 +24,7 @@ bool itemNamesPath(std::u16string_view item, std::u16string_view path) {
     for (;;) {
         const size_t itemEnd = item.find(u'/');
         const size_t pathEnd = path.find(u'/');
-        if (!matchesWildcards(item.substr(0, itemEnd), path.substr(0, pathEnd))) return false;
+        if (!matchesWildcards(item.substr(0, itemEnd), path.substr(0, pathEnd), kNamesIgnoreCase)) return false;
         if (itemEnd == std::u16string_view::npos || pathEnd == std::u16string_view::npos)
             return itemEnd == pathEnd;
         item.remove_prefix(itemEnd + 1);

@@ -2,8 +2,10 @@
 // ITEM is an archived path as the listing shows it (folders joined by "/",
 // a trailing "/" allowed) or a mask in which "*" and "?" match within one
 // path component (never across "/"), with the matching rules of add's
-// masks. A matching folder brings everything below it; the folders above a
-// matching item are taken too, so that it has a place to go.
+// masks (on Windows without regard to case, as its file names and add's
+// masks there; on Linux exactly). A matching folder brings everything
+// below it; the folders above a matching item are taken too, so that it
+// has a place to go.
 #pragma once
 
 #include <cstddef>

@@ -66,7 +66,7 @@ std::string itemLine(const ArchiveEntry& entry, const std::u16string& path, size
         line.append(ownerWidth - owner.size(), ' ');
     }
     line += figures;
-    line += consoleText(path);
+    line += archivedPathText(path);
     if (folder) line.push_back('/');
     line.push_back('\n');
     return line;

@@ -63,7 +63,7 @@ void printStatusLine(ProgressPrinter& printer) {
 void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
     // Names go to the console escaped (text_conversion.h), as UTF-8 on
     // Linux or in its code page on Windows, without the long-path prefix.
-    std::string name(withoutLongPathPrefix(consoleText(record.name)));
+    std::string name = withoutLongPathPrefix(consoleText(record.name));
     if (printer.kind == ProgressKind::add) {
         printLine(printer, addFileLine(name, record.size), '\n');
         return;

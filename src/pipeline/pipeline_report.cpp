@@ -8,18 +8,20 @@ namespace qex {
 namespace {
 
 bool isFileFailure(FailureKind kind) {
-    return kind == FailureKind::fileNotCreated || kind == FailureKind::fileWriteFailed;
+    return kind == FailureKind::fileNotCreated || kind == FailureKind::fileWriteFailed ||
+           kind == FailureKind::fileNameTaken;
 }
 
 }  // namespace
 
-void reportFailure(PipelineReport& report, FailureKind kind, std::string path, std::string reason) {
+void reportFailure(PipelineReport& report, FailureKind kind, std::string path, std::string reason,
+                   const FileEntry* earlier) {
     std::lock_guard<std::mutex> hold(report.lock);
     if (isFileFailure(kind) && report.keptFileFailures++ >= kKeptFileFailures) {
         ++report.unlistedFileFailures;
         return;
     }
-    report.failures.push_back(PipelineFailure{kind, std::move(path), std::move(reason)});
+    report.failures.push_back(PipelineFailure{kind, std::move(path), std::move(reason), 1, earlier});
 }
 
 std::vector<PipelineFailure> failuresOf(PipelineReport& report) {

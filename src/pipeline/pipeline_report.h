@@ -13,6 +13,8 @@
 
 namespace qex {
 
+struct FileEntry;
+
 enum class FailureKind {
     workerStartFailed,   // a thread, the coroutine stack or the model arena could not be obtained
     sourceUnreadable,    // add: a file could not be opened or failed while read; its entry
@@ -22,6 +24,9 @@ enum class FailureKind {
     streamWriteFailed,   // add: writing the compressed stream failed; the run stopped
     archiveReadFailed,   // extract: reading the archive failed; the stream ends there
     fileNotCreated,      // extract: a file could not be created; its bytes were skipped
+    fileNameTaken,       // extract: a file this run extracted (`earlier`) stands at the file's
+                         //   name (names differing in case only, on a file system that ignores
+                         //   case, or the same name twice): it is kept, this one is not created
     linkNotCreated,      // extract: a symbolic link was refused or could not be made
     hardLinkNotCreated,  // extract: a hard link was refused before the run ended
     fileWriteFailed,     // extract: writing, stamping or closing a file failed
@@ -40,6 +45,7 @@ struct PipelineFailure {
     std::string path;    // native path of the file concerned (empty if none)
     std::string reason;  // system error text or a description
     uint64_t count = 1;  // failures this record stands for
+    const FileEntry* earlier = nullptr;  // fileNameTaken: the file already there
 };
 
 struct PipelineReport {
@@ -49,7 +55,8 @@ struct PipelineReport {
     uint64_t unlistedFileFailures = 0;
 };
 
-void reportFailure(PipelineReport& report, FailureKind kind, std::string path, std::string reason);
+void reportFailure(PipelineReport& report, FailureKind kind, std::string path, std::string reason,
+                   const FileEntry* earlier = nullptr);
 
 // A copy of the failures so far, in the order they were reported; the file
 // failures beyond kKeptFileFailures as one fileFailuresUnlisted at the end.

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
+#include "platform/file_identity.h"
 #include "platform/file_times.h"
 #include "platform/sparse_write.h"
 #include "platform/text_conversion.h"
@@ -89,6 +91,15 @@ struct ExtractState {
     // link is made once they are all in and their check values match.
     bool makingLink = false;
     std::string linkTarget;
+    // Every file this run put in place, by identity (device, inode): a
+    // later file whose name leads to one of them is refused, never put over
+    // it. A few words per file.
+    struct IdentityHash {
+        size_t operator()(const std::pair<uint64_t, uint64_t>& id) const {
+            return std::hash<uint64_t>()(id.first * 0x9E3779B97F4A7C15u ^ id.second);
+        }
+    };
+    std::unordered_map<std::pair<uint64_t, uint64_t>, const FileEntry*, IdentityHash> placedFiles;
 };
 
 void refuseLink(ExtractState& state, const std::string& reason) {
@@ -194,11 +205,21 @@ void dropFile(ExtractState& state, FailureKind kind, int error) {
     releaseFile(state);
 }
 
+// The file of this run that stands at a name now, if one does.
+const FileEntry* placedBefore(const ExtractState& state, const FileIdentity& standing) {
+    if (!standing.known) return nullptr;
+    const auto found = state.placedFiles.find({standing.device, standing.inode});
+    return found == state.placedFiles.end() ? nullptr : found->second;
+}
+
 // Full size, times, stored owner, final mode and read-only bit on the open
 // file (created open to its owner only), close, then in place under its
 // final name. Any failure leaves the final name as it was.
 void placeFile(ExtractState& state, const FileEntry* entry) {
     PendingFile& pending = state.pending;
+    // Taken from the open file before its times are set: looking it up
+    // again would move its access time under wine.
+    const FileIdentity made = identityOfFile(pending.file);
     int error = 0;
     error = finishSparseWrite(state.sparse).error;  // its full size, before its times
     if (error == 0 && entry != nullptr) {
@@ -226,8 +247,13 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
     }
     if (error != 0) return dropFile(state, FailureKind::fileWriteFailed, error);
     if (intoTarget(state.control)) {
+        if (const FileEntry* earlier = placedBefore(state, identityAtFinalName(pending))) {
+            reportFailure(state.control.report, FailureKind::fileNameTaken, state.path, {}, earlier);
+            return dropFile(state, FailureKind::fileNameTaken, 0);
+        }
         error = placePendingFile(pending, &state.control.writerUntouchable).error;
         if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
+        if (made.known && entry != nullptr) state.placedFiles[{made.device, made.inode}] = entry;
     }
     releaseFile(state);  // the file is in place: this closes its folder
 }

@@ -8,9 +8,10 @@
 // On Linux only "*" (any run of characters, empty included, a leading dot
 // included) and "?" (exactly one character) are wildcards; every other
 // character matches itself, and matching is case-sensitive. Items come
-// sorted the way an NTFS folder lists them: ascending by UTF-16 units with
-// a-z folded to A-Z, ties broken by the unfolded units. So the same tree
-// always gives the same archive, whichever system made it.
+// sorted the way an NTFS folder lists them: ascending by UTF-16 units, each
+// first taken through the volume's uppercase table (upcasedUnit), a name
+// before the longer names it begins, ties broken by the units as they are.
+// So the same tree always gives the same archive, whichever system made it.
 //
 // On Windows the system matches (FindFirstFileW, without regard to case)
 // and items come in the order FindNextFileW delivers them, names straight
@@ -110,10 +111,14 @@ SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& item
 ListedItem examinePath(const std::string& path);
 
 // Wildcard match of a whole name, one character (a surrogate pair counts as
-// one) per "?".
-bool matchesWildcards(std::u16string_view pattern, std::u16string_view name);
+// one) per "?"; with `ignoreCase`, characters compare through upcasedUnit.
+bool matchesWildcards(std::u16string_view pattern, std::u16string_view name, bool ignoreCase = false);
 
 // The NTFS listing order.
 bool listedBefore(std::u16string_view a, std::u16string_view b);
+
+// The unit `unit` compares as when case is ignored: NTFS's uppercase table
+// (the one Windows writes to a new volume), unit by unit.
+char16_t upcasedUnit(char16_t unit);
 
 }  // namespace qex

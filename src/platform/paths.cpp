@@ -16,8 +16,12 @@ size_t lastComponentStart(std::string_view path) {
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
-std::string_view withoutLongPathPrefix(std::string_view path) {
-    return path.starts_with(kLongPathPrefix) ? path.substr(kLongPathPrefix.size()) : path;
+std::string withoutLongPathPrefix(std::string_view path) {
+    constexpr std::string_view kNetworkPrefix = "UNC\\";
+    if (!path.starts_with(kLongPathPrefix)) return std::string(path);
+    const std::string_view rest = path.substr(kLongPathPrefix.size());
+    if (rest.starts_with(kNetworkPrefix)) return "\\\\" + std::string(rest.substr(kNetworkPrefix.size()));
+    return std::string(rest);
 }
 
 bool hasWildcards(std::string_view component) {

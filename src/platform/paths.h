@@ -20,21 +20,32 @@
 
 namespace qex {
 
+// The separator, and whether the system's file names ignore case (so that
+// the names a user gives for archived items do too).
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+inline constexpr bool kNamesIgnoreCase = true;
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr bool kNamesIgnoreCase = false;
 #endif
 
-// Units a name stored in an archive must not hold, because they would make
-// it more than one component of a path on this system. (A colon, which on
-// Windows would name a drive or another file's stream, is refused for the
-// one item that holds it when it is created: within_folder.h.)
-#ifdef _WIN32
-inline constexpr std::u16string_view kNameBreakingUnits = u"/\\";
-#else
+// Units a name stored in an archive must not hold on any system, because
+// they would make it more than one component of a path. (A name that only
+// Windows cannot hold, a backslash in it say, is refused there for the one
+// item that holds it when it is created: unfitNameReason.)
 inline constexpr std::u16string_view kNameBreakingUnits = u"/";
-#endif
+
+// Why this system cannot hold `name` (a valid archived name) as a file or
+// folder it creates: empty when it can. Linux holds every such name.
+// Windows refuses a backslash (a second component), the characters its
+// file systems forbid (< > : " | ? * and units 1 to 31; a colon would name
+// a drive or another file's stream), a trailing dot or space (which the
+// system strips, so the item would be made under another name that its
+// own tools cannot open) and the device names (CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM0 to COM9, LPT0 to LPT9, with or without an
+// extension, in any case).
+std::string unfitNameReason(std::u16string_view name);
 
 #ifndef _WIN32
 // Resolves `path` against `currentFolder` (itself a full path) lexically.
@@ -49,8 +60,10 @@ SystemResult<std::string> fullPath(std::string_view path);
 // The prefix that lifts Windows' 260-character limit on a full path.
 inline constexpr std::string_view kLongPathPrefix = "\\\\?\\";
 
-// `path` without a leading long-path prefix, as the user is shown it.
-std::string_view withoutLongPathPrefix(std::string_view path);
+// `path` without a leading long-path prefix, as the user is shown it: a
+// network path behind it (\\?\UNC\server\share) as it is typed
+// (\\server\share).
+std::string withoutLongPathPrefix(std::string_view path);
 
 // `folder` + "/" + `name`, without a second separator when `folder` already
 // ends with one.

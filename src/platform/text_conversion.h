@@ -38,23 +38,32 @@ std::string utf16ToNative(std::u16string_view units);
 // four-byte character, every lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view units);
 
-// A name for the console: UTF-8 on Linux; on Windows the console's OEM code
-// page, characters it lacks rendered as the system renders them. Either way
-// its units first pass through escapedForConsole, so that no name can move
-// the cursor, clear the screen or fake a line of output.
+// A name for the console, in UTF-8 on every system (console.h's writeText
+// hands it to a Windows console as UTF-16, or converts it to the console's
+// code page when the stream is redirected). Its units first pass through
+// escapedForConsole, so that no name can move the cursor, clear the screen
+// or fake a line of output.
 std::string consoleText(std::u16string_view units);
 
 // A native path for the console, converted the same way.
 std::string nativeToConsole(std::string_view native);
 
 // `units` with everything a terminal would act on, or could not show,
-// written as a visible escape: \t, \n and \r; other C0 controls and DEL as
-// three octal digits (\033, \177); C1 controls as \u0080 to \u009f; a
-// unit standing for an undecodable native byte as \x80 to \xff; any other
-// lone surrogate as \ud800 to \udfff. Where "\" cannot be part of a name
-// (Windows) it is left alone; elsewhere it becomes "\\", so that every
-// escape reads back to one name.
-std::u16string escapedForConsole(std::u16string_view units);
+// written as a visible escape. On Linux: \t, \n and \r; other C0 controls
+// and DEL as three octal digits (\033, \177); C1 controls as \u0080 to
+// \u009f; a unit standing for an undecodable native byte as \x80 to \xff;
+// any other lone surrogate as \ud800 to \udfff; "\" as "\\". On Windows,
+// where "\" separates folders, the unit's code in hexadecimal between "<"
+// and ">", which no Windows name can hold: <0A>, <1B>, <7F>, <85>, <D800>,
+// and <5C> for a backslash inside a name. `keepSeparators`: the units are a
+// native path, whose backslashes on Windows are separators and stay;
+// otherwise (a name, or an archived path joined by "/") every backslash
+// is part of a name. Either way every escape reads back to one name.
+std::u16string escapedForConsole(std::u16string_view units, bool keepSeparators = true);
+
+// An archived name or path (folders joined by "/") for the console, as
+// consoleText converts it, every backslash in it escaped.
+std::string archivedPathText(std::u16string_view units);
 
 // Appends the strict UTF-8 form of one code point (below 0x110000).
 void appendUtf8(std::string& out, char32_t codePoint);

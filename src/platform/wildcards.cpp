@@ -1,5 +1,6 @@
 // Wildcard matching and the NTFS listing order (see listing.h): pure
-// functions on UTF-16 names, the same on every system.
+// functions on UTF-16 names, the same on every system. Case is folded
+// through the NTFS uppercase table (ntfs_upcase.cpp).
 #include <algorithm>
 #include <string>
 
@@ -26,13 +27,18 @@ std::u32string charactersOf(std::u16string_view text) {
     return out;
 }
 
-char16_t foldedUnit(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - (u'a' - u'A')) : unit;
+// A character of the pattern stands for one of the name: the same, or
+// with case ignored the same through the uppercase table (characters
+// beyond the basic plane have no case there).
+bool sameCharacter(char32_t p, char32_t n, bool ignoreCase) {
+    if (p == n) return true;
+    return ignoreCase && p < 0x10000 && n < 0x10000 &&
+           upcasedUnit(static_cast<char16_t>(p)) == upcasedUnit(static_cast<char16_t>(n));
 }
 
 }  // namespace
 
-bool matchesWildcards(std::u16string_view pattern, std::u16string_view name) {
+bool matchesWildcards(std::u16string_view pattern, std::u16string_view name, bool ignoreCase) {
     const std::u32string p = charactersOf(pattern);
     const std::u32string n = charactersOf(name);
     // Greedy match with backtracking to the last "*": linear in practice and
@@ -40,7 +46,7 @@ bool matchesWildcards(std::u16string_view pattern, std::u16string_view name) {
     size_t pi = 0, ni = 0;
     size_t starAt = std::u32string::npos, starName = 0;
     while (ni < n.size()) {
-        if (pi < p.size() && (p[pi] == U'?' || (p[pi] != U'*' && p[pi] == n[ni]))) {
+        if (pi < p.size() && (p[pi] == U'?' || (p[pi] != U'*' && sameCharacter(p[pi], n[ni], ignoreCase)))) {
             ++pi;
             ++ni;
         } else if (pi < p.size() && p[pi] == U'*') {
@@ -60,7 +66,7 @@ bool matchesWildcards(std::u16string_view pattern, std::u16string_view name) {
 bool listedBefore(std::u16string_view a, std::u16string_view b) {
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
-        const char16_t fa = foldedUnit(a[i]), fb = foldedUnit(b[i]);
+        const char16_t fa = upcasedUnit(a[i]), fb = upcasedUnit(b[i]);
         if (fa != fb) return fa < fb;
     }
     if (a.size() != b.size()) return a.size() < b.size();

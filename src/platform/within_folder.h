@@ -64,6 +64,13 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
 // EBUSY). On failure the temporary is still there for discardPendingFile.
 SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable = nullptr);
 
+// Which file stands at the pending file's final name now (a link not
+// followed); not known when nothing does. Extraction compares it with the
+// files it made before (their identities taken from their open handles), so that a
+// name that the file system takes for another (case ignored) never
+// replaces a file of the same run.
+FileIdentity identityAtFinalName(const PendingFile& pending);
+
 // Releases `pending`, whatever happened to it: closes what is still open and
 // removes the temporary file unless it has been put in place. Never fails;
 // safe to call twice.

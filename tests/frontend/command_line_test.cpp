@@ -73,6 +73,14 @@ TEST(CommandLineExecutable, NoArgumentsPrintBannerExactly) {
     EXPECT_TRUE(looksLikeStamp(stampOf(r.out))) << stampOf(r.out);
     EXPECT_EQ(r.out, bannerWith(stampOf(r.out)));
     EXPECT_EQ(r.err, "");
+    // "/?" is help on Windows only; on Linux it is no command.
+    const auto help = runQex({"/?"});
+#ifdef _WIN32
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, r.out);
+#else
+    EXPECT_EQ(help.exitCode, 2);
+#endif
 }
 
 TEST(CommandLineExecutable, UsageNamesEveryCommandWithThisSystemsPaths) {

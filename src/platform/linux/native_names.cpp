@@ -38,8 +38,4 @@ std::string utf16ToNative(std::u16string_view units) {
     });
 }
 
-std::string consoleText(std::u16string_view units) { return utf16ToUtf8(escapedForConsole(units)); }
-
-std::string nativeToConsole(std::string_view native) { return consoleText(nativeToUtf16(native)); }
-
 }  // namespace qex

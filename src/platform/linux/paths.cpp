@@ -57,4 +57,6 @@ SystemResult<std::string> fullPath(std::string_view path) {
     return {resolvePath(current, path), 0};
 }
 
+std::string unfitNameReason(std::u16string_view) { return {}; }
+
 }  // namespace qex

@@ -209,6 +209,12 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     return {};
 }
 
+FileIdentity identityAtFinalName(const PendingFile& pending) {
+    struct stat info {};
+    if (::fstatat(pending.folder, pending.finalName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    return FileIdentity{true, S_ISREG(info.st_mode), uint64_t(info.st_dev), uint64_t(info.st_ino)};
+}
+
 void discardPendingFile(PendingFile& pending) {
     if (pending.file != kNoFile) ::close(pending.file);
     pending.file = kNoFile;

@@ -1,8 +1,6 @@
 // Native strings on Windows: UTF-8 that carries any UTF-16 unit sequence
 // losslessly (a lone surrogate travels as its three-byte form), so a name
-// the listing reported opens again; and the console's OEM code page.
-#include <windows.h>
-
+// the listing reported opens again.
 #include "platform/text_conversion.h"
 #include "platform/utf_units.h"
 
@@ -45,19 +43,5 @@ std::string utf16ToNative(std::u16string_view units) {
     // Lone surrogates take their three-byte form.
     return unitsToBytes(units, [](std::string& out, char16_t u) { appendUtf8(out, u); });
 }
-
-std::string consoleText(std::u16string_view raw) {
-    if (raw.empty()) return {};
-    const std::u16string units = escapedForConsole(raw);
-    const std::wstring text(units.begin(), units.end());
-    const int size = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_OEMCP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return std::string(units.size(), '?');
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_OEMCP, 0, text.data(), size, out.data(), bytes, nullptr, nullptr);
-    return out;
-}
-
-std::string nativeToConsole(std::string_view native) { return consoleText(nativeToUtf16(native)); }
 
 }  // namespace qex

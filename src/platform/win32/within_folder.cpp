@@ -138,8 +138,9 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
         const std::string temporaryNative = utf16ToNative(units(temporary));
         const Arming arming = armBeforeCreating(kNoFile, temporaryNative.c_str());
         if (arming == Arming::interrupted) return {{}, ERROR_OPERATION_ABORTED};
-        const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Attributes readable too: extraction learns the file's identity from this handle.
+        const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const int created = handle != INVALID_HANDLE_VALUE ? 0 : lastError();
         if (arming == Arming::armed) armedCreationDone(created == 0, created == 0 ? fileOf(handle) : kNoFile);
         if (created == 0) {
@@ -179,6 +180,10 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     if (pending.armed) disarmRemovalOnInterrupt();  // only now: see the Linux side
     pending.armed = false;
     return {};
+}
+
+FileIdentity identityAtFinalName(const PendingFile& pending) {
+    return identityOfPath(pending.finalName.c_str());
 }
 
 void discardPendingFile(PendingFile& pending) {

@@ -81,6 +81,10 @@ TEST_F(Commands, ListOfSomethingThatIsNotAnArchiveFails) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "l command\n");
     EXPECT_EQ(r.err.rfind("qex: not a qex archive (or its end is missing) \"" + at("notes.txt") + "\": ", 0), 0u) << r.err;
+    folder("dir");
+    const auto onFolder = runQex({"l", at("dir")});
+    EXPECT_EQ(onFolder.exitCode, 2);
+    EXPECT_EQ(onFolder.err, "qex: cannot open archive \"" + at("dir") + "\": it is a folder\n");
 }
 
 TEST_F(Commands, ConsoleShowsNamesEscapedAndTheDiskKeepsThem) {

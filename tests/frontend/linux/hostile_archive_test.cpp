@@ -446,6 +446,20 @@ TEST_F(HostileArchive, SecondEntryWithTheSameNameReplacesTheFirst) {
                                  {"same", "file second"}, {"dir", "folder"}, {"dir/x", "file x"}, {"dir/y", "file y"}}));
 }
 
+TEST_F(HostileArchive, FileThisRunExtractedIsNeverReplacedThroughAnotherName) {
+    // Two spellings that lead to one file, as names differing in case do on
+    // a case-insensitive file system: here a link inside the target. The
+    // file the run made first stays; the later one is refused naming it.
+    fs::create_directory(target / "d");
+    fs::create_directory_symlink("d", target / "alias");
+    const ProcessResult r = extract(
+        ArchiveBuilder().folder(0, u"d").file(1, u"f", "first").folder(0, u"alias").file(1, u"f", "second").bytes());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err, "qex: cannot create file \"" + (target / "alias/f").string() + "\": \"" +
+                         (target / "d/f").string() + "\", extracted earlier by this run, has that name here (it is kept)\n");
+    EXPECT_EQ(readFileBytes(target / "d/f"), "first");
+}
+
 TEST_F(HostileArchive, FolderOfTheSameNameIsKeptOverAFileOrLinkInEitherOrder) {
     // Before: a file before its folder of the same name raced the folder
     // (made at once, while files wait for their bytes), and a link before

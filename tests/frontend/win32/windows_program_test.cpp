@@ -77,6 +77,12 @@ protected:
             ASSERT_TRUE(applyPathAttributes(path.c_str(), attributes).ok());
         }
     }
+    void writeArchive(const std::string& path, const std::vector<uint8_t>& archive) {
+        const SystemResult<FileHandle> file = createForWrite(path.c_str());
+        ASSERT_TRUE(file.ok());
+        ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
+        ASSERT_TRUE(closeFile(file.value).ok());
+    }
     void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
     static std::wstring wideOf(const std::string& native) {
         const std::u16string units = nativeToUtf16(native);
@@ -105,7 +111,7 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
     const ProcessResult add = runQex({"a", at("t.qex"), at("src")});
     EXPECT_EQ(add.exitCode, 0) << add.err;
     EXPECT_EQ(add.err, "");
-    EXPECT_EQ(add.out.rfind("a command\n<" + src + ">\n", 0), 0u) << add.out;
+    EXPECT_EQ(add.out.rfind("a command\n<" + withoutLongPathPrefix(src) + ">\n", 0), 0u) << add.out;
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 0) << extract.err;
@@ -143,7 +149,7 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
     EXPECT_EQ(readThroughPlatform(joinPath(deepBack, "far.bin")), std::string(100000, 'f') + "end");
 }
 
-TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
+TEST_F(WindowsProgram, PrintedPathsNeverShowTheLongPathPrefix) {
     makeFolder(full("src"));
     make(joinPath(full("src"), "a.txt"), "abc", kBaseTime);
     makeFolder(full("src\\sub"));
@@ -152,21 +158,27 @@ TEST_F(WindowsProgram, PrintedPathsShowThePrefixOnlyOnTheSourceLine) {
     // A trailing separator: the folder's contents, the pattern shown with "*".
     const ProcessResult add = runQex({"a", at("t.qex"), at("src") + "\\"});
     EXPECT_EQ(add.exitCode, 0) << add.err;
-    EXPECT_EQ(add.out.rfind("a command\n<" + full("src") + "\\*>\n", 0), 0u) << add.out;
-    const std::string shown(withoutLongPathPrefix(full("src")));
+    const std::string shown = withoutLongPathPrefix(full("src"));
+    EXPECT_EQ(add.out.rfind("a command\n<" + shown + "\\*>\n", 0), 0u) << add.out;
     EXPECT_NE(add.out.find("Adding \"" + shown + "\\a.txt\":3"), std::string::npos) << add.out;
     EXPECT_EQ(add.out.find("Adding \"\\\\?\\"), std::string::npos) << add.out;
 
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 0) << extract.err;
-    const std::string target(withoutLongPathPrefix(full("out")));
+    const std::string target = withoutLongPathPrefix(full("out"));
     EXPECT_NE(extract.out.find("Extracting \"" + target + "\\a.txt\":3 352441C2 352441C2"), std::string::npos)
         << extract.out;
     EXPECT_NE(extract.out.find("Extracting \"" + target + "\\sub\\b.txt\":0 00000000 00000000"),
               std::string::npos)
         << extract.out;
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "a.txt")), "abc");
+    // Messages too; and a folder given as the archive is said to be one.
+    const ProcessResult missing = runQex({"x", at("t.qex"), at("missing")});
+    EXPECT_EQ(missing.err.rfind("qex: cannot open target folder \"" + withoutLongPathPrefix(full("missing")) + "\": ", 0),
+              0u)
+        << missing.err;
+    EXPECT_EQ(runQex({"l", at("out")}).err, "qex: cannot open archive \"" + at("out") + "\": it is a folder\n");
 
     // A mask in the last component: every match at depth 0.
     const ProcessResult masked = runQex({"a", at("m.qex"), at("s?c")});
@@ -220,30 +232,122 @@ TEST_F(WindowsProgram, PathsOnTheCommandLineArriveWhole) {
     EXPECT_EQ(directory.names[1], u"a.txt");
 }
 
-TEST_F(WindowsProgram, NameWindowsCannotHoldIsSkippedAndTheRestExtracted) {
-    // Legal on Linux, a colon would name a stream of another file here: that
-    // one item is refused, its bytes skipped, everything else extracted.
+TEST_F(WindowsProgram, QuotedFolderEndingInABackslashIsItsContentsFromCmd) {
+    // cmd passes "...\" on as it is; the system's rule alone would read the
+    // backslash as making the quote literal and run on into the next one.
+    makeFolder(full("dir with space"));
+    make(joinPath(full("dir with space"), "a.txt"), "abc", kBaseTime);
+    makeFolder(full("other dir"));
+    make(joinPath(full("other dir"), "b.txt"), "b", kBaseTime);
+    makeFolder(full("out dir"));
+    const auto quoted = [&](const std::string& relative, const char* end) {
+        return " \"" + withoutLongPathPrefix(full(relative)) + end;
+    };
+    const std::string qex = "@\"" QEX_EXE "\"";
+    const std::string script = qex + " a" + quoted("t.qex", "\"") + quoted("dir with space", "\\\"") +
+                               quoted("other dir", "\\\"") + "\r\n" + qex + " x" + quoted("t.qex", "\"") +
+                               quoted("out dir", "\\\"") + "\r\n";
+    writeArchive(full("run.bat"), std::vector<uint8_t>(script.begin(), script.end()));
+    wchar_t system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    const ProcessResult run = runProcess({utf16ToNative(std::u16string(cmd.begin(), cmd.end())), "/c",
+                                          withoutLongPathPrefix(full("run.bat"))});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    Directory directory;
+    ASSERT_TRUE(readArchiveDirectory(at("t.qex"), directory));
+    EXPECT_EQ(directory.names, (std::vector<std::u16string>{u"a.txt", u"b.txt"}));  // the contents only
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out dir"), "a.txt")), "abc");
+}
+
+TEST_F(WindowsProgram, NamesWindowsCannotHoldAreRefusedAndTheRestExtracted) {
+    // Legal on Linux; here a colon would name another file's stream, a
+    // backslash a second folder level, and the others make items Windows'
+    // own tools cannot open. Each item is refused with its reason, what
+    // lies below a refused folder with it; the rest is extracted.
     const std::vector<uint8_t> archive = ArchiveBuilder()
                                              .folder(0, u"T")
                                              .file(1, u"before.txt", "first")
                                              .file(1, u"12:30.txt", "lunch")
                                              .folder(1, u"at 12:30")
                                              .file(2, u"inside.txt", "lost with its folder")
+                                             .file(1, u"back\\slash", "bs")
+                                             .folder(1, u"a\\b")
+                                             .file(2, u"below.txt", "lost with its folder")
+                                             .file(1, u"dot.", "d")
+                                             .file(1, u"space ", "s")
+                                             .file(1, u"CON", "c")
+                                             .file(1, u"nul.txt", "n")
+                                             .file(1, u"Com1 .log", "c1")
                                              .file(1, u"after.txt", "last")
                                              .bytes();
-    const SystemResult<FileHandle> file = createForWrite(full("t.qex").c_str());
-    ASSERT_TRUE(file.ok());
-    ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
-    ASSERT_TRUE(closeFile(file.value).ok());
+    writeArchive(full("t.qex"), archive);
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
-    EXPECT_NE(extract.err.find("cannot create file"), std::string::npos) << extract.err;
-    EXPECT_NE(extract.err.find("cannot create folder"), std::string::npos) << extract.err;
+    EXPECT_EQ(extract.exitCode, 1) << extract.err;
+    const std::string t = withoutLongPathPrefix(full("out")) + "\\T\\";
+    for (const std::string& line : {"file \"" + t + "12:30.txt\": the name holds a character Windows does not allow",
+                                   "folder \"" + t + "at 12:30\": the name holds a character",
+                                   "file \"" + t + "back<5C>slash\": the name holds a backslash, which Windows reads",
+                                   "folder \"" + t + "a<5C>b\": the name holds a backslash, which Windows reads as a "
+                                   "folder separator; its 1 item is not restored either",
+                                   "file \"" + t + "dot.\": the name ends with a dot or a space",
+                                   "file \"" + t + "space \": the name ends with a dot or a space",
+                                   "file \"" + t + "CON\": the name is a device name on Windows",
+                                   "file \"" + t + "nul.txt\": the name is a device name",
+                                   "file \"" + t + "Com1 .log\": the name is a device name"})
+        EXPECT_NE(extract.err.find("qex: cannot create " + line), std::string::npos) << line << "\n" << extract.err;
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\before.txt")), "first");
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\after.txt")), "last");
     std::map<std::u16string, ListedState> extracted;
     listTree(joinPath(full("out"), "T"), u"", extracted);
     EXPECT_EQ(extracted.size(), 2u);
+
+    // Listing and testing take such names as they are, the backslash in a
+    // name escaped so that it never reads as a separator.
+    const ProcessResult list = runQex({"l", at("t.qex")});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find(" T/a<5C>b/below.txt\n"), std::string::npos) << list.out;
+    const ProcessResult test = runQex({"t", at("t.qex")});
+    EXPECT_EQ(test.exitCode, 0) << test.err;
+}
+
+TEST_F(WindowsProgram, NamesDifferingOnlyInCaseNeverReplaceEachOther) {
+    // One folder of a case-insensitive file system holds one of them: the
+    // first stays whole, each later one is refused naming it. Folders merge.
+    writeArchive(full("t.qex"), ArchiveBuilder()
+                                    .folder(0, u"c")
+                                    .file(1, u"Case.txt", "first")
+                                    .file(1, u"case.txt", "second")
+                                    .file(1, u"CASE.TXT", "third")
+                                    .folder(1, u"Sub")
+                                    .file(2, u"a.txt", "a")
+                                    .folder(1, u"SUB")
+                                    .file(2, u"b.txt", "b")
+                                    .bytes());
+    makeFolder(full("out"));
+    const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_EQ(extract.exitCode, 1) << extract.err;
+    const std::string c = withoutLongPathPrefix(full("out")) + "\\c\\";
+    for (const char* later : {"case.txt", "CASE.TXT"})
+        EXPECT_NE(extract.err.find("qex: cannot create file \"" + c + later + "\": \"" + c +
+                                   "Case.txt\", extracted earlier by this run, has that name here (it is kept)\n"),
+                  std::string::npos)
+            << extract.err;
+    std::map<std::u16string, ListedState> extracted;
+    listTree(joinPath(full("out"), "c"), u"", extracted);
+    EXPECT_EQ(extracted.size(), 4u);  // Case.txt, Sub, Sub\a.txt, Sub\b.txt
+    EXPECT_TRUE(extracted.contains(u"Case.txt"));
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "c\\case.txt")), "first");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "c\\sub\\b.txt")), "b");
+
+    // Named items ignore case here, as the file system and add's masks do.
+    makeFolder(full("some"));
+    const ProcessResult some = runQex({"x", at("t.qex"), at("some"), "C/SUB/A.TXT", "c/*.TXT"});
+    EXPECT_EQ(some.exitCode, 1) << some.err;  // the later case.txt again
+    EXPECT_EQ(readThroughPlatform(joinPath(full("some"), "c\\sub\\a.txt")), "a");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("some"), "c\\case.txt")), "first");
+    EXPECT_EQ(some.err.find("no archived item matches"), std::string::npos) << some.err;
 }
 
 TEST_F(WindowsProgram, LinuxHardLinksAndOwnersArriveAsPlainFiles) {
@@ -266,7 +370,7 @@ TEST_F(WindowsProgram, LinuxHardLinksAndOwnersArriveAsPlainFiles) {
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 0) << extract.err;
-    // Listed before it is read: reading may move the access time.
+    // Listed before it is read: under wine reading a file moves its access time.
     std::map<std::u16string, ListedState> extracted;
     listTree(joinPath(full("out"), "T"), u"", extracted);
     EXPECT_EQ(extracted[u"g"].lastAccessTime, b.entries[2].lastAccessTime);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -46,11 +47,10 @@ protected:
 
 using Names = std::vector<std::string>;
 
-TEST(ListedBefore, FoldsLowerCaseLettersOnlyAndBreaksTiesByUnits) {
+TEST(ListedBefore, FoldsThroughTheNtfsUppercaseTableAndBreaksTiesByUnits) {
     // 'a' folds to 'A' (0x41), which lies below 'S' (0x53) and '_' (0x5F).
     EXPECT_TRUE(listedBefore(u"a.txt", u"S"));
     EXPECT_FALSE(listedBefore(u"S", u"a.txt"));
-    EXPECT_TRUE(listedBefore(u"A", u"_"));
     EXPECT_TRUE(listedBefore(u"a", u"_"));
     // Equal when folded: the unfolded units decide, upper case first.
     EXPECT_TRUE(listedBefore(u"ABC", u"abc"));
@@ -58,9 +58,21 @@ TEST(ListedBefore, FoldsLowerCaseLettersOnlyAndBreaksTiesByUnits) {
     EXPECT_FALSE(listedBefore(u"abc", u"abc"));
     // A prefix comes first.
     EXPECT_TRUE(listedBefore(u"ab", u"AB.txt"));
-    // Only a-z fold: U+00E9 (e acute) stays above every ASCII letter.
-    EXPECT_TRUE(listedBefore(u"z", u"\u00e9"));
-    EXPECT_TRUE(listedBefore(u"\u00c9", u"\u00e9"));
+    // Beyond ASCII as an NTFS folder lists them: e acute folds to E acute,
+    // sharp s and dotless i have no upper case of one unit, y with
+    // diaeresis folds to U+0178; Greek final sigma stays itself; units
+    // beyond the basic plane are compared as their surrogates.
+    std::vector<std::u16string> names = {u"\u00ff", u"\u0131", u"\u0130", u"\u00df", u"\u00d83",
+                                         u"\u00f8", u"\u00c92", u"\u00e91", u"\u00e4", u"z"};
+    std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return listedBefore(a, b); });
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"z", u"\u00e4", u"\u00e91", u"\u00c92", u"\u00f8", u"\u00d83",
+                                                  u"\u00df", u"\u0130", u"\u0131", u"\u00ff"}));
+    EXPECT_EQ(upcasedUnit(u'\u03c2'), u'\u03c2');
+    EXPECT_EQ(upcasedUnit(u'\u03c3'), u'\u03a3');
+    EXPECT_EQ(upcasedUnit(u'\u0101'), u'\u0100');  // a run of pairs
+    EXPECT_EQ(upcasedUnit(u'\u0100'), u'\u0100');
+    EXPECT_EQ(upcasedUnit(u'\uff41'), u'\uff21');  // fullwidth a
+    EXPECT_TRUE(listedBefore(u"\U0001F600", u"\uffff"));
 }
 
 TEST(MatchesWildcards, StarAndQuestionMarkAreTheOnlyWildcards) {
@@ -70,6 +82,9 @@ TEST(MatchesWildcards, StarAndQuestionMarkAreTheOnlyWildcards) {
     EXPECT_TRUE(matchesWildcards(u"Com*n?", u"Comn7"));
     EXPECT_FALSE(matchesWildcards(u"Com*n?", u"Common"));
     EXPECT_FALSE(matchesWildcards(u"Com*n?", u"common7"));  // case-sensitive
+    EXPECT_TRUE(matchesWildcards(u"Com*n?", u"common7", true));  // unless told
+    EXPECT_TRUE(matchesWildcards(u"\u00c9T\u00c9.*", u"\u00e9t\u00e9.txt", true));
+    EXPECT_FALSE(matchesWildcards(u"\u00c9T\u00c9.*", u"\u00e9t\u00e9.txt"));
     EXPECT_TRUE(matchesWildcards(u"*.txt", u"a.b.txt"));
     EXPECT_FALSE(matchesWildcards(u"*.txt", u"a.txt.gz"));
     EXPECT_TRUE(matchesWildcards(u"a*b*c", u"aXbYbZc"));
