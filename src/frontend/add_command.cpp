@@ -150,8 +150,8 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         reportWarning(run.outcome, "cannot read", path, systemReason(item.statError));
         return;
     }
-    // An empty file has its entry and no job: a job of size 0 would read as
-    // the end of the jobs. A link's job delivers its target.
+    // An empty file has its entry and no job: the reader has nothing to
+    // deliver for it. A link's job delivers its target.
     pending->file.symbolicLink = item.kind == ItemKind::Link;
     if (item.size != 0) queueForReading(run, path, item, *pending);
 }

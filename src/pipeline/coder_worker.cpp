@@ -109,7 +109,7 @@ bool publishOutputChunk(WorkerRun& run) {
     return true;
 }
 
-// Step 9: resume the coder until it has finished (true) or the run is aborted.
+// Resumes the coder until it has finished (true) or the run is aborted.
 bool pump(WorkerRun& run) {
     takeInputChunk(run);
     assignOutputSlot(run);
@@ -137,8 +137,9 @@ bool startThreads(WorkerRun& run) {
     return true;
 }
 
-// Steps 10 and 11: the end waits until the writer has finished every file
-// (including zero-byte files after the last byte), then stops both threads.
+// The end of a run that coded everything: once the last output chunk is
+// published, waits until the writer has finished every file (including
+// zero-byte files after the last byte); the threads are stopped afterwards.
 void finishRun(WorkerRun& run) {
     PipelineControl& control = run.control;
     raiseFlag(control, control.outputEnded);
@@ -154,7 +155,7 @@ void stopAndJoinThreads(WorkerRun& run) {
     if (run.writer.joinable()) run.writer.join();
 }
 
-// Step 12, after the reader and writer have ended: close what they left open.
+// After the reader and writer have ended: closes what they left open.
 void closeLeftHandles(PipelineControl& control) {
     if ((control.pipelineFlags & kKeepReaderFile) == 0 && control.readerFile != kNoFile) {
         closeFile(control.readerFile);
