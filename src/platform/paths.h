@@ -17,30 +17,12 @@
 #include <string_view>
 
 #include "platform/system_result.h"
+#include "system/system_facts.h"
 
 namespace qex {
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-
-// Units a name stored in an archive must not hold, because they would make
-// it more than one component of a path on this system. (A colon, which on
-// Windows would name a drive or another file's stream, is refused for the
-// one item that holds it when it is created: within_folder.h.)
-#ifdef _WIN32
-inline constexpr std::u16string_view kNameBreakingUnits = u"/\\";
-#else
-inline constexpr std::u16string_view kNameBreakingUnits = u"/";
-#endif
-
-#ifndef _WIN32
-// Resolves `path` against `currentFolder` (itself a full path) lexically.
-// ".." at the root stays at the root. The result is never empty.
-std::string resolvePath(std::string_view currentFolder, std::string_view path);
-#endif
+// kPathSeparator and kNameBreakingUnits (the units a stored name must not
+// hold) come with the system's facts.
 
 // Resolves `path` against the process's current folder. Fails when the
 // current folder cannot be determined or the system refuses the path.

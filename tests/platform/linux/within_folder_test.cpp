@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/file_identity.h"
+#include "platform/linux/open_by_components.h"
 #include "support/pending_file_write.h"
 #include "support/scratch_folder.h"
 
