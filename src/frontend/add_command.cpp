@@ -300,11 +300,12 @@ bool openArchiveOutput(CommandOutcome& outcome, const std::string& archivePath, 
 
 // An archive that could not be completed: its temporary is closed and
 // removed; an archive written directly is only closed. Whatever stood at
-// the final name stays as it was.
+// the final name stays as it was. The run has already failed with its own
+// message, so a failure of this clean-up is not reported on top.
 void discardArchive(ArchiveOutput& output) {
-    if (output.file != kNoFile) closeFile(output.file);
+    if (output.file != kNoFile) ignoreFailure(closeFile(output.file));
     output.file = kNoFile;
-    if (!output.direct) removeIfSameFile(output.writtenPath.c_str(), output.written);
+    if (!output.direct) ignoreFailure(removeIfSameFile(output.writtenPath.c_str(), output.written));
 }
 
 // Appends the directory and the trailer behind the stream, forces it all to

@@ -16,7 +16,7 @@ bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePat
     const SystemResult<int64_t> size = fileSize(file);
     if (!size.ok()) {
         reportFatal(outcome, "cannot read archive", archivePath, systemReason(size.error));
-        closeFile(file);
+        ignoreFailure(closeFile(file));  // only read from
         return false;
     }
     ArchiveSource source;
@@ -29,7 +29,7 @@ bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePat
     std::string problem;
     bool looksLikeArchive = false;
     const bool accepted = readDirectory(source, directory, problem, &looksLikeArchive);
-    closeFile(file);
+    ignoreFailure(closeFile(file));  // only read from
     if (!accepted)
         reportFatal(outcome, looksLikeArchive ? "invalid archive" : "not a qex archive (or its end is missing)",
                     archivePath, problem);

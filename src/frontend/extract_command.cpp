@@ -335,7 +335,7 @@ void stampFolders(ExtractRun& run) {
         if (!moded.ok())
             reportItem(run, "cannot set the mode of folder", joinPath(run.target, path),
                        systemReason(moded.error));
-        closeFile(handle.value);
+        ignoreFailure(closeFile(handle.value));  // a folder, opened to stamp it
     }
 }
 
@@ -374,7 +374,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     const SystemResult<FileHandle> openedArchive = openForRead(archivePath.c_str());
     if (!openedArchive.ok()) {
         reportFatal(outcome, "cannot open archive", archivePath, systemReason(openedArchive.error));
-        closeFile(targetFolder);
+        ignoreFailure(closeFile(targetFolder));  // a folder, only created in
         return outcome.exitCode;
     }
     const FileHandle archive = openedArchive.value;
@@ -385,7 +385,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
         ProgressCounters none;
         ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder};
         reportPipelineFailures(failed, finishRun(pipelineRun));
-        closeFile(targetFolder);
+        ignoreFailure(closeFile(targetFolder));  // a folder, only created in
         return kExitFatal;
     }
 
@@ -411,7 +411,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     removeFoldersAfterDamage(run);
     stampFolders(run);
     reportUnlistedItems(run);
-    closeFile(targetFolder);
+    ignoreFailure(closeFile(targetFolder));  // a folder, only created in
     return outcome.exitCode;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/invariants.h"
 #include "pipeline/coder_coroutine.h"
 #include "pipeline/reader_thread.h"
 #include "pipeline/writer_thread.h"
@@ -76,7 +77,10 @@ void takeInputChunk(WorkerRun& run) {
         handOutDummy(run);
         return;
     }
+    // The reader never runs more than a ring ahead of the chunk taken.
+    QEX_ASSERT(ring.produced.load(std::memory_order_acquire) - current <= kChunkSlots);
     const int32_t size = slotSize(ring, current);
+    QEX_ASSERT(size > 0 && static_cast<uint32_t>(size) <= kChunkBytes);
     control.totalIn.fetch_add(static_cast<uint64_t>(size), std::memory_order_relaxed);
     run.io->inPtr = slotData(ring, current);
     run.io->inEnd = run.io->inPtr + size;
@@ -101,7 +105,9 @@ bool publishOutputChunk(WorkerRun& run) {
                aborted(control);
     });
     if (aborted(control)) return false;
+    QEX_ASSERT(produced - ring.consumed.load(std::memory_order_acquire) < kMaxOutstandingOutput);
     const auto size = static_cast<int32_t>(run.io->outPtr - run.io->outStart);
+    QEX_ASSERT(size >= 0 && static_cast<uint32_t>(size) <= kChunkBytes);
     slotSize(ring, produced) = size;
     ring.produced.store(produced + 1, std::memory_order_release);
     wake(control.writerWake);
@@ -155,15 +161,12 @@ void stopAndJoinThreads(WorkerRun& run) {
     if (run.writer.joinable()) run.writer.join();
 }
 
-// After the reader and writer have ended: closes what they left open.
+// After the reader has ended: closes the file it left open (stopped in
+// mid-file). Only read from, so a failed close loses nothing.
 void closeLeftHandles(PipelineControl& control) {
-    if ((control.pipelineFlags & kKeepReaderFile) == 0 && control.readerFile != kNoFile) {
-        closeFile(control.readerFile);
+    if (control.readerFile != kNoFile) {
+        ignoreFailure(closeFile(control.readerFile));
         control.readerFile = kNoFile;
-    }
-    if ((control.pipelineFlags & kKeepWriterFile) == 0 && control.writerFile != kNoFile) {
-        closeFile(control.writerFile);
-        control.writerFile = kNoFile;
     }
 }
 

@@ -55,7 +55,7 @@ void prepareForAdd(Pipeline& pipeline, FileHandle archive, std::string archivePa
     resetRun(pipeline, std::move(archivePath));
     pipeline.control.readerFile = kNoFile;
     pipeline.control.writerFile = archive;
-    pipeline.control.pipelineFlags = kKeepWriterFile;
+    pipeline.control.pipelineFlags = 0;
 }
 
 void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archivePath) {

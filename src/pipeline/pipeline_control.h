@@ -14,13 +14,14 @@
 // chunk published, the output ended, a job queued) and main (a job taken
 // off its ring). Raising any flag wakes all four. The
 // file handles and `archivePath` are set by main before the worker starts;
-// afterwards `readerFile` belongs to the reader and `writerFile` to the
-// writer until the worker has joined them, and then to the worker, which
-// closes what they left open (unless the keep flags say main still needs it).
+// afterwards `readerFile` belongs to the reader until the worker has joined
+// it, and then to the worker, which closes it if the reader left it open.
+// `writerFile` (add's archive) stays main's: main appends the directory to
+// it after the run.
 //
 // Main drives a run only through PipelineRun (pipeline_run.h): start, queue
 // files, finish. Underneath, a run goes like this:
-//   add      prepareForAdd (the archive stays main's: kKeepWriterFile);
+//   add      prepareForAdd (the archive stays main's);
 //            startCoderWorker(encoder); queueJob on `readerJobs` per
 //            non-empty file; queueEndOfJobs(readerJobs); waitForCoderWorker.
 //   extract  prepareForExtract (the reader owns the archive), the target
@@ -54,8 +55,6 @@ namespace qex {
 
 // Bits of `pipelineFlags`.
 inline constexpr uint8_t kExtracting = 0x01;
-inline constexpr uint8_t kKeepReaderFile = 0x04;
-inline constexpr uint8_t kKeepWriterFile = 0x08;
 
 // The input ring's consumer counter before the coder has taken a chunk.
 inline constexpr uint32_t kNoChunkYet = 0xFFFFFFFFu;

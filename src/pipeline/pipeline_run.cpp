@@ -30,8 +30,8 @@ bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
     queueEndOfJobs(control, pipeline.rings.readerJobs);
     run.workerStarted = startCoderWorker(run.worker, control, body, arenaBytes);
     if (!run.workerStarted && archive != kNoFile) {
-        // No reader will ever own it.
-        closeFile(archive);
+        // No reader will ever own it; it was only read.
+        ignoreFailure(closeFile(archive));
         control.readerFile = kNoFile;
     }
     return run.workerStarted;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "base/invariants.h"
 #include "pipeline/check_values.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
@@ -42,7 +43,7 @@ bool mustStop(const PipelineControl& control) {
 void finishFile(ReaderState& state) {
     PipelineControl& control = state.control;
     if (control.readerFile != kNoFile) {
-        closeFile(control.readerFile);
+        ignoreFailure(closeFile(control.readerFile));  // only read from
         control.readerFile = kNoFile;
     }
     state.readingLink = false;
@@ -160,6 +161,8 @@ bool readChunk(ReaderState& state) {
         }
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
     }
+    // The slot filled is never the one the coder reads.
+    QEX_ASSERT(produced - ring.consumed.load(std::memory_order_acquire) <= kMaxReadAhead);
     unsigned char* slot = slotData(ring, produced);
     const SystemResult<size_t> read = readSome(state, slot, want);
     if (!read.ok()) {

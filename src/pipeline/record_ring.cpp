@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "base/invariants.h"
+
 namespace qex {
 
 namespace {
@@ -49,7 +51,10 @@ void storeLink(uint32_t* link, uint32_t value) {
 // moved to the next lap before that record is complete. Positions differ by
 // at most one ring, so the signed difference orders them across the wrap
 // at 2^32.
-bool holdsRecords(uint32_t readPos, uint32_t writePos) { return static_cast<int32_t>(writePos - readPos) > 0; }
+bool holdsRecords(uint32_t readPos, uint32_t writePos) {
+    QEX_ASSERT(static_cast<int32_t>(writePos - readPos) <= static_cast<int32_t>(kRecordRingBytes));
+    return static_cast<int32_t>(writePos - readPos) > 0;
+}
 
 uint32_t nextLap(uint32_t position) { return (position + kRecordRingMask) & ~kRecordRingMask; }
 
@@ -93,6 +98,7 @@ PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, ui
     const char16_t terminator = 0;
     std::memcpy(record + kNameAt + name.size() * sizeof(char16_t), &terminator, sizeof terminator);
     ring.lastLink = nextField(ring, start);
+    QEX_ASSERT(end - readPos <= kRecordRingBytes);
     ring.writePos.store(end, std::memory_order_release);
     return PushResult::accepted;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "base/invariants.h"
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
@@ -25,6 +26,7 @@ bool mustStop(const PipelineControl& control) {
 // Gives a chunk's slot back to the coder.
 void release(PipelineControl& control) {
     ChunkRing& ring = *control.outputRing;
+    QEX_ASSERT(ring.produced.load(std::memory_order_acquire) != ring.consumed.load(std::memory_order_relaxed));
     ring.consumed.store(ring.consumed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     wake(control.coderWake);
 }

@@ -303,7 +303,7 @@ TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
     endOutput();
     ASSERT_TRUE(waitUntilDone());
     EXPECT_EQ(ring().consumed.load(), 3u);
-    closeFile(archive);
+    EXPECT_TRUE(closeFile(archive).ok());
     EXPECT_EQ(readWholeFile(scratch_ / "archive"), stream);
 }
 
@@ -320,7 +320,7 @@ TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
     EXPECT_EQ(failures[0].path, "/dev/full");
     EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
-    closeFile(archive);
+    EXPECT_TRUE(closeFile(archive).ok());
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ bool installed[kInterruptCount] = {};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 void onInterrupt(int signalNumber) {
-    if (armed.exchange(false)) removeIfSameFile(armedPath.get(), armedIdentity);
+    // Nothing can be reported from here: the process ends either way.
+    if (armed.exchange(false)) ignoreFailure(removeIfSameFile(armedPath.get(), armedIdentity));
     // The signal is blocked while its handler runs, so the raised one is
     // delivered, with its default action, as the handler returns.
     ::signal(signalNumber, SIG_DFL);
