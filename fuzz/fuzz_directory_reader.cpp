@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
-#include "frontend/directory_builder.h"
-#include "frontend/directory_reader.h"
+#include "archive/archive_layout.h"
+#include "archive/directory_builder.h"
+#include "archive/directory_reader.h"
 #include "fuzz_check.h"
 
 namespace {

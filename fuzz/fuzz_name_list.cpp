@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/directory_builder.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
-#include "frontend/directory_builder.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
@@ -88,7 +88,8 @@ ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
 
 void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
     if (depth > kMaxEnteredDepth) {
-        reportWarning(run.outcome, "not entering folder (the archive holds 256 levels)", path);
+        reportWarning(run.outcome, "not entering folder (the archive holds " + std::to_string(kDepthLevels) + " levels)",
+                      path);
         return;
     }
     for (const FolderIdentity& above : run.ancestors) {
@@ -129,11 +130,11 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
     }
     if (isArchiveItself(run, item)) return;
     if (hasContents(item) && item.size > kMaxFileBytes) {
-        reportWarning(run.outcome, "skipping file of 2^40 bytes or more", path);
+        reportWarning(run.outcome, "skipping file of 2^" + std::to_string(kEntrySizeBits) + " bytes or more", path);
         return;
     }
     if (depth == 0 && !run.topNames.insert(item.name).second)
-        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps the later)", path);
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
     PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
     if (pending == nullptr) {
         reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);

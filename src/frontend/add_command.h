@@ -15,9 +15,10 @@
 //   mask or one file  -> every matching item at depth 0; folders entered
 //
 // Left out, each with a warning: FIFOs, sockets and devices (opening one
-// could block forever), files of 2^40 bytes or more (an entry's size has 40
-// bits), and the contents of folders at depth 255 or of a folder that is one
-// of its own ancestors (a link loop). The archive itself is never added
+// could block forever), files larger than an entry's size field holds
+// (kMaxFileBytes), and the contents of folders at the deepest depth an entry
+// holds (kMaxDepth) or of a folder that is one of its own ancestors (a link
+// loop). The archive itself is never added
 // (neither the file being written nor an older archive it replaces).
 //
 // Nothing is written before every source has been resolved and listed: a
@@ -31,9 +32,11 @@
 
 #include <cstdint>
 
+#include "archive/archive_layout.h"
+
 namespace qex {
 
-// Deepest folder whose contents are still walked: entries hold 8-bit depths.
-inline constexpr uint32_t kMaxEnteredDepth = 254;
+// Deepest folder whose contents are still walked: they lie one level below.
+inline constexpr uint32_t kMaxEnteredDepth = kMaxDepth - 1;
 
 }  // namespace qex

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/directory_reader.h"
 #include "frontend/command_outcome.h"
-#include "frontend/directory_reader.h"
 
 namespace qex {
 

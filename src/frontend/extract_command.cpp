@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "archive/directory_reader.h"
 #include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
-#include "frontend/directory_reader.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
+#include "frontend/same_names.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_attributes.h"
 #include "platform/file_identity.h"
@@ -76,6 +77,7 @@ struct ExtractRun {
     std::vector<bool> folderMissing{};
     std::vector<bool> folderMade{};  // per entry: a folder this run made
     ItemPlaces places{};
+    std::vector<SameNameVerdict> verdicts{};  // per entry: whether another of its path is kept instead
     size_t itemMessages = 0;  // item lines printed or counted
     // The first file whose bytes were damaged (its entry), where extraction
     // stopped; the directory's size when none was.
@@ -110,6 +112,8 @@ void reportUnlistedItems(ExtractRun& run) {
     if (unlisted == 0) return;
     reportWarning(run.outcome, "and " + countText(unlisted) + " more items could not be restored", {});
 }
+
+bool isLink(const ArchiveEntry& entry) { return restoresAsLink(entry.attributes, entry.creationTime); }
 
 FileEntry fileEntryOf(const ArchiveEntry& entry) {
     FileEntry file;
@@ -170,6 +174,8 @@ void createItems(ExtractRun& run) {
     run.folderMissing.assign(entries.size(), false);
     run.folderMade.assign(entries.size(), false);
     run.places = placeItems(entries, run.directory.names);
+    run.verdicts = sameNameVerdicts(entries, run.directory.names, run.places,
+                                    run.selection != nullptr ? run.selection->taken : std::vector<bool>());
     std::vector<bool> missingAt(1, false);  // per depth: its folder is missing
     for (size_t k = 0; k < entries.size(); ++k) {
         const ArchiveEntry& entry = entries[k];
@@ -213,6 +219,17 @@ void createItems(ExtractRun& run) {
             run.folderMissing[k] = !made.ok();
             run.folderMade[k] = made.ok() && made.value;
             missingAt[size_t{entry.depth} + 1] = !made.ok();
+            continue;
+        }
+        if (run.verdicts[k] != SameNameVerdict::kept) {
+            // Another item of its path is kept: its bytes only pass.
+            if (run.verdicts[k] == SameNameVerdict::folderWins)
+                reportItem(run, isLink(entry) ? "cannot create symbolic link" : "cannot create file",
+                           joinPath(run.target, path), "the archive holds a folder of that name, which is kept");
+            run.files.push_back(fileEntryOf(entry));
+            run.fileEntry.push_back(static_cast<uint32_t>(k));
+            if (queuePassThrough(run.pipeline, {}, entrySize(entry), run.files.back()) == QueueResult::runStopped)
+                return markUnreached(run, k + 1);
             continue;
         }
         run.counters.files.fetch_add(1, std::memory_order_relaxed);
@@ -305,6 +322,21 @@ void removeFoldersAfterDamage(ExtractRun& run) {
     }
 }
 
+// The links, last: every file and folder of the run is in place, so
+// nothing of the run is ever created through one of them. In archive order;
+// a later link of the same path replaces an earlier one (same_names.h
+// passed the earlier ones already).
+void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, const FileIdentity& archive) {
+    for (const DeferredLink& link : links) {
+        const SystemStatus made = createSymbolicLinkWithin(run.targetFolder, link.path.c_str(), link.linkTarget,
+                                                           link.entry->lastAccessTime, link.entry->lastWriteTime,
+                                                           &archive);
+        if (!made.ok())
+            reportItem(run, "cannot create symbolic link", joinPath(run.target, link.path),
+                       withinFolderReason(made.error));
+    }
+}
+
 // Second pass: the folders' times, set last because creating their
 // contents changed them, and then the stored modes of the folders this run
 // created. In reverse directory order, so every folder comes after all
@@ -378,6 +410,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
         return outcome.exitCode;
     }
     const FileHandle archive = openedArchive.value;
+    const FileIdentity archiveIdentity = identityOfFile(archive);  // no link may replace it
 
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
@@ -409,6 +442,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     reportPipelineFailures(run, failures);
     reportCheckValueMismatch(run, failures);
     removeFoldersAfterDamage(run);
+    makeDeferredLinks(run, takeDeferredLinks(pipelineRun), archiveIdentity);
     stampFolders(run);
     reportUnlistedItems(run);
     ignoreFailure(closeFile(targetFolder));  // a folder, only created in

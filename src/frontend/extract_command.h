@@ -6,7 +6,11 @@
 // directory order and queues one job per file; the writer thread writes
 // each file under a temporary name in its folder and renames it over its
 // final name once all its bytes are there and match their check values, so
-// an existing file is replaced, never written into. Nothing is ever created
+// an existing file is replaced, never written into. Symbolic links come
+// last: their bytes are checked in stream order, but each link is made
+// only once every file and folder of the run is in place, so nothing the
+// run creates passes through a link it made. Of several items of one path
+// the folder is kept, else the last (same_names.h). Nothing is ever created
 // through a symbolic link that leaves the target. A folder that cannot be
 // made is reported once, with the number of items below it, which are not
 // tried. The first damaged file stops the run: it is named once with the
@@ -23,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace qex {
 

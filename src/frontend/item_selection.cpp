@@ -2,7 +2,7 @@
 // item_selection.h.
 #include "frontend/item_selection.h"
 
-#include "frontend/archived_paths.h"
+#include "archive/archived_paths.h"
 #include "platform/listing.h"
 #include "platform/paths.h"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/directory_reader.h"
+#include "archive/directory_reader.h"
 
 namespace qex {
 

@@ -1,7 +1,7 @@
 // The listing's type and permission column; see item_type_text.h.
 #include "frontend/item_type_text.h"
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace qex {
 namespace {

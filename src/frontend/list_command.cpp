@@ -14,8 +14,8 @@
 #include <ctime>
 #include <string>
 
+#include "archive/archived_paths.h"
 #include "frontend/archive_file.h"
-#include "frontend/archived_paths.h"
 #include "frontend/commands.h"
 #include "frontend/item_type_text.h"
 #include "platform/file_times.h"

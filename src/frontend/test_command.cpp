@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/archived_paths.h"
 #include "frontend/archive_file.h"
-#include "frontend/archived_paths.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/progress_display.h"

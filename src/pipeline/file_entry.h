@@ -12,9 +12,6 @@
 
 namespace qex {
 
-// An archive entry holds a 40-bit size: no file contributes more.
-inline constexpr uint64_t kMaxFileBytes = (uint64_t{1} << 40) - 1;
-
 struct FileEntry {
     // Add: bytes read into the stream. Extract: bytes the job takes from it.
     uint64_t size = 0;

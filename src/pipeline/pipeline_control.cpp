@@ -22,9 +22,9 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.inputRing = &pipeline.inputRing;
     control.outputRing = &pipeline.outputRing;
     control.archivePath = std::move(archivePath);
-    control.maxFileBytes = kMaxFileBytes;
     control.writerFolder = kNoFile;
     control.writerUntouchable = FileIdentity{};
+    control.deferredLinks.clear();
     control.readerStop.store(0);
     control.writerStop.store(0);
     control.keepEveryRecord.store(0);

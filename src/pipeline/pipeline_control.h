@@ -41,8 +41,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pipeline/chunk_ring.h"
+#include "pipeline/deferred_link.h"
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
 #include "pipeline/record_ring.h"
@@ -74,9 +76,12 @@ struct PipelineControl {
     // Extract: how stored modes become the extracted files' (unix_mode.h),
     // read by main before the threads start.
     ModeRule writerModes;
+    // Extract: the links whose bytes the writer took, in stream order, to
+    // be made after the run (deferred_link.h). The writer's until the
+    // worker has joined it, then main's.
+    std::vector<DeferredLink> deferredLinks;
     std::string archivePath;          // native path, for messages about the archive
     uint8_t pipelineFlags = 0;
-    uint64_t maxFileBytes = kMaxFileBytes;  // add: a longer file is cut here
 
     std::atomic<uint32_t> readerStop{0};   // the reader has no more input, or must stop
     std::atomic<uint32_t> writerStop{0};   // the run is over; the writer must stop

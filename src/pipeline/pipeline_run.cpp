@@ -78,6 +78,10 @@ std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end) {
     return failuresOf(control.report);
 }
 
+std::vector<DeferredLink> takeDeferredLinks(PipelineRun& run) {
+    return std::move(run.pipeline->control.deferredLinks);
+}
+
 RunProgress progressOf(PipelineRun& run) {
     Pipeline& pipeline = *run.pipeline;
     RunProgress progress;

@@ -96,6 +96,11 @@ void keepEveryProgressRecord(PipelineRun& run);
 // order it happened. Also the way to learn why a run did not start.
 std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end = RunEnd::wholeStream);
 
+// Extract, after finishRun: the links the run took from the stream, in
+// order, for the caller to make now that every file is in place
+// (deferred_link.h). Their entries are the ones queued.
+std::vector<DeferredLink> takeDeferredLinks(PipelineRun& run);
+
 // What a progress display watches while the run goes on.
 struct RunProgress {
     RecordRing* finishedFiles = nullptr;  // lossy: add: files read; extract: files written

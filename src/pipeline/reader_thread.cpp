@@ -117,23 +117,16 @@ SystemResult<size_t> readSome(ReaderState& state, unsigned char* slot, uint32_t 
     return {count, 0};
 }
 
-// A file whose bytes were read up to its limit: the size the walk listed,
-// or the size an entry can describe. Anything beyond it is left out; the
-// entry holds what entered the stream.
+// A file whose bytes were read up to the size the walk listed (which the
+// front end has checked against what an entry can describe). Anything
+// beyond it is left out; the entry holds what entered the stream.
 void finishFileAtLimit(ReaderState& state) {
     unsigned char probe;
     const SystemResult<size_t> more = readSome(state, &probe, 1);
-    if (more.ok() && more.value > 0) {
-        if (state.readerBytes == state.listedBytes) {
-            reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
-                          "it grew beyond the " + std::to_string(state.listedBytes) +
-                              " bytes listed; those were stored");
-        } else {
-            reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
-                          "larger than an archive entry can describe; only the first " +
-                              std::to_string(state.control.maxFileBytes) + " bytes were stored");
-        }
-    }
+    if (more.ok() && more.value > 0)
+        reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
+                      "it grew beyond the " + std::to_string(state.listedBytes) +
+                          " bytes listed; those were stored");
     finishFile(state);
 }
 
@@ -153,8 +146,7 @@ bool readChunk(ReaderState& state) {
     const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
     uint32_t want = kChunkBytes;
     if (!state.extracting) {
-        const uint64_t limit = std::min(control.maxFileBytes, state.listedBytes);
-        const uint64_t room = limit - state.readerBytes;
+        const uint64_t room = state.listedBytes - state.readerBytes;
         if (room == 0) {
             finishFileAtLimit(state);
             return false;

@@ -112,22 +112,15 @@ void startLink(ExtractState& state) {
     }
 }
 
-// All of the link's bytes are in and match their check values: it is made,
-// unless its target holds a NUL (no system link can).
+// All of the link's bytes are in and match their check values: it is
+// recorded, to be made after the run (deferred_link.h), unless its target
+// holds a NUL (no system link can).
 void finishLink(ExtractState& state) {
-    PipelineControl& control = state.control;
-    const FileEntry* entry = state.job.entry;
     if (state.linkTarget.find('\0') != std::string::npos) {
         refuseLink(state, "the link target holds a NUL byte");
         return;
     }
-    const SystemStatus made =
-        createSymbolicLinkWithin(control.writerFolder, state.path.c_str(), state.linkTarget, entry->lastAccessTime,
-                                 entry->lastWriteTime, &control.writerUntouchable);
-    if (!made.ok()) {
-        reportFailure(control.report, FailureKind::linkNotCreated, state.path, systemReason(made.error));
-        state.failed = true;
-    }
+    state.control.deferredLinks.push_back(DeferredLink{state.path, std::move(state.linkTarget), state.job.entry});
 }
 
 // Into a target folder a file is put in place only when its check values
@@ -238,7 +231,7 @@ void finishFile(ExtractState& state, bool complete) {
     const bool matches = matchesCheckValues(state, entry);
     const bool intact = complete && (matches || !intoTarget(control));
     if (state.makingLink) {
-        // A link has no temporary: it is made whole once its target is in.
+        // A link has no temporary: it is made after the run.
         if (intact && !state.failed) finishLink(state);
     } else if (!intact || state.failed) {
         dropFile(state, FailureKind::fileWriteFailed, 0);

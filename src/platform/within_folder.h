@@ -75,7 +75,8 @@ std::string withinFolderReason(int error);
 // (never followed here) with the given times (FILETIME, 0 = leave as is).
 // An existing file or link of that name is replaced at once (the link is
 // made under a temporary name beside it and renamed over it); a folder is
-// not (EISDIR), nor the `untouchable` file (EBUSY). The link may point
+// not (EISDIR), nor a device, pipe or socket (EEXIST), nor the
+// `untouchable` file (EBUSY). The link may point
 // anywhere: every later item is still created strictly within the target.
 // Without a target folder (kNoFile) the path is taken as it is. Windows
 // makes no links: ERROR_NOT_SUPPORTED.

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
-#include "frontend/directory_reader.h"
+#include "archive/archive_layout.h"
+#include "archive/directory_reader.h"
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
 #include "support/scratch_folder.h"

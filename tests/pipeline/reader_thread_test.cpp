@@ -182,23 +182,6 @@ TEST_F(ReaderThreadTest, FileThatChangedSinceListedGivesAtMostItsListedSizeAndIs
     EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "grown"));
 }
 
-TEST_F(ReaderThreadTest, FileBeyondTheSizeLimitIsCutAndReported) {
-    control().maxFileBytes = 100000;
-    const auto big = patternBytes(150000, 10);
-    const auto exact = patternBytes(100000, 11);
-    SourceFile& cut = addFile("big", big);
-    SourceFile& whole = addFile("exact", exact);
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
-    startReader();
-    const std::vector<Chunk> chunks = takeAllChunks();
-    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 34464, 65536, 34464}));
-    expectEntryDescribes(cut, std::vector<uint8_t>(big.begin(), big.begin() + 100000));
-    expectEntryDescribes(whole, exact);
-    const auto failures = failuresOf(control().report);
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "big"));
-}
-
 TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
     const auto big = patternBytes(300 * size_t{kChunkBytes}, 12);
     addFile("big", big);

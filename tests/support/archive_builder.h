@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/archive_layout.h"
+#include "archive/directory_builder.h"
 #include "coder/memory_codec.h"
-#include "frontend/archive_layout.h"
-#include "frontend/directory_builder.h"
 #include "pipeline/check_values.h"
 #include "platform/unix_mode.h"
 

@@ -240,6 +240,8 @@ int placeLink(int parent, const std::string& name, const std::string& linkTarget
     struct stat existing {};
     if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(existing.st_mode)) return EISDIR;
+        // As for a file: a device, pipe or socket stays.
+        if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return EEXIST;
         if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
             untouchable->inode == uint64_t(existing.st_ino))
             return EBUSY;

@@ -115,7 +115,7 @@ TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
     file("dup/y", "7");
     const auto r = runQex({"a", at("m.qex"), at("one"), at("two/"), at("three/*.txt"), at("dup/y")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qex: two sources give the same name (both kept; extraction keeps the later) \"" +
+    EXPECT_EQ(r.err, "qex: two sources give the same name (both kept; extraction keeps a folder, else the later) \"" +
                          at("dup/y") + "\"\n");
     Directory directory;
     ASSERT_TRUE(readArchiveDirectory(at("m.qex"), directory));

@@ -230,9 +230,10 @@ TEST_F(ExtractReplaces, FolderThatCannotBeMadeIsOneLineForAllItsItems) {
 }
 
 TEST_F(ExtractReplaces, ManyFailingItemsGiveFiftyLinesAndACount) {
-    // 300 files whose 300-byte names no Linux file system takes.
+    // 300 files whose 300-byte names (all different) no Linux file system takes.
     ArchiveBuilder b;
-    for (int k = 0; k < 300; ++k) b.file(0, std::u16string(297, u'n') + std::u16string(3, static_cast<char16_t>(u'a' + k % 26)), "x");
+    for (int k = 0; k < 300; ++k)
+        b.file(0, std::u16string(298, u'n') + static_cast<char16_t>(u'a' + k % 26) + static_cast<char16_t>(u'a' + k / 26), "x");
     b.file(0, u"after.txt", "after");
     writeArchive(b);
     const ProcessResult r = extract();

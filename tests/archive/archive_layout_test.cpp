@@ -1,6 +1,6 @@
 // Directory records byte for byte: the 40-byte entry, the trailer, the
 // NameList's one-to-three-byte units, and the example folder T.
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 #include <gtest/gtest.h>
 

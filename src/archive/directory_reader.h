@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace qex {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "pipeline/file_entry.h"
 
 namespace qex {

@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/file_entry.h"
 #include "platform/file_attributes.h"
 
 namespace qex {
@@ -23,14 +22,25 @@ namespace qex {
 inline constexpr size_t kEntryBytes = 40;
 inline constexpr size_t kTrailerBytes = 8;
 inline constexpr uint8_t kNameEnd = 0x0A;
-// Sizes are 40-bit numbers, sizeLow + sizeHigh * 2^32, up to kMaxFileBytes
-// (pipeline/file_entry.h). The folder bit of `attributes` is
-// kAttributeDirectory (platform/file_attributes.h).
+
+// The format's limits, each set by the width of the field that holds it.
+// Every check and every message about a limit takes it from here.
+//
+// A size is sizeLow + sizeHigh * 2^32: 32 + 8 bits.
+inline constexpr unsigned kEntrySizeBits = 40;
+inline constexpr uint64_t kMaxFileBytes = (uint64_t{1} << kEntrySizeBits) - 1;
+// A depth is one byte: entries lie at depths 0 to kMaxDepth.
+inline constexpr unsigned kDepthLevels = 256;
+inline constexpr unsigned kMaxDepth = kDepthLevels - 1;
+// N and E are 32-bit trailer words.
+inline constexpr uint64_t kMaxDirectoryPartBytes = UINT32_MAX;
+// The folder bit of `attributes` is kAttributeDirectory
+// (platform/file_attributes.h).
 
 struct ArchiveEntry {
     uint32_t sizeLow = 0;
     uint8_t sizeHigh = 0;
-    uint8_t depth = 0;
+    uint8_t depth = 0;  // 0 to kMaxDepth
     uint16_t attributes = 0;
     uint64_t creationTime = 0;    // 100 ns intervals since 1601-01-01 UTC
     uint64_t lastWriteTime = 0;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace qex {
 

@@ -1,6 +1,6 @@
 // The directory gate: well-formed directories read back whole; every kind of
 // damaged or hostile directory is refused with a message naming the problem.
-#include "frontend/directory_reader.h"
+#include "archive/directory_reader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 // Block chains of the directory under construction (see directory_builder.h).
-#include "frontend/directory_builder.h"
+#include "archive/directory_builder.h"
 
-#include <limits>
 #include <new>
 
 namespace qex {
@@ -51,8 +50,8 @@ ArchiveEntry finalEntry(const PendingEntry& pending) {
 }
 
 bool directoryFitsTrailer(const DirectoryBuilder& builder) {
-    constexpr uint64_t kLimit = std::numeric_limits<uint32_t>::max();
-    return builder.names.usedBytes <= kLimit && builder.count * kEntryBytes <= kLimit;
+    return builder.names.usedBytes <= kMaxDirectoryPartBytes &&
+           builder.count * kEntryBytes <= kMaxDirectoryPartBytes;
 }
 
 bool writeBuiltDirectory(const DirectoryBuilder& builder,

@@ -1,5 +1,5 @@
 // Byte-by-byte encoding of the directory records; see archive_layout.h.
-#include "frontend/archive_layout.h"
+#include "archive/archive_layout.h"
 
 
 namespace qex {

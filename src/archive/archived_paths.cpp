@@ -1,5 +1,5 @@
 // Entry paths in directory order; see archived_paths.h.
-#include "frontend/archived_paths.h"
+#include "archive/archived_paths.h"
 
 namespace qex {
 

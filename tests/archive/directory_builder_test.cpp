@@ -1,13 +1,13 @@
 // The directory under construction: 1 KiB blocks whose records never split
 // or move, and the bytes written behind the stream.
-#include "frontend/directory_builder.h"
+#include "archive/directory_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "frontend/directory_reader.h"
+#include "archive/directory_reader.h"
 #include "support/archive_builder.h"
 
 namespace qex {

@@ -1,6 +1,6 @@
 // Trailer and directory reading with every structural check; see
 // directory_reader.h. Entries and names are numbered from 1 in messages.
-#include "frontend/directory_reader.h"
+#include "archive/directory_reader.h"
 
 #include <cstdio>
 #include <cstring>
