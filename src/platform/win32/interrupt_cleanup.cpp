@@ -30,7 +30,8 @@ ArmedFile& armedFile() {
 
 BOOL WINAPI onConsoleControl(DWORD /*event*/) {
     ArmedFile& file = armedFile();
-    if (file.armed.exchange(false)) removeIfSameFile(file.path.c_str(), file.identity);
+    // Nothing can be reported from here: the process ends either way.
+    if (file.armed.exchange(false)) ignoreFailure(removeIfSameFile(file.path.c_str(), file.identity));
     return FALSE;  // the default handler ends the process
 }
 
