@@ -43,17 +43,17 @@ struct AddRun {
     PipelineRun& pipeline;
     DirectoryBuilder& directory;
     ProgressCounters& counters;
-    FileIdentity archive;          // the file being written
-    FileIdentity previousArchive;  // the file it replaces, if any
+    FileIdentity archive{};          // the file being written
+    FileIdentity previousArchive{};  // the file it replaces, if any
     // The level stack: levels[d] lists the items at depth d. Its capacity
     // is reserved once, so references into it stay valid while it grows.
-    std::vector<WalkLevel> levels;
+    std::vector<WalkLevel> levels{};
     // Folders the current item lies in (the source's own ancestors
     // first): entering one of them again would loop.
-    std::vector<FolderIdentity> ancestors;
+    std::vector<FolderIdentity> ancestors{};
     bool pipelineGone = false;  // no further job can be queued
     // Names at depth 0 so far: two sources may give the same one.
-    std::set<std::u16string> topNames;
+    std::set<std::u16string> topNames{};
 };
 
 bool isFile(const FileIdentity& identity, const ListedItem& item) {
@@ -384,7 +384,11 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
                           *progress.coderOut);
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, output.written, {}, {}, {}, false, {}};
+    AddRun run{.outcome = outcome,
+               .pipeline = pipelineRun,
+               .directory = directory,
+               .counters = counters,
+               .archive = output.written};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines
     // never meet the progress display.

@@ -416,7 +416,12 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder};
+        ExtractRun failed{.outcome = outcome,
+                          .pipeline = pipelineRun,
+                          .counters = none,
+                          .directory = directory,
+                          .target = target,
+                          .targetFolder = targetFolder};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         ignoreFailure(closeFile(targetFolder));  // a folder, only created in
         return kExitFatal;
@@ -430,7 +435,12 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(pipelineRun);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder};
+    ExtractRun run{.outcome = outcome,
+                   .pipeline = pipelineRun,
+                   .counters = counters,
+                   .directory = directory,
+                   .target = target,
+                   .targetFolder = targetFolder};
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.
