@@ -10,6 +10,7 @@
 #include "archive/directory_builder.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/failure_messages.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
@@ -245,22 +246,7 @@ bool checkSource(CommandOutcome& outcome, const std::string& source, const Outpu
 // Failures the pipeline collected: unreadable sources are warnings, the rest
 // (the coder could not start, the stream could not be written) is fatal.
 void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
-    for (const PipelineFailure& failure : failures) {
-        switch (failure.kind) {
-            case FailureKind::sourceUnreadable:
-                reportWarning(outcome, "cannot read", failure.path, failure.reason);
-                break;
-            case FailureKind::sourceChanged:
-                reportWarning(outcome, "file changed as it was read", failure.path, failure.reason);
-                break;
-            case FailureKind::workerStartFailed:
-                reportFatal(outcome, "cannot start the coder", failure.path, failure.reason);
-                break;
-            default:
-                reportFatal(outcome, "cannot write archive", failure.path, failure.reason);
-                break;
-        }
-    }
+    for (const PipelineFailure& failure : failures) reportRunFailure(outcome, failure);
 }
 
 // Where the archive is written: a temporary beside its final name, renamed

@@ -10,6 +10,7 @@
 #include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/failure_messages.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "frontend/same_names.h"
@@ -258,37 +259,25 @@ std::string notRestoredText(const ExtractRun& run) {
 
 void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
     for (const PipelineFailure& failure : failures) {
-        const std::string file = joinPath(run.target, failure.path);
-        switch (failure.kind) {
-            case FailureKind::fileNotCreated:
-                reportItem(run, "cannot create file", file, failure.reason);
+        const FailureMessage message = failureMessage(failure.kind);
+        const std::string path = message.namesItem ? joinPath(run.target, failure.path) : failure.path;
+        switch (message.weight) {
+            case FailureWeight::item:
+                reportItem(run, message.what, path, failure.reason);
                 break;
-            case FailureKind::linkNotCreated:
-                reportItem(run, "cannot create symbolic link", file, failure.reason);
-                break;
-            case FailureKind::fileWriteFailed:
-                reportItem(run, "cannot write file", file, failure.reason);
-                break;
-            case FailureKind::fileFailuresUnlisted:
+            case FailureWeight::counted:
                 // Counted by the pipeline, not kept: they join the count.
                 run.itemMessages = std::max(run.itemMessages, kItemMessageLimit) + failure.count;
                 break;
-            case FailureKind::fileIncomplete:
-                reportFatal(run.outcome, "incomplete file", file,
-                            failure.reason + (run.damagedAt != SIZE_MAX ? notRestoredText(run) : ""));
+            case FailureWeight::warning:
+                reportWarning(run.outcome, message.what, path, failure.reason);
                 break;
-            case FailureKind::archiveReadFailed:
-                reportFatal(run.outcome, "cannot read archive", failure.path, failure.reason);
+            case FailureWeight::fatal: {
+                // The file the stream ended inside is where extraction stopped.
+                const bool stoppedHere = failure.kind == FailureKind::fileIncomplete && run.damagedAt != SIZE_MAX;
+                reportFatal(run.outcome, message.what, path, failure.reason + (stoppedHere ? notRestoredText(run) : ""));
                 break;
-            case FailureKind::extraData:
-                reportFatal(run.outcome, "damaged archive", failure.path, failure.reason);
-                break;
-            case FailureKind::workerStartFailed:
-                reportFatal(run.outcome, "cannot start the coder", failure.path, failure.reason);
-                break;
-            default:
-                reportFatal(run.outcome, "extraction failed", failure.path, failure.reason);
-                break;
+            }
         }
     }
 }
