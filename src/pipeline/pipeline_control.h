@@ -144,8 +144,8 @@ QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
 // A finished (add: opened) file for the progress display: dropping the
 // oldest record when the ring is full, or, under `keepEveryRecord`, waiting
 // for room until the run stops.
-void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
-                        uint32_t sizeHigh, FileEntry* entry);
+void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
+                        FileEntry* entry);
 
 // Raises one of the control's flags and wakes every thread, so that each
 // waiter looks at the flags again.

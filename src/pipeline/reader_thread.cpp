@@ -73,14 +73,14 @@ void takeNextJob(ReaderState& state) {
         sleepPast(control.readerWake, ticket);
         return;
     }
-    if (job.isEndMarker()) {
+    if (job.endOfJobs) {
         // The marker stays: the ring is not used again in this run.
         raiseFlag(control, control.readerStop);
         return;
     }
     state.path = utf16ToNative(job.name);
-    recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
-    state.listedBytes = job.size();
+    recordFinishedFile(control, control.rings->addedFiles, job.name, job.size, nullptr);
+    state.listedBytes = job.size;
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;

@@ -145,13 +145,13 @@ void takeNextJob(ExtractState& state) {
         sleepPast(control.writerWake, ticket);
         return;
     }
-    if (state.job.isEndMarker()) {
+    if (state.job.endOfJobs) {
         state.jobsEnded = true;
         return;
     }
     state.haveJob = true;
     state.path = utf16ToNative(state.job.name);
-    state.writerRemaining = state.job.size();
+    state.writerRemaining = state.job.size;
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
@@ -246,8 +246,7 @@ void finishFile(ExtractState& state, bool complete) {
         entry->damaged = !complete || !matches;
     }
     if (!state.job.name.empty())
-        recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.sizeLow,
-                           state.job.sizeHigh, entry);
+        recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.size, entry);
     popJob(control, control.rings->writerJobs);
     state.haveJob = false;
     if (entry != nullptr && entry->damaged && intoTarget(control)) abortPipeline(control);
@@ -287,7 +286,7 @@ void writeFromChunk(ExtractState& state) {
 
 // The coder has ended: whatever job still waits for bytes cannot get them.
 void reportShortFile(ExtractState& state) {
-    const uint64_t wanted = state.job.size();
+    const uint64_t wanted = state.job.size;
     const uint64_t got = wanted - state.writerRemaining;
     if (!state.failed) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
                   "the archive's data ended after " + std::to_string(got) + " of " + std::to_string(wanted) +
