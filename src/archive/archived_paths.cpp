@@ -1,6 +1,9 @@
 // Entry paths in directory order; see archived_paths.h.
 #include "archive/archived_paths.h"
 
+#include <cstdint>
+#include <unordered_map>
+
 namespace qex {
 
 const std::u16string& nextArchivedPath(ArchivedPathWalker& walker, const ArchiveEntry& entry,
@@ -14,6 +17,21 @@ const std::u16string& nextArchivedPath(ArchivedPathWalker& walker, const Archive
     walker.path += name;
     if (isFolder(entry)) walker.prefixAt[depth + 1] = walker.path.size() + 1;
     return walker.path;
+}
+
+std::vector<size_t> lastEntriesOf(const std::vector<ArchiveEntry>& entries, const std::vector<std::u16string>& names,
+                                  const std::vector<std::u16string>& paths) {
+    std::unordered_map<std::u16string, size_t> found;  // path -> its last entry so far
+    for (const std::u16string& path : paths) found.emplace(path, SIZE_MAX);
+    ArchivedPathWalker walker;
+    for (size_t k = 0; k < entries.size() && k < names.size(); ++k) {
+        const auto wanted = found.find(nextArchivedPath(walker, entries[k], names[k]));
+        if (wanted != found.end()) wanted->second = k;
+    }
+    std::vector<size_t> last;
+    last.reserve(paths.size());
+    for (const std::u16string& path : paths) last.push_back(found[path]);
+    return last;
 }
 
 }  // namespace qex

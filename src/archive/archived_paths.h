@@ -24,4 +24,10 @@ struct ArchivedPathWalker {
 const std::u16string& nextArchivedPath(ArchivedPathWalker& walker, const ArchiveEntry& entry,
                                        const std::u16string& name);
 
+// For each of `paths` (as nextArchivedPath spells them), the last entry of
+// `entries` whose path it is, or SIZE_MAX when none is. One pass over the
+// directory; memory only for the paths asked about.
+std::vector<size_t> lastEntriesOf(const std::vector<ArchiveEntry>& entries, const std::vector<std::u16string>& names,
+                                  const std::vector<std::u16string>& paths);
+
 }  // namespace qex

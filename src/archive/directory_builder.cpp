@@ -1,6 +1,7 @@
 // Block chains of the directory under construction (see directory_builder.h).
 #include "archive/directory_builder.h"
 
+#include <cstring>
 #include <new>
 
 namespace qex {
@@ -39,6 +40,8 @@ PendingEntry* appendItem(DirectoryBuilder& builder, std::u16string_view name,
     return pending;
 }
 
+bool isStored(const PendingEntry& pending) { return !pending.leftOut && !(pending.queued && pending.file.unread); }
+
 ArchiveEntry finalEntry(const PendingEntry& pending) {
     ArchiveEntry entry = pending.entry;
     if (pending.queued) {
@@ -54,23 +57,69 @@ bool directoryFitsTrailer(const DirectoryBuilder& builder) {
            builder.count * kEntryBytes <= kMaxDirectoryPartBytes;
 }
 
+namespace {
+
+// The pending entries in directory order, one at a time.
+struct EntryCursor {
+    const DirectoryBlock* block;
+    size_t index = 0;
+
+    const PendingEntry& next() {
+        while (index == block->used / sizeof(PendingEntry)) {
+            block = block->next;
+            index = 0;
+        }
+        return reinterpret_cast<const PendingEntry*>(block->data)[index++];
+    }
+};
+
+// The NameList: each block's names, less those of items not stored.
+// Returns false when `write` does; `written` counts the bytes given.
+bool writeNames(const DirectoryBuilder& builder, const std::function<bool(const uint8_t*, size_t)>& write,
+                uint64_t& written) {
+    EntryCursor entries{builder.entries.first};
+    for (const DirectoryBlock* block = builder.names.first; block != nullptr; block = block->next) {
+        size_t runStart = 0;  // start of the names kept since the last one dropped
+        size_t at = 0;
+        while (at < block->used) {
+            const void* end = std::memchr(block->data + at, kNameEnd, block->used - at);
+            const size_t next = static_cast<size_t>(static_cast<const uint8_t*>(end) - block->data) + 1;
+            if (!isStored(entries.next())) {
+                if (at > runStart && !write(block->data + runStart, at - runStart)) return false;
+                written += at - runStart;
+                runStart = next;
+            }
+            at = next;
+        }
+        if (block->used > runStart && !write(block->data + runStart, block->used - runStart)) return false;
+        written += block->used - runStart;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool writeBuiltDirectory(const DirectoryBuilder& builder,
                          const std::function<bool(const uint8_t*, size_t)>& write) {
-    for (const DirectoryBlock* block = builder.names.first; block != nullptr; block = block->next)
-        if (!write(block->data, block->used)) return false;
+    uint64_t nameBytes = 0;
+    if (!writeNames(builder, write, nameBytes)) return false;
 
     constexpr size_t kPerBlock = kBlockDataBytes / sizeof(PendingEntry);
     uint8_t encoded[kPerBlock * kEntryBytes];
+    uint64_t entries = 0;
     for (const DirectoryBlock* block = builder.entries.first; block != nullptr; block = block->next) {
         const size_t records = block->used / sizeof(PendingEntry);
         const auto* pending = reinterpret_cast<const PendingEntry*>(block->data);
-        for (size_t k = 0; k < records; ++k) encodeEntry(finalEntry(pending[k]), encoded + k * kEntryBytes);
-        if (!write(encoded, records * kEntryBytes)) return false;
+        size_t kept = 0;
+        for (size_t k = 0; k < records; ++k)
+            if (isStored(pending[k])) encodeEntry(finalEntry(pending[k]), encoded + kept++ * kEntryBytes);
+        if (kept != 0 && !write(encoded, kept * kEntryBytes)) return false;
+        entries += kept;
     }
 
     ArchiveTrailer trailer;
-    trailer.nameListBytes = static_cast<uint32_t>(builder.names.usedBytes);
-    trailer.entryBytes = static_cast<uint32_t>(builder.count * kEntryBytes);
+    trailer.nameListBytes = static_cast<uint32_t>(nameBytes);
+    trailer.entryBytes = static_cast<uint32_t>(entries * kEntryBytes);
     uint8_t encodedTrailer[kTrailerBytes];
     encodeTrailer(trailer, encodedTrailer);
     return write(encodedTrailer, kTrailerBytes);

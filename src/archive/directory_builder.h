@@ -48,7 +48,15 @@ struct PendingEntry {
     ArchiveEntry entry;
     FileEntry file;
     bool queued = false;  // `file` was handed to the reader
+    // The walk gave up the item after appending it (its job could not be
+    // queued): like a file the reader marked `unread`, it is left out of
+    // the directory.
+    bool leftOut = false;
 };
+
+// Whether the item's entry goes to the archive: not left out, and not a
+// file of which nothing could be read.
+bool isStored(const PendingEntry& pending);
 
 struct DirectoryBuilder {
     BlockChain names;
@@ -74,7 +82,9 @@ bool directoryFitsTrailer(const DirectoryBuilder& builder);
 
 // Hands the directory as it follows the stream (NameList, entries, trailer)
 // to `write` piece by piece, at most a block at a time; stops and returns
-// false as soon as `write` does.
+// false as soon as `write` does. Items that are not stored lose their name
+// and entry; no bytes of theirs are in the stream, so the others still
+// find theirs. Only files are ever left out, so the depths stay valid.
 bool writeBuiltDirectory(const DirectoryBuilder& builder,
                          const std::function<bool(const uint8_t*, size_t)>& write);
 

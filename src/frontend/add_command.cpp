@@ -1,6 +1,8 @@
 // The add command (see add_command.h).
 #include "frontend/add_command.h"
 
+#include <deque>
+#include <map>
 #include <set>
 #include <utility>
 #include <cstdio>
@@ -17,19 +19,21 @@
 #include "platform/file_io.h"
 #include "platform/interrupt_cleanup.h"
 #include "platform/listing.h"
+#include "platform/opening_listed.h"
 #include "platform/output_replacement.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 
 namespace qex {
 
 namespace {
 
-// One folder being listed: its path (ending with a separator) and its
-// matching items in listing order.
+// One folder being walked: the folder, held open (its items are opened
+// through it), and its matching items in listing order.
 struct WalkLevel {
-    std::string folder;
+    OpenFolder folder;
     std::vector<ListedItem> items;
     size_t next = 0;
 };
@@ -44,6 +48,7 @@ struct AddRun {
     PipelineRun& pipeline;
     DirectoryBuilder& directory;
     ProgressCounters& counters;
+    const AddWalkHooks& hooks;
     FileIdentity archive{};          // the file being written
     FileIdentity previousArchive{};  // the file it replaces, if any
     // The level stack: levels[d] lists the items at depth d. Its capacity
@@ -55,7 +60,50 @@ struct AddRun {
     bool pipelineGone = false;  // no further job can be queued
     // Names at depth 0 so far: two sources may give the same one.
     std::set<std::u16string> topNames{};
+    // Files with further names (hard links): the archived path of the
+    // first name each was stored under, by device and inode. The paths
+    // stay in place: the reader hands them out as the links' contents.
+    std::map<std::pair<uint64_t, uint64_t>, const std::string*> firstNames{};
+    std::deque<std::string> firstNamePaths{};
 };
+
+// The longest first-name path a hard-link entry holds: extraction makes the
+// link from a path of at most this length. A longer one is stored as a copy.
+constexpr size_t kMaxFirstNameBytes = kMaxLinkTargetBytes;
+
+// The item's path below the archive's base, folders joined by "/", as
+// `qex l` shows it: the folders being walked, then the item.
+std::string archivedPathOf(const AddRun& run, const ListedItem& item, uint32_t depth) {
+    std::string path;
+    for (uint32_t d = 0; d < depth; ++d) {
+        const WalkLevel& level = run.levels[d];
+        path += level.items[level.next - 1].nativeName;
+        path.push_back('/');
+    }
+    return path + item.nativeName;
+}
+
+bool mayHaveFurtherNames(const ListedItem& item) {
+    return kRestoresUnixModes && item.kind == ItemKind::File && item.statError == 0 && item.links > 1 &&
+           item.mode != 0;
+}
+
+// The first name of the file `item` is a further name of, when it has been
+// stored already in this run; null otherwise.
+const std::string* firstNameOf(const AddRun& run, const ListedItem& item) {
+    if (!mayHaveFurtherNames(item)) return nullptr;
+    const auto found = run.firstNames.find({item.device, item.inode});
+    return found == run.firstNames.end() ? nullptr : found->second;
+}
+
+// Notes a file just stored whole as the first of its names.
+void noteFirstName(AddRun& run, const ListedItem& item, uint32_t depth) {
+    if (!mayHaveFurtherNames(item)) return;
+    std::string path = archivedPathOf(run, item, depth);
+    if (path.size() > kMaxFirstNameBytes) return;
+    run.firstNamePaths.push_back(std::move(path));
+    run.firstNames.emplace(std::make_pair(item.device, item.inode), &run.firstNamePaths.back());
+}
 
 bool isFile(const FileIdentity& identity, const ListedItem& item) {
     return identity.known && item.kind == ItemKind::File && item.statError == 0 && item.device == identity.device &&
@@ -71,7 +119,8 @@ bool isArchiveItself(const AddRun& run, const ListedItem& item) {
 bool hasContents(const ListedItem& item) { return item.kind == ItemKind::File || item.kind == ItemKind::Link; }
 
 // The entry as listed. Where the system reports a Unix mode, the entry is
-// marked and carries it (unix_mode.h).
+// marked and carries it (unix_mode.h), and its owner and group when their
+// ids fit (unix_owner.h).
 ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     ArchiveEntry entry;
     setEntrySize(entry, hasContents(item) ? item.size : 0);
@@ -84,47 +133,137 @@ ArchiveEntry entryOf(const ListedItem& item, uint32_t depth) {
     }
     entry.lastWriteTime = item.lastWriteTime;
     entry.lastAccessTime = item.lastAccessTime;
+    storeOwner(entry.attributes, entry.lastAccessTime, item.owner, item.group);
     return entry;
 }
 
-void enterFolder(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
+// The item named `path` is not read and gets no entry.
+void reportNotStored(AddRun& run, const std::string& path, ListedOpen outcome, int error, const char* what) {
+    if (outcome == ListedOpen::changed) {
+        reportAboutItem(run.outcome, kExitWarnings, path,
+                        "changed after it was listed: it is no longer the same file (not stored)");
+    } else {
+        reportWarning(run.outcome, what, path, systemReason(error) + " (not stored)");
+    }
+}
+
+// The item's entry, after the checks every stored item passes; null (and
+// reported) when its name is too long for the archive. A further name of a
+// file stored already (`firstName`) holds only the first name's path
+// (unix_mode.h).
+PendingEntry* appendEntry(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth,
+                          const std::string* firstName = nullptr) {
+    if (depth == 0 && !run.topNames.insert(item.name).second)
+        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
+    ArchiveEntry entry = entryOf(item, depth);
+    if (firstName != nullptr) {
+        entry.creationTime = withUnixMode(entry.creationTime, (item.mode & kModePermissionBits) | kModeHardLink);
+        setEntrySize(entry, firstName->size());
+    }
+    PendingEntry* pending = appendItem(run.directory, item.name, entry);
+    if (pending == nullptr) reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
+    return pending;
+}
+
+// A folder's entry is kept only when the folder could be opened as listed
+// and listed; its contents are walked next. At the depth limit and on a
+// loop the entry is kept and nothing below it is opened.
+void addFolder(AddRun& run, const OpenFolder& parent, const std::string& path, const ListedItem& item,
+               uint32_t depth) {
+    bool enter = depth <= kMaxEnteredDepth;
+    for (const FolderIdentity& above : run.ancestors)
+        if (above.device == item.device && above.inode == item.inode) enter = false;
+    WalkLevel level;
+    if (enter) {
+        int error = 0;
+        const ListedOpen opened = openListedFolder(parent, item, level.folder, error);
+        if (opened != ListedOpen::opened) {
+            reportNotStored(run, path, opened, error, "cannot open folder");
+            return;
+        }
+        const SystemStatus listed = listOpenFolder(level.folder, "*", level.items);
+        if (!listed.ok()) {
+            closeFolder(level.folder);
+            reportNotStored(run, path, ListedOpen::failed, listed.error, "cannot list folder");
+            return;
+        }
+        if (run.hooks.afterListing) run.hooks.afterListing(level.folder.path);
+    }
+    if (appendEntry(run, path, item, depth) == nullptr) {
+        closeFolder(level.folder);
+        return;
+    }
+    run.counters.folders.fetch_add(1, std::memory_order_relaxed);
     if (depth > kMaxEnteredDepth) {
         reportWarning(run.outcome, "not entering folder (the archive holds " + std::to_string(kDepthLevels) + " levels)",
                       path);
-        return;
+    } else if (!enter) {
+        reportWarning(run.outcome, "not entering folder (it leads back to a folder above it)", path);
+    } else {
+        run.levels.push_back(std::move(level));
+        run.ancestors.push_back({item.device, item.inode});
     }
-    for (const FolderIdentity& above : run.ancestors) {
-        if (above.device == item.device && above.inode == item.inode) {
-            reportWarning(run.outcome, "not entering folder (it leads back to a folder above it)", path);
-            return;
-        }
-    }
-    WalkLevel level;
-    level.folder = joinPath(path, "");
-    const SystemStatus listed = listPattern(level.folder + "*", level.items);
-    if (!listed.ok()) {
-        reportWarning(run.outcome, "cannot list folder", path, systemReason(listed.error));
-        return;
-    }
-    run.levels.push_back(std::move(level));
-    run.ancestors.push_back({item.device, item.inode});
 }
 
-void queueForReading(AddRun& run, const std::string& path, const ListedItem& item, PendingEntry& pending) {
+void queueForReading(AddRun& run, const std::string& path, uint64_t size, PendingEntry& pending) {
     pending.queued = true;
-    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), item.size, &pending.file);
+    const QueueResult queued = queueFile(run.pipeline, nativeToUtf16(path), size, &pending.file);
     if (queued == QueueResult::queued) return;
-    // The reader never saw the entry: it keeps no bytes.
+    // The reader never saw the entry: nothing of it is stored.
     pending.queued = false;
-    setEntrySize(pending.entry, 0);
+    pending.leftOut = true;
+    if (pending.file.source != kNoFile) ignoreFailure(closeFile(pending.file.source));  // only read from
+    pending.file.source = kNoFile;
     if (queued == QueueResult::nameTooLong) {
-        reportWarning(run.outcome, "cannot read", path, "the path is too long");
+        reportWarning(run.outcome, "cannot read", path, "the path is too long (not stored)");
     } else {
         run.pipelineGone = true;  // the pipeline's own report says why
     }
 }
 
-void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
+// A file or link: opened (through its folder, as listed) before it gets an
+// entry, so that nothing else is read and nothing unread is stored. An
+// empty file is not opened: it has no bytes to read.
+void addContents(AddRun& run, const OpenFolder& folder, const std::string& path, const ListedItem& item,
+                 uint32_t depth) {
+    if (item.statError != 0) {
+        reportWarning(run.outcome, "cannot read", path, systemReason(item.statError) + " (not stored)");
+        return;
+    }
+    // A further name of a file stored already is not opened: its bytes are
+    // the first name's path.
+    const std::string* firstName = firstNameOf(run, item);
+    OpenedItem opened;
+    if (item.size != 0 && firstName == nullptr) {
+        opened = openListedItem(folder, item);
+        if (opened.outcome != ListedOpen::opened) {
+            reportNotStored(run, path, opened.outcome, opened.error, "cannot read");
+            return;
+        }
+    }
+    PendingEntry* pending = appendEntry(run, path, item, depth, firstName);
+    if (pending == nullptr) {
+        if (opened.handle != kNoFile) ignoreFailure(closeFile(opened.handle));  // only read from
+        return;
+    }
+    run.counters.files.fetch_add(1, std::memory_order_relaxed);
+    run.counters.listedBytes.fetch_add(firstName != nullptr ? firstName->size() : item.size,
+                                       std::memory_order_relaxed);
+    if (firstName != nullptr) {
+        pending->file.givenBytes = firstName;
+        return queueForReading(run, path, firstName->size(), *pending);
+    }
+    noteFirstName(run, item, depth);
+    if (item.size == 0) return;
+    // An empty file has its entry and no job: the reader has nothing to
+    // deliver for it. A link's job delivers its target.
+    pending->file.symbolicLink = item.kind == ItemKind::Link;
+    pending->file.source = opened.handle;
+    queueForReading(run, path, item.size, *pending);
+}
+
+void addItem(AddRun& run, const OpenFolder& folder, const ListedItem& item, uint32_t depth) {
+    const std::string path = folder.path + item.nativeName;
     if (item.kind == ItemKind::Special) {
         reportWarning(run.outcome, "skipping special file (FIFO, socket or device)", path);
         return;
@@ -134,28 +273,11 @@ void addItem(AddRun& run, const std::string& path, const ListedItem& item, uint3
         reportWarning(run.outcome, "skipping file of 2^" + std::to_string(kEntrySizeBits) + " bytes or more", path);
         return;
     }
-    if (depth == 0 && !run.topNames.insert(item.name).second)
-        reportWarning(run.outcome, "two sources give the same name (both kept; extraction keeps a folder, else the later)", path);
-    PendingEntry* pending = appendItem(run.directory, item.name, entryOf(item, depth));
-    if (pending == nullptr) {
-        reportWarning(run.outcome, "skipping item whose name is too long for the archive", path);
-        return;
-    }
     if (item.kind == ItemKind::Folder) {
-        run.counters.folders.fetch_add(1, std::memory_order_relaxed);
-        enterFolder(run, path, item, depth);
-        return;
+        addFolder(run, folder, path, item, depth);
+    } else {
+        addContents(run, folder, path, item, depth);
     }
-    run.counters.files.fetch_add(1, std::memory_order_relaxed);
-    run.counters.listedBytes.fetch_add(item.size, std::memory_order_relaxed);
-    if (item.statError != 0) {
-        reportWarning(run.outcome, "cannot read", path, systemReason(item.statError));
-        return;
-    }
-    // An empty file has its entry and no job: the reader has nothing to
-    // deliver for it. A link's job delivers its target.
-    pending->file.symbolicLink = item.kind == ItemKind::Link;
-    if (item.size != 0) queueForReading(run, path, item, *pending);
 }
 
 // The folders the source lies in, so that a link back to one of them is
@@ -172,35 +294,43 @@ void noteSourceAncestors(AddRun& run, const std::string& folder) {
 // One source as the command line named it, resolved and listed before
 // anything is written.
 struct CheckedSource {
-    std::string searchPath;  // full path; "folder/*" for "folder/"
+    std::string searchPath;         // full path; "folder/*" for "folder/"
+    OpenFolder folder;              // the folder it names or matches in, held open
     std::vector<ListedItem> items;  // what it names or matches
 };
 
 void walkSource(AddRun& run, CheckedSource& source) {
     WalkLevel first;
-    first.folder = source.searchPath.substr(0, lastComponentStart(source.searchPath));
+    std::swap(first.folder, source.folder);
     first.items = std::move(source.items);
     run.levels.reserve(kMaxEnteredDepth + 2);
     run.ancestors.clear();
-    noteSourceAncestors(run, first.folder);
+    noteSourceAncestors(run, first.folder.path);
     const size_t sourceAncestors = run.ancestors.size();
+    if (run.hooks.afterListing) run.hooks.afterListing(first.folder.path);
     run.levels.push_back(std::move(first));
     while (!run.levels.empty() && !run.pipelineGone) {
         WalkLevel& level = run.levels.back();
         if (level.next == level.items.size()) {
+            closeFolder(level.folder);
             run.levels.pop_back();
             if (run.ancestors.size() > sourceAncestors) run.ancestors.pop_back();
             continue;
         }
+        // The capacity reserved above keeps `level` and `item` in place
+        // while a folder entered below pushes its own level.
         const ListedItem& item = level.items[level.next++];
         const uint32_t depth = static_cast<uint32_t>(run.levels.size() - 1);
-        addItem(run, level.folder + item.nativeName, item, depth);
+        addItem(run, level.folder, item, depth);
     }
+    for (WalkLevel& left : run.levels) closeFolder(left.folder);
+    run.levels.clear();
 }
 
-// Resolves and lists a source. A source that cannot be resolved or
-// listed, one that names nothing, a mask that matches nothing and the
-// archive named as its own source are fatal, before anything is written.
+// Resolves and lists a source through its folder, which stays open for
+// the walk. A source that cannot be resolved or listed, one that names
+// nothing, a mask that matches nothing and the archive named as its own
+// source are fatal, before anything is written.
 bool checkSource(CommandOutcome& outcome, const std::string& source, const OutputPlace& archivePlace,
                  CheckedSource& checked) {
     SystemResult<std::string> resolved = fullPath(source);
@@ -211,17 +341,23 @@ bool checkSource(CommandOutcome& outcome, const std::string& source, const Outpu
     checked.searchPath = std::move(resolved.value);
     const bool contentsOnly = checked.searchPath.back() == kPathSeparator;
     if (contentsOnly) checked.searchPath.push_back('*');
-    const std::string_view lastName = std::string_view(checked.searchPath).substr(lastComponentStart(checked.searchPath));
-    if (contentsOnly) {
-        // The folder must be there; it may be empty.
-        const ListedItem folder = examinePath(checked.searchPath.substr(0, checked.searchPath.size() - 1));
-        if (folder.statError != 0 || folder.kind != ItemKind::Folder) {
+    const size_t nameStart = lastComponentStart(checked.searchPath);
+    const std::string_view lastName = std::string_view(checked.searchPath).substr(nameStart);
+    SystemResult<OpenFolder> folder = openFolderAt(checked.searchPath.substr(0, nameStart));
+    if (!folder.ok()) {
+        if (contentsOnly) {
+            // The folder must be there; it may be empty.
             reportFatal(outcome, "cannot find source folder", source,
-                        folder.statError != 0 ? systemReason(folder.statError) : "not a folder");
-            return false;
+                        isNotAFolderError(folder.error) ? "not a folder" : systemReason(folder.error));
+        } else if (isNotFoundError(folder.error) && !hasWildcards(lastName)) {
+            reportFatal(outcome, "cannot find source", source, systemReason(folder.error));
+        } else {
+            reportFatal(outcome, "cannot list source", source, systemReason(folder.error));
         }
+        return false;
     }
-    const SystemStatus listed = listPattern(checked.searchPath, checked.items);
+    checked.folder = std::move(folder.value);
+    const SystemStatus listed = listOpenFolder(checked.folder, lastName, checked.items);
     if (!listed.ok()) {
         reportFatal(outcome, "cannot list source", source, systemReason(listed.error));
         return false;
@@ -334,6 +470,11 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, Arch
 
 int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
            ConsoleOutput& console) {
+    return runAddWithHooks(archivePath16, sources16, console, AddWalkHooks{});
+}
+
+int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
+                    ConsoleOutput& console, const AddWalkHooks& hooks) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
@@ -341,8 +482,15 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
         reportFatal(outcome, "cannot create archive", archivePath, systemReason(place.error));
         return outcome.exitCode;
     }
-    // Every source is checked before anything is written.
+    // Every source is checked before anything is written. Their folders
+    // stay open until the command returns (the walk closes each it ends).
     std::vector<CheckedSource> sources(sources16.size());
+    struct CloseSourceFolders {
+        std::vector<CheckedSource>& sources;
+        ~CloseSourceFolders() {
+            for (CheckedSource& source : sources) closeFolder(source.folder);
+        }
+    } closeOnReturn{sources};
     for (size_t k = 0; k < sources16.size(); ++k)
         if (!checkSource(outcome, utf16ToNative(sources16[k]), place.value, sources[k])) return outcome.exitCode;
 
@@ -374,6 +522,7 @@ int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string
                .pipeline = pipelineRun,
                .directory = directory,
                .counters = counters,
+               .hooks = hooks,
                .archive = output.written};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines

@@ -21,6 +21,17 @@
 // loop). The archive itself is never added
 // (neither the file being written nor an older archive it replaces).
 //
+// Add reads only what it listed, never through a link. Each folder is held
+// open (listing.h) and listed through that handle; each item is opened
+// through its folder without following a link (only a source named on the
+// command line is followed) and compared with what the listing saw before
+// anything of it is read (opening_listed.h). An item that is no longer the
+// one listed, or that cannot be opened or listed, is reported and gets no
+// entry; so does a file of which the reader could read nothing (its entry
+// is dropped when the directory is written, after the stream). The archive
+// never holds something other than what was listed, nor an empty stand-in
+// for what could not be read.
+//
 // Nothing is written before every source has been resolved and listed: a
 // missing source, a mask that matches nothing or the archive named as its
 // own source is fatal, and the file at the archive's path stays as it was.
@@ -31,6 +42,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frontend/console_output.h"
 
 #include "archive/archive_layout.h"
 
@@ -38,5 +54,17 @@ namespace qex {
 
 // Deepest folder whose contents are still walked: they lie one level below.
 inline constexpr uint32_t kMaxEnteredDepth = kMaxDepth - 1;
+
+// Where a test holds the walk: `afterListing` is called with a folder's
+// path once the folder (or a source's folder) is listed and before any of
+// its items is opened, which is when another user could swap them. The
+// program sets none.
+struct AddWalkHooks {
+    std::function<void(const std::string& folderPath)> afterListing;
+};
+
+// runAdd (commands.h) with the walk's hooks.
+int runAddWithHooks(const std::u16string& archivePath, const std::vector<std::u16string>& sources,
+                    ConsoleOutput& console, const AddWalkHooks& hooks);
 
 }  // namespace qex

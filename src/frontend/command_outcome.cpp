@@ -7,6 +7,25 @@
 
 namespace qex {
 
+namespace {
+
+void writeLine(CommandOutcome& outcome, int level, std::string& line) {
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), outcome.messages);
+    std::fflush(outcome.messages);
+    if (level > outcome.exitCode) outcome.exitCode = level;
+}
+
+}  // namespace
+
+void reportAboutItem(CommandOutcome& outcome, int level, std::string_view path, std::string_view what) {
+    std::string line = "qex: \"";
+    line.append(nativeToConsole(path));
+    line.append("\" ");
+    line.append(what);
+    writeLine(outcome, level, line);
+}
+
 void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
                    std::string_view path, std::string_view reason) {
     // Built whole and written at once, so that lines never interleave.
@@ -21,10 +40,7 @@ void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
         line.append(": ");
         line.append(reason);
     }
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), outcome.messages);
-    std::fflush(outcome.messages);
-    if (level > outcome.exitCode) outcome.exitCode = level;
+    writeLine(outcome, level, line);
 }
 
 }  // namespace qex

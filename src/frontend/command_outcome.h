@@ -27,6 +27,10 @@ struct CommandOutcome {
 void reportProblem(CommandOutcome& outcome, int level, std::string_view what,
                    std::string_view path, std::string_view reason);
 
+// Prints `qex: "<path>" <what>` (what happened to one item) and raises the
+// exit code to `level`.
+void reportAboutItem(CommandOutcome& outcome, int level, std::string_view path, std::string_view what);
+
 inline void reportWarning(CommandOutcome& outcome, std::string_view what, std::string_view path,
                           std::string_view reason = {}) {
     reportProblem(outcome, kExitWarnings, what, path, reason);

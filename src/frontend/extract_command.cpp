@@ -8,6 +8,7 @@
 
 #include "archive/directory_reader.h"
 #include "frontend/archive_file.h"
+#include "archive/archived_paths.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/failure_messages.h"
@@ -22,6 +23,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -126,6 +128,7 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     file.lastWriteTime = entry.lastWriteTime;
     file.lastAccessTime = entry.lastAccessTime;
     file.symbolicLink = restoresAsLink(entry.attributes, entry.creationTime);
+    file.hardLink = restoresAsHardLink(entry.attributes, entry.creationTime);
     return file;
 }
 
@@ -311,18 +314,86 @@ void removeFoldersAfterDamage(ExtractRun& run) {
     }
 }
 
-// The links, last: every file and folder of the run is in place, so
-// nothing of the run is ever created through one of them. In archive order;
-// a later link of the same path replaces an earlier one (same_names.h
-// passed the earlier ones already).
-void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, const FileIdentity& archive) {
+// The file entry whose extraction record is `file`.
+size_t entryOfFile(const ExtractRun& run, const FileEntry* file) {
+    return run.fileEntry[static_cast<size_t>(file - run.files.data())];
+}
+
+// The extraction record of entry `k`; null when it has none (its bytes
+// were never needed).
+const FileEntry* fileOfEntry(const ExtractRun& run, size_t k) {
+    const auto found = std::lower_bound(run.fileEntry.begin(), run.fileEntry.end(), static_cast<uint32_t>(k));
+    if (found == run.fileEntry.end() || *found != k) return nullptr;
+    return &run.files[static_cast<size_t>(found - run.fileEntry.begin())];
+}
+
+// Why hard-link entry `k` cannot become a further name of entry `first`
+// (the last of the path it holds); empty when it can. The first name must
+// be a file stored before it that this run extracted and kept.
+std::string hardLinkRefusal(const ExtractRun& run, size_t k, size_t first, const std::string& firstName) {
+    const std::string named = "its first name " + nativeToConsole(firstName);
+    if (first == SIZE_MAX) return named + " is not in the archive";
+    if (first >= k) return named + " is not stored before it";
+    const ArchiveEntry& entry = run.directory.entries[first];
+    if (isFolder(entry) || restoresAsLink(entry.attributes, entry.creationTime) ||
+        restoresAsHardLink(entry.attributes, entry.creationTime))
+        return named + " is not a file";
+    const FileEntry* file = fileOfEntry(run, first);
+    if (file == nullptr || !file->written) return named + " was not extracted";
+    return {};
+}
+
+// The hard links, once every file of the run is complete: each is made to
+// the file extracted at the path it holds, within the target.
+void makeHardLinks(ExtractRun& run, const std::vector<DeferredLink>& links, const FileIdentity& archive) {
+    std::vector<std::u16string> firstNames;
+    for (const DeferredLink& link : links)
+        if (link.entry->hardLink) firstNames.push_back(nativeToUtf16(link.linkTarget));
+    if (firstNames.empty()) return;
+    const std::vector<size_t> firsts = lastEntriesOf(run.directory.entries, run.directory.names, firstNames);
+    size_t next = 0;
     for (const DeferredLink& link : links) {
-        const SystemStatus made = createSymbolicLinkWithin(run.targetFolder, link.path.c_str(), link.linkTarget,
-                                                           link.entry->lastAccessTime, link.entry->lastWriteTime,
-                                                           &archive);
+        if (!link.entry->hardLink) continue;
+        const size_t first = firsts[next++];
+        const std::string refusal = hardLinkRefusal(run, entryOfFile(run, link.entry), first, link.linkTarget);
+        if (!refusal.empty()) {
+            reportItem(run, "cannot create hard link", joinPath(run.target, link.path), refusal);
+            continue;
+        }
+        const std::string firstPath = placeOf(run.places, run.directory.names, first);
+        const SystemStatus made =
+            createHardLinkWithin(run.targetFolder, firstPath.c_str(), link.path.c_str(), &archive);
         if (!made.ok())
+            reportItem(run, "cannot create hard link", joinPath(run.target, link.path),
+                       withinFolderReason(made.error));
+    }
+}
+
+// The links, last: every file and folder of the run is in place, so
+// nothing of the run is ever created through one of them. Hard links
+// first, then the symbolic links, each kind in archive order; a later link
+// of the same path replaces an earlier one (same_names.h passed the
+// earlier ones already). As root a symbolic link gets its stored owner.
+void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, const FileIdentity& archive) {
+    makeHardLinks(run, links, archive);
+    const ModeRule modes = currentModeRule();
+    for (const DeferredLink& link : links) {
+        if (link.entry->hardLink) continue;
+        const FileEntry& entry = *link.entry;
+        const SystemStatus made = createSymbolicLinkWithin(
+            run.targetFolder, link.path.c_str(), link.linkTarget,
+            storedAccessTime(entry.attributes, entry.lastAccessTime), entry.lastWriteTime, &archive);
+        if (!made.ok()) {
             reportItem(run, "cannot create symbolic link", joinPath(run.target, link.path),
                        withinFolderReason(made.error));
+            continue;
+        }
+        const StoredOwner ids = storedOwner(entry.attributes, entry.lastAccessTime);
+        if (!modes.owners || !ids.stored) continue;
+        const SystemStatus owned = changeOwnerWithin(run.targetFolder, link.path.c_str(), ids.owner, ids.group);
+        if (!owned.ok())
+            reportItem(run, "cannot set the owner of", joinPath(run.target, link.path),
+                       withinFolderReason(owned.error));
     }
 }
 
@@ -345,11 +416,19 @@ void stampFolders(ExtractRun& run) {
                        withinFolderReason(handle.error));
             continue;
         }
-        const SystemStatus stamped =
-            setFileTimes(handle.value, entry.creationTime, entry.lastAccessTime, entry.lastWriteTime);
+        const SystemStatus stamped = setFileTimes(handle.value, entry.creationTime,
+                                                  storedAccessTime(entry.attributes, entry.lastAccessTime),
+                                                  entry.lastWriteTime);
         if (!stamped.ok())
             reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
                        withinFolderReason(stamped.error));
+        // Its owner before its mode, which would lose set-group-ID otherwise.
+        const SystemStatus owned = run.folderMade[k] ? applyStoredOwner(handle.value, modes, entry.attributes,
+                                                                         entry.lastAccessTime)
+                                                     : SystemStatus{};
+        if (!owned.ok())
+            reportItem(run, "cannot set the owner of folder", joinPath(run.target, path),
+                       systemReason(owned.error));
         const SystemStatus moded = run.folderMade[k]
                                        ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
                                        : SystemStatus{};

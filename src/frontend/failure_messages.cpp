@@ -21,8 +21,12 @@ FailureMessage failureMessage(FailureKind kind) {
             return {FailureWeight::item, "cannot create file", true};
         case FailureKind::linkNotCreated:
             return {FailureWeight::item, "cannot create symbolic link", true};
+        case FailureKind::hardLinkNotCreated:
+            return {FailureWeight::item, "cannot create hard link", true};
         case FailureKind::fileWriteFailed:
             return {FailureWeight::item, "cannot write file", true};
+        case FailureKind::ownerNotSet:
+            return {FailureWeight::item, "cannot set the owner of", true};
         case FailureKind::fileIncomplete:
             return {FailureWeight::fatal, "incomplete file", true};
         case FailureKind::extraData:

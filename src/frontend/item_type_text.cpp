@@ -2,12 +2,11 @@
 #include "frontend/item_type_text.h"
 
 #include "archive/archive_layout.h"
+#include "platform/unix_mode.h"
 
 namespace qex {
 namespace {
 
-constexpr uint32_t kModeTypeMask = 0xF000;
-constexpr uint32_t kModeTypeLink = 0xA000;
 constexpr uint32_t kSetUserId = 04000;
 constexpr uint32_t kSetGroupId = 02000;
 constexpr uint32_t kSticky = 01000;
@@ -29,10 +28,13 @@ void appendTriple(std::string& text, uint32_t bits, bool special, char specialLe
 std::string itemTypeText(uint16_t attributes, uint64_t creationTime) {
     const bool folder = (attributes & kAttributeDirectory) != 0;
     std::string text;
-    if ((attributes & kUnixModeMarker) != 0) {
-        const uint32_t mode = static_cast<uint32_t>(creationTime & kUnixModeBits);
-        const bool link = !folder && (mode & kModeTypeMask) == kModeTypeLink;
-        text.push_back(folder ? 'd' : link ? 'l' : '-');
+    if (carriesUnixMode(attributes)) {
+        const uint16_t mode = storedUnixMode(creationTime);
+        const char type = folder                      ? 'd'
+                          : isSymbolicLinkMode(mode) ? 'l'
+                          : isHardLinkMode(mode)     ? 'h'
+                                                     : '-';
+        text.push_back(type);
         appendTriple(text, mode >> 6 & 7, (mode & kSetUserId) != 0, 's');
         appendTriple(text, mode >> 3 & 7, (mode & kSetGroupId) != 0, 's');
         appendTriple(text, mode & 7, (mode & kSticky) != 0, 't');

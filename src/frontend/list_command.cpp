@@ -2,13 +2,16 @@
 // alone (nothing is decoded, so it takes the same time for any size of
 // stream), then a total line.
 //
-//   <type>  <size> <YYYY-MM-DD HH:MM:SS> <CRC-32> <path>
+//   <type> [<owner>/<group>]  <size> <YYYY-MM-DD HH:MM:SS> <CRC-32> <path>
 //
-// The type column is item_type_text.h's; the size is the file's byte count
+// The type column is item_type_text.h's; the owner and group ids are shown
+// for the entries that carry them (unix_owner.h), in a column that is there
+// only when some entry does; the size is the file's byte count
 // (the target's length for a symbolic link; blank for a folder); the time
 // is the last write time in local time; the CRC-32 is blank for a folder;
 // the path is the item's path below the archive's base with "/" between
 // folders, a folder's ending with "/", escaped as every name on the console.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -20,6 +23,7 @@
 #include "frontend/item_type_text.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_owner.h"
 
 namespace qex {
 namespace {
@@ -31,7 +35,21 @@ std::string timeText(uint64_t fileTime) {
     return text;
 }
 
-std::string itemLine(const ArchiveEntry& entry, const std::u16string& path) {
+// "1000/100", or empty for an entry without stored ids.
+std::string ownerText(const ArchiveEntry& entry) {
+    const StoredOwner ids = storedOwner(entry.attributes, entry.lastAccessTime);
+    if (!ids.stored) return {};
+    return std::to_string(ids.owner) + "/" + std::to_string(ids.group);
+}
+
+// The width of the owner column: 0 when no entry carries ids.
+size_t ownerColumnWidth(const std::vector<ArchiveEntry>& entries) {
+    size_t width = 0;
+    for (const ArchiveEntry& entry : entries) width = std::max(width, ownerText(entry).size());
+    return width;
+}
+
+std::string itemLine(const ArchiveEntry& entry, const std::u16string& path, size_t ownerWidth) {
     const bool folder = isFolder(entry);
     char figures[64];
     if (folder) {
@@ -41,6 +59,12 @@ std::string itemLine(const ArchiveEntry& entry, const std::u16string& path) {
                       timeText(entry.lastWriteTime).c_str(), entry.crc);
     }
     std::string line = itemTypeText(entry.attributes, entry.creationTime);
+    if (ownerWidth != 0) {
+        const std::string owner = ownerText(entry);
+        line.push_back(' ');
+        line += owner;
+        line.append(ownerWidth - owner.size(), ' ');
+    }
     line += figures;
     line += consoleText(path);
     if (folder) line.push_back('/');
@@ -76,9 +100,10 @@ int runList(const std::u16string& archivePath16, const std::vector<std::u16strin
     if (!loadArchiveDirectory(outcome, archivePath, directory, archiveBytes)) return outcome.exitCode;
     uint64_t files = 0, folders = 0, bytes = 0;
     ArchivedPathWalker walker;
+    const size_t ownerWidth = ownerColumnWidth(directory.entries);
     for (size_t k = 0; k < directory.entries.size(); ++k) {
         const ArchiveEntry& entry = directory.entries[k];
-        const std::string line = itemLine(entry, nextArchivedPath(walker, entry, directory.names[k]));
+        const std::string line = itemLine(entry, nextArchivedPath(walker, entry, directory.names[k]), ownerWidth);
         writeConsole(console, line);
         if (isFolder(entry)) {
             ++folders;

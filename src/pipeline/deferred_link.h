@@ -17,7 +17,8 @@ namespace qex {
 
 struct DeferredLink {
     std::string path;        // native, as the job named it (relative to the target folder)
-    std::string linkTarget;  // a symbolic link's target, byte for byte as stored
+    std::string linkTarget;  // a symbolic link's target, byte for byte as stored, or a
+                             // hard link's first name (entry->hardLink)
     const FileEntry* entry = nullptr;  // its times and attributes (the caller's, like the job's)
 };
 

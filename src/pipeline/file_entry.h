@@ -9,6 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "platform/file_io.h"
 
 namespace qex {
 
@@ -36,6 +39,23 @@ struct FileEntry {
     // reader reads the link at the job's path instead of opening it.
     // Extract: the writer makes a link of them instead of a file.
     bool symbolicLink = false;
+    // Extract: the job's bytes are the archived path of an earlier file this
+    // one is a further name of (unix_mode.h); the writer gathers them as a
+    // link's target and the caller makes the hard link after the run.
+    bool hardLink = false;
+    // Add: the job's bytes are these, not read from its path (a hard link's
+    // first name, unix_mode.h); the front end keeps them for the whole run.
+    const std::string* givenBytes = nullptr;
+    // Add: the file (or the link, opened as itself) that the walk opened
+    // and found to be what it listed; the reader takes it over and closes
+    // it, and never opens the job's name. kNoFile: the reader opens the
+    // name itself (callers that queue named files, such as the
+    // benchmarks).
+    FileHandle source = kNoFile;
+    // Add, set by the reader: nothing of the file entered the stream
+    // because it could not be opened or its first read failed; its entry is
+    // left out of the directory.
+    bool unread = false;
 };
 
 }  // namespace qex

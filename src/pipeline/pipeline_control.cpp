@@ -34,6 +34,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.writerDone.store(0);
     control.totalIn.store(0);
     control.totalOut.store(0);
+    control.sourcesHeld.store(0);
     pipeline.inputRing.produced.store(0);
     pipeline.inputRing.consumed.store(kNoChunkYet);
     pipeline.outputRing.produced.store(0);
@@ -78,10 +79,6 @@ WakeSignal& consumerOf(PipelineControl& control, const RecordRing& jobs) {
     return &jobs == &control.rings->readerJobs ? control.readerWake : control.writerWake;
 }
 
-}  // namespace
-
-namespace {
-
 // Pushes a record with `pushOne` while the ring has room, sleeping while it
 // is full until a job is taken or the pipeline has stopped.
 template <typename PushOne>
@@ -104,6 +101,25 @@ QueueResult queueRecord(PipelineControl& control, RecordRing& jobs, PushOne push
 QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
                      FileEntry* entry) {
     return queueRecord(control, jobs, [&] { return push(jobs, name, size, entry); });
+}
+
+bool holdAnotherSource(PipelineControl& control) {
+    for (;;) {
+        const uint32_t ticket = takeTicket(control.mainWake);
+        if (control.sourcesHeld.load(std::memory_order_acquire) < kMaxHeldSources) {
+            control.sourcesHeld.fetch_add(1, std::memory_order_acq_rel);
+            return true;
+        }
+        if (pipelineStopped(control)) return false;
+        sleepPast(control.mainWake, ticket);
+    }
+}
+
+void takeHeldSource(PipelineControl& control) {
+    // Main, if it waits, goes on once half the bound is free: it then
+    // queues a batch of files instead of one per wake-up.
+    if (control.sourcesHeld.fetch_sub(1, std::memory_order_acq_rel) == kMaxHeldSources / 2 + 1)
+        wake(control.mainWake);
 }
 
 void popJob(PipelineControl& control, RecordRing& jobs) {

@@ -58,6 +58,11 @@ namespace qex {
 // Bits of `pipelineFlags`.
 inline constexpr uint8_t kExtracting = 0x01;
 
+// Add: the most opened sources (FileEntry::source) that wait in the job
+// ring at once. Each is a descriptor; without a bound a ring of small files
+// would hold thousands.
+inline constexpr uint32_t kMaxHeldSources = 64;
+
 // The input ring's consumer counter before the coder has taken a chunk.
 inline constexpr uint32_t kNoChunkYet = 0xFFFFFFFFu;
 
@@ -102,6 +107,11 @@ struct PipelineControl {
     WakeSignal writerWake;
     WakeSignal mainWake;
 
+    // Add: opened sources queued and not yet taken by the reader. Main
+    // waits while it stands at kMaxHeldSources; the reader wakes it when it
+    // has fallen to half that.
+    std::atomic<uint32_t> sourcesHeld{0};
+
     std::atomic<uint64_t> totalIn{0};   // bytes the coder took from the input ring
     std::atomic<uint64_t> totalOut{0};  // bytes the coder published to the output ring
 
@@ -132,6 +142,14 @@ enum class QueueResult { queued, runStopped, nameTooLong };
 // worker never leaves main waiting).
 QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
                      FileEntry* entry);
+
+// Add: waits until another opened source may be queued (fewer than
+// kMaxHeldSources wait) and counts it as held. False when the pipeline has
+// stopped instead.
+bool holdAnotherSource(PipelineControl& control);
+
+// The reader's take of an opened source: no longer held.
+void takeHeldSource(PipelineControl& control);
 
 // The consumer's pop of a job (the reader's or the writer's). Main, if it
 // waits for room, is woken once the ring is at most half full, not at every

@@ -7,6 +7,23 @@
 
 namespace qex {
 
+namespace {
+
+// Add: the opened sources of jobs the reader never took (the run stopped
+// early) are closed here, once every thread has ended.
+void closeUntakenSources(RecordRing& jobs) {
+    RingRecord job;
+    while (peek(jobs, job)) {
+        if (job.entry != nullptr && job.entry->source != kNoFile) {
+            ignoreFailure(closeFile(job.entry->source));  // only read from
+            job.entry->source = kNoFile;
+        }
+        pop(jobs);
+    }
+}
+
+}  // namespace
+
 bool startAddRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, std::string archivePath,
                  const CoderBody& body, size_t arenaBytes) {
     run.pipeline = &pipeline;
@@ -39,6 +56,14 @@ bool startExtractRun(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
 
 QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry* entry) {
     Pipeline& pipeline = *run.pipeline;
+    if (!run.extracting && entry != nullptr && entry->source != kNoFile) {
+        // An opened source: at most kMaxHeldSources wait at once. One the
+        // ring does not take stays the caller's.
+        if (!holdAnotherSource(pipeline.control)) return QueueResult::runStopped;
+        const QueueResult result = queueJob(pipeline.control, pipeline.rings.readerJobs, name, size, entry);
+        if (result != QueueResult::queued) pipeline.control.sourcesHeld.fetch_sub(1, std::memory_order_acq_rel);
+        return result;
+    }
     RecordRing& jobs = run.extracting ? pipeline.rings.writerJobs : pipeline.rings.readerJobs;
     const QueueResult result = queueJob(pipeline.control, jobs, name, size, entry);
     if (result != QueueResult::nameTooLong || !run.extracting) return result;
@@ -74,6 +99,7 @@ std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end) {
         waitForCoderWorker(run.worker);
         run.workerStarted = false;
     }
+    if (!run.extracting) closeUntakenSources(run.pipeline->rings.readerJobs);
     return failuresOf(control.report);
 }
 

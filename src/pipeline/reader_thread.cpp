@@ -26,8 +26,9 @@ struct ReaderState {
     uint64_t readerBytes = 0;
     uint32_t readerCrc = 0;
     uint32_t readerCrcPlusOne = 0;
-    // Add: the job is a symbolic link; its target, read at once, is handed
-    // out from here as a file's bytes would be from the open file.
+    // Add: the job is a symbolic link or a hard link; its target or the
+    // path of its first name is handed out from here as a file's bytes
+    // would be from the open file.
     bool readingLink = false;
     std::string linkTarget;
     size_t linkOffset = 0;
@@ -59,10 +60,20 @@ void finishFile(ReaderState& state) {
     popJob(control, jobs);
 }
 
+// Add: a file that failed before any of its bytes entered the stream is
+// left out of the directory (marked `unread`); one that failed later keeps
+// the bytes that did, and the message says which it was.
 void reportReadFailure(ReaderState& state, const std::string& reason) {
-    const FailureKind kind = state.extracting ? FailureKind::archiveReadFailed : FailureKind::sourceUnreadable;
-    const std::string& path = state.extracting ? state.control.archivePath : state.path;
-    reportFailure(state.control.report, kind, path, reason);
+    if (state.extracting) {
+        reportFailure(state.control.report, FailureKind::archiveReadFailed, state.control.archivePath, reason);
+        return;
+    }
+    RingRecord job;
+    const bool nothingRead = state.readerBytes == 0;
+    if (nothingRead && peek(state.control.rings->readerJobs, job) && job.entry != nullptr) job.entry->unread = true;
+    reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
+                  nothingRead ? reason + " (not stored)"
+                              : reason + "; the first " + std::to_string(state.readerBytes) + " bytes were stored");
 }
 
 void takeNextJob(ReaderState& state) {
@@ -84,8 +95,24 @@ void takeNextJob(ReaderState& state) {
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
+    // An opened source becomes the reader's at once, whatever happens to it.
+    FileHandle source = kNoFile;
+    if (job.entry != nullptr && job.entry->source != kNoFile) {
+        source = job.entry->source;
+        job.entry->source = kNoFile;
+        takeHeldSource(control);
+    }
+    if (job.entry != nullptr && job.entry->givenBytes != nullptr) {
+        if (source != kNoFile) ignoreFailure(closeFile(source));  // only read from
+        state.readingLink = true;
+        state.linkTarget = *job.entry->givenBytes;
+        state.linkOffset = 0;
+        return;
+    }
     if (job.entry != nullptr && job.entry->symbolicLink) {
-        SystemResult<std::string> target = readLinkTarget(state.path.c_str());
+        SystemResult<std::string> target =
+            source != kNoFile ? readOpenLinkTarget(source) : readLinkTarget(state.path.c_str());
+        if (source != kNoFile) ignoreFailure(closeFile(source));  // only read from
         if (!target.ok()) {
             reportReadFailure(state, systemReason(target.error));
             finishFile(state);
@@ -96,10 +123,14 @@ void takeNextJob(ReaderState& state) {
         state.linkOffset = 0;
         return;
     }
+    if (source != kNoFile) {
+        control.readerFile = source;
+        return;
+    }
     const SystemResult<FileHandle> opened = openForRead(state.path.c_str());
     if (!opened.ok()) {
-        // Nothing of it enters the stream: its entry says so, and the job
-        // is done so that the files after it are read.
+        // Nothing of it enters the stream: its entry is left out, and the
+        // job is done so that the files after it are read.
         reportReadFailure(state, systemReason(opened.error));
         finishFile(state);
         return;

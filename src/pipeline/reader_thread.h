@@ -5,7 +5,9 @@
 // and check values in the same pass; when a file ends (or fails, or cannot
 // be opened) its entry gets the size and check values of exactly the bytes
 // that entered the stream, and its job is popped. A job whose entry is a
-// symbolic link reads the link's target instead. Extract: reads the
+// symbolic link reads the link's target instead. A job whose entry carries
+// an opened source (FileEntry::source) reads that and never opens the
+// job's name; a file of which nothing could be read is marked `unread`. Extract: reads the
 // archive from its first byte. Either way it stops at the end marker.
 //
 // Each file's data is a run of full chunks followed by one shorter chunk or

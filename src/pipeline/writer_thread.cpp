@@ -10,8 +10,10 @@
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
 #include "platform/interrupt_cleanup.h"
+#include "platform/sparse_write.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 #include "platform/within_folder.h"
 
 namespace qex {
@@ -79,6 +81,7 @@ struct ExtractState {
     // The file being written: under a temporary name beside its final one
     // when there is a target folder, at its name as given otherwise.
     PendingFile pending;
+    SparseWrite sparse;  // its bytes go through here: zero blocks become holes
     bool removedOnInterrupt = false;  // its temporary is armed for removal
     uint64_t writerRemaining = 0;
     uint32_t writerCrc = 0;
@@ -93,7 +96,9 @@ struct ExtractState {
 };
 
 void refuseLink(ExtractState& state, const std::string& reason) {
-    reportFailure(state.control.report, FailureKind::linkNotCreated, state.path, reason);
+    const bool hard = state.job.entry != nullptr && state.job.entry->hardLink;
+    reportFailure(state.control.report, hard ? FailureKind::hardLinkNotCreated : FailureKind::linkNotCreated,
+                  state.path, reason);
     state.failed = true;
 }
 
@@ -163,7 +168,7 @@ void takeNextJob(ExtractState& state) {
         state.failed = true;
         return;
     }
-    if (state.job.entry != nullptr && state.job.entry->symbolicLink) {
+    if (state.job.entry != nullptr && (state.job.entry->symbolicLink || state.job.entry->hardLink)) {
         startLink(state);
         return;
     }
@@ -174,6 +179,7 @@ void takeNextJob(ExtractState& state) {
         return;
     }
     state.pending = std::move(created.value);
+    startSparseWrite(state.sparse, state.pending.file);
     // An interrupt from now on removes the temporary (the existing file
     // of that name is untouched anyway).
     state.removedOnInterrupt = removePendingFileOnInterrupt(state.pending);
@@ -192,13 +198,24 @@ void dropFile(ExtractState& state, FailureKind kind, int error) {
     releaseFile(state);
 }
 
-// Times, stored mode and read-only bit on the open file, close, then in place under its
+// Full size, times, stored owner and mode and read-only bit on the open file, close, then in place under its
 // final name. Any failure leaves the final name as it was.
 void placeFile(ExtractState& state, const FileEntry* entry) {
     PendingFile& pending = state.pending;
     int error = 0;
-    if (entry != nullptr) {
-        error = setFileTimes(pending.file, entry->creationTime, entry->lastAccessTime, entry->lastWriteTime).error;
+    error = finishSparseWrite(state.sparse).error;  // its full size, before its times
+    if (error == 0 && entry != nullptr) {
+        error = setFileTimes(pending.file, entry->creationTime,
+                             storedAccessTime(entry->attributes, entry->lastAccessTime), entry->lastWriteTime)
+                    .error;
+        // The owner before the mode: a change of owner clears set-user-ID.
+        // A file whose owner cannot be given is kept, with a message.
+        if (error == 0) {
+            const SystemStatus owned =
+                applyStoredOwner(pending.file, state.control.writerModes, entry->attributes, entry->lastAccessTime);
+            if (!owned.ok())
+                reportFailure(state.control.report, FailureKind::ownerNotSet, state.path, systemReason(owned.error));
+        }
         if (error == 0)
             error = applyStoredMode(pending.file, state.control.writerModes, entry->attributes, entry->creationTime)
                         .error;
@@ -234,6 +251,8 @@ void finishFile(ExtractState& state, bool complete) {
         // A link has no temporary: it is made after the run.
         if (intact && !state.failed) finishLink(state);
     } else if (!intact || state.failed) {
+        // Without a target folder a short file keeps what it received.
+        if (!intoTarget(control) && !state.failed) ignoreFailure(finishSparseWrite(state.sparse));  // given up anyway
         dropFile(state, FailureKind::fileWriteFailed, 0);
     } else {
         placeFile(state, entry);
@@ -272,7 +291,7 @@ void writeFromChunk(ExtractState& state) {
     } else if (state.makingLink) {
         state.linkTarget.append(reinterpret_cast<const char*>(data), take);
     } else {
-        const SystemStatus written = writeAll(state.pending.file, data, take);
+        const SystemStatus written = writeSparse(state.sparse, data, take);
         if (!written.ok()) dropFile(state, FailureKind::fileWriteFailed, written.error);
     }
     state.writerRemaining -= take;

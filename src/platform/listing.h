@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/file_attributes.h"
+#include "platform/file_io.h"
 
 namespace qex {
 
@@ -55,11 +56,46 @@ struct ListedItem {
     uint64_t lastWriteTime = 0;
     uint64_t lastAccessTime = 0;
     uint64_t device = 0;  // identity of what the item leads to, for loop
-    uint64_t inode = 0;   // and self detection
+    uint64_t inode = 0;   // and self detection, and to know it again when opened
+    // The item is a link the listing followed (the one item a pattern
+    // without wildcards names): it is opened through that link too.
+    bool followed = false;
+    // Linux: the owner and group ids (unix_owner.h) and the count of the
+    // names a file has (hard links); Windows reports none of them.
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    uint64_t links = 1;
 };
 
+// A folder the add command's walk holds open. Its items are listed and
+// opened through it (opening_listed.h), so that a link or another folder
+// put in its place, or in the place of a folder above it, is never listed
+// or read. Linux: a descriptor. Windows: a handle that keeps the folder
+// from being renamed or removed while it is held, and the path it is
+// listed by.
+struct OpenFolder {
+    FileHandle handle = kNoFile;
+    std::string path;  // full native path ending with a separator
+};
+
+// Opens the folder at `path` as a path names it: links on the way are
+// followed (the folders a user names on the command line).
+SystemResult<OpenFolder> openFolderAt(const std::string& path);
+
+void closeFolder(OpenFolder& folder);
+
+// What an error of openFolderAt says: nothing is at the path (or a part of
+// it is no folder), or what is there is no folder.
+bool isNotFoundError(int error);
+bool isNotAFolderError(int error);
+
+// Lists the items of `folder` matching `lastComponent` into `items`,
+// sorted, as listPattern does for a path.
+SystemStatus listOpenFolder(const OpenFolder& folder, std::string_view lastComponent,
+                            std::vector<ListedItem>& items);
+
 // Lists the items matching `pattern` (a full native path) into `items`,
-// sorted. Fails when the folder cannot be read; a pattern without wildcards
+// sorted (the folder opened with openFolderAt and listed through it). Fails when the folder cannot be read; a pattern without wildcards
 // naming nothing is an empty listing, not a failure.
 //
 // On Linux the items a wildcard matches are examined as they are: a

@@ -12,12 +12,16 @@
 //     The upper 48 bits keep the creation time (off by under 7 ms).
 // A symbolic link is a file entry whose mode has the link type and whose
 // content is the link's target, byte for byte; its size is the target's
-// length. The folder attribute, not the type bits, decides folder against
-// file; a type that is neither folder nor link makes a plain file.
+// length. A further name of a file already archived (a hard link) is a file
+// entry whose mode has the type 0xF000 (all four type bits: the type mask
+// itself, which no item ever has) and whose content is the archived path of
+// the first name, folders joined by "/". The folder attribute, not the type
+// bits, decides folder against file; any other type makes a plain file.
 //
 // Entries without the marker carry no mode. The Windows build writes no
 // marker and, on extraction, ignores the marker and the mode: a link entry
-// becomes a small file holding the target's text there.
+// becomes a small file holding the target's text there, a hard-link entry
+// one holding the first name's path.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +37,8 @@ inline constexpr uint16_t kAttributeUnixMode = 0x40;
 inline constexpr uint64_t kUnixModeBits = 0xFFFF;      // of the creation time
 inline constexpr uint16_t kModeTypeBits = 0xF000;      // S_IFMT
 inline constexpr uint16_t kModeSymbolicLink = 0xA000;  // S_IFLNK
+inline constexpr uint16_t kModeHardLink = 0xF000;      // no item's type
+inline constexpr uint16_t kModeRegularFile = 0x8000;   // S_IFREG
 inline constexpr uint16_t kModePermissionBits = 07777;
 inline constexpr uint16_t kModeSetIdBits = 06000;      // set-user-ID, set-group-ID
 inline constexpr uint16_t kModeWriteBits = 0222;
@@ -54,18 +60,27 @@ inline uint64_t withUnixMode(uint64_t creationTime, uint16_t mode) {
 }
 
 inline bool isSymbolicLinkMode(uint16_t mode) { return (mode & kModeTypeBits) == kModeSymbolicLink; }
+inline bool isHardLinkMode(uint16_t mode) { return (mode & kModeTypeBits) == kModeHardLink; }
 
 // Whether extraction here makes a symbolic link of this entry.
 inline bool restoresAsLink(uint16_t attributes, uint64_t creationTime) {
     return kRestoresUnixModes && carriesUnixMode(attributes) && isSymbolicLinkMode(storedUnixMode(creationTime));
 }
 
+// Whether extraction here makes a further name of an earlier file of this
+// entry.
+inline bool restoresAsHardLink(uint16_t attributes, uint64_t creationTime) {
+    return kRestoresUnixModes && carriesUnixMode(attributes) && isHardLinkMode(storedUnixMode(creationTime));
+}
+
 // How stored permission bits become an extracted item's, as tar does it:
 // the superuser gets them exactly; anybody else without set-user-ID and
 // set-group-ID and with the umask applied.
+// The superuser also gets the stored owners (unix_owner.h).
 struct ModeRule {
     bool exact = false;
     uint16_t umask = 022;
+    bool owners = false;
 };
 
 // The rule for this process. Where /proc does not show the umask it is read
@@ -89,5 +104,9 @@ SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t att
 // The target of the symbolic link at `path`, exactly as stored (Linux; on
 // Windows it always fails).
 SystemResult<std::string> readLinkTarget(const char* path);
+
+// The target of the symbolic link `link` opened as itself
+// (opening_listed.h); on Windows it always fails.
+SystemResult<std::string> readOpenLinkTarget(FileHandle link);
 
 }  // namespace qex

@@ -84,6 +84,19 @@ SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePat
                                       uint64_t lastAccessTime, uint64_t lastWriteTime,
                                       const FileIdentity* untouchable = nullptr);
 
+// Makes `relativePath` below `target` a further name (a hard link) of the
+// regular file `existingPath` below `target`, replacing a file or link of
+// that name as createSymbolicLinkWithin does. Both paths are resolved
+// within the target; a link at `existingPath` is not followed (EPERM).
+// Windows makes no links here: ERROR_NOT_SUPPORTED.
+SystemStatus createHardLinkWithin(FileHandle target, const char* existingPath, const char* relativePath,
+                                  const FileIdentity* untouchable = nullptr);
+
+// Gives the item `relativePath` below `target` (a symbolic link itself,
+// never what it leads to) the owner and group ids. Windows:
+// ERROR_NOT_SUPPORTED.
+SystemStatus changeOwnerWithin(FileHandle target, const char* relativePath, uint32_t owner, uint32_t group);
+
 // Opens the folder `relativePath` below `target` to set its times.
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath);
 

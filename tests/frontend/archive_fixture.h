@@ -120,6 +120,18 @@ inline ::testing::AssertionResult sameTrees(const std::string& expected, const s
 }
 #endif
 
+#ifndef _WIN32
+// A shell command's output and exit code.
+inline ProcessResult runShell(const std::string& command) { return runProcess({"/bin/sh", "-c", command}); }
+
+// `command` for the shell as an ordinary user: nobody (65534) when the
+// tests run as root, else the user running them.
+inline std::string asOrdinaryUser(const std::string& command) {
+    if (geteuid() != 0) return "/bin/sh -c '" + command + "'";
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c '" + command + "'";
+}
+#endif
+
 // The directory of an archive file, through the same gate extraction uses.
 inline bool readArchiveDirectory(const std::string& archive, Directory& directory) {
     const std::string bytes = readBytes(archive);

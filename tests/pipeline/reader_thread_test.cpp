@@ -112,6 +112,29 @@ TEST_F(ReaderThreadTest, ChunkBoundariesFollowEachFile) {
     expectEntryDescribes(d, four);
 }
 
+TEST_F(ReaderThreadTest, OpenedSourceIsReadInsteadOfItsNameAndReleased) {
+    // The walk opened the listed file; the name now holds another one,
+    // which must not be read.
+    const auto listed = patternBytes(3000, 11);
+    writeWholeFile(scratch_ / "listed", listed);
+    const SystemResult<FileHandle> opened = openForRead(nativeOf(scratch_ / "listed").c_str());
+    ASSERT_TRUE(opened.ok());
+    std::filesystem::rename(scratch_ / "listed", scratch_ / "moved");
+    writeWholeFile(scratch_ / "listed", patternBytes(3000, 12));
+    files_.push_back(SourceFile{scratch_ / "listed", FileEntry{}});
+    FileEntry& entry = files_.back().entry;
+    entry.source = opened.value;
+    ASSERT_TRUE(holdAnotherSource(control()));
+    ASSERT_EQ(queueJob(control(), pipeline_->rings.readerJobs, u16(scratch_ / "listed"), 3000, &entry),
+              QueueResult::queued);
+    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+    startReader();
+    EXPECT_EQ(joined(takeAllChunks()), listed);
+    expectEntryDescribes(files_.back(), listed);
+    EXPECT_EQ(entry.source, kNoFile);  // the reader took it over (and closed it)
+    EXPECT_EQ(control().sourcesHeld.load(), 0u);
+}
+
 TEST_F(ReaderThreadTest, EmptyFileAddsNoChunk) {
     const auto ten = patternBytes(10, 5);
     const auto twenty = patternBytes(20, 6);
@@ -125,7 +148,7 @@ TEST_F(ReaderThreadTest, EmptyFileAddsNoChunk) {
     expectEntryDescribes(empty, {});
 }
 
-TEST_F(ReaderThreadTest, UnreadableFilesArePassedWithWhatEnteredTheStream) {
+TEST_F(ReaderThreadTest, UnreadableFilesAreMarkedUnreadAndTheRestIsRead) {
     const auto before = patternBytes(3000, 7);
     const auto after = patternBytes(5000, 8);
     addFile("before", before);
@@ -142,13 +165,17 @@ TEST_F(ReaderThreadTest, UnreadableFilesArePassedWithWhatEnteredTheStream) {
     expectEntryDescribes(missing, {});
     expectEntryDescribes(folder, {});
     expectEntryDescribes(last, after);
+    // Nothing of either entered the stream: their entries are left out.
+    EXPECT_TRUE(missing.entry.unread);
+    EXPECT_TRUE(folder.entry.unread);
+    EXPECT_FALSE(last.entry.unread);
     const auto failures = failuresOf(control().report);
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_EQ(failures[0].kind, FailureKind::sourceUnreadable);
     EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "missing"));
-    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorNoSuchFile));
+    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorNoSuchFile) + " (not stored)");
     EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "folder"));
-    EXPECT_EQ(failures[1].reason, systemReason(test::kErrorIsAFolder));
+    EXPECT_EQ(failures[1].reason, systemReason(test::kErrorIsAFolder) + " (not stored)");
 
     // Each of the four was announced for the progress display.
     TakenRecord taken;

@@ -1,4 +1,6 @@
-// Folder listing with wildcard patterns, sorted in NTFS order (see listing.h).
+// Folder listing with wildcard patterns, sorted in NTFS order (see listing.h),
+// through a folder's O_PATH descriptor: items are examined with fstatat and
+// readlinkat relative to it, and the folder is read through its own ".".
 #include "platform/listing.h"
 
 #include <dirent.h>
@@ -61,6 +63,9 @@ void describe(ListedItem& item, const struct statx& st, std::string_view name, i
         (st.stx_mask & STATX_BTIME) != 0 ? fileTimeOf(st.stx_btime) : item.lastWriteTime;
     item.device = makedev(st.stx_dev_major, st.stx_dev_minor);  // comparable with st_dev
     item.inode = st.stx_ino;
+    item.owner = st.stx_uid;
+    item.group = st.stx_gid;
+    item.links = st.stx_nlink;
 }
 
 }  // namespace
@@ -112,35 +117,59 @@ ListedItem examinePath(const std::string& path) {
     return examineNamed(AT_FDCWD, path, ownName, nativeToUtf16(ownName), true, exists);
 }
 
-SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items) {
-    items.clear();
-    const size_t nameStart = lastComponentStart(pattern);
-    const std::string_view last = pattern.substr(nameStart);
-    const std::string folder = nameStart == 0 ? std::string(".") : std::string(pattern.substr(0, nameStart));
+SystemResult<OpenFolder> openFolderAt(const std::string& path) {
+    // O_PATH: the folder is only named through, and listed through a
+    // descriptor of its own "." (listOpenFolder), so a folder that may be
+    // searched but not read still gives access to the items it holds.
+    int fd;
+    do {
+        fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return {{}, errno};
+    OpenFolder folder;
+    folder.handle = fd;
+    folder.path = joinPath(path, "");
+    return {std::move(folder), 0};
+}
 
-    if (!hasWildcards(last)) {
-        if (last.empty() || isFolderLink(last)) return {};
+bool isNotFoundError(int error) { return error == ENOENT || error == ENOTDIR; }
+
+bool isNotAFolderError(int error) { return error == ENOTDIR; }
+
+void closeFolder(OpenFolder& folder) {
+    if (folder.handle != kNoFile) close(folder.handle);
+    folder.handle = kNoFile;
+}
+
+SystemStatus listOpenFolder(const OpenFolder& folder, std::string_view lastComponent, std::vector<ListedItem>& items) {
+    items.clear();
+    if (!hasWildcards(lastComponent)) {
+        if (lastComponent.empty() || isFolderLink(lastComponent)) return {};
         // Only an item that exists in some form (a dangling link too) is
         // listed; a missing one is an empty listing.
+        const std::string name(lastComponent);
         struct stat own {};
-        const std::string path(pattern);
-        if (lstat(path.c_str(), &own) != 0) {
+        if (fstatat(folder.handle, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT || errno == ENOTDIR) return {};
             return {errno};
         }
-        items.push_back(examinePath(path));
+        bool exists = true;
+        items.push_back(examineNamed(folder.handle, name, name, nativeToUtf16(name), true, exists));
+        items.back().followed = S_ISLNK(own.st_mode) && items.back().kind != ItemKind::Link;
         return {};
     }
 
-    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0) return {errno};
-    DIR* dir = fdopendir(folderFd);
+    // The folder's own "." is opened for reading: the listing reads the
+    // folder `folder` holds, whatever its path names meanwhile.
+    const int listFd = openat(folder.handle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return {errno};
+    DIR* dir = fdopendir(listFd);
     if (dir == nullptr) {
         const int error = errno;
-        close(folderFd);
+        close(listFd);
         return {error};
     }
-    const std::u16string wanted = nativeToUtf16(last);
+    const std::u16string wanted = nativeToUtf16(lastComponent);
     int readError = 0;
     for (;;) {
         errno = 0;  // readdir reports its errors only through errno
@@ -154,7 +183,7 @@ SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& item
         std::u16string name16 = nativeToUtf16(name);
         if (!matchesWildcards(wanted, name16)) continue;
         bool exists = true;
-        ListedItem item = examineNamed(folderFd, name, name, std::move(name16), false, exists);
+        ListedItem item = examineNamed(folder.handle, name, name, std::move(name16), false, exists);
         if (exists) items.push_back(std::move(item));
     }
     closedir(dir);
@@ -163,6 +192,23 @@ SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& item
         return listedBefore(a.name, b.name);
     });
     return {};
+}
+
+SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items) {
+    items.clear();
+    const size_t nameStart = lastComponentStart(pattern);
+    const std::string_view last = pattern.substr(nameStart);
+    if (!hasWildcards(last) && (last.empty() || isFolderLink(last))) return {};
+    SystemResult<OpenFolder> folder =
+        openFolderAt(nameStart == 0 ? std::string(".") : std::string(pattern.substr(0, nameStart)));
+    if (!folder.ok()) {
+        // One named item whose folder is not there: nothing is listed.
+        if (!hasWildcards(last) && (folder.error == ENOENT || folder.error == ENOTDIR)) return {};
+        return {folder.error};
+    }
+    const SystemStatus listed = listOpenFolder(folder.value, last, items);
+    closeFolder(folder.value);
+    return listed;
 }
 
 }  // namespace qex

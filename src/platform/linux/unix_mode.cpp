@@ -1,12 +1,14 @@
 // Linux side of the stored Unix modes: the umask, fchmod, readlink.
 #include "platform/unix_mode.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace qex {
 
@@ -35,6 +37,7 @@ int umaskFromProc() {
 ModeRule currentModeRule() {
     ModeRule rule;
     rule.exact = ::geteuid() == 0;
+    rule.owners = rule.exact;
     int mask = umaskFromProc();
     if (mask < 0) {
         // Older systems: the only other way reads it by setting it.
@@ -51,10 +54,13 @@ SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t att
     return ::fchmod(item, bits) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
-SystemResult<std::string> readLinkTarget(const char* path) {
+namespace {
+
+// readlinkat into a buffer that grows until the target fits.
+SystemResult<std::string> readTargetAt(int folder, const char* name) {
     std::string target(256, '\0');
     for (;;) {
-        const ssize_t got = ::readlink(path, target.data(), target.size());
+        const ssize_t got = ::readlinkat(folder, name, target.data(), target.size());
         if (got < 0) return {{}, errno};
         if (static_cast<size_t>(got) < target.size()) {
             target.resize(static_cast<size_t>(got));
@@ -64,5 +70,12 @@ SystemResult<std::string> readLinkTarget(const char* path) {
         target.assign(target.size() * 2, '\0');
     }
 }
+
+}  // namespace
+
+SystemResult<std::string> readLinkTarget(const char* path) { return readTargetAt(AT_FDCWD, path); }
+
+// An empty name reads the link the descriptor itself stands for.
+SystemResult<std::string> readOpenLinkTarget(FileHandle link) { return readTargetAt(link, ""); }
 
 }  // namespace qex

@@ -224,38 +224,56 @@ timespec timeToSet(uint64_t fileTime) {
     return time;
 }
 
-// A name for a link being made, unused in `parent`; made at once.
-int makeTemporaryLink(int parent, const std::string& linkTarget, std::string& name) {
+// Whether a link may take the place of what stands at `name`, if anything:
+// a file or a link may be replaced, a folder (EISDIR), a device, pipe or
+// socket (EEXIST) and the `untouchable` file (EBUSY) may not.
+int replaceableByLink(int parent, const std::string& name, const FileIdentity* untouchable) {
+    struct stat existing {};
+    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    // As for a file: a device, pipe or socket stays.
+    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return EEXIST;
+    if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
+        untouchable->inode == uint64_t(existing.st_ino))
+        return EBUSY;
+    return 0;
+}
+
+// Makes a link with `make(name)` under a name unused in its folder; the
+// value is 0 or the error.
+template <typename Make>
+int makeTemporaryLink(std::string& name, Make make) {
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = ".qex-link-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
-        if (::symlinkat(linkTarget.c_str(), parent, name.c_str()) == 0) return 0;
+        if (make(name) == 0) return 0;
         if (errno != EEXIST) return errno;
     }
     return EEXIST;
 }
 
+// Renames the temporary link over `name`. When both already name the same
+// file (a hard link made again) the rename does nothing, so the temporary
+// is removed in any case.
+int renameLinkIntoPlace(int parent, const std::string& temporary, const std::string& name) {
+    const int error = ::renameat(parent, temporary.c_str(), parent, name.c_str()) == 0 ? 0 : errno;
+    ::unlinkat(parent, temporary.c_str(), 0);
+    return error;
+}
+
 int placeLink(int parent, const std::string& name, const std::string& linkTarget, const timespec (&times)[2],
               const FileIdentity* untouchable) {
-    struct stat existing {};
-    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(existing.st_mode)) return EISDIR;
-        // As for a file: a device, pipe or socket stays.
-        if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return EEXIST;
-        if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(existing.st_dev) &&
-            untouchable->inode == uint64_t(existing.st_ino))
-            return EBUSY;
-    }
+    if (const int refused = replaceableByLink(parent, name, untouchable); refused != 0) return refused;
     std::string temporary;
-    const int made = makeTemporaryLink(parent, linkTarget, temporary);
+    const int made = makeTemporaryLink(
+        temporary, [&](const std::string& tried) { return ::symlinkat(linkTarget.c_str(), parent, tried.c_str()); });
     if (made != 0) return made;
-    int error = 0;
-    if (::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
-        ::renameat(parent, temporary.c_str(), parent, name.c_str()) != 0) {
-        error = errno;
+    if (::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int error = errno;
         ::unlinkat(parent, temporary.c_str(), 0);
+        return error;
     }
-    return error;
+    return renameLinkIntoPlace(parent, temporary, name);
 }
 
 }  // namespace
@@ -268,6 +286,41 @@ SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePat
     const ParentAndName& at = opened.value;
     const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
     const int error = placeLink(at.parent, at.name, linkTarget, times, untouchable);
+    closeParent(target, at);
+    return {error};
+}
+
+SystemStatus createHardLinkWithin(FileHandle target, const char* existingPath, const char* relativePath,
+                                  const FileIdentity* untouchable) {
+    const SystemResult<ParentAndName> source = openParent(target, existingPath);
+    if (!source.ok()) return {source.error};
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) {
+        closeParent(target, source.value);
+        return {opened.error};
+    }
+    const ParentAndName& from = source.value;
+    const ParentAndName& at = opened.value;
+    struct stat existing {};
+    int error = ::fstatat(from.parent, from.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ? errno
+                : !S_ISREG(existing.st_mode)                                                  ? EPERM
+                                                        : replaceableByLink(at.parent, at.name, untouchable);
+    std::string temporary;
+    if (error == 0)
+        error = makeTemporaryLink(temporary, [&](const std::string& tried) {
+            return ::linkat(from.parent, from.name.c_str(), at.parent, tried.c_str(), 0);
+        });
+    if (error == 0) error = renameLinkIntoPlace(at.parent, temporary, at.name);
+    closeParent(target, at);
+    closeParent(target, from);
+    return {error};
+}
+
+SystemStatus changeOwnerWithin(FileHandle target, const char* relativePath, uint32_t owner, uint32_t group) {
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {opened.error};
+    const ParentAndName& at = opened.value;
+    const int error = ::fchownat(at.parent, at.name.c_str(), owner, group, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     closeParent(target, at);
     return {error};
 }

@@ -52,6 +52,44 @@ ListedItem itemOf(const WIN32_FIND_DATAW& found, const std::wstring& folder) {
 
 }  // namespace
 
+SystemResult<OpenFolder> openFolderAt(const std::string& path) {
+    const SystemResult<std::wstring> systemForm = systemPath(path);
+    if (!systemForm.ok()) return {{}, systemForm.error};
+    // Shared for reading and writing but not for deleting: while the walk
+    // holds it, the folder cannot be renamed or removed, so the path it is
+    // listed by keeps naming it.
+    const HANDLE handle = CreateFileW(systemForm.value.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {{}, lastError()};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(handle);
+        return {{}, ERROR_DIRECTORY};
+    }
+    OpenFolder folder;
+    folder.handle = fileOf(handle);
+    folder.path = joinPath(path, "");
+    return {std::move(folder), 0};
+}
+
+void closeFolder(OpenFolder& folder) {
+    if (folder.handle != kNoFile) CloseHandle(handleOf(folder.handle));
+    folder.handle = kNoFile;
+}
+
+bool isNotFoundError(int error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY;
+}
+
+bool isNotAFolderError(int error) { return error == ERROR_DIRECTORY; }
+
+SystemStatus listOpenFolder(const OpenFolder& folder, std::string_view lastComponent, std::vector<ListedItem>& items) {
+    // The folder's handle keeps the path naming it (openFolderAt); the
+    // system lists and matches by path.
+    return listPattern(folder.path + std::string(lastComponent), items);
+}
+
 SystemStatus listPattern(std::string_view pattern, std::vector<ListedItem>& items) {
     items.clear();
     const SystemResult<std::wstring> systemForm = systemPath(pattern);

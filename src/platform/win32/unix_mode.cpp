@@ -11,4 +11,6 @@ SystemStatus applyStoredMode(FileHandle, const ModeRule&, uint16_t, uint64_t) { 
 
 SystemResult<std::string> readLinkTarget(const char*) { return {{}, ERROR_NOT_SUPPORTED}; }
 
+SystemResult<std::string> readOpenLinkTarget(FileHandle) { return {{}, ERROR_NOT_SUPPORTED}; }
+
 }  // namespace qex

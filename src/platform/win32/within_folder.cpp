@@ -199,6 +199,12 @@ SystemStatus createSymbolicLinkWithin(FileHandle, const char*, const std::string
     return {ERROR_NOT_SUPPORTED};
 }
 
+SystemStatus createHardLinkWithin(FileHandle, const char*, const char*, const FileIdentity*) {
+    return {ERROR_NOT_SUPPORTED};
+}
+
+SystemStatus changeOwnerWithin(FileHandle, const char*, uint32_t, uint32_t) { return {ERROR_NOT_SUPPORTED}; }
+
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {
     const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
     if (!full.ok()) return {kNoFile, full.error};

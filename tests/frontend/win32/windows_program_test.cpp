@@ -18,6 +18,8 @@
 #include "platform/listing.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unix_mode.h"
+#include "platform/unix_owner.h"
 #include "support/archive_builder.h"
 #include "support/platform_file_read.h"
 
@@ -242,6 +244,33 @@ TEST_F(WindowsProgram, NameWindowsCannotHoldIsSkippedAndTheRestExtracted) {
     std::map<std::u16string, ListedState> extracted;
     listTree(joinPath(full("out"), "T"), u"", extracted);
     EXPECT_EQ(extracted.size(), 2u);
+}
+
+TEST_F(WindowsProgram, LinuxHardLinksAndOwnersArriveAsPlainFiles) {
+    // A Linux tree: owners under their bit, a hard-link entry holding its
+    // first name's path. Here the marker means nothing: two plain files, and
+    // the access time is taken as stored.
+    ArchiveBuilder b;
+    b.folder(0, u"T").file(1, u"f", "data").file(1, u"g", "T/f");
+    for (ArchiveEntry& e : b.entries) {
+        e.attributes |= kAttributeUnixMode;
+        storeOwner(e.attributes, e.lastAccessTime, 1000, 100);
+    }
+    b.entries[1].creationTime = withUnixMode(b.entries[1].creationTime, 0100644);
+    b.entries[2].creationTime = withUnixMode(b.entries[2].creationTime, kModeHardLink | 0644);
+    const std::vector<uint8_t> archive = b.bytes();
+    const SystemResult<FileHandle> file = createForWrite(full("t.qex").c_str());
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
+    ASSERT_TRUE(closeFile(file.value).ok());
+    makeFolder(full("out"));
+    const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
+    EXPECT_EQ(extract.exitCode, 0) << extract.err;
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\f")), "data");
+    EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "T\\g")), "T/f");
+    std::map<std::u16string, ListedState> extracted;
+    listTree(joinPath(full("out"), "T"), u"", extracted);
+    EXPECT_EQ(extracted[u"g"].lastAccessTime, b.entries[2].lastAccessTime);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/file_io.h"
 #include "platform/file_times.h"
 #include "platform/listing.h"
+#include "platform/opening_listed.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/within_folder.h"
@@ -137,6 +138,37 @@ TEST_F(WindowsServices, NamesComeFromTheListingInUtf16AndOpenAgain) {
     ASSERT_TRUE(listPattern(at("nothing*"), items).ok());
     EXPECT_TRUE(items.empty());
     EXPECT_FALSE(listPattern(at("missing\\*"), items).ok());
+}
+
+TEST_F(WindowsServices, ListedItemsOpenOnlyWhileTheyAreWhatWasListed) {
+    writeFile(at("same"), "plain");
+    writeFile(at("replaced"), "plain");
+    CreateDirectoryW(wide(at("folder")).c_str(), nullptr);
+    SystemResult<OpenFolder> folder = openFolderAt(root_);
+    ASSERT_TRUE(folder.ok()) << systemReason(folder.error);
+    std::vector<ListedItem> items;
+    ASSERT_TRUE(listOpenFolder(folder.value, "*", items).ok());
+    ASSERT_EQ(items.size(), 3u);
+
+    // Another file renamed over one name, a file in the folder's place.
+    writeFile(at("new"), "other");
+    ASSERT_TRUE(MoveFileExW(wide(at("new")).c_str(), wide(at("replaced")).c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(RemoveDirectoryW(wide(at("folder")).c_str()));
+    writeFile(at("folder"), "not a folder");
+
+    for (const ListedItem& item : items) {
+        if (item.kind == ItemKind::Folder) {
+            OpenFolder inner;
+            int error = 0;
+            EXPECT_EQ(openListedFolder(folder.value, item, inner, error), ListedOpen::changed);
+            continue;
+        }
+        const OpenedItem opened = openListedItem(folder.value, item);
+        EXPECT_EQ(opened.outcome, item.nativeName == "same" ? ListedOpen::opened : ListedOpen::changed)
+            << item.nativeName;
+        if (opened.handle != kNoFile) closeFile(opened.handle);
+    }
+    closeFolder(folder.value);
 }
 
 TEST(WindowsNames, EveryUnitSequenceSurvivesTheNativeForm) {
