@@ -482,6 +482,11 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
         reportFatal(outcome, "cannot create archive", archivePath, systemReason(place.error));
         return outcome.exitCode;
     }
+    if (place.value.danglingLink) {
+        reportFatal(outcome, "cannot create archive", archivePath,
+                    "it is a symbolic link that leads nowhere (only a file a link leads to is replaced)");
+        return outcome.exitCode;
+    }
     // Every source is checked before anything is written. Their folders
     // stay open until the command returns (the walk closes each it ends).
     std::vector<CheckedSource> sources(sources16.size());

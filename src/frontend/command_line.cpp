@@ -125,7 +125,12 @@ int runCommandLine(std::vector<std::u16string>& args, const FrontEnd& fe) {
     if (args.size() < 3) return usageError(fe, "the command " + name + " needs an archive path");
     if (args[2] == u"-")
         return usageError(fe, "the archive path \"-\" is not supported (name a file)");
+    // An empty path (an unset shell variable, say) names nothing: taken as
+    // the current folder it would archive or fill the wrong place.
+    if (args[2].empty()) return usageError(fe, "the archive path is empty");
     const std::vector<std::u16string> paths(args.begin() + 3, args.end());
+    for (const std::u16string& path : paths)
+        if (path.empty()) return usageError(fe, "the command " + name + " was given an empty path");
     if (paths.size() < shape->minPaths)
         return usageError(fe, "the command " + name + " needs a source path after the archive");
     if (paths.size() > shape->maxPaths)

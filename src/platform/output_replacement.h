@@ -6,10 +6,14 @@
 // Only a regular file (or nothing) at the final name is replaced this way.
 // Anything else there (a pipe, a device such as /dev/stdout or /dev/full)
 // is written directly and never renamed or removed. A symbolic link to a
-// regular file stays a link: the file it leads to is the one replaced.
+// regular file stays a link: the file it leads to is the one replaced. A
+// link that leads nowhere is refused (OutputPlace::danglingLink): it is
+// neither followed (which would create a file wherever it leads) nor
+// replaced.
 //
 // The temporary is ".NAME-XXXXXX" in the final name's folder (NAME its last
-// component, X letters and digits), created exclusively, so it never takes
+// component, cut short when the whole would pass the folder's limit on a
+// name; X letters and digits), created exclusively, so it never takes
 // over a file that is there already. On Linux it is given the permission
 // bits of the file it replaces (a private archive stays private); a new
 // file gets 0666 less the umask.
@@ -27,6 +31,9 @@ struct OutputPlace {
     bool direct = false;    // not a regular file: written in place, never replaced
     std::string finalPath;  // where the replacement lands (symbolic links followed)
     FileIdentity existing;  // the file there now; !known when there is none
+    // A symbolic link that leads nowhere stands at the path: nothing may be
+    // written there (neither through the link nor over it).
+    bool danglingLink = false;
 };
 
 // What stands at `path` now. Fails only when the system cannot say.

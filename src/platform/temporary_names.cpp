@@ -21,12 +21,22 @@ uint64_t mixed(uint64_t x) {
 
 }  // namespace
 
-std::string temporaryNameBeside(std::string_view finalPath, uint64_t entropy) {
+std::string temporaryNameBeside(std::string_view finalPath, uint64_t entropy, size_t maxNameBytes) {
     const size_t folderEnd = finalPath.find_last_of(kFolderEnds);
     const size_t nameStart = folderEnd == std::string_view::npos ? 0 : folderEnd + 1;
+    std::string_view finalName = finalPath.substr(nameStart);
+    // What the dot, the dash and the suffix leave of the limit for NAME.
+    constexpr size_t kAddedBytes = 2 + kSuffixLength;
+    const size_t room = maxNameBytes > kAddedBytes ? maxNameBytes - kAddedBytes : 0;
+    if (finalName.size() > room) {
+        size_t cut = room;
+        // Never inside a UTF-8 sequence: back to the byte that starts one.
+        while (cut > 0 && (static_cast<unsigned char>(finalName[cut]) & 0xC0) == 0x80) --cut;
+        finalName = finalName.substr(0, cut);
+    }
     std::string name(finalPath.substr(0, nameStart));
     name.push_back('.');
-    name.append(finalPath.substr(nameStart));
+    name.append(finalName);
     name.push_back('-');
     uint64_t seed = mixed(entropy);
     for (int k = 0; k < kSuffixLength; ++k) {

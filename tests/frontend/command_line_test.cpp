@@ -135,6 +135,11 @@ TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
         // After the stop switch "-" is a path, and not one an archive can have.
         {{"a", "--", "-", "src"}, "stop switch: 0\n", "the archive path \"-\" is not supported (name a file)"},
         {{"--7", "-q"}, "stop switch: 7\n", "unknown command \"-q\""},
+        // An empty path (an unset variable) never means the current folder.
+        {{"a", "b.qex", ""}, "", "the command \"a\" was given an empty path"},
+        {{"a", "b.qex", "src", ""}, "", "the command \"a\" was given an empty path"},
+        {{"x", "b.qex", ""}, "", "the command \"x\" was given an empty path"},
+        {{"a", "", "src"}, "", "the archive path is empty"},
     };
     for (const auto& c : cases) {
         const auto r = runQex(c.args, dir.string());

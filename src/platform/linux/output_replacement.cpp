@@ -21,6 +21,9 @@ namespace {
 // Names tried before giving up: each collides only with a file that took
 // the same six random characters.
 constexpr int kNameAttempts = 100;
+// A name's limit when the system cannot say (that of every common Linux
+// file system).
+constexpr size_t kDefaultNameLimit = 255;
 
 uint64_t nameEntropy() {
     static std::atomic<uint64_t> calls{0};
@@ -30,6 +33,14 @@ uint64_t nameEntropy() {
            (static_cast<uint64_t>(::getpid()) << 16) ^ (calls.fetch_add(1) * 0x9E3779B97F4A7C15u);
 }
 
+// The longest name the folder of `finalPath` takes, in bytes.
+size_t nameLimitBeside(const std::string& finalPath) {
+    const size_t slash = finalPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : finalPath.substr(0, slash);
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<size_t>(limit) : kDefaultNameLimit;
+}
+
 }  // namespace
 
 SystemResult<OutputPlace> examineOutputPlace(const std::string& path) {
@@ -37,9 +48,13 @@ SystemResult<OutputPlace> examineOutputPlace(const std::string& path) {
     place.finalPath = path;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        // Nothing there (a dangling link counts as nothing: the link is replaced).
-        if (errno == ENOENT) return {place, 0};
-        return {place, errno};
+        if (errno != ENOENT) return {place, errno};
+        // Nothing there, or a link that leads nowhere: following it would
+        // create a file wherever the link says, and replacing it would
+        // break the rule that a link at the archive's path stays.
+        struct stat own {};
+        place.danglingLink = ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+        return {place, 0};
     }
     place.existing.known = true;
     place.existing.regular = S_ISREG(info.st_mode);
@@ -56,12 +71,13 @@ SystemResult<OutputPlace> examineOutputPlace(const std::string& path) {
 }
 
 SystemResult<TemporaryFile> createTemporaryBeside(const std::string& finalPath) {
+    const size_t nameLimit = nameLimitBeside(finalPath);
     struct stat replaced {};
     const bool replacing = ::stat(finalPath.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
     int error = EEXIST;
     for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
         TemporaryFile temporary;
-        temporary.path = temporaryNameBeside(finalPath, nameEntropy());
+        temporary.path = temporaryNameBeside(finalPath, nameEntropy(), nameLimit);
         int fd;
         do {
             fd = ::open(temporary.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -19,6 +19,10 @@ namespace {
 // Names tried before giving up: each collides only with a file that took
 // the same six random characters.
 constexpr int kNameAttempts = 100;
+// A name holds at most 255 UTF-16 units. The temporary's name is measured
+// in bytes of its native (UTF-8) form, never fewer than its units, so
+// keeping those within 255 keeps the units within it too.
+constexpr size_t kNameLimitBytes = 255;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 uint64_t nameEntropy() {
@@ -40,7 +44,12 @@ SystemResult<OutputPlace> examineOutputPlace(const std::string& path) {
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {place, 0};
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            // Nothing there, or a link that leads nowhere (refused, as on Linux).
+            const DWORD own = GetFileAttributesW(systemForm.value.c_str());
+            place.danglingLink = own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            return {place, 0};
+        }
         return {place, static_cast<int>(error)};
     }
     place.existing = identityOfFile(fileOf(handle));
@@ -54,7 +63,7 @@ SystemResult<TemporaryFile> createTemporaryBeside(const std::string& finalPath) 
     int error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < kNameAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
         TemporaryFile temporary;
-        temporary.path = temporaryNameBeside(finalPath, nameEntropy());
+        temporary.path = temporaryNameBeside(finalPath, nameEntropy(), kNameLimitBytes);
         const SystemResult<std::wstring> systemForm = systemPath(temporary.path);
         if (!systemForm.ok()) return {{}, systemForm.error};
         const HANDLE handle = CreateFileW(systemForm.value.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,

@@ -208,6 +208,33 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     ASSERT_EQ(::stat(at("store/real.qex").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_EQ(entriesIn(at("store")), (Names{"real.qex"}));
+
+    // A link that leads nowhere is neither followed nor replaced.
+    test::fs::create_symlink(at("store/none.qex"), at("dangling.qex"));
+    const auto refused = runQex({"a", at("dangling.qex"), at("src")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "qex: cannot create archive \"" + at("dangling.qex") +
+                               "\": it is a symbolic link that leads nowhere (only a file a link leads to is replaced)\n");
+    EXPECT_TRUE(test::fs::is_symlink(at("dangling.qex")));
+    EXPECT_EQ(entriesIn(at("store")), (Names{"real.qex"}));
+}
+
+TEST_F(AddCommand, ArchiveNamesUpToTheNameLimitAreCreated) {
+    // The temporary beside the archive is 8 bytes longer than its name
+    // unless that is cut to the folder's limit (255 bytes here).
+    folder("src");
+    file("src/a.txt", "a");
+    folder("out");
+    const std::string longest = std::string(251, 'n') + ".qex";
+    std::string accented;  // 254 bytes of U+00E9 and ".qex": cut between two characters
+    for (int k = 0; k < 125; ++k) accented += "\xC3\xA9";
+    accented += ".qex";
+    for (const std::string& name : {std::string(244, 'm') + ".qex", longest, accented}) {
+        const auto r = runQex({"a", at("out/" + name), at("src")});
+        EXPECT_EQ(r.exitCode, 0) << name.size() << " bytes: " << r.err;
+        EXPECT_EQ(namesIn(at("out/" + name)), (Names{"0:src", "1:a.txt"}));
+    }
+    EXPECT_EQ(entriesIn(at("out")).size(), 3u);  // no temporary left
 }
 
 TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
