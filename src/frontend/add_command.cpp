@@ -503,6 +503,7 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
     if (!openArchiveOutput(outcome, archivePath, place.value, output)) return outcome.exitCode;
     // Until the command returns, an interrupt removes the temporary (an
     // archive written directly is never removed).
+    const InterruptHandlersForRun interruptHandlers;
     armRemovalOnInterrupt(output.writtenPath.c_str(), output.file);
     struct Disarm {
         ~Disarm() { disarmRemovalOnInterrupt(); }

@@ -20,6 +20,7 @@
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/file_times.h"
+#include "platform/interrupt_cleanup.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
@@ -398,8 +399,8 @@ void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, 
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them, and then the stored modes of the folders this run
-// created. In reverse directory order, so every folder comes after all
+// contents changed them, and then the final modes of the folders this run
+// created (made 0700, they stay open to their owner only until now). In reverse directory order, so every folder comes after all
 // that lies inside it: one whose mode closes it (0500, 0000) is closed only
 // once nothing below it needs to be opened any more. Nothing beyond damage
 // is touched.
@@ -411,9 +412,11 @@ void stampFolders(ExtractRun& run) {
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
+        // A folder this run made is still open to its owner only: say so
+        // when its own mode cannot be given.
+        const char* what = run.folderMade[k] ? "cannot set the times and mode of folder" : "cannot set the times of folder";
         if (!handle.ok()) {
-            reportItem(run, "cannot set the times of folder", joinPath(run.target, path),
-                       withinFolderReason(handle.error));
+            reportItem(run, what, joinPath(run.target, path), withinFolderReason(handle.error));
             continue;
         }
         const SystemStatus stamped = setFileTimes(handle.value, entry.creationTime,
@@ -429,9 +432,10 @@ void stampFolders(ExtractRun& run) {
         if (!owned.ok())
             reportItem(run, "cannot set the owner of folder", joinPath(run.target, path),
                        systemReason(owned.error));
-        const SystemStatus moded = run.folderMade[k]
-                                       ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime)
-                                       : SystemStatus{};
+        const SystemStatus moded =
+            run.folderMade[k]
+                ? applyStoredMode(handle.value, modes, entry.attributes, entry.creationTime, kUnmarkedFolderMode)
+                : SystemStatus{};
         if (!moded.ok())
             reportItem(run, "cannot set the mode of folder", joinPath(run.target, path),
                        systemReason(moded.error));
@@ -480,6 +484,9 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     const FileHandle archive = openedArchive.value;
     const FileIdentity archiveIdentity = identityOfFile(archive);  // no link may replace it
 
+    // Once for the run: an interrupt then removes the temporary of the
+    // file or link being made (within_folder.h).
+    const InterruptHandlersForRun interruptHandlers;
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {

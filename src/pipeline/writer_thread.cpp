@@ -9,7 +9,6 @@
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
-#include "platform/interrupt_cleanup.h"
 #include "platform/sparse_write.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
@@ -82,7 +81,6 @@ struct ExtractState {
     // when there is a target folder, at its name as given otherwise.
     PendingFile pending;
     SparseWrite sparse;  // its bytes go through here: zero blocks become holes
-    bool removedOnInterrupt = false;  // its temporary is armed for removal
     uint64_t writerRemaining = 0;
     uint32_t writerCrc = 0;
     uint32_t writerCrcPlusOne = 0;
@@ -178,18 +176,13 @@ void takeNextJob(ExtractState& state) {
         state.failed = true;
         return;
     }
+    // An interrupt removes the temporary from its creation on (the
+    // existing file of that name is untouched anyway).
     state.pending = std::move(created.value);
     startSparseWrite(state.sparse, state.pending.file);
-    // An interrupt from now on removes the temporary (the existing file
-    // of that name is untouched anyway).
-    state.removedOnInterrupt = removePendingFileOnInterrupt(state.pending);
 }
 
-void releaseFile(ExtractState& state) {
-    if (state.removedOnInterrupt) disarmRemovalOnInterrupt();
-    state.removedOnInterrupt = false;
-    discardPendingFile(state.pending);
-}
+void releaseFile(ExtractState& state) { discardPendingFile(state.pending); }
 
 // The file is given up: its temporary goes, whatever stood at its name stays.
 void dropFile(ExtractState& state, FailureKind kind, int error) {
@@ -198,7 +191,8 @@ void dropFile(ExtractState& state, FailureKind kind, int error) {
     releaseFile(state);
 }
 
-// Full size, times, stored owner and mode and read-only bit on the open file, close, then in place under its
+// Full size, times, stored owner, final mode and read-only bit on the open
+// file (created open to its owner only), close, then in place under its
 // final name. Any failure leaves the final name as it was.
 void placeFile(ExtractState& state, const FileEntry* entry) {
     PendingFile& pending = state.pending;
@@ -217,7 +211,8 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
                 reportFailure(state.control.report, FailureKind::ownerNotSet, state.path, systemReason(owned.error));
         }
         if (error == 0)
-            error = applyStoredMode(pending.file, state.control.writerModes, entry->attributes, entry->creationTime)
+            error = applyStoredMode(pending.file, state.control.writerModes, entry->attributes, entry->creationTime,
+                                    kUnmarkedFileMode)
                         .error;
         if (error == 0) error = applyFileAttributes(pending.file, entry->attributes).error;
     }

@@ -5,7 +5,9 @@
 // land inside it; each closed one is opened on the null device instead, so
 // that files never take those numbers. A broken pipe (the reader of
 // standard output has gone) is an ordinary write error, not the end of the
-// process: the commands finish and report it.
+// process: the commands finish and report it. So is a file grown past the
+// size limit (ulimit -f): the write fails with "File too large" and the
+// failure path runs (message, temporaries removed, old archive kept).
 //
 // On Windows the standard handles are not numbers files can take, and
 // there is no broken-pipe signal: both calls do nothing there.

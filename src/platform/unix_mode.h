@@ -96,10 +96,19 @@ inline uint16_t permissionsToApply(const ModeRule& rule, uint16_t mode, uint16_t
     return bits;
 }
 
-// Gives an extracted file or folder, open as `item`, the permission bits its
-// marked entry stores (after its contents and times are in place). Does
-// nothing for an entry without the marker, nor on Windows.
-SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t attributes, uint64_t creationTime);
+// What an entry without the marker gets, less the umask: what a program
+// creating the item without asking for less would get.
+inline constexpr uint16_t kUnmarkedFileMode = 0666;
+inline constexpr uint16_t kUnmarkedFolderMode = 0777;
+
+// Gives an extracted file or folder, open as `item`, its final permission
+// bits once it is complete (contents and times in place; a folder once all
+// below it is done): those its marked entry stores, as `rule` says, or
+// `unmarkedMode` less the umask for an entry without the marker. Until then
+// extraction keeps every item open to its owner only. Does nothing on
+// Windows.
+SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t attributes, uint64_t creationTime,
+                             uint16_t unmarkedMode);
 
 // The target of the symbolic link at `path`, exactly as stored (Linux; on
 // Windows it always fails).

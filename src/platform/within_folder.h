@@ -27,7 +27,8 @@ namespace qex {
 // not a folder.
 SystemResult<FileHandle> openTargetFolder(const char* path);
 
-// Makes the folder `relativePath` below `target` (mode 0777 less the umask)
+// Makes the folder `relativePath` below `target` (mode 0700: its final
+// mode comes once it is complete)
 // unless a folder is already there, which is kept as it is. The value tells
 // whether it is new. Fails with EXDEV or ELOOP for a path that would leave
 // the target, ENOTDIR when a file is in the way.
@@ -43,12 +44,18 @@ struct PendingFile {
     FileHandle folder = kNoFile;  // Linux: the folder both names are in
     std::string temporaryName;    // Linux: names within `folder`; Windows: full paths
     std::string finalName;        //   (empty once the temporary is gone)
+    // From its creation until it is placed or discarded an interrupt
+    // removes the temporary (interrupt_cleanup.h), unless another item
+    // held the one slot when it was created.
+    bool armed = false;
 };
 
-// Creates a new file, mode 0666 less the umask, under a fresh temporary name
+// Creates a new file, mode 0600 (open to its owner only until it gets its
+// final mode), under a fresh temporary name
 // in the folder where `relativePath` (below `target`) is to stand. The
 // folder is reached as makeFolderWithin reaches one; whatever stands at the
-// final name is not looked at yet.
+// final name is not looked at yet. The temporary is armed for removal on
+// an interrupt before it exists, so no interrupt can leave it behind.
 SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relativePath);
 
 // Puts the closed temporary file at its final name, replacing the file (or
@@ -61,11 +68,6 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
 // removes the temporary file unless it has been put in place. Never fails;
 // safe to call twice.
 void discardPendingFile(PendingFile& pending);
-
-// While a pending file is being filled, an interrupt (see
-// interrupt_cleanup.h) removes its temporary. One at a time; false when
-// that cannot be arranged. Disarm with disarmRemovalOnInterrupt.
-bool removePendingFileOnInterrupt(const PendingFile& pending);
 
 // The text for a failure of the calls in this file: a path that would lead
 // outside the target is said to do so; any other error is the system's.

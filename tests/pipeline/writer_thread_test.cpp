@@ -5,9 +5,12 @@
 
 #include "pipeline/writer_thread.h"
 #include "pipeline_fixture.h"
+#include "support/run_process.h"
 #include "support/system_errors.h"
 #include "platform/file_attributes.h"
 #include "platform/file_times.h"
+#include "platform/unix_mode.h"
+#include "platform/within_folder.h"
 
 namespace qex::testing {
 namespace {
@@ -179,6 +182,59 @@ TEST_F(WriterThreadTest, ReadOnlyFileIsWrittenStampedThenProtected) {
               std::filesystem::perms::none);
     // The stored times stay in the entry; the computed check values have their own fields.
     EXPECT_EQ(file.entry.lastAccessTime, kAccessTime);
+}
+
+TEST_F(WriterThreadTest, FileIsOpenToItsOwnerOnlyUntilItIsComplete) {
+    // Before: the temporary was 0644 from its first byte, and another user
+    // could read a private file while it was written.
+    if (!kRestoresUnixModes) GTEST_SKIP() << "Windows keeps its own access rules";
+    namespace fs = std::filesystem;
+    fs::permissions(scratch_.root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec |
+                                         fs::perms::others_read);
+    const SystemResult<FileHandle> folder = openTargetFolder(nativeOf(scratch_.root()).c_str());
+    ASSERT_TRUE(folder.ok());
+    control().writerFolder = folder.value;
+    files_.push_back(TargetFile{scratch_ / "public", FileEntry{}});
+    FileEntry& entry = files_.back().entry;
+    entry.size = 2 * kChunkBytes;
+    entry.attributes = kAttributeUnixMode;
+    entry.creationTime = withUnixMode(kWriteTime, 0100644);
+    const auto stream = patternBytes(2 * kChunkBytes, 25);
+    const CheckPair check = checkValuesOf(stream);
+    entry.crc = check.crc;
+    entry.crcPlusOne = check.crcPlusOne;
+    ASSERT_EQ(queueJob(control(), pipeline_->rings.writerJobs, u"public", entry.size, &entry), QueueResult::queued);
+    endJobs();
+    startWriter();
+    publish(slice(stream, 0, kChunkBytes));
+    // The writer holds half the file and waits for the rest.
+    fs::path temporary;
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& item : fs::directory_iterator(scratch_.root()))
+            if (item.file_size() == kChunkBytes) temporary = item.path();
+        return !temporary.empty();
+    }));
+    EXPECT_EQ(fs::status(temporary).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    if (currentModeRule().exact && fs::exists("/usr/bin/setpriv")) {
+        // Root's private file, and an ordinary user who can see it there.
+        const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        auto run = [&](const char* program) {
+            std::vector<std::string> args = asNobody;
+            args.insert(args.end(), {program, temporary.string()});
+            return test::runProcess(args);
+        };
+        EXPECT_EQ(run("/bin/ls").exitCode, 0);
+        const test::ProcessResult read = run("/bin/cat");
+        EXPECT_NE(read.exitCode, 0);
+        EXPECT_EQ(read.out, "");
+    }
+    publish(slice(stream, kChunkBytes, kChunkBytes));
+    endOutput();
+    ASSERT_TRUE(waitUntilDone());
+    const ModeRule rule = currentModeRule();
+    EXPECT_EQ(static_cast<unsigned>(fs::status(scratch_ / "public").permissions() & fs::perms::all),
+              rule.exact ? 0644u : 0644u & ~rule.umask);
+    closeFile(folder.value);
 }
 
 TEST_F(WriterThreadTest, UncreatableFileStillConsumesItsBytes) {

@@ -1,5 +1,5 @@
 // Linux side of the standard streams: fcntl, open on /dev/null, and
-// SIGPIPE ignored (see standard_streams.h).
+// SIGPIPE and SIGXFSZ ignored (see standard_streams.h).
 #include "platform/standard_streams.h"
 
 #include <fcntl.h>
@@ -22,6 +22,10 @@ void makeStandardStreamsSafe() {
         }
     }
     ::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) makes the write fail with EFBIG rather
+    // than kill the process: the usual failure path then reports it and
+    // removes what it left unfinished.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 FileIdentity identityOfStandardOutput() { return identityOfFile(STDOUT_FILENO); }

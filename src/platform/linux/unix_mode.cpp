@@ -48,9 +48,10 @@ ModeRule currentModeRule() {
     return rule;
 }
 
-SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t attributes, uint64_t creationTime) {
-    if (!carriesUnixMode(attributes)) return {};
-    const mode_t bits = permissionsToApply(rule, storedUnixMode(creationTime), attributes);
+SystemStatus applyStoredMode(FileHandle item, const ModeRule& rule, uint16_t attributes, uint64_t creationTime,
+                             uint16_t unmarkedMode) {
+    const mode_t bits = carriesUnixMode(attributes) ? permissionsToApply(rule, storedUnixMode(creationTime), attributes)
+                                                    : unmarkedMode & ~rule.umask & kModePermissionBits;
     return ::fchmod(item, bits) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 

@@ -21,8 +21,11 @@
 namespace qex {
 namespace {
 
-constexpr mode_t kNewFolderMode = 0777;  // less the umask, as mkdir does
-constexpr mode_t kNewFileMode = 0666;  // less the umask
+// Owner only while extraction runs: nobody else can open a file before it
+// is complete, nor enter a folder before its contents are in place. Each
+// gets its final mode when complete (unix_mode.h).
+constexpr mode_t kNewFolderMode = 0700;
+constexpr mode_t kNewFileMode = 0600;
 
 }  // namespace
 
@@ -58,7 +61,10 @@ SystemResult<int> openBeneath(int target, const char* path, int flags, mode_t mo
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     const long fd = ::syscall(SYS_openat2, target, path, &how, sizeof how);
     if (fd >= 0) return {static_cast<int>(fd), 0};
-    if (errno != ENOSYS) return {-1, errno};
+    // No openat2 (ENOSYS), or a system-call filter that does not know it
+    // and refuses it (EPERM, as in some containers): the components are
+    // walked one by one, with the same guarantee.
+    if (errno != ENOSYS && errno != EPERM) return {-1, errno};
     return openByComponents(target, path, flags, mode);
 }
 
@@ -163,9 +169,16 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
     int error = EEXIST;
     for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
         std::string name = temporaryNameFor(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
+        const Arming arming = armBeforeCreating(pending.folder, name.c_str());
+        if (arming == Arming::interrupted) {
+            error = EINTR;
+            break;
+        }
         const int fd = ::openat(pending.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                 kNewFileMode);
+        if (arming == Arming::armed) armedCreationDone(fd >= 0, fd);
         if (fd >= 0) {
+            pending.armed = arming == Arming::armed;
             pending.file = fd;
             pending.temporaryName = std::move(name);
             return {std::move(pending), 0};
@@ -189,7 +202,11 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     }
     if (::renameat(pending.folder, pending.temporaryName.c_str(), pending.folder, pending.finalName.c_str()) != 0)
         return {errno};
+    // Disarmed only now: an interrupt before the rename removed the
+    // temporary, one after it finds the name gone.
     pending.temporaryName.clear();
+    if (pending.armed) disarmRemovalOnInterrupt();
+    pending.armed = false;
     return {};
 }
 
@@ -199,15 +216,12 @@ void discardPendingFile(PendingFile& pending) {
     if (pending.folder == kNoFile) return;
     if (!pending.temporaryName.empty()) ::unlinkat(pending.folder, pending.temporaryName.c_str(), 0);
     pending.temporaryName.clear();
+    // The handler removes through the folder's descriptor: it is closed
+    // only once the slot is free.
+    if (pending.armed) disarmRemovalOnInterrupt();
+    pending.armed = false;
     ::close(pending.folder);
     pending.folder = kNoFile;
-}
-
-bool removePendingFileOnInterrupt(const PendingFile& pending) {
-    if (pending.folder == kNoFile || pending.temporaryName.empty()) return false;
-    // The handler works by path: the folder's descriptor names it.
-    const std::string path = "/proc/self/fd/" + std::to_string(pending.folder) + "/" + pending.temporaryName;
-    return armRemovalOnInterrupt(path.c_str(), pending.file);
 }
 
 std::string withinFolderReason(int error) {
@@ -239,15 +253,22 @@ int replaceableByLink(int parent, const std::string& name, const FileIdentity* u
     return 0;
 }
 
-// Makes a link with `make(name)` under a name unused in its folder; the
-// value is 0 or the error.
+// Makes a link with `make(name)` under a name unused in `parent`; the
+// value is 0 or the error. The name is armed for removal on an interrupt
+// before the link exists (`armed`: until disarmRemovalOnInterrupt).
 template <typename Make>
-int makeTemporaryLink(std::string& name, Make make) {
+int makeTemporaryLink(int parent, std::string& name, bool& armed, Make make) {
     static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
         name = ".qex-link-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
-        if (make(name) == 0) return 0;
-        if (errno != EEXIST) return errno;
+        const Arming arming = armBeforeCreating(parent, name.c_str());
+        if (arming == Arming::interrupted) return EINTR;
+        const bool made = make(name) == 0;
+        const int error = made ? 0 : errno;
+        if (arming == Arming::armed) armedCreationDone(made);
+        armed = made && arming == Arming::armed;
+        if (made) return 0;
+        if (error != EEXIST) return error;
     }
     return EEXIST;
 }
@@ -265,15 +286,20 @@ int placeLink(int parent, const std::string& name, const std::string& linkTarget
               const FileIdentity* untouchable) {
     if (const int refused = replaceableByLink(parent, name, untouchable); refused != 0) return refused;
     std::string temporary;
-    const int made = makeTemporaryLink(
-        temporary, [&](const std::string& tried) { return ::symlinkat(linkTarget.c_str(), parent, tried.c_str()); });
+    bool armed = false;
+    const int made = makeTemporaryLink(parent, temporary, armed, [&](const std::string& tried) {
+        return ::symlinkat(linkTarget.c_str(), parent, tried.c_str());
+    });
     if (made != 0) return made;
+    int error = 0;
     if (::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        const int error = errno;
+        error = errno;
         ::unlinkat(parent, temporary.c_str(), 0);
-        return error;
+    } else {
+        error = renameLinkIntoPlace(parent, temporary, name);
     }
-    return renameLinkIntoPlace(parent, temporary, name);
+    if (armed) disarmRemovalOnInterrupt();  // only once the temporary is gone
+    return error;
 }
 
 }  // namespace
@@ -306,11 +332,14 @@ SystemStatus createHardLinkWithin(FileHandle target, const char* existingPath, c
                 : !S_ISREG(existing.st_mode)                                                  ? EPERM
                                                         : replaceableByLink(at.parent, at.name, untouchable);
     std::string temporary;
-    if (error == 0)
-        error = makeTemporaryLink(temporary, [&](const std::string& tried) {
+    bool armed = false;
+    if (error == 0) {
+        error = makeTemporaryLink(at.parent, temporary, armed, [&](const std::string& tried) {
             return ::linkat(from.parent, from.name.c_str(), at.parent, tried.c_str(), 0);
         });
-    if (error == 0) error = renameLinkIntoPlace(at.parent, temporary, at.name);
+        if (error == 0) error = renameLinkIntoPlace(at.parent, temporary, at.name);
+        if (armed) disarmRemovalOnInterrupt();
+    }
     closeParent(target, at);
     closeParent(target, from);
     return {error};

@@ -1,11 +1,13 @@
-// Windows side of removing an unfinished archive on an interrupt: a console
-// control handler (Ctrl+C, Ctrl+Break, the console closing). The handler
-// runs on a thread of its own; it removes the armed file if the path still
-// names it, then lets the default handling end the process.
+// Windows side of the interrupt cleanup: a console control handler
+// (Ctrl+C, Ctrl+Break, the console closing), installed once per run. The
+// handler runs on a thread of its own, so it is never the thread creating
+// an item and can always wait for a creation to end; it removes the armed
+// file if its path still names it, then lets the default handling end the
+// process (see interrupt_cleanup.h).
 #include "platform/interrupt_cleanup.h"
 
 #include <atomic>
-#include <string>
+#include <cstring>
 
 #include "platform/file_identity.h"
 #include "platform/win32/system_paths.h"
@@ -16,44 +18,81 @@ using namespace win32;
 
 namespace {
 
-// The console's handlers belong to the whole process: one armed file.
-struct ArmedFile {
-    std::string path;
-    FileIdentity identity;
-    std::atomic<bool> armed{false};
-};
+enum SlotState : int { kIdle, kCreating, kArmed, kRemoving, kEnded };
 
-ArmedFile& armedFile() {
-    static ArmedFile file;
-    return file;
-}
+// A path as long as Windows takes, in UTF-8.
+constexpr size_t kSlotNameBytes = 32768 * 3;
+
+// The console's handlers belong to the whole process: one slot. The
+// fields are written only while the state is `idle` or `creating`.
+struct ArmedSlot {
+    std::atomic<int> state{kIdle};
+    char name[kSlotNameBytes] = {};
+    FileIdentity identity;
+};
+ArmedSlot slot;
+
+bool installed = false;
 
 BOOL WINAPI onConsoleControl(DWORD /*event*/) {
-    ArmedFile& file = armedFile();
-    // Nothing can be reported from here: the process ends either way.
-    if (file.armed.exchange(false)) ignoreFailure(removeIfSameFile(file.path.c_str(), file.identity));
+    int seen = slot.state.load();
+    for (;;) {
+        if (seen == kCreating || seen == kRemoving) {
+            SwitchToThread();
+            seen = slot.state.load();
+            continue;
+        }
+        if (seen == kEnded) break;
+        if (slot.state.compare_exchange_weak(seen, kRemoving)) {
+            if (seen == kArmed && slot.name[0] != '\0') removeIfSameFile(slot.name, slot.identity);
+            slot.state.store(kEnded);
+            break;
+        }
+    }
     return FALSE;  // the default handler ends the process
 }
 
 }  // namespace
 
-bool armRemovalOnInterrupt(const char* path, FileHandle handle) {
-    const FileIdentity identity = identityOfFile(handle);
+void installInterruptHandlers() {
+    if (!installed) installed = SetConsoleCtrlHandler(&onConsoleControl, TRUE) != 0;
+}
+
+void restoreInterruptHandlers() {
+    if (installed) SetConsoleCtrlHandler(&onConsoleControl, FALSE);
+    installed = false;
+}
+
+Arming armBeforeCreating(FileHandle /*folder: paths are full on Windows*/, const char* name) {
+    const int now = slot.state.load();
+    if (now != kIdle) return now >= kRemoving ? Arming::interrupted : Arming::busy;
+    const size_t length = std::strlen(name);
+    if (length < kSlotNameBytes) std::memcpy(slot.name, name, length + 1);
+    else slot.name[0] = '\0';
+    int expected = kIdle;
+    if (!slot.state.compare_exchange_strong(expected, kCreating))
+        return expected >= kRemoving ? Arming::interrupted : Arming::busy;
+    return Arming::armed;
+}
+
+void armedCreationDone(bool created, FileHandle file) {
+    slot.identity = !created ? FileIdentity{} : file != kNoFile ? identityOfFile(file) : identityOfPath(slot.name);
+    slot.state.store(slot.identity.known ? kArmed : kIdle);
+}
+
+bool armRemovalOnInterrupt(const char* path, FileHandle file) {
+    const FileIdentity identity = identityOfFile(file);
     if (!identity.known || !identity.regular) return false;
-    ArmedFile& file = armedFile();
-    file.path = path;
-    file.identity = identity;
-    file.armed.store(true);
-    if (!SetConsoleCtrlHandler(&onConsoleControl, TRUE)) {
-        file.armed.store(false);
-        return false;
-    }
+    if (armBeforeCreating(kNoFile, path) != Arming::armed) return false;
+    armedCreationDone(true, file);
     return true;
 }
 
 void disarmRemovalOnInterrupt() {
-    armedFile().armed.store(false);
-    SetConsoleCtrlHandler(&onConsoleControl, FALSE);
+    int expected = kArmed;
+    if (slot.state.compare_exchange_strong(expected, kIdle) || expected == kIdle) return;
+    // The handler has taken the file and the process is ending.
+    for (;;) Sleep(INFINITE);
 }
 
 }  // namespace qex

@@ -7,7 +7,7 @@ namespace qex {
 
 ModeRule currentModeRule() { return ModeRule{}; }
 
-SystemStatus applyStoredMode(FileHandle, const ModeRule&, uint16_t, uint64_t) { return {}; }
+SystemStatus applyStoredMode(FileHandle, const ModeRule&, uint16_t, uint64_t, uint16_t) { return {}; }
 
 SystemResult<std::string> readLinkTarget(const char*) { return {{}, ERROR_NOT_SUPPORTED}; }
 

@@ -135,16 +135,22 @@ SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relat
     for (int attempt = 0; attempt < kTemporaryNameTries && error == ERROR_FILE_EXISTS; ++attempt) {
         const std::wstring temporary =
             folder + temporaryNameFor(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
+        const std::string temporaryNative = utf16ToNative(units(temporary));
+        const Arming arming = armBeforeCreating(kNoFile, temporaryNative.c_str());
+        if (arming == Arming::interrupted) return {{}, ERROR_OPERATION_ABORTED};
         const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
+        const int created = handle != INVALID_HANDLE_VALUE ? 0 : lastError();
+        if (arming == Arming::armed) armedCreationDone(created == 0, created == 0 ? fileOf(handle) : kNoFile);
+        if (created == 0) {
             PendingFile pending;
+            pending.armed = arming == Arming::armed;
             pending.file = fileOf(handle);
             pending.temporaryName = utf16ToNative(units(temporary));
             pending.finalName = utf16ToNative(units(full.value));
             return {std::move(pending), 0};
         }
-        error = lastError();
+        error = created;
     }
     return {{}, error};
 }
@@ -170,6 +176,8 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
         return {error};
     }
     pending.temporaryName.clear();
+    if (pending.armed) disarmRemovalOnInterrupt();  // only now: see the Linux side
+    pending.armed = false;
     return {};
 }
 
@@ -182,11 +190,8 @@ void discardPendingFile(PendingFile& pending) {
     SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temporary.c_str());
     pending.temporaryName.clear();
-}
-
-bool removePendingFileOnInterrupt(const PendingFile& pending) {
-    if (pending.temporaryName.empty()) return false;
-    return armRemovalOnInterrupt(pending.temporaryName.c_str(), pending.file);
+    if (pending.armed) disarmRemovalOnInterrupt();
+    pending.armed = false;
 }
 
 std::string withinFolderReason(int error) {

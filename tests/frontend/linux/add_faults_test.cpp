@@ -6,16 +6,21 @@
 // extracts without error to exactly what was read. An archive that could
 // not be finished must not be left behind at all.
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -77,7 +82,8 @@ struct Child {
 // (every write to it fails with EPIPE).
 enum class Output { file, brokenPipe };
 
-Child start(const std::vector<std::string>& args, const fs::path& outputs, Output output = Output::file) {
+Child start(const std::vector<std::string>& args, const fs::path& outputs, Output output = Output::file,
+            void (*beforeExec)() = nullptr) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -100,6 +106,7 @@ Child start(const std::vector<std::string>& args, const fs::path& outputs, Outpu
         // SIGQUIT would leave a core file.
         const struct rlimit noCore {0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
+        if (beforeExec != nullptr) beforeExec();
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -381,6 +388,95 @@ TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
     std::sort(beside.begin(), beside.end());
     EXPECT_EQ(beside, (std::vector<std::string>{"big.qex", "target"}));
     EXPECT_EQ(readFileBytes(archive), std::string(bytes.begin(), bytes.end()));
+}
+
+TEST_F(AddFaults, InterruptAtAnyMomentOfAnExtractionLeavesNoTemporary) {
+    // Before: handlers were installed and removed around every file, and a
+    // temporary was armed only after it existed, so most interrupts left a
+    // `.part` or a link temporary. Interrupted at several points (among
+    // the files, and among the links, which come last), nothing is left.
+    ArchiveBuilder builder;
+    builder.folder(0, u"t");
+    for (char16_t k = 0; k < 1500; ++k) builder.file(1, std::u16string(u"f") + static_cast<char16_t>(u'A' + k), "x");
+    for (char16_t k = 0; k < 1500; ++k) builder.link(1, std::u16string(u"l") + static_cast<char16_t>(u'A' + k), "f");
+    const fs::path archive = scratch / "out" / "many.qex";
+    const std::vector<uint8_t> bytes = builder.bytes();
+    writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
+    const auto countOf = [](const fs::path& folder, bool links) {
+        size_t count = 0;
+        std::error_code ignored;
+        for (const auto& item : fs::directory_iterator(folder, ignored))
+            count += fs::is_symlink(item.symlink_status(ignored)) == links ? 1 : 0;
+        return count;
+    };
+    for (const auto& [links, atLeast] : std::vector<std::pair<bool, size_t>>{{false, 10}, {false, 1000}, {true, 1}, {true, 700}}) {
+        SCOPED_TRACE(std::to_string(links) + " " + std::to_string(atLeast));
+        const fs::path target = scratch / "out" / "target";
+        fs::remove_all(target);
+        fs::create_directory(target);
+        Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "extract");
+        if (!whileRunning(child, [&] { return countOf(target / "t", links) >= atLeast; })) {
+            finish(child);
+            continue;  // ended first: nothing to interrupt at this point
+        }
+        ::kill(child.pid, SIGINT);
+        finish(child);
+        EXPECT_EQ(child.exitCode, 128 + SIGINT);
+        for (const auto& item : fs::directory_iterator(target / "t"))
+            EXPECT_NE(item.path().filename().string().rfind(".qex-", 0), 0u) << item.path();
+    }
+}
+
+TEST_F(AddFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProcess) {
+    // Before: SIGXFSZ ended add and extract (exit 153) without a word and
+    // left their temporaries.
+    writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 8));
+    ASSERT_EQ(qex({"a", (scratch / "big.qex").string(), (scratch / "src").string()}).exitCode, 0);
+    const fs::path archive = scratch / "out" / "limited.qex";
+    writeFileBytes(archive, "the old archive");
+    const fs::path target = scratch / "out" / "target";
+    fs::create_directory(target);
+    const std::string limited = "ulimit -f 256 && exec \"$0\" \"$@\"";  // 128 KiB
+    ProcessResult r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "a", archive.string(), (scratch / "src").string()});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("File too large"));
+    EXPECT_EQ(readFileBytes(archive), "the old archive");
+    r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "x", (scratch / "big.qex").string(), target.string()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("qex: cannot write file \"" + (target / "src" / "noise.bin").string() + "\": File too large"));
+    EXPECT_EQ(namesIn(scratch / "out"), (std::vector<std::string>{"limited.qex", "target"}));
+    EXPECT_TRUE(fs::is_empty(target / "src"));
+}
+
+// A system-call filter, as some containers have, that refuses openat2.
+void refuseOpenat2() {
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog filter{sizeof program / sizeof program[0], program};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0)
+        ::_exit(126);
+}
+
+TEST_F(AddFaults, ExtractionUnderAFilterThatRefusesOpenat2MakesTheWholeTree) {
+    // Before: EPERM from openat2 was taken for a refusal, and nothing below
+    // the top level was created.
+    fs::create_directories(scratch / "src" / "a" / "b");
+    writeFileBytes(scratch / "src" / "a" / "b" / "deep", "deep");
+    writeFileBytes(scratch / "src" / "top", "top");
+    const fs::path archive = scratch / "out" / "tree.qex";
+    ASSERT_EQ(qex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    const fs::path target = scratch / "out" / "target";
+    fs::create_directory(target);
+    Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered", Output::file,
+                        refuseOpenat2);
+    finish(child);
+    EXPECT_EQ(child.exitCode, 0) << readFileBytes(scratch / "filtered.err");
+    EXPECT_EQ(treeOf(target / "src"), treeOf(scratch / "src"));
 }
 
 // Console streams: closed at start, the archive itself, a reader that has gone.

@@ -74,14 +74,16 @@ TEST_F(TargetFolder, FoldersAreCreatedOrKept) {
     EXPECT_TRUE(made.ok());
     EXPECT_TRUE(made.value);
     EXPECT_TRUE(fs::is_directory(base + "/target/a/b"));
+    // New: open to its owner only until extraction gives it its mode.
+    EXPECT_EQ(fs::status(base + "/target/a/b").permissions(), fs::perms::owner_all);
     // An existing folder stays, with its permissions.
-    ASSERT_EQ(chmod((base + "/target/a").c_str(), 0700), 0);
+    ASSERT_EQ(chmod((base + "/target/a").c_str(), 0750), 0);
     made = makeFolderWithin(target, "a");
     EXPECT_TRUE(made.ok());
     EXPECT_FALSE(made.value);
     struct stat st {};
     ASSERT_EQ(stat((base + "/target/a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
     // A file in the way is an error, not replaced.
     std::ofstream(base + "/target/f") << "x";
     EXPECT_EQ(makeFolderWithin(target, "f").error, ENOTDIR);
@@ -150,7 +152,7 @@ TEST_F(TargetFolder, FolderIsOpenedForItsTimes) {
     EXPECT_NE(openFolderWithin(target, "out").error, 0);
 }
 
-TEST_F(TargetFolder, SymbolicLinkReplacesAFileOrLinkButNotAFolderNorTheArchive) {
+TEST_F(TargetFolder, SymbolicLinkReplacesAFileOrLinkButNotAFolderFifoNorTheArchive) {
     fs::create_directory(base + "/target/d");
     std::ofstream(base + "/target/d/f") << "replaced";
     link("old", "l");
@@ -165,11 +167,13 @@ TEST_F(TargetFolder, SymbolicLinkReplacesAFileOrLinkButNotAFolderNorTheArchive) 
     ASSERT_EQ(lstat((base + "/target/l").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1577836800);  // the link's own time
     EXPECT_EQ(createSymbolicLinkWithin(target, "d", "x", kTime, kTime).error, EISDIR);
+    ASSERT_EQ(mkfifo((base + "/target/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(createSymbolicLinkWithin(target, "fifo", "x", kTime, kTime).error, EEXIST);
     const FileIdentity archive = identityOfPath((base + "/target/archive").c_str());
     EXPECT_EQ(createSymbolicLinkWithin(target, "archive", "x", kTime, kTime, &archive).error, EBUSY);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(base + "/target/archive")));
     // Only the items above are left: no temporary link stays behind.
-    EXPECT_EQ(std::distance(fs::directory_iterator(base + "/target"), fs::directory_iterator()), 3);
+    EXPECT_EQ(std::distance(fs::directory_iterator(base + "/target"), fs::directory_iterator()), 4);
 }
 
 TEST_F(TargetFolder, ComponentFallbackRefusesEveryLinkAndDotDot) {
