@@ -234,7 +234,7 @@ TEST_F(WriterThreadTest, FileIsOpenToItsOwnerOnlyUntilItIsComplete) {
     const ModeRule rule = currentModeRule();
     EXPECT_EQ(static_cast<unsigned>(fs::status(scratch_ / "public").permissions() & fs::perms::all),
               rule.exact ? 0644u : 0644u & ~rule.umask);
-    closeFile(folder.value);
+    EXPECT_TRUE(closeFile(folder.value).ok());
 }
 
 TEST_F(WriterThreadTest, UncreatableFileStillConsumesItsBytes) {
