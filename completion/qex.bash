@@ -2,8 +2,12 @@
 # Completes the switches, the command letters, and then each command's
 # arguments by their kind: the archive (names ending in .qex, and folders to
 # reach them), an extraction target (folders), a source (any file or
-# folder) or an item inside the archive (nothing offered). The words before the cursor are read as qex reads them: switches
-# anywhere until the stop switch --N, the first other word is the command.
+# folder) or an item inside the archive (nothing offered). The words before
+# the cursor are read as qex reads them: switches anywhere until the stop
+# switch ("--" alone or with a number), the word after a switch that takes
+# a value (-x, -T, --exclude, --exclude-from, --files-from) is its value,
+# the first other word is the command. The no-op switches -m, -o and -r are
+# accepted by qex but not offered.
 
 # Argument kinds of each command, in order; a kind ending in "..." stands
 # for any number of arguments of that kind. A new command is one line here.
@@ -16,7 +20,7 @@ _qex_argument_kinds() {
     esac
 }
 _qex_commands="a x t l"
-_qex_switches="-m -o -r --"
+_qex_switches="-h --help -V --version -q --quiet -x --exclude --exclude-from --exclude-vcs -T --files-from --null -f --force --"
 
 _qex_complete_kind() {
     local cur=$2
@@ -35,11 +39,19 @@ _qex_complete_kind() {
 }
 
 _qex() {
-    local cur=${COMP_WORDS[COMP_CWORD]} word command="" position=0 switches=1 i
+    local cur=${COMP_WORDS[COMP_CWORD]} word command="" position=0 switches=1 value="" i
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
+        if [[ -n $value ]]; then  # a switch's value (bash splits --switch=value at the "=")
+            [[ $word == "=" ]] || value=""
+            continue
+        fi
         if ((switches)) && [[ $word == -* ]]; then
-            [[ $word == --* ]] && switches=0
+            case $word in
+                -- | --[0-9]*) switches=0 ;;
+                -x | --exclude) value=pattern ;;
+                -T | --files-from | --exclude-from) value=file ;;
+            esac
             continue
         fi
         if [[ -z $command ]]; then
@@ -49,6 +61,10 @@ _qex() {
         fi
     done
     COMPREPLY=()
+    if [[ -n $value ]]; then
+        [[ $value == file ]] && _qex_complete_kind source "$cur"
+        return 0
+    fi
     if ((switches)) && [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$_qex_switches" -- "$cur")
         return 0

@@ -3,8 +3,9 @@
 # prefix and checks the files there (and nothing else, so no test or
 # benchmark), runs the installed program on a small folder, checks the
 # manual page with groff's warnings on, exercises the bash completion, then
-# builds the .deb with CPack and checks that it holds the same files and
-# names its library dependencies. The manual page and the completion must
+# builds the .deb with CPack and checks that it holds the same files, names
+# its library dependencies and a maintainer "Name <address>", and that the
+# program is stripped in both. The manual page and the completion must
 # know every command the program's usage text shows.
 # Reuses build/ (scripts/test.sh makes it) when it is there; otherwise
 # configures build-package without tests and benchmarks.
@@ -32,21 +33,23 @@ files_below() { (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort); }
 
 expected=$(LC_ALL=C sort <<'LIST'
 bin/qex
-share/man/man1/qex.1
+share/man/man1/qex.1.gz
 share/bash-completion/completions/qex
 share/doc/qex/README.md
 share/doc/qex/LICENSE
+share/doc/qex/copyright
 LIST
 )
 
 # The install tree.
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+cmake --install "$build" --prefix "$prefix" --strip >/dev/null
 installed=$(files_below "$prefix")
 [[ $installed == "$expected" ]] || fail "installed files differ from the expected ones:
 $(diff <(echo "$expected") <(echo "$installed") || true)"
 qex=$prefix/bin/qex
 [[ -x $qex ]] || fail "$qex is not executable"
+[[ $(file -b "$qex") == *", stripped"* ]] || fail "$qex is not stripped: $(file -b "$qex")"
 
 # The installed program archives a folder and extracts it elsewhere.
 mkdir -p "$work/data/tree/sub" "$work/out"
@@ -65,7 +68,8 @@ commands=$(sed -n 's/^ *qex \([a-z]\) .*/\1/p' <<<"$usage" | LC_ALL=C sort -u)
 
 # The manual page: no groff warning, and an entry under COMMANDS for each
 # command (a .TP paragraph whose tag begins with the letter).
-page=$prefix/share/man/man1/qex.1
+zcat "$prefix/share/man/man1/qex.1.gz" >"$work/qex.1" || fail "the manual page is not gzipped"
+page=$work/qex.1
 warnings=$(groff -ww -man -z "$page" 2>&1) || fail "groff failed on $page: $warnings"
 [[ -z $warnings ]] || fail "groff warns about $page:
 $warnings"
@@ -91,11 +95,15 @@ check_completion() {  # expected replies (one string, lines), then the words
   [[ $got == "$want" ]] || fail "completing '$*' gave '$(echo $got)', expected '$(echo $want)'"
 }
 check_completion "$commands" qex ""
-check_completion "$(printf '%s\n' -- -m -o -r | LC_ALL=C sort)" qex -
+check_completion "$(printf '%s\n' -- --exclude --exclude-from --exclude-vcs --files-from --force --help --null \
+  --quiet --version -T -V -f -h -q -x | LC_ALL=C sort)" qex -
 check_completion $'one.qex\nsub' qex -m9 x ""
 check_completion "sub" qex x one.qex ""
 check_completion "two.txt" qex a new.qex t
 check_completion "" qex -- -m ""
+check_completion $'one.qex\nsub' qex -x '*.o' -T list a ""
+check_completion "two.txt" qex a new.qex --files-from = t
+check_completion "" qex a new.qex -x ""
 
 # The package: the same files under /usr, and its library dependencies.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
@@ -105,6 +113,11 @@ deb=${debs[0]}
 packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | LC_ALL=C sort)
 [[ $packaged == "$expected" ]] || fail "the package's files differ from the expected ones:
 $(diff <(echo "$expected") <(echo "$packaged") || true)"
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+name_address='^[^<>]+ <[^<> ]+@[^<> ]+>$'
+[[ $maintainer =~ $name_address ]] || fail "the package's maintainer is not 'Name <address>': $maintainer"
+mkdir "$work/unpacked" && dpkg-deb -x "$deb" "$work/unpacked"
+[[ $(file -b "$work/unpacked/usr/bin/qex") == *", stripped"* ]] || fail "the packaged program is not stripped"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libc6* ]] || fail "the package's dependencies were not computed (Depends: $depends)"
 echo "install tree and $(basename "$deb") checked (Depends: $depends)"

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "archive/directory_builder.h"
+#include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/exclusion.h"
 #include "frontend/failure_messages.h"
+#include "frontend/listed_paths.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/file_identity.h"
@@ -31,11 +34,16 @@ namespace qex {
 namespace {
 
 // One folder being walked: the folder, held open (its items are opened
-// through it), and its matching items in listing order.
+// through it), its matching items in listing order, and where it lies
+// below its source (the path exclusion patterns see: "" or ending with
+// "/"). From a list of paths (-T), `listed` holds each item's node: only
+// what the list names is taken.
 struct WalkLevel {
     OpenFolder folder;
     std::vector<ListedItem> items;
     size_t next = 0;
+    std::u16string below;
+    std::vector<const ListedNode*> listed;
 };
 
 struct FolderIdentity {
@@ -65,6 +73,7 @@ struct AddRun {
     // stay in place: the reader hands them out as the links' contents.
     std::map<std::pair<uint64_t, uint64_t>, const std::string*> firstNames{};
     std::deque<std::string> firstNamePaths{};
+    const Exclusions* exclusions = nullptr;
 };
 
 // The longest first-name path a hard-link entry holds: extraction makes the
@@ -165,11 +174,29 @@ PendingEntry* appendEntry(AddRun& run, const std::string& path, const ListedItem
     return pending;
 }
 
+// Keeps of `items` those the node's children name, each with its node, and
+// reports the listed names the folder does not hold.
+void keepListed(CommandOutcome& outcome, const std::string& folder, const ListedNode& node,
+                std::vector<ListedItem>& items, std::vector<const ListedNode*>& nodes) {
+    std::vector<ListedItem> kept;
+    std::set<std::string> found;
+    for (ListedItem& item : items) {
+        const auto child = node.children.find(item.nativeName);
+        if (child == node.children.end()) continue;
+        found.insert(item.nativeName);
+        nodes.push_back(&child->second);
+        kept.push_back(std::move(item));
+    }
+    items = std::move(kept);
+    for (const auto& [name, child] : node.children)
+        if (found.count(name) == 0) reportWarning(outcome, "cannot find listed path", folder + name);
+}
+
 // A folder's entry is kept only when the folder could be opened as listed
 // and listed; its contents are walked next. At the depth limit and on a
 // loop the entry is kept and nothing below it is opened.
 void addFolder(AddRun& run, const OpenFolder& parent, const std::string& path, const ListedItem& item,
-               uint32_t depth) {
+               uint32_t depth, std::u16string below, const ListedNode* node) {
     bool enter = depth <= kMaxEnteredDepth;
     for (const FolderIdentity& above : run.ancestors)
         if (above.device == item.device && above.inode == item.inode) enter = false;
@@ -188,6 +215,9 @@ void addFolder(AddRun& run, const OpenFolder& parent, const std::string& path, c
             return;
         }
         if (run.hooks.afterListing) run.hooks.afterListing(level.folder.path);
+        level.below = std::move(below);
+        if (node != nullptr && !node->whole)
+            keepListed(run.outcome, level.folder.path, *node, level.items, level.listed);
     }
     if (appendEntry(run, path, item, depth) == nullptr) {
         closeFolder(level.folder);
@@ -262,10 +292,34 @@ void addContents(AddRun& run, const OpenFolder& folder, const std::string& path,
     queueForReading(run, path, item.size, *pending);
 }
 
-void addItem(AddRun& run, const OpenFolder& folder, const ListedItem& item, uint32_t depth) {
+// A FIFO: stored as one, without bytes, and never opened (opening one
+// would wait for a writer).
+void addFifo(AddRun& run, const std::string& path, const ListedItem& item, uint32_t depth) {
+    if (appendEntry(run, path, item, depth) != nullptr) run.counters.files.fetch_add(1, std::memory_order_relaxed);
+}
+
+// `below`: where the item lies below its source ("" for the source itself);
+// `listed`: its node when it comes from a list of paths.
+void addItem(AddRun& run, const OpenFolder& folder, const ListedItem& item, uint32_t depth,
+             const std::u16string& below, const ListedNode* listed) {
     const std::string path = folder.path + item.nativeName;
+    if (run.exclusions != nullptr && isExcluded(*run.exclusions, item.name, below, item.kind == ItemKind::Folder))
+        return;
+    if (listed != nullptr && !listed->whole && item.kind != ItemKind::Folder) {
+        reportWarning(run.outcome, "cannot add listed paths below an item that is not a folder", path);
+        return;
+    }
+    // A FIFO is stored as one. A socket belongs to a running program and
+    // means nothing in an archive: a note, not a failure. A device cannot
+    // be stored.
     if (item.kind == ItemKind::Special) {
-        reportWarning(run.outcome, "skipping special file (FIFO, socket or device)", path);
+        const uint16_t type = item.mode & kModeTypeBits;
+        if (type == kModeFifo) return addFifo(run, path, item, depth);
+        if (type == kModeSocket) {
+            reportNote(run.outcome, "skipping socket", path);
+        } else {
+            reportWarning(run.outcome, "skipping device", path);
+        }
         return;
     }
     if (isArchiveItself(run, item)) return;
@@ -274,7 +328,7 @@ void addItem(AddRun& run, const OpenFolder& folder, const ListedItem& item, uint
         return;
     }
     if (item.kind == ItemKind::Folder) {
-        addFolder(run, folder, path, item, depth);
+        addFolder(run, folder, path, item, depth, below.empty() ? below : below + u'/', listed);
     } else {
         addContents(run, folder, path, item, depth);
     }
@@ -292,11 +346,13 @@ void noteSourceAncestors(AddRun& run, const std::string& folder) {
 }
 
 // One source as the command line named it, resolved and listed before
-// anything is written.
+// anything is written; or one tree of listed paths.
 struct CheckedSource {
     std::string searchPath;         // full path; "folder/*" for "folder/"
     OpenFolder folder;              // the folder it names or matches in, held open
     std::vector<ListedItem> items;  // what it names or matches
+    bool isItself = false;          // a folder or file named as such: its item is the source
+    const ListedNode* listed = nullptr;  // a tree of listed paths: its root
 };
 
 void walkSource(AddRun& run, CheckedSource& source) {
@@ -308,6 +364,7 @@ void walkSource(AddRun& run, CheckedSource& source) {
     noteSourceAncestors(run, first.folder.path);
     const size_t sourceAncestors = run.ancestors.size();
     if (run.hooks.afterListing) run.hooks.afterListing(first.folder.path);
+    if (source.listed != nullptr) keepListed(run.outcome, first.folder.path, *source.listed, first.items, first.listed);
     run.levels.push_back(std::move(first));
     while (!run.levels.empty() && !run.pipelineGone) {
         WalkLevel& level = run.levels.back();
@@ -319,9 +376,11 @@ void walkSource(AddRun& run, CheckedSource& source) {
         }
         // The capacity reserved above keeps `level` and `item` in place
         // while a folder entered below pushes its own level.
-        const ListedItem& item = level.items[level.next++];
+        const size_t k = level.next++;
+        const ListedItem& item = level.items[k];
         const uint32_t depth = static_cast<uint32_t>(run.levels.size() - 1);
-        addItem(run, level.folder, item, depth);
+        const std::u16string below = depth == 0 && source.isItself ? std::u16string() : level.below + item.name;
+        addItem(run, level.folder, item, depth, below, level.listed.empty() ? nullptr : level.listed[k]);
     }
     for (WalkLevel& left : run.levels) closeFolder(left.folder);
     run.levels.clear();
@@ -371,12 +430,94 @@ bool checkSource(CommandOutcome& outcome, const std::string& source, const Outpu
         }
         return false;
     }
+    checked.isItself = !contentsOnly && !hasWildcards(lastName);
     const FileIdentity& archive = archivePlace.existing;
     if (!contentsOnly && !hasWildcards(lastName) && checked.items.size() == 1 && isFile(archive, checked.items[0])) {
         reportFatal(outcome, "the source is the archive itself", source);
         return false;
     }
     return true;
+}
+
+// The patterns of -x, --exclude-from and --exclude-vcs. False (reported)
+// when a pattern file cannot be read.
+bool readExclusions(CommandOutcome& outcome, const CommandOptions& options, Exclusions& exclusions) {
+    exclusions.versionControl = options.excludeVcs;
+    for (const std::u16string& pattern : options.excludes) addExclusionPattern(exclusions, pattern);
+    for (const std::u16string& file16 : options.excludeFiles) {
+        const std::string file = utf16ToNative(file16);
+        std::string bytes;
+        int error = 0;
+        if (!readList(file, bytes, error)) {
+            reportFatal(outcome, "cannot read the exclusion patterns", file, systemReason(error));
+            return false;
+        }
+        addExclusionLines(exclusions, nativeToUtf16(bytes));
+    }
+    return true;
+}
+
+// The paths of -T, read and merged into one source per tree, each tree's
+// folder opened and listed. False (reported) when a list cannot be read,
+// or when the lists name nothing and no other source was given.
+bool readListedPaths(CommandOutcome& outcome, const CommandOptions& options, ListedPaths& paths,
+                     std::vector<CheckedSource>& sources) {
+    if (options.fileLists.empty()) return true;
+    const SystemResult<std::string> current = fullPath(".");
+    if (!current.ok()) {
+        reportFatal(outcome, "cannot resolve the current folder", ".", systemReason(current.error));
+        return false;
+    }
+    const std::string currentFolder = joinPath(current.value, "");
+    for (const std::u16string& list16 : options.fileLists) {
+        const std::string list = utf16ToNative(list16);
+        std::string bytes;
+        int error = 0;
+        if (!readList(list, bytes, error)) {
+            reportFatal(outcome, "cannot read the list of paths", list, systemReason(error));
+            return false;
+        }
+        for (const std::string& path : splitList(bytes, options.nullSeparated))
+            addListedPath(paths, path, currentFolder);
+    }
+    for (const std::string& path : paths.refused)
+        reportWarning(outcome, "skipping listed path with a \"..\" component", path);
+    if (paths.strippedRoot) reportNote(outcome, "removing the leading \"/\" from listed paths");
+    if (paths.count == 0 && sources.empty()) {
+        reportFatal(outcome, "the lists of paths name nothing to add", {});
+        return false;
+    }
+    for (const ListedTree& tree : paths.trees) {
+        CheckedSource& source = sources.emplace_back();
+        source.searchPath = tree.base + "*";
+        source.listed = tree.root.whole ? nullptr : &tree.root;  // "." listed: everything there
+        SystemResult<OpenFolder> folder = openFolderAt(tree.base);
+        if (!folder.ok()) {
+            reportFatal(outcome, "cannot list source", tree.base, systemReason(folder.error));
+            return false;
+        }
+        source.folder = std::move(folder.value);
+        const SystemStatus listed = listOpenFolder(source.folder, "*", source.items);
+        if (!listed.ok()) {
+            reportFatal(outcome, "cannot list source", tree.base, systemReason(listed.error));
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the file at the archive's path reads as an archive, which add
+// may replace; otherwise false, reported.
+bool mayReplace(CommandOutcome& outcome, const std::string& archivePath) {
+    int error = 0;
+    if (readsAsArchive(archivePath, error)) return true;
+    if (error != 0) {
+        reportAboutItem(outcome, kExitFatal, archivePath,
+                        "exists and cannot be read as a qex archive (" + systemReason(error) + "); -f replaces it");
+    } else {
+        reportAboutItem(outcome, kExitFatal, archivePath, "exists and is not a qex archive; -f replaces it");
+    }
+    return false;
 }
 
 // Failures the pipeline collected: unreadable sources are warnings, the rest
@@ -469,12 +610,12 @@ bool finishArchive(CommandOutcome& outcome, const std::string& archivePath, Arch
 }  // namespace
 
 int runAdd(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
-           ConsoleOutput& console) {
-    return runAddWithHooks(archivePath16, sources16, console, AddWalkHooks{});
+           const CommandOptions& options, ConsoleOutput& console) {
+    return runAddWithHooks(archivePath16, sources16, options, console, AddWalkHooks{});
 }
 
 int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::u16string>& sources16,
-                    ConsoleOutput& console, const AddWalkHooks& hooks) {
+                    const CommandOptions& options, ConsoleOutput& console, const AddWalkHooks& hooks) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const SystemResult<OutputPlace> place = examineOutputPlace(archivePath);
@@ -498,6 +639,13 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
     } closeOnReturn{sources};
     for (size_t k = 0; k < sources16.size(); ++k)
         if (!checkSource(outcome, utf16ToNative(sources16[k]), place.value, sources[k])) return outcome.exitCode;
+    // A file that is not an archive is someone's data: replaced only on -f.
+    if (place.value.existing.regular && !options.force && !mayReplace(outcome, archivePath))
+        return outcome.exitCode;
+    Exclusions exclusions;
+    if (!readExclusions(outcome, options, exclusions)) return outcome.exitCode;
+    ListedPaths listedPaths;
+    if (!readListedPaths(outcome, options, listedPaths, sources)) return outcome.exitCode;
 
     ArchiveOutput output;
     if (!openArchiveOutput(outcome, archivePath, place.value, output)) return outcome.exitCode;
@@ -529,11 +677,13 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
                .directory = directory,
                .counters = counters,
                .hooks = hooks,
-               .archive = output.written};
+               .archive = output.written,
+               .exclusions = &exclusions};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines
     // never meet the progress display.
     for (const CheckedSource& source : sources) {
+        if (console.quiet) break;
         std::string line(1, '<');
         line.append(nativeToConsole(source.searchPath));
         line.append(">\n");

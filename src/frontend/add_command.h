@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/command_line.h"
 #include "frontend/console_output.h"
 
 #include "archive/archive_layout.h"
@@ -65,6 +66,6 @@ struct AddWalkHooks {
 
 // runAdd (commands.h) with the walk's hooks.
 int runAddWithHooks(const std::u16string& archivePath, const std::vector<std::u16string>& sources,
-                    ConsoleOutput& console, const AddWalkHooks& hooks);
+                    const CommandOptions& options, ConsoleOutput& console, const AddWalkHooks& hooks);
 
 }  // namespace qex

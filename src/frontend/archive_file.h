@@ -17,4 +17,10 @@ namespace qex {
 bool loadArchiveDirectory(CommandOutcome& outcome, const std::string& archivePath, Directory& directory,
                           uint64_t& archiveBytes);
 
+// Whether the regular file at `path` reads as a qex archive (its trailer
+// and directory pass the gate), so that add may replace it. An empty file
+// counts as one: it holds nothing to lose. False, with the system's
+// reason in `error` when it could not be read at all.
+bool readsAsArchive(const std::string& path, int& error);
+
 }  // namespace qex

@@ -1,6 +1,6 @@
 // The banner: program name and version with the build stamp, the maker, and
 // the usage text. Printed on standard output when qex is run without
-// arguments, and on standard error after a usage error.
+// arguments or with -h/--help.
 #pragma once
 
 #include <array>

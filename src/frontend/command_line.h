@@ -1,18 +1,22 @@
 // The command line: switch scan, command word and dispatch.
 //
-// Switches ("-" and one letter, anywhere up to the stop switch "--") are
-// echoed and removed from the argument list in place; the first argument
-// left is the command ("a", "x", "t" or "l", lower case, alone), the next
-// the archive path, and the rest the command's other paths (add: one or
-// more sources; extract: the target, then the items to extract). Switches
-// and commands are recognised from the argument text: the UTF-8 form of an
-// argument's first 255 UTF-16 units in a zeroed 256-byte buffer. Paths go
-// on as UTF-16.
+// Switches stand anywhere up to the stop switch ("--" alone, or "--" and a
+// number) and are removed from the argument list in place; the first
+// argument left is the command ("a", "x", "t" or "l", lower case, alone),
+// the next the archive path, and the rest the command's other paths (add:
+// sources; extract: the target, then the items to extract). Switches and
+// commands are recognised from the argument text: the UTF-8 form of an
+// argument's first 255 UTF-16 units in a zeroed 256-byte buffer. Paths and
+// switch values (a pattern, a list file) go on whole, as UTF-16.
 //
-// No arguments at all: the banner on standard output, exit 0. A usage error
-// (an unknown switch or command, missing or surplus paths, "-" as the
-// archive): one line saying what is wrong and the banner on standard error,
-// exit 2, and no command runs.
+// The switches -m, -o and -r (and the stop switch) have no effect but are
+// echoed, once the scan is over and unless -q is given. -h/--help and
+// -V/--version print and end the run, exit 0. No arguments at all: the
+// banner and usage on standard output, exit 0. A usage error (an unknown
+// switch or command, a switch without its value or given to a command it
+// is not for, missing or surplus paths, "-" as the archive): one line
+// saying what is wrong and one pointing to --help on standard error, exit
+// 2, and no command runs.
 #pragma once
 
 #include <array>
@@ -41,10 +45,21 @@ ArgumentText makeArgumentText(std::u16string_view argument);
 // clamped to it.
 int switchValue(const char* text);
 
-// A command: the archive path, the paths after it as given, and the console
-// it prints to.
+// What the switches ask of the add command beyond its paths. (-q is the
+// console's: ConsoleOutput::quiet.)
+struct CommandOptions {
+    bool force = false;  // -f: a file that is not an archive may be replaced
+    std::vector<std::u16string> excludes;      // -x/--exclude patterns, in order
+    std::vector<std::u16string> excludeFiles;  // --exclude-from: files of patterns
+    bool excludeVcs = false;                   // --exclude-vcs
+    std::vector<std::u16string> fileLists;     // -T/--files-from: files of paths ("-": standard input)
+    bool nullSeparated = false;                // --null: the lists end their entries with NUL
+};
+
+// A command: the archive path, the paths after it as given, the switches'
+// requests and the console it prints to.
 using CommandFunction = int (*)(const std::u16string& archivePath, const std::vector<std::u16string>& paths,
-                                ConsoleOutput& console);
+                                const CommandOptions& options, ConsoleOutput& console);
 
 // Exit code of a usage error.
 inline constexpr int kExitUsage = 2;
@@ -53,6 +68,7 @@ inline constexpr int kExitUsage = 2;
 // supply their own commands and output.
 struct FrontEnd {
     const char* buildStamp = "";
+    const char* version = "";  // the project's version, "0.3"
     CommandFunction add = nullptr;
     CommandFunction extract = nullptr;
     CommandFunction test = nullptr;

@@ -41,4 +41,10 @@ inline void reportFatal(CommandOutcome& outcome, std::string_view what, std::str
     reportProblem(outcome, kExitFatal, what, path, reason);
 }
 
+// A note: printed like a problem, the exit code unchanged.
+inline void reportNote(CommandOutcome& outcome, std::string_view what, std::string_view path = {},
+                       std::string_view reason = {}) {
+    reportProblem(outcome, kExitSuccess, what, path, reason);
+}
+
 }  // namespace qex

@@ -25,6 +25,10 @@ struct ConsoleOutput {
     std::atomic<bool> failed{false};
     std::atomic<int> error{0};  // the system's code for the first failure
     bool reported = false;      // a command has reported the failure itself
+    // -q: the command's name, its file lines and its status line are not
+    // printed; what a command exists to print (a listing) still is, and
+    // warnings and errors go to standard error as ever.
+    bool quiet = false;
 };
 
 // True until a write has failed.

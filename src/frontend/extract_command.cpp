@@ -88,6 +88,7 @@ struct ExtractRun {
     size_t damagedAt = SIZE_MAX;
     // The items asked for; null when everything is extracted.
     const ItemSelection* selection = nullptr;
+    std::vector<size_t> fifos{};  // entries made as FIFOs once the stream is done
 };
 
 bool isTaken(const ExtractRun& run, size_t k) { return run.selection == nullptr || run.selection->taken[k]; }
@@ -238,6 +239,11 @@ void createItems(ExtractRun& run) {
             continue;
         }
         run.counters.files.fetch_add(1, std::memory_order_relaxed);
+        // A FIFO takes no bytes: it is made after the run, like links.
+        if (restoresAsFifo(entry.attributes, entry.creationTime, entrySize(entry))) {
+            run.fifos.push_back(k);
+            continue;
+        }
         if (!queueFileEntry(run, k, path)) return markUnreached(run, k + 1);
     }
 }
@@ -398,6 +404,22 @@ void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, 
     }
 }
 
+// The FIFOs, once the stream is done; none beyond damage.
+void makeFifos(ExtractRun& run, const FileIdentity& archive) {
+    const ModeRule modes = currentModeRule();
+    for (const size_t k : run.fifos) {
+        if (k >= run.damagedAt) break;
+        const ArchiveEntry& entry = run.directory.entries[k];
+        const std::string path = placeOf(run.places, run.directory.names, k);
+        const SystemStatus made = createFifoWithin(
+            run.targetFolder, path.c_str(),
+            permissionsToApply(modes, storedUnixMode(entry.creationTime), entry.attributes), entry.lastAccessTime,
+            entry.lastWriteTime, &archive);
+        if (!made.ok())
+            reportItem(run, "cannot create FIFO", joinPath(run.target, path), withinFolderReason(made.error));
+    }
+}
+
 // Second pass: the folders' times, set last because creating their
 // contents changed them, and then the final modes of the folders this run
 // created (made 0700, they stay open to their owner only until now). In reverse directory order, so every folder comes after all
@@ -446,7 +468,7 @@ void stampFolders(ExtractRun& run) {
 }  // namespace
 
 int runExtract(const std::u16string& archivePath16, const std::vector<std::u16string>& paths,
-               ConsoleOutput& console) {
+           const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     const std::u16string targetPath16 = paths.empty() ? std::u16string(u".") : paths[0];
@@ -528,6 +550,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     reportCheckValueMismatch(run, failures);
     removeFoldersAfterDamage(run);
     makeDeferredLinks(run, takeDeferredLinks(pipelineRun), archiveIdentity);
+    makeFifos(run, archiveIdentity);
     stampFolders(run);
     reportUnlistedItems(run);
     ignoreFailure(closeFile(targetFolder));  // a folder, only created in

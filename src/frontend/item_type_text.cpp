@@ -30,10 +30,11 @@ std::string itemTypeText(uint16_t attributes, uint64_t creationTime) {
     std::string text;
     if (carriesUnixMode(attributes)) {
         const uint16_t mode = storedUnixMode(creationTime);
-        const char type = folder                      ? 'd'
-                          : isSymbolicLinkMode(mode) ? 'l'
-                          : isHardLinkMode(mode)     ? 'h'
-                                                     : '-';
+        const char type = folder                                     ? 'd'
+                          : isSymbolicLinkMode(mode)                ? 'l'
+                          : isHardLinkMode(mode)                    ? 'h'
+                          : (mode & kModeTypeBits) == kModeFifo     ? 'p'
+                                                                    : '-';
         text.push_back(type);
         appendTriple(text, mode >> 6 & 7, (mode & kSetUserId) != 0, 's');
         appendTriple(text, mode >> 3 & 7, (mode & kSetGroupId) != 0, 's');

@@ -92,7 +92,7 @@ std::string totalLine(uint64_t files, uint64_t folders, uint64_t bytes, uint64_t
 }  // namespace
 
 int runList(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
-            ConsoleOutput& console) {
+           const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     Directory directory;
@@ -112,8 +112,7 @@ int runList(const std::u16string& archivePath16, const std::vector<std::u16strin
             bytes += entrySize(entry);
         }
     }
-    const std::string total = totalLine(files, folders, bytes, archiveBytes);
-    writeConsole(console, total);
+    if (!console.quiet) writeConsole(console, totalLine(files, folders, bytes, archiveBytes));
     flushConsole(console);
     if (!consoleUsable(console)) {
         // The listing is the command's whole work: failing to write it is fatal.

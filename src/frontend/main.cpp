@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     std::vector<std::u16string> arguments = qex::processArguments(argc, argv);
     qex::FrontEnd frontEnd;
     frontEnd.buildStamp = kBuildStamp.data();
+    frontEnd.version = QEX_VERSION;
     frontEnd.add = qex::runAdd;
     frontEnd.extract = qex::runExtract;
     frontEnd.test = qex::runTest;

@@ -127,6 +127,7 @@ std::string paddedLine(std::string_view line, char end) {
 }
 
 void printProgress(ProgressPrinter& printer) {
+    if (printer.console->quiet) return;
     TakenRecord record;
     while (takeOldest(*printer.ring, record)) printFileLine(printer, record);
     if (printer.terminal) printStatusLine(printer);
@@ -147,6 +148,7 @@ void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, Pro
 }
 
 bool startProgressPrinter(ProgressPrinter& printer) {
+    if (printer.console->quiet) return false;  // nothing to print: the rings may drop every record
     const uint32_t interval = printer.terminal ? kPrintIntervalMilliseconds : kPollMilliseconds;
     try {
         printer.thread = std::thread([&printer, interval] {
@@ -169,6 +171,7 @@ bool startProgressPrinter(ProgressPrinter& printer) {
 void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
     if (printer.thread.joinable()) printer.thread.join();
+    if (printer.console->quiet) return;
     printProgress(printer);
     if (printer.terminal) {
         writeConsole(*printer.console, "\n");  // the status line printed last stays

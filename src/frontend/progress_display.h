@@ -9,7 +9,8 @@
 // line that stood on that row; the status line ends with a carriage return
 // and stays until the next print replaces it. Anywhere else (a file, a
 // pipe) the output is a log: file lines unpadded, and the status line once,
-// at the end, as a line of its own.
+// at the end, as a line of its own. A quiet console (-q) gets nothing: no
+// thread is started and no line is printed.
 #pragma once
 
 #include <atomic>

@@ -57,7 +57,7 @@ void reportFailingFiles(CommandOutcome& outcome, const Directory& directory, con
 }  // namespace
 
 int runTest(const std::u16string& archivePath16, const std::vector<std::u16string>& /*paths*/,
-            ConsoleOutput& console) {
+           const CommandOptions& /*options*/, ConsoleOutput& console) {
     CommandOutcome outcome;
     const std::string archivePath = utf16ToNative(archivePath16);
     Directory directory;
@@ -106,7 +106,7 @@ int runTest(const std::u16string& archivePath16, const std::vector<std::u16strin
 
     reportFailingFiles(outcome, directory, files);
     reportRunFailures(outcome, failures);
-    if (outcome.exitCode == kExitSuccess)
+    if (outcome.exitCode == kExitSuccess && !console.quiet)
         writeConsole(console, "all " + std::to_string(files.size()) + " files match their check values\n");
     return outcome.exitCode;
 }

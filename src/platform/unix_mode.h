@@ -12,7 +12,8 @@
 //     The upper 48 bits keep the creation time (off by under 7 ms).
 // A symbolic link is a file entry whose mode has the link type and whose
 // content is the link's target, byte for byte; its size is the target's
-// length. A further name of a file already archived (a hard link) is a file
+// length. A FIFO is a file entry of size 0 whose mode has the FIFO type.
+// A further name of a file already archived (a hard link) is a file
 // entry whose mode has the type 0xF000 (all four type bits: the type mask
 // itself, which no item ever has) and whose content is the archived path of
 // the first name, folders joined by "/". The folder attribute, not the type
@@ -37,6 +38,8 @@ inline constexpr uint16_t kAttributeUnixMode = 0x40;
 inline constexpr uint64_t kUnixModeBits = 0xFFFF;      // of the creation time
 inline constexpr uint16_t kModeTypeBits = 0xF000;      // S_IFMT
 inline constexpr uint16_t kModeSymbolicLink = 0xA000;  // S_IFLNK
+inline constexpr uint16_t kModeFifo = 0x1000;          // S_IFIFO
+inline constexpr uint16_t kModeSocket = 0xC000;        // S_IFSOCK
 inline constexpr uint16_t kModeHardLink = 0xF000;      // no item's type
 inline constexpr uint16_t kModeRegularFile = 0x8000;   // S_IFREG
 inline constexpr uint16_t kModePermissionBits = 07777;
@@ -61,6 +64,13 @@ inline uint64_t withUnixMode(uint64_t creationTime, uint16_t mode) {
 
 inline bool isSymbolicLinkMode(uint16_t mode) { return (mode & kModeTypeBits) == kModeSymbolicLink; }
 inline bool isHardLinkMode(uint16_t mode) { return (mode & kModeTypeBits) == kModeHardLink; }
+
+// Whether extraction here makes a FIFO of this entry (one that claims
+// bytes is a plain file).
+inline bool restoresAsFifo(uint16_t attributes, uint64_t creationTime, uint64_t size) {
+    return kRestoresUnixModes && carriesUnixMode(attributes) && size == 0 &&
+           (storedUnixMode(creationTime) & kModeTypeBits) == kModeFifo;
+}
 
 // Whether extraction here makes a symbolic link of this entry.
 inline bool restoresAsLink(uint16_t attributes, uint64_t creationTime) {

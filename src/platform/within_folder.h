@@ -86,6 +86,14 @@ SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePat
                                       uint64_t lastAccessTime, uint64_t lastWriteTime,
                                       const FileIdentity* untouchable = nullptr);
 
+// Makes `relativePath` below `target` a FIFO with the permission bits
+// `permissions` and the given times, replacing a file or link of that name
+// as createSymbolicLinkWithin does. Windows makes no FIFOs:
+// ERROR_NOT_SUPPORTED.
+SystemStatus createFifoWithin(FileHandle target, const char* relativePath, uint16_t permissions,
+                              uint64_t lastAccessTime, uint64_t lastWriteTime,
+                              const FileIdentity* untouchable = nullptr);
+
 // Makes `relativePath` below `target` a further name (a hard link) of the
 // regular file `existingPath` below `target`, replacing a file or link of
 // that name as createSymbolicLinkWithin does. Both paths are resolved

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -63,11 +64,7 @@ std::string banner() {
 }
 
 // What a usage error prints on standard error.
-std::string usageError(const std::string& problem) {
-    std::string text = "qex: ";
-    text.append(problem).append("\n\n").append(banner());
-    return text;
-}
+std::string usageError(const std::string& problem) { return "qex: " + problem + "\nTry 'qex --help'.\n"; }
 
 TEST(CommandLineExecutable, NoArgumentsPrintBannerExactly) {
     const auto r = runQex({});
@@ -113,7 +110,28 @@ TEST(CommandLineExecutable, SwitchesAnywhereAreEchoedAndRemoved) {
     EXPECT_EQ(r.out, "order switch: 3\nrestore switch: 1\nl command\n");
 }
 
-TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
+TEST(CommandLineExecutable, HelpAndVersionPrintOnStandardOutputAndExitZero) {
+    for (const char* help : {"-h", "--help"}) {
+        const auto r = runQex({"l", help, "1.qex"});
+        EXPECT_EQ(r.exitCode, 0) << help;
+        EXPECT_EQ(r.out, banner()) << help;
+        EXPECT_EQ(r.err, "") << help;
+    }
+    // One line; its version is the banner's ("0.3" there is "03").
+    for (const char* version : {"-V", "--version"}) {
+        const auto r = runQex({"-m5", version});
+        EXPECT_EQ(r.exitCode, 0) << version;
+        EXPECT_EQ(r.err, "") << version;
+        const std::string stamp = stampOf(banner());
+        ASSERT_EQ(r.out.rfind("qex ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.find(' ', 4)), " (built " + stamp + ")\n");
+        std::string digits = r.out.substr(4, r.out.find(' ', 4) - 4);
+        digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+        EXPECT_EQ(banner().rfind("QEX version " + digits + "-", 0), 0u) << r.out;
+    }
+}
+
+TEST(CommandLineExecutable, UsageErrorsSayWhatIsWrongOnStandardErrorAndExitTwo) {
     const test::ScratchFolder scratch;
     const std::filesystem::path& dir = scratch.root();
     ASSERT_FALSE(dir.empty());
@@ -122,7 +140,19 @@ TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
         std::string out;
         std::string problem;
     } cases[] = {
-        {{"-m8", "-q", "a", "b.qex", "src"}, "memory switch: 8\n", "unknown switch \"-q\""},
+        // Nothing is echoed when the switches themselves are wrong.
+        {{"-m8", "-k", "a", "b.qex", "src"}, "", "unknown switch \"-k\""},
+        // Only "--" alone or with a number stops the switches: every other
+        // long word is a switch, known or not.
+        {{"a", "b.qex", "src", "--exclud=*.key"}, "", "unknown switch \"--exclud=*.key\""},
+        {{"--helpme"}, "", "unknown switch \"--helpme\""},
+        {{"--5x", "l", "1.qex"}, "", "unknown switch \"--5x\""},
+        {{"a", "b.qex", "src", "-x"}, "", "the switch \"-x\" needs a pattern"},
+        {{"a", "b.qex", "src", "--exclude="}, "", "the switch \"--exclude\" needs a pattern"},
+        {{"a", "b.qex", "--files-from"}, "", "the switch \"--files-from\" needs a file name"},
+        {{"l", "1.qex", "--exclude=*.o"}, "", "the switch \"--exclude\" is for the \"a\" command only"},
+        {{"-f", "x", "1.qex"}, "", "the switch \"-f\" is for the \"a\" command only"},
+        {{"-Tlist", "t", "1.qex"}, "", "the switch \"-T\" is for the \"a\" command only"},
         // A lone minus sign is an unknown switch too (its second byte is the end).
         {{"-", "l", "1.qex"}, "", "unknown switch \"-\""},
         {{"add", "1.qex", "src"}, "", "unknown command \"add\""},
@@ -135,6 +165,7 @@ TEST(CommandLineExecutable, UsageErrorsPrintTheUsageOnStandardErrorAndExitTwo) {
         // After the stop switch "-" is a path, and not one an archive can have.
         {{"a", "--", "-", "src"}, "stop switch: 0\n", "the archive path \"-\" is not supported (name a file)"},
         {{"--7", "-q"}, "stop switch: 7\n", "unknown command \"-q\""},
+        {{"-q", "--7", "-q"}, "", "unknown command \"-q\""},
         // An empty path (an unset variable) never means the current folder.
         {{"a", "b.qex", ""}, "", "the command \"a\" was given an empty path"},
         {{"a", "b.qex", "src", ""}, "", "the command \"a\" was given an empty path"},
@@ -174,15 +205,19 @@ struct Recorded {
     int calls = 0;
     std::u16string archive;
     std::vector<std::u16string> paths;
+    CommandOptions options;
+    bool quiet = false;
 };
 Recorded recordedAdd, recordedExtract;
 
-int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths, ConsoleOutput&) {
-    recordedAdd = {recordedAdd.calls + 1, a, paths};
+int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
+            ConsoleOutput& console) {
+    recordedAdd = {recordedAdd.calls + 1, a, paths, options, console.quiet};
     return 5;
 }
-int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths, ConsoleOutput&) {
-    recordedExtract = {recordedExtract.calls + 1, a, paths};
+int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
+                ConsoleOutput& console) {
+    recordedExtract = {recordedExtract.calls + 1, a, paths, options, console.quiet};
     return 6;
 }
 
@@ -221,6 +256,31 @@ TEST(CommandLineDispatch, AddGetsArchiveAndEverySourceAndItsExitCode) {
     EXPECT_EQ(recordedAdd.archive, u"-arch.qex");
     EXPECT_EQ(recordedAdd.paths, (std::vector<std::u16string>{u"-src dir", u"second", u"third/"}));
     EXPECT_EQ(recordedExtract.calls, 0);
+}
+
+TEST(CommandLineDispatch, AddGetsEverySwitchValueWholeAndInOrder) {
+    // Values joined or separate, long or short; a list of paths stands in
+    // for the sources.
+    auto run = runInProcess({"a", "--exclude=*.o", "x.qex", "-x", "b c", "--exclude-from", "pats", "-T-", "--null",
+                             "--files-from=more", "-f", "--exclude-vcs", "-x--"});
+    EXPECT_EQ(run.exitCode, 5);
+    EXPECT_EQ(run.out, "a command\n");
+    EXPECT_EQ(recordedAdd.archive, u"x.qex");
+    EXPECT_TRUE(recordedAdd.paths.empty());
+    const CommandOptions& o = recordedAdd.options;
+    EXPECT_EQ(o.excludes, (std::vector<std::u16string>{u"*.o", u"b c", u"--"}));
+    EXPECT_EQ(o.excludeFiles, (std::vector<std::u16string>{u"pats"}));
+    EXPECT_EQ(o.fileLists, (std::vector<std::u16string>{u"-", u"more"}));
+    EXPECT_TRUE(o.nullSeparated && o.force && o.excludeVcs);
+    EXPECT_FALSE(recordedAdd.quiet);
+}
+
+TEST(CommandLineDispatch, QuietPrintsNeitherEchoesNorTheCommandName) {
+    const auto run = runInProcess({"-m1", "x", "--quiet", "1.qex", "--", "-q"});
+    EXPECT_EQ(run.exitCode, 6);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(recordedExtract.quiet);
+    EXPECT_EQ(recordedExtract.paths, (std::vector<std::u16string>{u"-q"}));
 }
 
 TEST(CommandLineDispatch, ExtractGetsTargetAndItems) {

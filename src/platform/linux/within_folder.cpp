@@ -282,6 +282,29 @@ int renameLinkIntoPlace(int parent, const std::string& temporary, const std::str
     return error;
 }
 
+// Makes a FIFO under a temporary name, gives it its bits and times, and
+// renames it over `name`, as a link takes its place.
+int placeFifo(int parent, const std::string& name, mode_t permissions, const timespec (&times)[2],
+              const FileIdentity* untouchable) {
+    if (const int refused = replaceableByLink(parent, name, untouchable); refused != 0) return refused;
+    std::string temporary;
+    bool armed = false;
+    const int made = makeTemporaryLink(parent, temporary, armed, [&](const std::string& tried) {
+        return ::mkfifoat(parent, tried.c_str(), 0600);
+    });
+    if (made != 0) return made;
+    int error = 0;
+    if (::fchmodat(parent, temporary.c_str(), permissions, 0) != 0 ||
+        ::utimensat(parent, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = errno;
+        ::unlinkat(parent, temporary.c_str(), 0);
+    } else {
+        error = renameLinkIntoPlace(parent, temporary, name);
+    }
+    if (armed) disarmRemovalOnInterrupt();  // only once the temporary is gone
+    return error;
+}
+
 int placeLink(int parent, const std::string& name, const std::string& linkTarget, const timespec (&times)[2],
               const FileIdentity* untouchable) {
     if (const int refused = replaceableByLink(parent, name, untouchable); refused != 0) return refused;
@@ -312,6 +335,17 @@ SystemStatus createSymbolicLinkWithin(FileHandle target, const char* relativePat
     const ParentAndName& at = opened.value;
     const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
     const int error = placeLink(at.parent, at.name, linkTarget, times, untouchable);
+    closeParent(target, at);
+    return {error};
+}
+
+SystemStatus createFifoWithin(FileHandle target, const char* relativePath, uint16_t permissions,
+                              uint64_t lastAccessTime, uint64_t lastWriteTime, const FileIdentity* untouchable) {
+    const SystemResult<ParentAndName> opened = openParent(target, relativePath);
+    if (!opened.ok()) return {opened.error};
+    const ParentAndName& at = opened.value;
+    const timespec times[2] = {timeToSet(lastAccessTime), timeToSet(lastWriteTime)};
+    const int error = placeFifo(at.parent, at.name, permissions, times, untouchable);
     closeParent(target, at);
     return {error};
 }

@@ -204,6 +204,10 @@ SystemStatus createSymbolicLinkWithin(FileHandle, const char*, const std::string
     return {ERROR_NOT_SUPPORTED};
 }
 
+SystemStatus createFifoWithin(FileHandle, const char*, uint16_t, uint64_t, uint64_t, const FileIdentity*) {
+    return {ERROR_NOT_SUPPORTED};
+}
+
 SystemStatus createHardLinkWithin(FileHandle, const char*, const char*, const FileIdentity*) {
     return {ERROR_NOT_SUPPORTED};
 }

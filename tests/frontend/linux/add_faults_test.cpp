@@ -246,10 +246,10 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
     ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
     const fs::path archive = src / "self.qex";
     const ProcessResult r = qex({"a", archive.string(), src.string()});
-    EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("qex: skipping special file (FIFO, socket or device) \"" + (src / "fifo").string() + "\""));
-    // The link back up is stored as a link, never entered.
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The link back up is stored as a link, never entered; the FIFO as a FIFO.
     EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
+                                                                      {"src/fifo", "other"},
                                                                       {"src/sub", "folder"},
                                                                       {"src/sub/f", "file f"},
                                                                       {"src/sub/up", "other"}}));
@@ -326,7 +326,7 @@ TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryAndEndsBySignal) {
     writeFileBytes(archive, "the old archive");
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signalNumber);
-        Child child = start({QEX_EXE, "a", archive.string(), (scratch / "src").string()}, scratch / "add");
+        Child child = start({QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()}, scratch / "add");
         // Interrupt once the stream has begun to reach the temporary.
         ASSERT_TRUE(whileRunning(child, [&] { return !temporaryWithBytes(scratch / "out").empty(); }))
             << "add ended before it could be interrupted";
@@ -437,7 +437,7 @@ TEST_F(AddFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProcess) {
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
     const std::string limited = "ulimit -f 256 && exec \"$0\" \"$@\"";  // 128 KiB
-    ProcessResult r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "a", archive.string(), (scratch / "src").string()});
+    ProcessResult r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()});
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_THAT(r.err, HasSubstr("File too large"));
     EXPECT_EQ(readFileBytes(archive), "the old archive");

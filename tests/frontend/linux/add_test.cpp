@@ -184,7 +184,7 @@ TEST_F(AddCommand, ArchiveInsideItsSourceIsLeftOutAsWrittenAndAsReplaced) {
     folder("src");
     file("src/a.txt", "a");
     file("src/old.qex", "an older archive");
-    const auto r = runQex({"a", at("src/old.qex"), at("src")});
+    const auto r = runQex({"a", "-f", at("src/old.qex"), at("src")});  // -f: the old one is text
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(namesIn(at("src/old.qex")), (Names{"0:src", "1:a.txt"}));
 }
@@ -197,7 +197,7 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     ASSERT_EQ(::chmod(at("store/real.qex").c_str(), 0600), 0);
     test::fs::create_hard_link(at("store/real.qex"), at("hard.qex"));
     test::fs::create_symlink(at("store/real.qex"), at("link.qex"));
-    const auto r = runQex({"a", at("link.qex"), at("src")});
+    const auto r = runQex({"a", "-f", at("link.qex"), at("src")});  // -f: the old one is text
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // The new archive took the old one's place: the link still leads there,
     // the other hard link keeps the old bytes, nothing else is left.
@@ -329,7 +329,7 @@ TEST_F(AddCommand, DirectoryWriteFailureKeepsTheOldArchiveAndLeavesNoTemporary) 
     for (int k = 0; k < 200; ++k) file("src/" + std::string(60, 'n') + std::to_string(k));
     file("d.qex", "the old archive");
     const std::string command = "ulimit -f 2; trap '' XFSZ; exec '" + std::string(QEX_EXE) +
-                                "' a '" + at("d.qex") + "' '" + at("src") + "'";
+                                "' a -f '" + at("d.qex") + "' '" + at("src") + "'";
     const auto r = test::runProcess({"/bin/sh", "-c", command});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("qex: cannot write archive \"" + at("d.qex") + "\": File too large"),

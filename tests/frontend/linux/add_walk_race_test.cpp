@@ -45,7 +45,8 @@ TEST(AddWalkRace, ItemsSwappedAfterListingAreNeitherReadNorStored) {
     ConsoleOutput console;
     console.stream = std::tmpfile();
     ::testing::internal::CaptureStderr();
-    const int exitCode = runAddWithHooks(nativeToUtf16(archive.string()), {nativeToUtf16(src.string())}, console, hooks);
+    const int exitCode = runAddWithHooks(nativeToUtf16(archive.string()), {nativeToUtf16(src.string())}, CommandOptions{}, console,
+                                         hooks);
     const std::string err = ::testing::internal::GetCapturedStderr();
     std::fclose(console.stream);
 

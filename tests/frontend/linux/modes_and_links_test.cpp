@@ -5,7 +5,9 @@
 // (archives from Windows or from before) ignore what their creation time's
 // low bits hold.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <map>
@@ -114,6 +116,36 @@ TEST_F(ModesAndLinks, OrdinaryUserGetsTheUmaskAppliedAndNoSetUserId) {
               "loop 777 symbolic link\n"
               "folder-link 777 symbolic link\n");
     EXPECT_EQ(shell(at("out/T/script.sh")).out, "ran\n");
+}
+
+TEST_F(ModesAndLinks, FifosComeBackAsFifosAndSocketsAreLeftOutWithANote) {
+    folder("S");
+    ASSERT_EQ(mkfifo(at("S/pipe").c_str(), 0640), 0);
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = at("S/sock");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(listening);
+    auto r = runQex({"-q", "a", at("s.qex"), at("S")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "qex: skipping socket \"" + socketPath + "\"\n");
+    const std::string listing = runQex({"-q", "l", at("s.qex")}).out;
+    // Type p, its bits, size 0 (after the owner column).
+    const size_t fifoLine = listing.find("\nprw-r----- ");
+    ASSERT_NE(fifoLine, std::string::npos) << listing;
+    EXPECT_NE(listing.find(" 0 ", fifoLine), std::string::npos);
+    EXPECT_EQ(listing.substr(listing.find('\n', fifoLine + 1) - 15), "00000000 S/pipe\n");
+    // Made within the target with the stored bits and time; a file of its
+    // name is replaced, as by a file.
+    folder("out/S");
+    file("out/S/pipe", "old");
+    r = runQex({"x", at("s.qex"), at("out")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(shell("cd '" + at("out/S") + "' && stat -c '%n %a %F %Y' pipe").out,
+              shell("cd '" + at("S") + "' && stat -c '%n %a %F %Y' pipe").out);
 }
 
 TEST_F(ModesAndLinks, EntriesWithoutTheMarkerOrOfAnotherTypeAreFiles) {
