@@ -103,7 +103,7 @@ bool readList(const std::string& path, std::string& bytes, int& error) {
         bytes.append(reinterpret_cast<const char*>(buffer), got.value);
         if (got.value < sizeof buffer) break;
     }
-    closeFile(opened.value);
+    ignoreFailure(closeFile(opened.value));  // only read from
     return error == 0;
 }
 
