@@ -76,7 +76,7 @@ bool addRun(const std::vector<std::filesystem::path>& files, const char* archive
         ok = queueFile(run, nativeToUtf16(files[i].native()), size, &entries[i]) == QueueResult::queued;
     }
     const std::vector<PipelineFailure> failures = finishRun(run);
-    closeFile(out);
+    ignoreFailure(closeFile(out));
     for (const auto& failure : failures) {
         std::fprintf(stderr, "pipeline_bench: %s: %s\n", failure.path.c_str(), failure.reason.c_str());
         ok = false;

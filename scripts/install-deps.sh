@@ -11,7 +11,7 @@ else
   # targets; setpriv and unshare (util-linux) run the permission and
   # full-disk tests; groff-base checks the manual page and dpkg-dev
   # (dpkg-shlibdeps) with file computes the Debian package's dependencies.
-  wanted=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev python3
+  wanted=(cmake g++ make libgtest-dev libgmock-dev python3
           clang libclang-rt-14-dev util-linux groff-base dpkg-dev file)
 fi
 need=()

@@ -112,6 +112,7 @@ inline bool nextShorterContext(Model& m, Ref& c) {
         if (shorter == kNone) return false;
         c = shorter;
         ++m.orderDeficit;
+        QEX_ASSERT(m.orderDeficit <= kOrderLimit);
         if (int32_t(lastIndex(ar, c)) != m.est.maskedLastIndex) return true;
     }
 }

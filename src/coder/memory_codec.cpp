@@ -93,8 +93,6 @@ void noteRestart(void* owner) {
     log.positions.push_back(coded - 1);
 }
 
-// Runs one body over memory: input [data, data + size), output into `out`
-// (capped at `limit`). Returns the stats the run leaves behind.
 void* reserveHeapArena(size_t bytes) { return std::calloc(bytes, 1); }
 void releaseHeapArena(void* arena, size_t) { std::free(arena); }
 
@@ -111,6 +109,9 @@ struct HeldArena {
     HeldArena& operator=(const HeldArena&) = delete;
 };
 
+// Runs one body over memory: input [data, data + size), output into `out`
+// (capped at `limit`); fills `stats` when given. False: the arena or the
+// coder could not be obtained.
 template <typename Body>
 bool runInMemory(Body body, bool decoding, const uint8_t* data, size_t size, std::vector<uint8_t>& out,
                  size_t limit, CodecStats* stats, size_t arenaBytes, ArenaSource arenaSource) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "base/invariants.h"
 #include "coder/coder_io.h"
 
 namespace qex {
@@ -20,6 +21,10 @@ inline constexpr uint32_t kShiftTwoBelow = 0xFFFF;    // range at or below: shif
 inline constexpr uint32_t kShiftOneBelow = 0xFFFFFF;  // range at or below: shift one byte
 inline constexpr int kFlushShifts = 5;
 inline constexpr int kDecoderPrimeBytes = 5;
+// After normalising the range never falls below this: a scale below 2^16
+// then leaves every count at least 256 units of range.
+inline constexpr uint32_t kMinNormalisedRange = 0x1000000;
+inline constexpr uint32_t kMaxTotal = 0xFFFF;
 
 struct RangeEncoder {
     uint32_t low = 0;
@@ -57,6 +62,7 @@ inline void normalise(RangeEncoder& e) {
         e.range <<= 8;
         emitTopByte(e);
     }
+    QEX_ASSERT(e.range >= kMinNormalisedRange);
 }
 
 inline void addToLow(RangeEncoder& e, uint32_t add) {
@@ -67,6 +73,7 @@ inline void addToLow(RangeEncoder& e, uint32_t add) {
 
 // Codes [start, start + size) of a scale `total` (total < 2^16).
 inline void encode(RangeEncoder& e, uint32_t start, uint32_t size, uint32_t total) {
+    QEX_ASSERT(total <= kMaxTotal && size != 0 && start + size <= total);
     const uint32_t r = e.range / total;
     addToLow(e, start * r);
     e.range = size * r;
@@ -113,16 +120,19 @@ inline void normalise(RangeDecoder& d) {
         d.range <<= 8;
         d.code = (d.code << 8) + getByte(*d.io);
     }
+    QEX_ASSERT(d.range >= kMinNormalisedRange);
 }
 
 // Scales the range by `total` and returns the count the stream value falls
 // on. On a damaged stream the count may reach or pass `total`.
 inline uint32_t getCount(RangeDecoder& d, uint32_t total) {
+    QEX_ASSERT(total != 0 && total <= kMaxTotal);
     d.range /= total;
     return d.code / d.range;
 }
 
 inline void consume(RangeDecoder& d, uint32_t start, uint32_t size) {
+    QEX_ASSERT(size != 0);
     d.code -= start * d.range;
     d.range *= size;
     normalise(d);

@@ -14,6 +14,7 @@
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/exclusion.h"
+#include "frontend/failure_messages.h"
 #include "frontend/listed_paths.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
@@ -58,22 +59,22 @@ struct AddRun {
     DirectoryBuilder& directory;
     ProgressCounters& counters;
     const AddWalkHooks& hooks;
-    FileIdentity archive;          // the file being written
-    FileIdentity previousArchive;  // the file it replaces, if any
+    FileIdentity archive{};          // the file being written
+    FileIdentity previousArchive{};  // the file it replaces, if any
     // The level stack: levels[d] lists the items at depth d. Its capacity
     // is reserved once, so references into it stay valid while it grows.
-    std::vector<WalkLevel> levels;
+    std::vector<WalkLevel> levels{};
     // Folders the current item lies in (the source's own ancestors
     // first): entering one of them again would loop.
-    std::vector<FolderIdentity> ancestors;
+    std::vector<FolderIdentity> ancestors{};
     bool pipelineGone = false;  // no further job can be queued
     // Names at depth 0 so far: two sources may give the same one.
-    std::set<std::u16string> topNames;
+    std::set<std::u16string> topNames{};
     // Files with further names (hard links): the archived path of the
     // first name each was stored under, by device and inode. The paths
     // stay in place: the reader hands them out as the links' contents.
-    std::map<std::pair<uint64_t, uint64_t>, const std::string*> firstNames;
-    std::deque<std::string> firstNamePaths;
+    std::map<std::pair<uint64_t, uint64_t>, const std::string*> firstNames{};
+    std::deque<std::string> firstNamePaths{};
     const Exclusions* exclusions = nullptr;
 };
 
@@ -243,7 +244,7 @@ void queueForReading(AddRun& run, const std::string& path, uint64_t size, Pendin
     // The reader never saw the entry: nothing of it is stored.
     pending.queued = false;
     pending.leftOut = true;
-    if (pending.file.source != kNoFile) closeFile(pending.file.source);
+    if (pending.file.source != kNoFile) ignoreFailure(closeFile(pending.file.source));  // only read from
     pending.file.source = kNoFile;
     if (queued == QueueResult::nameTooLong) {
         reportWarning(run.outcome, "cannot read", path, "the path is too long (not stored)");
@@ -274,7 +275,7 @@ void addContents(AddRun& run, const OpenFolder& folder, const std::string& path,
     }
     PendingEntry* pending = appendEntry(run, path, item, depth, firstName);
     if (pending == nullptr) {
-        if (opened.handle != kNoFile) closeFile(opened.handle);
+        if (opened.handle != kNoFile) ignoreFailure(closeFile(opened.handle));  // only read from
         return;
     }
     run.counters.files.fetch_add(1, std::memory_order_relaxed);
@@ -286,8 +287,8 @@ void addContents(AddRun& run, const OpenFolder& folder, const std::string& path,
     }
     noteFirstName(run, item, depth);
     if (item.size == 0) return;
-    // A job of size 0 would read as the end of the jobs; an empty file
-    // has its entry and no job. A link's job delivers its target.
+    // An empty file has its entry and no job: the reader has nothing to
+    // deliver for it. A link's job delivers its target.
     pending->file.symbolicLink = item.kind == ItemKind::Link;
     pending->file.source = opened.handle;
     queueForReading(run, path, item.size, *pending);
@@ -524,22 +525,7 @@ bool mayReplace(CommandOutcome& outcome, const std::string& archivePath) {
 // Failures the pipeline collected: unreadable sources are warnings, the rest
 // (the coder could not start, the stream could not be written) is fatal.
 void reportPipelineFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
-    for (const PipelineFailure& failure : failures) {
-        switch (failure.kind) {
-            case FailureKind::sourceUnreadable:
-                reportWarning(outcome, "cannot read", failure.path, failure.reason);
-                break;
-            case FailureKind::sourceChanged:
-                reportWarning(outcome, "file changed as it was read", failure.path, failure.reason);
-                break;
-            case FailureKind::workerStartFailed:
-                reportFatal(outcome, "cannot start the coder", failure.path, failure.reason);
-                break;
-            default:
-                reportFatal(outcome, "cannot write archive", failure.path, failure.reason);
-                break;
-        }
-    }
+    for (const PipelineFailure& failure : failures) reportRunFailure(outcome, failure);
 }
 
 // Where the archive is written: a temporary beside its final name, renamed
@@ -582,11 +568,12 @@ bool openArchiveOutput(CommandOutcome& outcome, const std::string& archivePath, 
 
 // An archive that could not be completed: its temporary is closed and
 // removed; an archive written directly is only closed. Whatever stood at
-// the final name stays as it was.
+// the final name stays as it was. The run has already failed with its own
+// message, so a failure of this clean-up is not reported on top.
 void discardArchive(ArchiveOutput& output) {
-    if (output.file != kNoFile) closeFile(output.file);
+    if (output.file != kNoFile) ignoreFailure(closeFile(output.file));
     output.file = kNoFile;
-    if (!output.direct) removeIfSameFile(output.writtenPath.c_str(), output.written);
+    if (!output.direct) ignoreFailure(removeIfSameFile(output.writtenPath.c_str(), output.written));
 }
 
 // Appends the directory and the trailer behind the stream, forces it all to
@@ -690,7 +677,13 @@ int runAddWithHooks(const std::u16string& archivePath16, const std::vector<std::
     ProgressPrinter printer;
 
     DirectoryBuilder directory;
-    AddRun run{outcome, pipelineRun, directory, counters, hooks, output.written, {}, {}, {}, false, {}, {}, {}, &exclusions};
+    AddRun run{.outcome = outcome,
+               .pipeline = pipelineRun,
+               .directory = directory,
+               .counters = counters,
+               .hooks = hooks,
+               .archive = output.written,
+               .exclusions = &exclusions};
     if (place.value.existing.regular) run.previousArchive = place.value.existing;
     // Every source is shown before the walk starts, so that these lines
     // never meet the progress display.

@@ -152,7 +152,7 @@ bool readsAsArchive(const std::string& path, int& error) {
         std::string problem;
         archive = readDirectory(fileArchiveSource(opened.value, static_cast<uint64_t>(size.value)), directory, problem);
     }
-    closeFile(opened.value);
+    ignoreFailure(closeFile(opened.value));  // only read from
     return archive;
 }
 

@@ -4,19 +4,10 @@
 
 #include <cstring>
 
-namespace qex {
+// QEX_HOME, QEX_DOCS, QEX_RESTORE and QEX_SEP: the examples' paths.
+#include "system/example_paths.h"
 
-#ifdef _WIN32
-#define QEX_HOME "C:\\Users\\alice"
-#define QEX_DOCS "C:\\Docs\\*.txt"
-#define QEX_RESTORE "D:\\restore"
-#define QEX_SEP "\\"
-#else
-#define QEX_HOME "/home/alice"
-#define QEX_DOCS "'/srv/docs/*.txt'"
-#define QEX_RESTORE "/tmp/restore"
-#define QEX_SEP "/"
-#endif
+namespace qex {
 
 const char* const kUsageText =
     "Usage: qex COMMAND ARCHIVE [PATH...]\n"

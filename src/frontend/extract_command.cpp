@@ -12,6 +12,7 @@
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
 #include "frontend/contents_output.h"
+#include "frontend/failure_messages.h"
 #include "frontend/item_selection.h"
 #include "frontend/progress_display.h"
 #include "frontend/same_names.h"
@@ -314,46 +315,27 @@ std::string nameTakenReason(const ExtractRun& run, const FileEntry* earlier) {
 
 void reportPipelineFailures(ExtractRun& run, const std::vector<PipelineFailure>& failures) {
     for (const PipelineFailure& failure : failures) {
-        const std::string file = joinPath(run.target, failure.path);
-        switch (failure.kind) {
-            case FailureKind::fileNotCreated:
-                reportItem(run, "cannot create file", file, failure.reason);
+        const FailureMessage message = failureMessage(failure.kind);
+        const std::string path = message.namesItem ? joinPath(run.target, failure.path) : failure.path;
+        switch (message.weight) {
+            case FailureWeight::item:
+                reportItem(run, message.what, path,
+                           failure.kind == FailureKind::fileNameTaken ? nameTakenReason(run, failure.earlier)
+                                                                     : failure.reason);
                 break;
-            case FailureKind::fileNameTaken:
-                reportItem(run, "cannot create file", file, nameTakenReason(run, failure.earlier));
-                break;
-            case FailureKind::linkNotCreated:
-                reportItem(run, "cannot create symbolic link", file, failure.reason);
-                break;
-            case FailureKind::hardLinkNotCreated:
-                reportItem(run, "cannot create hard link", file, failure.reason);
-                break;
-            case FailureKind::fileWriteFailed:
-                reportItem(run, "cannot write file", file, failure.reason);
-                break;
-            case FailureKind::ownerNotSet:
-                reportItem(run, "cannot set the owner of", file, failure.reason);
-                break;
-            case FailureKind::fileFailuresUnlisted:
+            case FailureWeight::counted:
                 // Counted by the pipeline, not kept: they join the count.
                 run.itemMessages = std::max(run.itemMessages, kItemMessageLimit) + failure.count;
                 break;
-            case FailureKind::fileIncomplete:
-                reportFatal(run.outcome, "incomplete file", file,
-                            failure.reason + (run.damagedAt != SIZE_MAX ? notRestoredText(run) : ""));
+            case FailureWeight::warning:
+                reportWarning(run.outcome, message.what, path, failure.reason);
                 break;
-            case FailureKind::archiveReadFailed:
-                reportFatal(run.outcome, "cannot read archive", failure.path, failure.reason);
+            case FailureWeight::fatal: {
+                // The file the stream ended inside is where extraction stopped.
+                const bool stoppedHere = failure.kind == FailureKind::fileIncomplete && run.damagedAt != SIZE_MAX;
+                reportFatal(run.outcome, message.what, path, failure.reason + (stoppedHere ? notRestoredText(run) : ""));
                 break;
-            case FailureKind::extraData:
-                reportFatal(run.outcome, "damaged archive", failure.path, failure.reason);
-                break;
-            case FailureKind::workerStartFailed:
-                reportFatal(run.outcome, "cannot start the coder", failure.path, failure.reason);
-                break;
-            default:
-                reportFatal(run.outcome, "extraction failed", failure.path, failure.reason);
-                break;
+            }
         }
     }
 }
@@ -527,7 +509,7 @@ void stampFolders(ExtractRun& run) {
         if (!moded.ok())
             reportItem(run, "cannot set the mode of folder", joinPath(run.target, path),
                        systemReason(moded.error));
-        closeFile(handle.value);
+        ignoreFailure(closeFile(handle.value));  // a folder, opened to stamp it
     }
 }
 
@@ -566,7 +548,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     const FileHandle targetFolder = openedTarget.value;
     const FileHandle archive = takeArchiveStream(outcome, openedArchive);
     if (archive == kNoFile) {
-        closeFile(targetFolder);
+        ignoreFailure(closeFile(targetFolder));  // a folder, only created in
         return outcome.exitCode;
     }
     const FileIdentity archiveIdentity = identityOfFile(archive);  // no link may replace it
@@ -578,9 +560,14 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     PipelineRun pipelineRun;
     if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
         ProgressCounters none;
-        ExtractRun failed{outcome, pipelineRun, none, directory, target, targetFolder};
+        ExtractRun failed{.outcome = outcome,
+                          .pipeline = pipelineRun,
+                          .counters = none,
+                          .directory = directory,
+                          .target = target,
+                          .targetFolder = targetFolder};
         reportPipelineFailures(failed, finishRun(pipelineRun));
-        closeFile(targetFolder);
+        ignoreFailure(closeFile(targetFolder));  // a folder, only created in
         return kExitFatal;
     }
 
@@ -589,7 +576,12 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
     startRunProgress(printer, console, ProgressKind::extract, pipelineRun, counters);
 
-    ExtractRun run{outcome, pipelineRun, counters, directory, target, targetFolder};
+    ExtractRun run{.outcome = outcome,
+                   .pipeline = pipelineRun,
+                   .counters = counters,
+                   .directory = directory,
+                   .target = target,
+                   .targetFolder = targetFolder};
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.
@@ -605,7 +597,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     makeFifos(run, archiveIdentity);
     stampFolders(run);
     reportUnlistedItems(run);
-    closeFile(targetFolder);
+    ignoreFailure(closeFile(targetFolder));  // a folder, only created in
     return outcome.exitCode;
 }
 

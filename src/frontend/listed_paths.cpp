@@ -16,11 +16,9 @@ bool isSeparator(char c) { return c == '/' || c == kPathSeparator; }
 // The length of the root that starts `path` ("/"; on Windows also "C:\" or
 // "C:"), 0 for a relative path.
 size_t rootLength(std::string_view path) {
-#ifdef _WIN32
-    if (path.size() >= 2 && path[1] == ':' &&
+    if (kHasDriveLetters && path.size() >= 2 && path[1] == ':' &&
         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
         return path.size() > 2 && isSeparator(path[2]) ? 3 : 2;
-#endif
     return !path.empty() && isSeparator(path[0]) ? 1 : 0;
 }
 
@@ -103,7 +101,7 @@ bool readList(const std::string& path, std::string& bytes, int& error) {
         bytes.append(reinterpret_cast<const char*>(buffer), got.value);
         if (got.value < sizeof buffer) break;
     }
-    closeFile(opened.value);
+    ignoreFailure(closeFile(opened.value));  // only read from
     return error == 0;
 }
 

@@ -29,8 +29,8 @@ namespace qex {
 // Figures the walk (add) or the directory pass (extract) counts; written by
 // the main thread only, read by the printer without a lock.
 struct ProgressCounters {
-    std::atomic<uint32_t> folders{0};      // d
-    std::atomic<uint32_t> files{0};        // f
+    std::atomic<uint32_t> folders{0};
+    std::atomic<uint32_t> files{0};
     std::atomic<uint64_t> listedBytes{0};  // add: the listing sizes of all files found
 };
 

@@ -18,6 +18,7 @@
 #include "frontend/archive_file.h"
 #include "frontend/command_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/failure_messages.h"
 #include "frontend/progress_display.h"
 #include "pipeline/pipeline_run.h"
 #include "platform/text_conversion.h"
@@ -26,19 +27,7 @@ namespace qex {
 namespace {
 
 void reportRunFailures(CommandOutcome& outcome, const std::vector<PipelineFailure>& failures) {
-    for (const PipelineFailure& failure : failures) {
-        switch (failure.kind) {
-            case FailureKind::archiveReadFailed:
-                reportFatal(outcome, "cannot read archive", failure.path, failure.reason);
-                break;
-            case FailureKind::workerStartFailed:
-                reportFatal(outcome, "cannot start the coder", failure.path, failure.reason);
-                break;
-            default:  // bytes beyond the last file, and nothing else here
-                reportFatal(outcome, "damaged archive", failure.path, failure.reason);
-                break;
-        }
-    }
+    for (const PipelineFailure& failure : failures) reportRunFailure(outcome, failure);
 }
 
 // What is wrong with a file after the run; empty when it matches.

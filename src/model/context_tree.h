@@ -18,6 +18,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/invariants.h"
 #include "model/estimation_state.h"
 #include "model/arena_refs.h"
 #include "model/unit_allocator.h"
@@ -45,6 +46,11 @@ struct Model {
     Ref currentContext = kNone;  // where coding of the next symbol starts
     Ref codedState = kNone;      // the state of the symbol just coded, where it was found
     Ref foundContext = kNone;    // the context in which codedState was found
+    // How many orders the context where the next byte's coding starts lies
+    // below kOrderLimit: kOrderLimit at the start (the root), one more for
+    // every escape to a shorter context, one less after every byte coded
+    // below full order; 0 means full order, where successors are built
+    // rather than written to the raw text. Within [0, kOrderLimit].
     int32_t orderDeficit = 0;
     EstimationState est;
     // Statistics, touched only when the model restarts; not part of the coding.

@@ -23,19 +23,20 @@ inline constexpr uint32_t kBinaryScale = 16384;
 inline constexpr uint8_t kUnmasked = 0xFF;
 inline constexpr uint8_t kMasked = 0x00;
 
+// Zero until the model's start (initEstimationTables) sets the start values.
 struct EstimationState {
-    uint16_t binaryProbs[kBinaryRows][kBinaryColumns];
-    SeeContext seeContexts[kSeeRows][kSeeColumns];
+    uint16_t binaryProbs[kBinaryRows][kBinaryColumns] = {};
+    SeeContext seeContexts[kSeeRows][kSeeColumns] = {};
     SeeContext spareSeeContext;  // for masked contexts of all 256 symbols; never read
-    int32_t lastWasHit;
-    int32_t hitRun;
-    int32_t hitRunStart;
-    int32_t maskedLastIndex;
+    int32_t lastWasHit = 0;
+    int32_t hitRun = 0;
+    int32_t hitRunStart = 0;
+    int32_t maskedLastIndex = 0;
     // Per symbol, an AND mask on its frequency: kUnmasked while it may still
     // be coded, kMasked once a context holding it has been escaped for the
     // current symbol. Summing `freq & symbolMask[sym]` needs no branch.
-    std::array<uint8_t, 256> symbolMask;
-    int32_t lastBinaryProbability;
+    std::array<uint8_t, 256> symbolMask{};
+    int32_t lastBinaryProbability = 0;
 };
 
 }  // namespace qex

@@ -24,7 +24,7 @@
 
 #include "model/context_tree.h"
 #include "model/estimation_tables.h"
-#include "model/model_assert.h"
+#include "base/invariants.h"
 
 namespace qex {
 
@@ -333,6 +333,7 @@ bool updateModel(Model& m) {
     }
 
     m.currentContext = nextContext;
+    QEX_ASSERT(m.orderDeficit >= 0 && m.orderDeficit <= kOrderLimit);
     return true;
 }
 

@@ -48,13 +48,18 @@ void pushFree(UnitAllocator& a, Ref block, int index) {
 
 Ref popFree(UnitAllocator& a, int index) {
     FreeList& list = a.freeLists[index];
+    QEX_ASSERT(list.count != 0 && list.head != kNone);
     const Ref block = list.head;
     list.head = blockWord(a, block, kNextAt);
     --list.count;
     return block;
 }
 
+// The remainder of a block cut down to a smaller class goes back as at most
+// two free blocks: one of the largest class that fits, and the rest, which
+// then is itself the size of a class.
 void trimBlock(UnitAllocator& a, Ref block, int oldIndex, int newIndex) {
+    QEX_ASSERT(newIndex < oldIndex);
     uint32_t d = classUnits(oldIndex) - classUnits(newIndex);
     Ref p = block + unitBytes(classUnits(newIndex));
     const int k = classOfUnits(d);
@@ -63,6 +68,7 @@ void trimBlock(UnitAllocator& a, Ref block, int oldIndex, int newIndex) {
         p += unitBytes(classUnits(k - 1));
         d -= classUnits(k - 1);
     }
+    QEX_ASSERT(classUnits(classOfUnits(d)) == d);
     pushFree(a, p, classOfUnits(d));
 }
 
@@ -160,6 +166,9 @@ void mergeFreeBlocks(UnitAllocator& a) {
         if (classUnits(k) != n) {
             --k;
             const uint32_t r = n - classUnits(k);
+            // Below 128 units no two neighbouring classes differ by more
+            // than 4, and classes 0..3 hold 1..4 units: r is a class's size.
+            QEX_ASSERT(r >= 1 && classUnits(int(r) - 1) == r);
             pushFree(a, b + unitBytes(classUnits(k)), int(r) - 1);
         }
         pushFree(a, b, k);

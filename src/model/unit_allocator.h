@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/invariants.h"
 #include "model/arena_refs.h"
 
 namespace qex {
@@ -45,9 +46,16 @@ constexpr ClassTables buildClassTables() {
 }
 
 inline constexpr ClassTables kClassTables = buildClassTables();
+static_assert(kClassTables.classUnits[kClassCount - 1] == kMaxClassUnits, "the largest class holds 128 units");
 
-inline constexpr uint32_t classUnits(int index) { return kClassTables.classUnits[index]; }
-inline constexpr int classOfUnits(uint32_t units) { return kClassTables.classOfUnits[units - 1]; }
+inline constexpr uint32_t classUnits(int index) {
+    QEX_ASSERT(index >= 0 && index < kClassCount);
+    return kClassTables.classUnits[index];
+}
+inline constexpr int classOfUnits(uint32_t units) {
+    QEX_ASSERT(units >= 1 && units <= kMaxClassUnits);
+    return kClassTables.classOfUnits[units - 1];
+}
 inline constexpr uint32_t unitBytes(uint32_t units) { return units * kUnitBytes; }
 
 struct FreeList {

@@ -37,7 +37,7 @@ struct CoroutineContext {
 };
 
 // Obtains the stack and prepares the first switch into `body(argument)`.
-// Returns false with `reason` set when the stack cannot be obtained.
+// Fails, with the system's error, when the stack cannot be obtained.
 SystemStatus createCoroutine(CoroutineContext& context, void (*body)(void*), void* argument);
 
 // Releases the stack; the body must not be resumed afterwards.

@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/invariants.h"
 #include "pipeline/coder_coroutine.h"
 #include "pipeline/reader_thread.h"
 #include "pipeline/writer_thread.h"
@@ -76,7 +77,10 @@ void takeInputChunk(WorkerRun& run) {
         handOutDummy(run);
         return;
     }
+    // The reader never runs more than a ring ahead of the chunk taken.
+    QEX_ASSERT(ring.produced.load(std::memory_order_acquire) - current <= kChunkSlots);
     const int32_t size = slotSize(ring, current);
+    QEX_ASSERT(size > 0 && static_cast<uint32_t>(size) <= kChunkBytes);
     control.totalIn.fetch_add(static_cast<uint64_t>(size), std::memory_order_relaxed);
     run.io->inPtr = slotData(ring, current);
     run.io->inEnd = run.io->inPtr + size;
@@ -101,7 +105,9 @@ bool publishOutputChunk(WorkerRun& run) {
                aborted(control);
     });
     if (aborted(control)) return false;
+    QEX_ASSERT(produced - ring.consumed.load(std::memory_order_acquire) < kMaxOutstandingOutput);
     const auto size = static_cast<int32_t>(run.io->outPtr - run.io->outStart);
+    QEX_ASSERT(size >= 0 && static_cast<uint32_t>(size) <= kChunkBytes);
     slotSize(ring, produced) = size;
     ring.produced.store(produced + 1, std::memory_order_release);
     wake(control.writerWake);
@@ -109,7 +115,7 @@ bool publishOutputChunk(WorkerRun& run) {
     return true;
 }
 
-// Step 9: resume the coder until it has finished (true) or the run is aborted.
+// Resumes the coder until it has finished (true) or the run is aborted.
 bool pump(WorkerRun& run) {
     takeInputChunk(run);
     assignOutputSlot(run);
@@ -145,8 +151,9 @@ bool startThreads(WorkerRun& run) {
     return true;
 }
 
-// Steps 10 and 11: the end waits until the writer has finished every file
-// (including zero-byte files after the last byte), then stops both threads.
+// The end of a run that coded everything: once the last output chunk is
+// published, waits until the writer has finished every file (including
+// zero-byte files after the last byte); the threads are stopped afterwards.
 void finishRun(WorkerRun& run) {
     PipelineControl& control = run.control;
     raiseFlag(control, control.outputEnded);
@@ -162,15 +169,12 @@ void stopAndJoinThreads(WorkerRun& run) {
     if (run.writer.joinable()) run.writer.join();
 }
 
-// Step 12, after the reader and writer have ended: close what they left open.
+// After the reader has ended: closes the file it left open (stopped in
+// mid-file). Only read from, so a failed close loses nothing.
 void closeLeftHandles(PipelineControl& control) {
-    if ((control.pipelineFlags & kKeepReaderFile) == 0 && control.readerFile != kNoFile) {
-        closeFile(control.readerFile);
+    if (control.readerFile != kNoFile) {
+        ignoreFailure(closeFile(control.readerFile));
         control.readerFile = kNoFile;
-    }
-    if ((control.pipelineFlags & kKeepWriterFile) == 0 && control.writerFile != kNoFile) {
-        closeFile(control.writerFile);
-        control.writerFile = kNoFile;
     }
 }
 

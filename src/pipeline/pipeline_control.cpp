@@ -57,7 +57,7 @@ void prepareForAdd(Pipeline& pipeline, FileHandle archive, std::string archivePa
     resetRun(pipeline, std::move(archivePath));
     pipeline.control.readerFile = kNoFile;
     pipeline.control.writerFile = archive;
-    pipeline.control.pipelineFlags = kKeepWriterFile;
+    pipeline.control.pipelineFlags = 0;
 }
 
 void prepareForExtract(Pipeline& pipeline, FileHandle archive, std::string archivePath) {
@@ -80,14 +80,13 @@ WakeSignal& consumerOf(PipelineControl& control, const RecordRing& jobs) {
     return &jobs == &control.rings->readerJobs ? control.readerWake : control.writerWake;
 }
 
-}  // namespace
-
-QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
-                     FileEntry* entry) {
+// Pushes a record with `pushOne` while the ring has room, sleeping while it
+// is full until a job is taken or the pipeline has stopped.
+template <typename PushOne>
+QueueResult queueRecord(PipelineControl& control, RecordRing& jobs, PushOne pushOne) {
     for (;;) {
         const uint32_t ticket = takeTicket(control.mainWake);
-        const PushResult result = push(jobs, name, static_cast<uint32_t>(size),
-                                       static_cast<uint32_t>(size >> 32), entry);
+        const PushResult result = pushOne();
         if (result == PushResult::accepted) {
             wake(consumerOf(control, jobs));
             return QueueResult::queued;
@@ -96,6 +95,13 @@ QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_
         if (pipelineStopped(control)) return QueueResult::runStopped;
         sleepPast(control.mainWake, ticket);
     }
+}
+
+}  // namespace
+
+QueueResult queueJob(PipelineControl& control, RecordRing& jobs, std::u16string_view name, uint64_t size,
+                     FileEntry* entry) {
+    return queueRecord(control, jobs, [&] { return push(jobs, name, size, entry); });
 }
 
 bool holdAnotherSource(PipelineControl& control) {
@@ -125,18 +131,18 @@ void popJob(PipelineControl& control, RecordRing& jobs) {
 }
 
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs) {
-    return queueJob(control, jobs, std::u16string_view(), 0, nullptr);
+    return queueRecord(control, jobs, [&] { return pushEndOfJobs(jobs); });
 }
 
-void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
-                        uint32_t sizeHigh, FileEntry* entry) {
+void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
+                        FileEntry* entry) {
     while (control.keepEveryRecord.load(std::memory_order_relaxed) != 0 && !pipelineStopped(control)) {
-        if (push(ring, name, sizeLow, sizeHigh, entry) != PushResult::full) return;
+        if (push(ring, name, size, entry) != PushResult::full) return;
         // The display is no pipeline thread and wakes nobody: it drains
         // the ring every poll interval, so that is the wait.
         sleepMilliseconds(kPollMilliseconds);
     }
-    pushDiscardingOldest(ring, name, sizeLow, sizeHigh, entry);
+    pushDiscardingOldest(ring, name, size, entry);
 }
 
 void wakeAll(PipelineControl& control) {

@@ -14,13 +14,14 @@
 // chunk published, the output ended, a job queued) and main (a job taken
 // off its ring). Raising any flag wakes all four. The
 // file handles and `archivePath` are set by main before the worker starts;
-// afterwards `readerFile` belongs to the reader and `writerFile` to the
-// writer until the worker has joined them, and then to the worker, which
-// closes what they left open (unless the keep flags say main still needs it).
+// afterwards `readerFile` belongs to the reader until the worker has joined
+// it, and then to the worker, which closes it if the reader left it open.
+// `writerFile` (add's archive) stays main's: main appends the directory to
+// it after the run.
 //
 // Main drives a run only through PipelineRun (pipeline_run.h): start, queue
 // files, finish. Underneath, a run goes like this:
-//   add      prepareForAdd (the archive stays main's: kKeepWriterFile);
+//   add      prepareForAdd (the archive stays main's);
 //            startCoderWorker(encoder); queueJob on `readerJobs` per
 //            non-empty file; queueEndOfJobs(readerJobs); waitForCoderWorker.
 //   extract  prepareForExtract (the reader owns the archive), the target
@@ -56,8 +57,6 @@ namespace qex {
 
 // Bits of `pipelineFlags`.
 inline constexpr uint8_t kExtracting = 0x01;
-inline constexpr uint8_t kKeepReaderFile = 0x04;
-inline constexpr uint8_t kKeepWriterFile = 0x08;
 
 // Add: the most opened sources (FileEntry::source) that wait in the job
 // ring at once. Each is a descriptor; without a bound a ring of small files
@@ -169,8 +168,8 @@ QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
 // A finished (add: opened) file for the progress display: dropping the
 // oldest record when the ring is full, or, under `keepEveryRecord`, waiting
 // for room until the run stops.
-void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
-                        uint32_t sizeHigh, FileEntry* entry);
+void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
+                        FileEntry* entry);
 
 // Raises one of the control's flags and wakes every thread, so that each
 // waiter looks at the flags again.

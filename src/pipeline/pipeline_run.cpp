@@ -15,7 +15,7 @@ void closeUntakenSources(RecordRing& jobs) {
     RingRecord job;
     while (peek(jobs, job)) {
         if (job.entry != nullptr && job.entry->source != kNoFile) {
-            closeFile(job.entry->source);
+            ignoreFailure(closeFile(job.entry->source));  // only read from
             job.entry->source = kNoFile;
         }
         pop(jobs);
@@ -50,8 +50,8 @@ bool startExtracting(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
     queueEndOfJobs(control, pipeline.rings.readerJobs);
     run.workerStarted = startCoderWorker(run.worker, control, body, arenaBytes);
     if (!run.workerStarted && archive != kNoFile) {
-        // No reader will ever own it.
-        closeFile(archive);
+        // No reader will ever own it; it was only read.
+        ignoreFailure(closeFile(archive));
         control.readerFile = kNoFile;
     }
     if (!run.workerStarted && contents != kNoFile) {
@@ -87,7 +87,7 @@ QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size,
     RecordRing& jobs = run.extracting ? pipeline.rings.writerJobs : pipeline.rings.readerJobs;
     const QueueResult result = queueJob(pipeline.control, jobs, name, size, entry);
     if (result != QueueResult::nameTooLong || !run.extracting) return result;
-    if (size == 0 && entry == nullptr) return result;  // nothing to pass, and it would read as the end
+    if (size == 0 && entry == nullptr) return result;  // nothing to pass
     // The file's bytes are still in the stream: a job without a name lets
     // them pass unwritten, so the next file starts where it should.
     const QueueResult passed = queueJob(pipeline.control, jobs, std::u16string_view(), size, entry);
@@ -95,8 +95,7 @@ QueueResult queueFile(PipelineRun& run, std::u16string_view name, uint64_t size,
 }
 
 QueueResult queuePassThrough(PipelineRun& run, std::u16string_view name, uint64_t size, FileEntry& entry) {
-    // With an entry the job never reads as the end marker, even nameless
-    // and at size 0. A name the ring cannot carry is only for display.
+    // A name the ring cannot carry is only for display.
     entry.passThrough = true;
     PipelineControl& control = run.pipeline->control;
     const QueueResult result = queueJob(control, run.pipeline->rings.writerJobs, name, size, &entry);

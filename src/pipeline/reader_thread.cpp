@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "base/invariants.h"
 #include "pipeline/check_values.h"
 #include "platform/text_conversion.h"
 #include "platform/unix_mode.h"
@@ -43,7 +44,7 @@ bool mustStop(const PipelineControl& control) {
 void finishFile(ReaderState& state) {
     PipelineControl& control = state.control;
     if (control.readerFile != kNoFile) {
-        closeFile(control.readerFile);
+        ignoreFailure(closeFile(control.readerFile));  // only read from
         control.readerFile = kNoFile;
     }
     state.readingLink = false;
@@ -83,14 +84,14 @@ void takeNextJob(ReaderState& state) {
         sleepPast(control.readerWake, ticket);
         return;
     }
-    if (job.isEndMarker()) {
+    if (job.endOfJobs) {
         // The marker stays: the ring is not used again in this run.
         raiseFlag(control, control.readerStop);
         return;
     }
     state.path = utf16ToNative(job.name);
-    recordFinishedFile(control, control.rings->addedFiles, job.name, job.sizeLow, job.sizeHigh, nullptr);
-    state.listedBytes = job.size();
+    recordFinishedFile(control, control.rings->addedFiles, job.name, job.size, nullptr);
+    state.listedBytes = job.size;
     state.readerBytes = 0;
     state.readerCrc = 0;
     state.readerCrcPlusOne = 0;
@@ -102,7 +103,7 @@ void takeNextJob(ReaderState& state) {
         takeHeldSource(control);
     }
     if (job.entry != nullptr && job.entry->givenBytes != nullptr) {
-        if (source != kNoFile) closeFile(source);
+        if (source != kNoFile) ignoreFailure(closeFile(source));  // only read from
         state.readingLink = true;
         state.linkTarget = *job.entry->givenBytes;
         state.linkOffset = 0;
@@ -111,7 +112,7 @@ void takeNextJob(ReaderState& state) {
     if (job.entry != nullptr && job.entry->symbolicLink) {
         SystemResult<std::string> target =
             source != kNoFile ? readOpenLinkTarget(source) : readLinkTarget(state.path.c_str());
-        if (source != kNoFile) closeFile(source);
+        if (source != kNoFile) ignoreFailure(closeFile(source));  // only read from
         if (!target.ok()) {
             reportReadFailure(state, systemReason(target.error));
             finishFile(state);
@@ -183,6 +184,8 @@ bool readChunk(ReaderState& state) {
         }
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
     }
+    // The slot filled is never the one the coder reads.
+    QEX_ASSERT(produced - ring.consumed.load(std::memory_order_acquire) <= kMaxReadAhead);
     unsigned char* slot = slotData(ring, produced);
     const SystemResult<size_t> read = readSome(state, slot, want);
     if (!read.ok()) {

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "base/invariants.h"
+
 namespace qex {
 
 namespace {
@@ -22,6 +24,8 @@ constexpr uint32_t kLinked = 1;
 // In the sizeHigh word of a skipped tail: the record went to the next lap.
 // Real records hold at most 255 there.
 constexpr uint32_t kMovedMarker = 0xFFFFFFFFu;
+// In the sizeHigh word of the end marker.
+constexpr uint32_t kEndOfJobsMarker = 0xFFFFFFFEu;
 
 unsigned char* at(RecordRing& ring, uint32_t position) { return ring.data + (position & kRecordRingMask); }
 
@@ -49,7 +53,10 @@ void storeLink(uint32_t* link, uint32_t value) {
 // moved to the next lap before that record is complete. Positions differ by
 // at most one ring, so the signed difference orders them across the wrap
 // at 2^32.
-bool holdsRecords(uint32_t readPos, uint32_t writePos) { return static_cast<int32_t>(writePos - readPos) > 0; }
+bool holdsRecords(uint32_t readPos, uint32_t writePos) {
+    QEX_ASSERT(static_cast<int32_t>(writePos - readPos) <= static_cast<int32_t>(kRecordRingBytes));
+    return static_cast<int32_t>(writePos - readPos) > 0;
+}
 
 uint32_t nextLap(uint32_t position) { return (position + kRecordRingMask) & ~kRecordRingMask; }
 
@@ -61,10 +68,8 @@ uint32_t recordStart(RecordRing& ring, uint32_t readPos) {
     return readPos;
 }
 
-}  // namespace
-
-PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, uint32_t sizeHigh,
-                FileEntry* entry) {
+PushResult pushRecord(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, uint32_t sizeHigh,
+                      FileEntry* entry) {
     if (name.size() > kMaxRecordNameUnits) return PushResult::tooLong;
     const uint32_t length = recordLength(name.size());
     const uint32_t readPos = ring.readPos.load(std::memory_order_acquire);
@@ -88,14 +93,24 @@ PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, ui
     std::memcpy(record + kEntryAt, &entry, sizeof entry);
     storeLink(nextField(ring, start), 0);
     storeWord(record + kNameLengthAt, static_cast<uint32_t>(name.size()));
-    // An empty name (the end-of-jobs marker) may have no storage at all.
+    // An empty name (the end marker's, a nameless job's) may have no storage.
     if (!name.empty()) std::memcpy(record + kNameAt, name.data(), name.size() * sizeof(char16_t));
     const char16_t terminator = 0;
     std::memcpy(record + kNameAt + name.size() * sizeof(char16_t), &terminator, sizeof terminator);
     ring.lastLink = nextField(ring, start);
+    QEX_ASSERT(end - readPos <= kRecordRingBytes);
     ring.writePos.store(end, std::memory_order_release);
     return PushResult::accepted;
 }
+
+}  // namespace
+
+PushResult push(RecordRing& ring, std::u16string_view name, uint64_t size, FileEntry* entry) {
+    QEX_ASSERT(size >> 32 < kEndOfJobsMarker);
+    return pushRecord(ring, name, static_cast<uint32_t>(size), static_cast<uint32_t>(size >> 32), entry);
+}
+
+PushResult pushEndOfJobs(RecordRing& ring) { return pushRecord(ring, std::u16string_view(), 0, kEndOfJobsMarker, nullptr); }
 
 bool isEmpty(const RecordRing& ring) {
     const uint32_t writePos = ring.writePos.load(std::memory_order_acquire);
@@ -114,8 +129,9 @@ bool peek(RecordRing& ring, RingRecord& record) {
     if (!holdsRecords(readPos, writePos)) return false;
     const uint32_t start = recordStart(ring, readPos);
     const unsigned char* p = at(ring, start);
-    record.sizeLow = loadWord(p + kSizeLowAt);
-    record.sizeHigh = loadWord(p + kSizeHighAt);
+    const uint32_t sizeHigh = loadWord(p + kSizeHighAt);
+    record.endOfJobs = sizeHigh == kEndOfJobsMarker;
+    record.size = record.endOfJobs ? 0 : (uint64_t{sizeHigh} << 32) | loadWord(p + kSizeLowAt);
     std::memcpy(&record.entry, p + kEntryAt, sizeof record.entry);
     const uint32_t units = loadWord(p + kNameLengthAt);
     record.name = std::u16string_view(reinterpret_cast<const char16_t*>(p + kNameAt), units);
@@ -135,10 +151,9 @@ void pop(RecordRing& ring) {
     ring.readPos.store((next & kLinked) != 0 ? next & ~kLinked : writePos, std::memory_order_release);
 }
 
-PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
-                                uint32_t sizeHigh, FileEntry* entry) {
+PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint64_t size, FileEntry* entry) {
     for (;;) {
-        const PushResult result = push(ring, name, sizeLow, sizeHigh, entry);
+        const PushResult result = push(ring, name, size, entry);
         if (result != PushResult::full) return result;
         std::lock_guard<std::mutex> hold(ring.popLock);
         pop(ring);
@@ -149,7 +164,7 @@ bool takeOldest(RecordRing& ring, TakenRecord& record) {
     std::lock_guard<std::mutex> hold(ring.popLock);
     RingRecord seen;
     if (!peek(ring, seen)) return false;
-    record.size = seen.size();
+    record.size = seen.size;
     record.entry = seen.entry;
     record.name.assign(seen.name);
     pop(ring);

@@ -3,13 +3,16 @@
 //
 // Record layout (never split across the end of the buffer, 8-aligned):
 //   0  sizeLow     u32   low 32 bits of the byte count
-//   4  sizeHigh    u32   high bits of the byte count (0..255 for 40-bit sizes)
+//   4  sizeHigh    u32   high bits of the byte count (0..255 for 40-bit sizes),
+//                        or a marker: the end of the jobs, a record moved on
 //   8  entry       64-bit address of the file's FileEntry, or null
 //  16  next        u32   position of the following record + 1; 0 until pushed
 //  20  nameLength  u32   UTF-16 units of the name, terminator not counted
 //  24  name        nameLength + 1 UTF-16 units, zero-terminated
 // Length: 24 + 2 * (n + 1) rounded up to 8, i.e. (2n + 33) & ~7 bytes:
-// 32 for an empty name, 40 for a name of four units.
+// 32 for an empty name, 40 for a name of four units. A record is a file's
+// (a job, or a finished file for the progress display) or the end of the
+// jobs, which has no name, no bytes and no entry.
 //
 // Positions only grow (modulo 2^32); a record at position p lies at
 // data[p & 0x1FFFF]. A record that would run to or past the end of the
@@ -65,15 +68,11 @@ struct RecordRing {
 
 // A record seen in place; valid until it is popped.
 struct RingRecord {
-    uint32_t sizeLow = 0;
-    uint32_t sizeHigh = 0;
+    uint64_t size = 0;
     FileEntry* entry = nullptr;
     std::u16string_view name;
     uint32_t position = 0;
-
-    uint64_t size() const { return (uint64_t{sizeHigh} << 32) | sizeLow; }
-    // The end marker: no name, no bytes, no entry.
-    bool isEndMarker() const { return name.empty() && size() == 0 && entry == nullptr; }
+    bool endOfJobs = false;  // the end marker: no further job comes
 };
 
 // A record copied out of a progress ring, for printing at leisure.
@@ -90,10 +89,12 @@ constexpr uint32_t recordLength(size_t nameUnits) {
     return static_cast<uint32_t>((2 * nameUnits + 33) & ~size_t{7});
 }
 
-// Appends a record; a full ring is left unchanged. `tooLong` means the name
-// can never fit, however empty the ring.
-PushResult push(RecordRing& ring, std::u16string_view name, uint32_t sizeLow, uint32_t sizeHigh,
-                FileEntry* entry);
+// Appends a file's record; a full ring is left unchanged. `tooLong` means
+// the name can never fit, however empty the ring. `size` is at most 2^40 - 1.
+PushResult push(RecordRing& ring, std::u16string_view name, uint64_t size, FileEntry* entry);
+
+// Appends the end marker; a full ring is left unchanged.
+PushResult pushEndOfJobs(RecordRing& ring);
 
 // The oldest record, or false when the ring is empty.
 bool peek(RecordRing& ring, RingRecord& record);
@@ -109,8 +110,7 @@ uint32_t bytesHeld(const RecordRing& ring);
 
 // Progress rings: push, discarding the oldest records while the ring is
 // full, so the producer never waits for the printer.
-PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint32_t sizeLow,
-                                uint32_t sizeHigh, FileEntry* entry);
+PushResult pushDiscardingOldest(RecordRing& ring, std::u16string_view name, uint64_t size, FileEntry* entry);
 
 // Progress rings: copies out and pops the oldest record under the pop lock;
 // false when the ring is empty.

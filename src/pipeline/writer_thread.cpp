@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/invariants.h"
 #include "pipeline/check_values.h"
 #include "platform/file_attributes.h"
 #include "platform/file_identity.h"
@@ -28,6 +29,7 @@ bool mustStop(const PipelineControl& control) {
 // Gives a chunk's slot back to the coder.
 void release(PipelineControl& control) {
     ChunkRing& ring = *control.outputRing;
+    QEX_ASSERT(ring.produced.load(std::memory_order_acquire) != ring.consumed.load(std::memory_order_relaxed));
     ring.consumed.store(ring.consumed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     wake(control.coderWake);
 }
@@ -161,13 +163,13 @@ void takeNextJob(ExtractState& state) {
         sleepPast(control.writerWake, ticket);
         return;
     }
-    if (state.job.isEndMarker()) {
+    if (state.job.endOfJobs) {
         state.jobsEnded = true;
         return;
     }
     state.haveJob = true;
     state.path = utf16ToNative(state.job.name);
-    state.writerRemaining = state.job.size();
+    state.writerRemaining = state.job.size;
     state.writerCrc = 0;
     state.writerCrcPlusOne = 0;
     state.failed = false;
@@ -278,7 +280,7 @@ void finishFile(ExtractState& state, bool complete) {
         // Its bytes are written already.
     } else if (!intact || state.failed) {
         // Without a target folder a short file keeps what it received.
-        if (!intoTarget(control) && !state.failed) finishSparseWrite(state.sparse);
+        if (!intoTarget(control) && !state.failed) ignoreFailure(finishSparseWrite(state.sparse));  // given up anyway
         dropFile(state, FailureKind::fileWriteFailed, 0);
     } else {
         placeFile(state, entry);
@@ -291,8 +293,7 @@ void finishFile(ExtractState& state, bool complete) {
         entry->damaged = !complete || !matches;
     }
     if (!state.job.name.empty())
-        recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.sizeLow,
-                           state.job.sizeHigh, entry);
+        recordFinishedFile(control, control.rings->extractedFiles, state.job.name, state.job.size, entry);
     popJob(control, control.rings->writerJobs);
     state.haveJob = false;
     if (entry != nullptr && entry->damaged && (intoTarget(control) || intoContents(control))) abortPipeline(control);
@@ -340,7 +341,7 @@ void writeFromChunk(ExtractState& state) {
 
 // The coder has ended: whatever job still waits for bytes cannot get them.
 void reportShortFile(ExtractState& state) {
-    const uint64_t wanted = state.job.size();
+    const uint64_t wanted = state.job.size;
     const uint64_t got = wanted - state.writerRemaining;
     if (!state.failed) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
                   "the archive's data ended after " + std::to_string(got) + " of " + std::to_string(wanted) +

@@ -14,15 +14,12 @@
 #include <string>
 
 #include "platform/system_result.h"
+#include "system/system_facts.h"
 
 namespace qex {
 
-#ifdef _WIN32
-// A HANDLE's value; INVALID_HANDLE_VALUE is -1.
-using FileHandle = intptr_t;
-#else
-using FileHandle = int;
-#endif
+// FileHandle (a descriptor, or a HANDLE's value) comes with the system's
+// facts; either way -1 is no file.
 inline constexpr FileHandle kNoFile = -1;
 
 // Opens an existing file for reading.

@@ -17,24 +17,12 @@
 #include <string_view>
 
 #include "platform/system_result.h"
+#include "system/system_facts.h"
 
 namespace qex {
 
-// The separator, and whether the system's file names ignore case (so that
-// the names a user gives for archived items do too).
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-inline constexpr bool kNamesIgnoreCase = true;
-#else
-inline constexpr char kPathSeparator = '/';
-inline constexpr bool kNamesIgnoreCase = false;
-#endif
-
-// Units a name stored in an archive must not hold on any system, because
-// they would make it more than one component of a path. (A name that only
-// Windows cannot hold, a backslash in it say, is refused there for the one
-// item that holds it when it is created: unfitNameReason.)
-inline constexpr std::u16string_view kNameBreakingUnits = u"/";
+// kPathSeparator, kNamesIgnoreCase and kNameBreakingUnits (the units a
+// stored name must not hold) come with the system's facts.
 
 // Why this system cannot hold `name` (a valid archived name) as a file or
 // folder it creates: empty when it can. Linux holds every such name.
@@ -46,12 +34,6 @@ inline constexpr std::u16string_view kNameBreakingUnits = u"/";
 // CONIN$, CONOUT$, COM0 to COM9, LPT0 to LPT9, with or without an
 // extension, in any case).
 std::string unfitNameReason(std::u16string_view name);
-
-#ifndef _WIN32
-// Resolves `path` against `currentFolder` (itself a full path) lexically.
-// ".." at the root stays at the root. The result is never empty.
-std::string resolvePath(std::string_view currentFolder, std::string_view path);
-#endif
 
 // Resolves `path` against the process's current folder. Fails when the
 // current folder cannot be determined or the system refuses the path.

@@ -1,18 +1,13 @@
 // Temporary names (see temporary_names.h).
 #include "platform/temporary_names.h"
 
+#include "system/system_facts.h"
+
 namespace qex {
 
 namespace {
 
 constexpr int kSuffixLength = 6;
-// What ends the folder part of a path: Windows also takes "/" as a
-// separator, and a drive's colon ("C:name").
-#ifdef _WIN32
-constexpr std::string_view kFolderEnds = "\\/:";
-#else
-constexpr std::string_view kFolderEnds = "/";
-#endif
 constexpr std::string_view kSuffixLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
 // A 64-bit finalizer: every input bit reaches every output bit.

@@ -30,6 +30,7 @@
 
 #include "platform/file_attributes.h"
 #include "platform/file_io.h"
+#include "system/system_facts.h"
 
 namespace qex {
 
@@ -49,11 +50,8 @@ inline constexpr uint16_t kModeWriteBits = 0222;
 // (PATH_MAX, 4096, less the terminating NUL).
 inline constexpr uint64_t kMaxLinkTargetBytes = 4095;
 
-#ifdef _WIN32
-inline constexpr bool kRestoresUnixModes = false;
-#else
-inline constexpr bool kRestoresUnixModes = true;
-#endif
+// kRestoresUnixModes (whether this system acts on a stored mode) comes with
+// the system's facts.
 
 inline bool carriesUnixMode(uint16_t attributes) { return (attributes & kAttributeUnixMode) != 0; }
 

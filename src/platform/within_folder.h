@@ -117,11 +117,4 @@ SystemStatus changeOwnerWithin(FileHandle target, const char* relativePath, uint
 // Opens the folder `relativePath` below `target` to set its times.
 SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath);
 
-#ifndef _WIN32
-// The fallback resolution: component by component from `target` with
-// O_NOFOLLOW, refusing every symbolic link and "..". The value is the
-// descriptor. Exposed for its tests.
-SystemResult<int> openByComponents(int target, std::string_view path, int flags, unsigned mode);
-#endif
-
 }  // namespace qex

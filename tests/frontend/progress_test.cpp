@@ -107,7 +107,7 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     startProgressPrinter(printer);
     for (int k = 0; k < 3000; ++k) {
         const std::u16string name = u"/f" + std::u16string(1, static_cast<char16_t>(u'a' + k % 26));
-        pushDiscardingOldest(rings->addedFiles, name, static_cast<uint32_t>(k), 0, nullptr);
+        pushDiscardingOldest(rings->addedFiles, name, k, nullptr);
         counters.files.store(static_cast<uint32_t>(k + 1));
         totalIn.store(static_cast<uint64_t>(k));
         if (k % 500 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));

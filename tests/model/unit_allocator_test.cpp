@@ -34,7 +34,7 @@ TEST(UnitAllocator, StartValuesSplitTheArenaSevenToOne) {
     Arena ar(134217728u / 64);  // 2 MiB
     const uint32_t size = 134217728u / 64;
     EXPECT_EQ(ar.a.gapHigh, size);
-    EXPECT_EQ(ar.a.unitAreaStart, size - 84 * (size / 96));
+    EXPECT_EQ(ar.a.unitAreaStart, 262172u);  // 1,834,980 bytes of units above
     EXPECT_EQ(ar.a.gapLow, ar.a.unitAreaStart);
     EXPECT_EQ(ar.a.textTop, 0u);
     // For the real 128 MiB arena (the start reads no arena byte, so none is

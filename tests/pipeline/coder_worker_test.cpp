@@ -137,7 +137,7 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     EXPECT_EQ(failures[0].kind, FailureKind::workerStartFailed);
     EXPECT_TRUE(pipelineStopped(pipeline_->control));
     EXPECT_EQ(pipeline_->outputRing.produced.load(), 0u);
-    closeFile(archive);
+    EXPECT_TRUE(closeFile(archive).ok());
 }
 
 // /dev/full as the archive: Linux only.

@@ -169,7 +169,7 @@ inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<Source
         if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
     }
     std::vector<PipelineFailure> failures = finishRun(run);
-    closeFile(out);
+    EXPECT_TRUE(closeFile(out).ok());
     return failures;
 }
 

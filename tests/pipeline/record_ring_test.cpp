@@ -19,22 +19,18 @@ constexpr uint32_t kSmallRecordsToNearEnd = (kRecordRingBytes - kSmallRecord) / 
 std::unique_ptr<RecordRing> newRing() { return std::make_unique<RecordRing>(); }
 
 void pushSmallRecords(RecordRing& ring, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(push(ring, u"a", i, 0, nullptr), PushResult::accepted);
+    for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(push(ring, u"a", i, nullptr), PushResult::accepted);
 }
 
 TEST(RecordRing, RecordLengthIsHeaderPlusTerminatedNameRoundedToEight) {
     // 24-byte header + 2 x (n + 1) bytes of name, up to a multiple of 8.
-    EXPECT_EQ(recordLength(0), 32u);   // 24 + 2 = 26 -> 32
-    EXPECT_EQ(recordLength(3), 32u);   // 24 + 8 = 32
-    EXPECT_EQ(recordLength(4), 40u);   // 24 + 10 = 34 -> 40
-    EXPECT_EQ(recordLength(7), 40u);   // 24 + 16 = 40
-    EXPECT_EQ(recordLength(8), 48u);   // 24 + 18 = 42 -> 48
-
     auto ring = newRing();
-    ASSERT_EQ(push(*ring, u"", 0, 0, nullptr), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"", 0, nullptr), PushResult::accepted);
     EXPECT_EQ(ring->writePos.load(), 32u);
-    ASSERT_EQ(push(*ring, u"abcd", 0, 0, nullptr), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"abcd", 0, nullptr), PushResult::accepted);
     EXPECT_EQ(ring->writePos.load(), 72u);
+    ASSERT_EQ(push(*ring, u"abcdefg", 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(ring->writePos.load(), 112u);
 }
 
 TEST(RecordRing, PeekShowsRecordsInPushOrderUntilPopped) {
@@ -42,20 +38,24 @@ TEST(RecordRing, PeekShowsRecordsInPushOrderUntilPopped) {
     FileEntry entry;
     RingRecord record;
     EXPECT_FALSE(peek(*ring, record));
-    ASSERT_EQ(push(*ring, u"/tmp/first", 0x12345678u, 0xABu, &entry), PushResult::accepted);
-    ASSERT_EQ(push(*ring, u"", 0, 0, nullptr), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"/tmp/first", (uint64_t{0xABu} << 32) | 0x12345678u, &entry), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"", 0, nullptr), PushResult::accepted);  // a job, however empty
+    ASSERT_EQ(pushEndOfJobs(*ring), PushResult::accepted);
 
     ASSERT_TRUE(peek(*ring, record));
     EXPECT_EQ(record.name, u"/tmp/first");
-    EXPECT_EQ(record.size(), 0xAB12345678u);
+    EXPECT_EQ(record.size, 0xAB12345678u);
     EXPECT_EQ(record.entry, &entry);
-    EXPECT_FALSE(record.isEndMarker());
+    EXPECT_FALSE(record.endOfJobs);
     ASSERT_TRUE(peek(*ring, record));  // peeking again shows the same record
     EXPECT_EQ(record.name, u"/tmp/first");
 
     pop(*ring);
     ASSERT_TRUE(peek(*ring, record));
-    EXPECT_TRUE(record.isEndMarker());
+    EXPECT_FALSE(record.endOfJobs);
+    pop(*ring);
+    ASSERT_TRUE(peek(*ring, record));
+    EXPECT_TRUE(record.endOfJobs);
     pop(*ring);
     EXPECT_FALSE(peek(*ring, record));
     pop(*ring);  // popping an empty ring changes nothing
@@ -69,15 +69,15 @@ TEST(RecordRing, FullRingRefusesAndStaysUnchanged) {
     // beyond readPos 0: refused.
     pushSmallRecords(*ring, kSmallRecordsToNearEnd);
     const uint32_t writePos = ring->writePos.load();
-    EXPECT_EQ(push(*ring, u"a", 0, 0, nullptr), PushResult::full);
+    EXPECT_EQ(push(*ring, u"a", 0, nullptr), PushResult::full);
     EXPECT_EQ(ring->writePos.load(), writePos);
     RingRecord record;
     ASSERT_TRUE(peek(*ring, record));
-    EXPECT_EQ(record.sizeLow, 0u);
+    EXPECT_EQ(record.size, 0u);
     EXPECT_EQ(record.position, 0u);
 
     pop(*ring);  // readPos 32: the moved record now ends exactly 0x20000 beyond it
-    EXPECT_EQ(push(*ring, u"a", 99, 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(push(*ring, u"a", 99, nullptr), PushResult::accepted);
 }
 
 TEST(RecordRing, LongestNameFitsAnEmptyRingWhereverItStands) {
@@ -89,8 +89,8 @@ TEST(RecordRing, LongestNameFitsAnEmptyRingWhereverItStands) {
     for (uint32_t at : {0u, 8u, 0x10000u, 0x10008u, 0x1FFF8u}) {
         auto ring = newRing();
         ring->readPos = ring->writePos = at;
-        EXPECT_EQ(push(*ring, std::u16string(kMaxRecordNameUnits + 1, u'x'), 0, 0, nullptr), PushResult::tooLong);
-        ASSERT_EQ(push(*ring, longest, 1, 0, nullptr), PushResult::accepted) << at;
+        EXPECT_EQ(push(*ring, std::u16string(kMaxRecordNameUnits + 1, u'x'), 0, nullptr), PushResult::tooLong);
+        ASSERT_EQ(push(*ring, longest, 1, nullptr), PushResult::accepted) << at;
         RingRecord record;
         ASSERT_TRUE(peek(*ring, record));
         EXPECT_EQ(record.name.size(), kMaxRecordNameUnits);
@@ -103,7 +103,7 @@ TEST(RecordRing, RecordEndingExactlyAtBufferEndMovesToNextLap) {
     for (uint32_t i = 0; i < 10; ++i) pop(*ring);  // room at the start
     ASSERT_EQ(ring->writePos.load(), kRecordRingBytes - kSmallRecord);
     // 32 bytes would end exactly at 0x20000: the record goes to 0x20000.
-    ASSERT_EQ(push(*ring, u"b", 7, 0, nullptr), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"b", 7, nullptr), PushResult::accepted);
     EXPECT_EQ(ring->writePos.load(), kRecordRingBytes + kSmallRecord);
 
     // The consumer reaches it through the link of the record before it.
@@ -111,7 +111,7 @@ TEST(RecordRing, RecordEndingExactlyAtBufferEndMovesToNextLap) {
     RingRecord record;
     ASSERT_TRUE(peek(*ring, record));
     EXPECT_EQ(record.position, kRecordRingBytes);
-    EXPECT_EQ(record.sizeLow, 7u);
+    EXPECT_EQ(record.size, 7u);
     EXPECT_EQ(record.name, u"b");
 }
 
@@ -121,11 +121,11 @@ TEST(RecordRing, MovedPushIsRefusedWhenItsNewEndIsTooFarAheadOfReadPos) {
     pop(*ring);  // readPos = 32
     // 40 bytes from 0x1FFE0 end at 0x20008: 0x20008 - 32 fits; after the
     // move they end at 0x20028, 8 bytes too far beyond readPos.
-    EXPECT_EQ(push(*ring, u"abcd", 1, 0, nullptr), PushResult::full);
+    EXPECT_EQ(push(*ring, u"abcd", 1, nullptr), PushResult::full);
     EXPECT_EQ(ring->writePos.load(), kRecordRingBytes - kSmallRecord);
 
     pop(*ring);  // readPos = 64: now it fits
-    EXPECT_EQ(push(*ring, u"abcd", 1, 0, nullptr), PushResult::accepted);
+    EXPECT_EQ(push(*ring, u"abcd", 1, nullptr), PushResult::accepted);
     EXPECT_EQ(ring->writePos.load(), kRecordRingBytes + 40);
 }
 
@@ -135,16 +135,16 @@ TEST(RecordRing, EmptiedRingThenMovedPushIsFoundByNextPeek) {
     for (uint32_t i = 0; i < kSmallRecordsToNearEnd; ++i) pop(*ring);
     // The last pop found no link and took readPos to writePos (0x1FFE0).
     ASSERT_EQ(ring->readPos.load(), kRecordRingBytes - kSmallRecord);
-    ASSERT_EQ(push(*ring, u"moved", 42, 1, nullptr), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"moved", (uint64_t{1} << 32) | 42, nullptr), PushResult::accepted);
 
     RingRecord record;
     ASSERT_TRUE(peek(*ring, record));
     EXPECT_EQ(record.position, kRecordRingBytes);
     EXPECT_EQ(record.name, u"moved");
-    EXPECT_EQ(record.size(), (uint64_t{1} << 32) | 42);
+    EXPECT_EQ(record.size, (uint64_t{1} << 32) | 42);
     pop(*ring);
     EXPECT_FALSE(peek(*ring, record));
-    ASSERT_EQ(push(*ring, u"after", 43, 0, nullptr), PushResult::accepted);
+    ASSERT_EQ(push(*ring, u"after", 43, nullptr), PushResult::accepted);
     ASSERT_TRUE(peek(*ring, record));
     EXPECT_EQ(record.name, u"after");
 }
@@ -159,7 +159,7 @@ TEST(RecordRing, PositionsWrapAt2To32WithoutLosingARecord) {
     RingRecord record;
     for (uint32_t i = 0; i < 8; ++i) {
         ASSERT_TRUE(peek(*ring, record)) << i;
-        EXPECT_EQ(record.sizeLow, i);
+        EXPECT_EQ(record.size, i);
         pop(*ring);
     }
     EXPECT_EQ(record.position, 0u);
@@ -170,7 +170,7 @@ TEST(RecordRing, ProgressRingKeepsAcceptingWhenNobodyTakes) {
     auto ring = newRing();
     constexpr uint32_t kPushes = 20000;  // about five times what the ring holds
     for (uint32_t i = 0; i < kPushes; ++i) {
-        ASSERT_EQ(pushDiscardingOldest(*ring, u"file-" + std::u16string(i % 50, u'n'), i, 0, nullptr),
+        ASSERT_EQ(pushDiscardingOldest(*ring, u"file-" + std::u16string(i % 50, u'n'), i, nullptr),
                   PushResult::accepted);
     }
     // What is left is the newest records, oldest first, ending with the last.
@@ -199,7 +199,7 @@ TEST(RecordRing, ConsumerThreadSeesEveryRecordIntactAndInOrder) {
     constexpr uint32_t kRecords = 60000;
     std::thread producer([&] {
         for (uint32_t i = 0; i < kRecords; ++i) {
-            while (push(*ring, nameFor(i), i, i % 256, nullptr) != PushResult::accepted) std::this_thread::yield();
+            while (push(*ring, nameFor(i), (uint64_t{i % 256} << 32) | i, nullptr) != PushResult::accepted) std::this_thread::yield();
         }
     });
     uint32_t next = 0;
@@ -209,8 +209,7 @@ TEST(RecordRing, ConsumerThreadSeesEveryRecordIntactAndInOrder) {
             std::this_thread::yield();
             continue;
         }
-        ASSERT_EQ(record.sizeLow, next);
-        ASSERT_EQ(record.sizeHigh, next % 256);
+        ASSERT_EQ(record.size, (uint64_t{next % 256} << 32) | next);
         ASSERT_EQ(record.name, nameFor(next));
         pop(*ring);
         ++next;
@@ -225,7 +224,7 @@ TEST(RecordRing, PrinterAndDiscardingProducerNeverTearARecord) {
     constexpr uint32_t kRecords = 60000;
     std::atomic<bool> done{false};
     std::thread producer([&] {
-        for (uint32_t i = 0; i < kRecords; ++i) pushDiscardingOldest(*ring, nameFor(i), i, 0, nullptr);
+        for (uint32_t i = 0; i < kRecords; ++i) pushDiscardingOldest(*ring, nameFor(i), i, nullptr);
         done = true;
     });
     int64_t last = -1;

@@ -234,7 +234,7 @@ TEST_F(WriterThreadTest, FileIsOpenToItsOwnerOnlyUntilItIsComplete) {
     const ModeRule rule = currentModeRule();
     EXPECT_EQ(static_cast<unsigned>(fs::status(scratch_ / "public").permissions() & fs::perms::all),
               rule.exact ? 0644u : 0644u & ~rule.umask);
-    closeFile(folder.value);
+    EXPECT_TRUE(closeFile(folder.value).ok());
 }
 
 TEST_F(WriterThreadTest, UncreatableFileStillConsumesItsBytes) {
@@ -359,7 +359,7 @@ TEST_F(AddWriterTest, EveryChunkIsAppendedWholeIncludingAnEmptyLastOne) {
     endOutput();
     ASSERT_TRUE(waitUntilDone());
     EXPECT_EQ(ring().consumed.load(), 3u);
-    closeFile(archive);
+    EXPECT_TRUE(closeFile(archive).ok());
     EXPECT_EQ(readWholeFile(scratch_ / "archive"), stream);
 }
 
@@ -376,7 +376,7 @@ TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
     EXPECT_EQ(failures[0].path, "/dev/full");
     EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
-    closeFile(archive);
+    EXPECT_TRUE(closeFile(archive).ok());
 }
 
 }  // namespace

@@ -13,9 +13,12 @@ namespace qex::test {
 inline std::string readThroughPlatform(const std::string& path) {
     const SystemResult<FileHandle> file = openForRead(path.c_str());
     if (!file.ok()) return "cannot open: " + systemReason(file.error);
-    std::string content(static_cast<size_t>(fileSize(file.value).value), '\0');
-    readFull(file.value, reinterpret_cast<uint8_t*>(content.data()), content.size());
-    closeFile(file.value);
+    const SystemResult<int64_t> size = fileSize(file.value);
+    std::string content(size.ok() ? static_cast<size_t>(size.value) : 0, '\0');
+    int error = size.error;
+    if (error == 0) error = readFull(file.value, reinterpret_cast<uint8_t*>(content.data()), content.size()).error;
+    ignoreFailure(closeFile(file.value));  // only read from
+    if (error != 0) return "cannot read: " + systemReason(error);
     return content;
 }
 

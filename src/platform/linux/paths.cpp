@@ -1,5 +1,8 @@
-// Lexical path resolution against the current folder on Linux (see paths.h).
+// Lexical path resolution against the current folder on Linux (see paths.h
+// and lexical_paths.h).
 #include "platform/paths.h"
+
+#include "platform/linux/lexical_paths.h"
 
 #include <unistd.h>
 

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/file_times.h"
+#include "platform/linux/open_by_components.h"
 
 namespace qex {
 namespace {

@@ -57,7 +57,7 @@ TEST_F(FileServicesTest, NamedPipeInAFilesPlaceOpensWithoutWaitingForAWriter) {
     const SystemResult<size_t> read = readFull(file.value, buffer, sizeof buffer);
     EXPECT_TRUE(read.ok());
     EXPECT_EQ(read.value, 0u);  // no writer: at its end
-    closeFile(file.value);
+    EXPECT_TRUE(closeFile(file.value).ok());
 }
 
 TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
@@ -85,7 +85,7 @@ TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
     // New files get 0666 less the umask, as any file the user makes.
     const mode_t mask = ::umask(022);
     file = createForWrite(path("fresh").c_str());
-    closeFile(file.value);
+    EXPECT_TRUE(closeFile(file.value).ok());
     ::umask(mask);
     struct stat info;
     ASSERT_EQ(::stat(path("fresh").c_str(), &info), 0);
@@ -106,7 +106,7 @@ TEST_F(FileServicesTest, FailuresCarryTheSystemReason) {
     ASSERT_TRUE(full.ok());
     const uint8_t data[100] = {};
     EXPECT_EQ(writeAll(full.value, data, sizeof data).error, ENOSPC);
-    closeFile(full.value);
+    EXPECT_TRUE(closeFile(full.value).ok());
 }
 
 TEST(FileTimes, FileTimeAndTimespecConvertBothWays) {
@@ -132,7 +132,7 @@ TEST_F(FileServicesTest, TimesAreSetOnHandlesAndPathsAndZeroLeavesATimeAlone) {
     const uint64_t write = timespecToFileTime(timespec{1600000000, 123456700});
     const uint64_t access = timespecToFileTime(timespec{1700000000, 0});
     EXPECT_TRUE(setFileTimes(file, 0, access, write).ok());
-    closeFile(file);
+    EXPECT_TRUE(closeFile(file).ok());
     struct stat info;
     ASSERT_EQ(::stat(path("file").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 1600000000);
@@ -158,7 +158,7 @@ TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {
     EXPECT_EQ(info.st_mode & 07777, 0444u);
     const uint8_t byte = 1;
     EXPECT_TRUE(writeAll(file, &byte, 1).ok());  // the open handle still writes
-    closeFile(file);
+    EXPECT_TRUE(closeFile(file).ok());
 
     std::filesystem::create_directory(scratch_ / "folder");
     ::chmod(path("folder").c_str(), 0755);
@@ -168,7 +168,7 @@ TEST_F(FileServicesTest, ReadOnlyBitRemovesEveryWriteBitOfFilesOnly) {
 
     file = createForWrite(path("other").c_str()).value;
     ::fchmod(file, 0600);
-    closeFile(file);
+    EXPECT_TRUE(closeFile(file).ok());
     EXPECT_TRUE(applyPathAttributes(path("other").c_str(), kAttributeReadOnly).ok());
     ASSERT_EQ(::stat(path("other").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0400u);

@@ -59,12 +59,12 @@ TEST(OpeningListed, OpensWhatWasListedAndNothingSwappedInSince) {
     ASSERT_EQ(same.outcome, ListedOpen::opened);
     uint8_t bytes[16];
     EXPECT_EQ(readFull(same.handle, bytes, sizeof bytes).value, 5u);  // blocking reads again: all of it
-    closeFile(same.handle);
+    EXPECT_TRUE(closeFile(same.handle).ok());
 
     OpenedItem link = openListedItem(folder.value, listed.at("link"));
     ASSERT_EQ(link.outcome, ListedOpen::opened);
     EXPECT_EQ(readOpenLinkTarget(link.handle).value, "target text");
-    closeFile(link.handle);
+    EXPECT_TRUE(closeFile(link.handle).ok());
 
     for (const char* name : {"to_link", "to_fifo", "to_other"}) {
         const OpenedItem swapped = openListedItem(folder.value, listed.at(name));

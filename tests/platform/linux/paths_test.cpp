@@ -7,6 +7,8 @@
 #include <climits>
 #include <string>
 
+#include "platform/linux/lexical_paths.h"
+
 namespace qex {
 namespace {
 

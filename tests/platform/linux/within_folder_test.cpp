@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/file_identity.h"
+#include "platform/linux/open_by_components.h"
 #include "support/pending_file_write.h"
 #include "support/scratch_folder.h"
 
@@ -129,12 +130,12 @@ TEST_F(TargetFolder, FolderFifoOrUntouchableFileInTheWayStaysAndTheTemporaryGoes
     const SystemResult<FileHandle> archive = openForRead((base + "/target/archive").c_str());
     ASSERT_TRUE(archive.ok());
     const FileIdentity untouchable = identityOfFile(archive.value);
-    closeFile(archive.value);
+    EXPECT_TRUE(closeFile(archive.value).ok());
     EXPECT_EQ(writeWithin("pipe", "x"), EEXIST);
     EXPECT_EQ(writeWithin("d", "x"), EISDIR);
     SystemResult<PendingFile> pending = createPendingFile(target, "archive");
     ASSERT_TRUE(pending.ok());
-    closeFile(pending.value.file);
+    EXPECT_TRUE(closeFile(pending.value.file).ok());
     pending.value.file = kNoFile;
     EXPECT_EQ(placePendingFile(pending.value, &untouchable).error, EBUSY);
     discardPendingFile(pending.value);

@@ -228,7 +228,7 @@ TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
     EXPECT_NE(writeThroughPendingFile(target, "d\\f:stream"), 0);
     EXPECT_EQ(makeFolderWithin(target, "d:x").error, ERROR_INVALID_NAME);
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escaped"));
-    closeFile(target);
+    EXPECT_TRUE(closeFile(target).ok());
     EXPECT_FALSE(openTargetFolder(at("d\\f").c_str()).ok());  // not a folder
 }
 
@@ -238,7 +238,7 @@ TEST_F(WindowsServices, ReadOnlyFileIsReplacedByANewOneAndNoTemporaryStays) {
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
     EXPECT_EQ(writeThroughPendingFile(opened.value, "ro", "new"), 0);
-    closeFile(opened.value);
+    EXPECT_TRUE(closeFile(opened.value).ok());
     EXPECT_EQ(test::readThroughPlatform(at("ro")), "new");
     EXPECT_EQ(GetFileAttributesW(wide(at("ro")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     size_t items = 0;
@@ -261,7 +261,7 @@ TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
     EXPECT_NE(writeThroughPendingFile(target, "link\\f"), 0);
     EXPECT_EQ(makeFolderWithin(target, "link\\g").error, 681);
     EXPECT_TRUE(fs::is_empty(outside));
-    closeFile(target);
+    EXPECT_TRUE(closeFile(target).ok());
     fs::remove_all(outside, linkError);
 }
 

@@ -1,11 +1,13 @@
-// QEX_ASSERT(condition): an invariant of the model that its comments state.
+// QEX_ASSERT(condition): an invariant that the surrounding comments state,
+// checked where breaking it would corrupt data or the stream. Every layer
+// may include this header; it depends on nothing of the project.
 //
 // Checked in Debug builds (NDEBUG not defined) and in sanitizer and fuzz
 // builds, whose CMake options define QEX_CHECK_INVARIANTS; compiled out of
 // Release builds, where the condition is not evaluated, so the per-byte code
 // is the same as without it. A broken invariant prints the condition and its
-// place on standard error and aborts: the model's state is no longer sound,
-// and going on could only write a damaged stream.
+// place on standard error and aborts: the state is no longer sound, and
+// going on could only write a damaged stream or damaged files.
 #pragma once
 
 #if !defined(NDEBUG) || defined(QEX_CHECK_INVARIANTS)
@@ -15,15 +17,15 @@
 
 namespace qex {
 
-[[noreturn]] inline void modelInvariantBroken(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: model invariant broken: %s\n", file, line, condition);
+[[noreturn]] inline void invariantBroken(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, condition);
     std::abort();
 }
 
 }  // namespace qex
 
 #define QEX_ASSERT(condition) \
-    ((condition) ? static_cast<void>(0) : ::qex::modelInvariantBroken(#condition, __FILE__, __LINE__))
+    ((condition) ? static_cast<void>(0) : ::qex::invariantBroken(#condition, __FILE__, __LINE__))
 
 #else
 

@@ -1,0 +1,25 @@
+// How a pipeline thread sleeps on a WakeSignal on Linux (the protocol is in
+// pipeline/wake_signal.h): the count is waited on with std::atomic::wait, a
+// futex. A signal nobody sleeps on costs one atomic add and one load.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace qex {
+
+struct WakeSignal {
+    std::atomic<uint32_t> count{0};
+};
+
+// Returns once the count differs from `ticket` (at once if it already does).
+inline void sleepPast(const WakeSignal& signal, uint32_t ticket) {
+    signal.count.wait(ticket, std::memory_order_seq_cst);
+}
+
+inline void wake(WakeSignal& signal) {
+    signal.count.fetch_add(1, std::memory_order_seq_cst);
+    signal.count.notify_all();
+}
+
+}  // namespace qex
