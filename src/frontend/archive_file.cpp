@@ -38,13 +38,13 @@ bool spool(CommandOutcome& outcome, const std::string& path, FileHandle source, 
         const SystemResult<size_t> got = readFull(source, block.data(), block.size());
         if (!got.ok()) {
             reportFatal(outcome, "cannot read archive", path, systemReason(got.error));
-            closeFile(created.value);
+            ignoreFailure(closeFile(created.value));  // a spool, dropped
             return false;
         }
         const SystemStatus written = writeAll(created.value, block.data(), got.value);
         if (!written.ok()) {
             reportFatal(outcome, "cannot write a temporary copy of archive", path, systemReason(written.error));
-            closeFile(created.value);
+            ignoreFailure(closeFile(created.value));  // a spool, dropped
             return false;
         }
         if (got.value < block.size()) break;
@@ -88,7 +88,7 @@ bool openReadable(CommandOutcome& outcome, OpenedArchive& archive, const std::st
         return true;
     }
     const bool spooled = spool(outcome, archive.path, file, archive.file);
-    (void)closeFile(file);  // only read from: nothing to lose
+    ignoreFailure(closeFile(file));  // only read from: nothing to lose
     return spooled;
 }
 
@@ -130,7 +130,7 @@ FileHandle takeArchiveStream(CommandOutcome& outcome, OpenedArchive& archive) {
 }
 
 void closeArchive(OpenedArchive& archive) {
-    if (archive.file != kNoFile) (void)closeFile(archive.file);  // only read from
+    if (archive.file != kNoFile) ignoreFailure(closeFile(archive.file));  // only read from
     archive.file = kNoFile;
 }
 

@@ -60,7 +60,7 @@ int extractContents(CommandOutcome& outcome, OpenedArchive& archive, const std::
     }
     const FileHandle stream = takeArchiveStream(outcome, archive);
     if (stream == kNoFile) {
-        (void)closeFile(output.value);  // nothing was written to it
+        ignoreFailure(closeFile(output.value));  // nothing was written to it
         return outcome.exitCode;
     }
     std::unique_ptr<Pipeline> pipeline = createPipeline();

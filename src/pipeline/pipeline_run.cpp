@@ -55,7 +55,8 @@ bool startExtracting(PipelineRun& run, Pipeline& pipeline, FileHandle archive, s
         control.readerFile = kNoFile;
     }
     if (!run.workerStarted && contents != kNoFile) {
-        closeFile(contents);
+        // Standard output's copy: nothing was written through it.
+        ignoreFailure(closeFile(contents));
         control.writerFile = kNoFile;
     }
     return run.workerStarted;
