@@ -44,7 +44,8 @@ BOOL WINAPI onConsoleControl(DWORD /*event*/) {
         }
         if (seen == kEnded) break;
         if (slot.state.compare_exchange_weak(seen, kRemoving)) {
-            if (seen == kArmed && slot.name[0] != '\0') removeIfSameFile(slot.name, slot.identity);
+            if (seen == kArmed && slot.name[0] != '\0')
+                ignoreFailure(removeIfSameFile(slot.name, slot.identity));  // the process ends either way
             slot.state.store(kEnded);
             break;
         }

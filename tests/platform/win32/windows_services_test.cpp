@@ -166,7 +166,9 @@ TEST_F(WindowsServices, ListedItemsOpenOnlyWhileTheyAreWhatWasListed) {
         const OpenedItem opened = openListedItem(folder.value, item);
         EXPECT_EQ(opened.outcome, item.nativeName == "same" ? ListedOpen::opened : ListedOpen::changed)
             << item.nativeName;
-        if (opened.handle != kNoFile) closeFile(opened.handle);
+        if (opened.handle != kNoFile) {
+            EXPECT_TRUE(closeFile(opened.handle).ok());
+        }
     }
     closeFolder(folder.value);
 }
