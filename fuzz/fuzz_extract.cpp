@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     qex::ConsoleOutput console;
     const int exitCode =
-        qex::runExtract(qex::nativeToUtf16(archive.native()), {qex::nativeToUtf16(target.native())}, console);
+        qex::runExtract(qex::nativeToUtf16(archive.native()), {qex::nativeToUtf16(target.native())}, qex::CommandOptions{},
+                        console);
     QEX_FUZZ_CHECK(exitCode == 0 || exitCode == 1 || exitCode == 2);
 
     size_t itemsBeside = 0;
