@@ -47,6 +47,7 @@
 #include "pipeline/deferred_link.h"
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
+#include "pipeline/progress_doorbell.h"
 #include "pipeline/record_ring.h"
 #include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
@@ -99,6 +100,9 @@ struct PipelineControl {
     // run has ended: producers then wait for room instead of dropping the
     // oldest record, so every finished file reaches the display.
     std::atomic<uint32_t> keepEveryRecord{0};
+    // Under `keepEveryRecord`: the producer of progress records and the
+    // display call each other through it instead of polling.
+    ProgressDoorbell progressBell;
     // Extract, raised by main before it ends the jobs: the writer ends the
     // run once the last file has its bytes instead of decoding the stream
     // to its end.
@@ -166,8 +170,9 @@ void popJob(PipelineControl& control, RecordRing& jobs);
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
 
 // A finished (add: opened) file for the progress display: dropping the
-// oldest record when the ring is full, or, under `keepEveryRecord`, waiting
-// for room until the run stops.
+// oldest record when the ring is full, or, under `keepEveryRecord`, calling
+// the display once the ring is half full and waiting for it to drain the
+// ring when it is full, until the run stops.
 void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
                         FileEntry* entry);
 
