@@ -127,7 +127,7 @@ bool pump(WorkerRun& run) {
             continue;
         }
         if (!publishOutputChunk(run)) return false;
-        if (code == kIdle) return true;
+        if (code == kFinished) return true;
         assignOutputSlot(run);
     }
 }
@@ -154,7 +154,7 @@ bool startThreads(WorkerRun& run) {
 // The end of a run that coded everything: once the last output chunk is
 // published, waits until the writer has finished every file (including
 // zero-byte files after the last byte); the threads are stopped afterwards.
-void finishRun(WorkerRun& run) {
+void waitForWriterDone(WorkerRun& run) {
     PipelineControl& control = run.control;
     raiseFlag(control, control.outputEnded);
     waitUntil(control.coderWake, [&] {
@@ -202,7 +202,7 @@ void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t aren
         io.endOfInput = 0;
         if (pump(run)) {
             noteInputUsed(run);
-            finishRun(run);
+            waitForWriterDone(run);
         }
     }
     stopAndJoinThreads(run);

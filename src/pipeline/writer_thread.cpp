@@ -21,7 +21,7 @@ namespace qex {
 
 namespace {
 
-bool mustStop(const PipelineControl& control) {
+bool writerMustStop(const PipelineControl& control) {
     return control.writerStop.load(std::memory_order_acquire) != 0 ||
            control.abortRun.load(std::memory_order_acquire) != 0;
 }
@@ -49,7 +49,7 @@ Output lookAtOutput(const PipelineControl& control) {
 
 void runAddWriter(PipelineControl& control) {
     ChunkRing& ring = *control.outputRing;
-    while (!mustStop(control)) {
+    while (!writerMustStop(control)) {
         const uint32_t ticket = takeTicket(control.writerWake);
         const Output output = lookAtOutput(control);
         if (output == Output::ended) break;
@@ -83,9 +83,9 @@ struct ExtractState {
     // when there is a target folder, at its name as given otherwise.
     PendingFile pending;
     SparseWrite sparse;  // its bytes go through here: zero blocks become holes
-    uint64_t writerRemaining = 0;
-    uint32_t writerCrc = 0;
-    uint32_t writerCrcPlusOne = 0;
+    uint64_t remaining = 0;
+    uint32_t crc = 0;
+    uint32_t crcPlusOne = 0;
     bool failed = false;       // not created, or a write failed: the rest is discarded
     uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
     uint64_t extraBytes = 0;   // decoded bytes after the last job
@@ -117,12 +117,12 @@ void refuseLink(ExtractState& state, const std::string& reason) {
 void startLink(ExtractState& state) {
     state.makingLink = true;
     state.linkTarget.clear();
-    if (state.writerRemaining == 0) {
+    if (state.remaining == 0) {
         refuseLink(state, "the link target is empty");
-    } else if (state.writerRemaining > kMaxLinkTargetBytes) {
+    } else if (state.remaining > kMaxLinkTargetBytes) {
         refuseLink(state, "the link target is longer than " + std::to_string(kMaxLinkTargetBytes) + " bytes");
     } else {
-        state.linkTarget.reserve(static_cast<size_t>(state.writerRemaining));
+        state.linkTarget.reserve(static_cast<size_t>(state.remaining));
     }
 }
 
@@ -156,7 +156,7 @@ SystemResult<PendingFile> createFile(PipelineControl& control, const std::string
     return {direct, created.error};
 }
 
-void takeNextJob(ExtractState& state) {
+void startNextFile(ExtractState& state) {
     PipelineControl& control = state.control;
     const uint32_t ticket = takeTicket(control.writerWake);
     if (!peek(control.rings->writerJobs, state.job)) {
@@ -169,9 +169,9 @@ void takeNextJob(ExtractState& state) {
     }
     state.haveJob = true;
     state.path = utf16ToNative(state.job.name);
-    state.writerRemaining = state.job.size;
-    state.writerCrc = 0;
-    state.writerCrcPlusOne = 0;
+    state.remaining = state.job.size;
+    state.crc = 0;
+    state.crcPlusOne = 0;
     state.failed = false;
     state.makingLink = false;
     if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
@@ -261,14 +261,14 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
 }
 
 bool matchesCheckValues(const ExtractState& state, const FileEntry* entry) {
-    return entry == nullptr || (entry->crc == state.writerCrc && entry->crcPlusOne == state.writerCrcPlusOne);
+    return entry == nullptr || (entry->crc == state.crc && entry->crcPlusOne == state.crcPlusOne);
 }
 
 // The file's bytes are all there (`complete`) or the stream has ended
 // without them. A complete file whose check values match is put in place;
 // any other is given up. The check values go into the entry, the record to
 // the progress display, and the job is done.
-void finishFile(ExtractState& state, bool complete) {
+void finishExtractedFile(ExtractState& state, bool complete) {
     PipelineControl& control = state.control;
     FileEntry* entry = state.job.entry;
     const bool matches = matchesCheckValues(state, entry);
@@ -286,8 +286,8 @@ void finishFile(ExtractState& state, bool complete) {
         placeFile(state, entry);
     }
     if (entry != nullptr) {
-        entry->writtenCrc = state.writerCrc;
-        entry->writtenCrcPlusOne = state.writerCrcPlusOne;
+        entry->writtenCrc = state.crc;
+        entry->writtenCrcPlusOne = state.crcPlusOne;
         entry->written = intact && !state.failed;
         entry->received = complete;
         entry->damaged = !complete || !matches;
@@ -312,8 +312,8 @@ void writeFromChunk(ExtractState& state) {
         release(control);
         return;
     }
-    const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
-    updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
+    const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.remaining));
+    updateCheckValues(state.crc, state.crcPlusOne, data, take);
     if (state.failed) {
         // Its bytes pass unwritten.
     } else if (state.makingLink) {
@@ -330,30 +330,30 @@ void writeFromChunk(ExtractState& state) {
         const SystemStatus written = writeSparse(state.sparse, data, take);
         if (!written.ok()) dropFile(state, FailureKind::fileWriteFailed, written.error);
     }
-    state.writerRemaining -= take;
+    state.remaining -= take;
     state.chunkOffset += take;
     if (state.chunkOffset == static_cast<uint32_t>(slotSize(ring, chunk))) {
         state.chunkOffset = 0;
         release(control);
     }
-    if (state.writerRemaining == 0) finishFile(state, true);
+    if (state.remaining == 0) finishExtractedFile(state, true);
 }
 
 // The coder has ended: whatever job still waits for bytes cannot get them.
 void reportShortFile(ExtractState& state) {
     const uint64_t wanted = state.job.size;
-    const uint64_t got = wanted - state.writerRemaining;
+    const uint64_t got = wanted - state.remaining;
     if (!state.failed) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
                   "the archive's data ended after " + std::to_string(got) + " of " + std::to_string(wanted) +
                       " bytes");
-    finishFile(state, false);
+    finishExtractedFile(state, false);
 }
 
 void runExtractWriter(PipelineControl& control) {
     ExtractState state(control);
-    while (!mustStop(control)) {
+    while (!writerMustStop(control)) {
         if (!state.haveJob && !state.jobsEnded) {
-            takeNextJob(state);
+            startNextFile(state);
             continue;
         }
         if (state.jobsEnded && !state.haveJob && control.stopAfterLastJob.load(std::memory_order_acquire) != 0) {
@@ -363,8 +363,8 @@ void runExtractWriter(PipelineControl& control) {
             abortPipeline(control);
             return;
         }
-        if (state.haveJob && state.writerRemaining == 0) {
-            finishFile(state, true);  // a zero-byte file: no chunk is touched
+        if (state.haveJob && state.remaining == 0) {
+            finishExtractedFile(state, true);  // a zero-byte file: no chunk is touched
             continue;
         }
         const uint32_t ticket = takeTicket(control.writerWake);
@@ -382,7 +382,7 @@ void runExtractWriter(PipelineControl& control) {
     // Stopped half-way (damage, a failure elsewhere): the file being
     // written goes.
     releaseFile(state);
-    if (mustStop(control)) return;
+    if (writerMustStop(control)) return;
     if (state.extraBytes != 0) {
         reportFailure(control.report, FailureKind::extraData, control.archivePath,
                       std::to_string(state.extraBytes) + " decoded bytes belong to no file");
