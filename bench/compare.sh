@@ -9,7 +9,8 @@
 #   -p PARTS   comma-separated parts (default: every part CORPUS has, of
 #              text,source,binary,big,tiny)
 #   -t TOOLS   comma-separated tools (default: all that are installed):
-#              qex,gzip,bzip2,xz,zstd19,zstd22,brotli
+#              qex,gzip,bzip2,bzip3j1,bzip3,xz,zstd19,zstd22,brotli,zpaq3
+#              (a tool that is not installed is left out, with a note)
 #   -q QEX     the qex executable (default: build/qex of this repository)
 #   -b CPU     a loaded machine: a busy loop pinned to processor CPU runs
 #              beside every measured add and extract, started just before it
@@ -70,7 +71,7 @@ corpus=$(cd "$1" 2>/dev/null && pwd) || die "cannot open the corpus folder \"$1\
 # Each tool: a label, the add and extract commands (run by bash with SRC,
 # ARC, OUT and QEX set), the folder that extraction yields, and the program
 # that must be installed.
-all_tools=(qex gzip bzip2 xz zstd19 zstd22 brotli)
+all_tools=(qex gzip bzip2 bzip3j1 bzip3 xz zstd19 zstd22 brotli zpaq3)
 declare -A label add extract result_dir needs
 label[qex]="qex"
 add[qex]='"$QEX" a "$ARC" "$SRC"'
@@ -93,6 +94,17 @@ define_tar_tool zstd19 "tar + zstd -19 -T1" zstd "zstd -q -19 -T1" "zstd -q -dc"
 define_tar_tool zstd22 "tar + zstd --ultra -22 --long=27 -T1" zstd "zstd -q --ultra -22 --long=27 -T1" \
   "zstd -q -dc --long=27"
 define_tar_tool brotli "tar + brotli -q 11" brotli "brotli -q 11 -c" "brotli -dc"
+# bzip3 once on one thread, as qex's coder runs, and once as users type it
+# (its own choice of threads).
+define_tar_tool bzip3j1 "tar + bzip3 -j1" bzip3 "bzip3 -j1 -c" "bzip3 -j1 -dc"
+define_tar_tool bzip3 "tar + bzip3" bzip3 "bzip3 -c" "bzip3 -dc"
+# zpaq is an archiver of its own: it adds the folder's contents as ".", and
+# wants its archive's name to end in .zpaq (a link to ARC serves extraction).
+label[zpaq3]="zpaq -m3"
+needs[zpaq3]=zpaq
+add[zpaq3]='rm -f "$ARC.zpaq" && (cd "$SRC" && zpaq a "$ARC.zpaq" . -m3) && mv "$ARC.zpaq" "$ARC"'
+extract[zpaq3]='ln -sf "$ARC" "$ARC.zpaq" && zpaq x "$ARC.zpaq" -to "$OUT"'
+result_dir[zpaq3]='$OUT'
 
 tools=()
 IFS=, read -r -a wanted <<<"${tools_arg:-$(IFS=,; echo "${all_tools[*]}")}"
@@ -279,7 +291,8 @@ peak_mib=200
   echo "Made by \`bench/compare.sh -n $runs\`, $(sed -n 's/^started //p' "$outdir/about.txt"), $(nproc) cores" \
     "($(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || echo "unknown processor"))," \
     "median of $runs runs. MB = 10^6 bytes; speeds are of input bytes and wall-clock time; peak memory is the" \
-    "largest process. results.tsv also has the processor time (user + system, all processes)."
+    "largest process; processor time (cpu s) is user + system of all the command's processes, which other" \
+    "load on a shared machine disturbs less than the wall clock."
   echo
   busy=$(sed -n 's/^busy processors: //p' "$outdir/about.txt")
   if [[ -n $busy && $busy != none ]]; then
@@ -287,11 +300,11 @@ peak_mib=200
       "(-b); load average at the start $(sed -n 's/^load average at the start: //p' "$outdir/about.txt")."
     echo
   fi
-  echo "| part | files | input MB | tool | archive bytes | bits/byte | add s | add MB/s | extract s | extract MB/s | add peak MiB | extract peak MiB |"
-  echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"
-  tail -n +2 "$tsv" | while IFS=$'\t' read -r part tool input size bpb as amb es emb ak ek _; do
-    printf '| %s | %s | %.1f | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$part" "${files[$part]}" \
-      "$(awk -v b="$input" 'BEGIN { print b / 1e6 }')" "${label[$tool]}" "$size" "$bpb" "$as" "$amb" "$es" "$emb" "$ak" "$ek"
+  echo "| part | files | input MB | tool | archive bytes | bits/byte | add s | add cpu s | add MB/s | extract s | extract cpu s | extract MB/s | add peak MiB | extract peak MiB |"
+  echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+  tail -n +2 "$tsv" | while IFS=$'\t' read -r part tool input size bpb as amb es emb ak ek ac ec; do
+    printf '| %s | %s | %.1f | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$part" "${files[$part]}" \
+      "$(awk -v b="$input" 'BEGIN { print b / 1e6 }')" "${label[$tool]}" "$size" "$bpb" "$as" "$ac" "$amb" "$es" "$ec" "$emb" "$ak" "$ek"
   done
   echo
   echo "Targets: qex adds at least ${add_target[text]} times as fast as tar + xz -9 -T1 on text," \

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/star_match.h"
+
 namespace qex {
 namespace {
 
@@ -13,21 +15,6 @@ constexpr std::u16string_view kVersionControlNames[] = {
     u".svn",  u".bzr",       u".bzrignore",     u".bzrtags",    u"_darcs", u"CVS",     u".cvsignore",
     u"RCS",   u"SCCS",       u".arch-ids",      u"{arch}",      u".pijul", u".fslckout", u"_FOSSIL_",
 };
-
-// One character of a UTF-16 text starting at `at` (a surrogate pair is one);
-// `at` moves past it.
-char32_t nextCharacter(std::u16string_view text, size_t& at) {
-    const char32_t unit = text[at++];
-    if (unit >= 0xD800 && unit < 0xDC00 && at < text.size() && text[at] >= 0xDC00 && text[at] < 0xE000)
-        return 0x10000 + ((unit - 0xD800) << 10) + (text[at++] - 0xDC00);
-    return unit;
-}
-
-std::u32string charactersOf(std::u16string_view text) {
-    std::u32string out;
-    for (size_t at = 0; at < text.size();) out.push_back(nextCharacter(text, at));
-    return out;
-}
 
 // Whether the set starting at p[at] ("[" already passed) holds `c`; `at`
 // moves past its "]". False with `at` unchanged when the set is not closed:
@@ -69,27 +56,9 @@ bool tokenMatches(const std::u32string& p, size_t pi, char32_t c, size_t& next) 
     return p[pi] == U'?' || p[pi] == c;
 }
 
-// One component: no "/" in either. Greedy with backtracking to the last "*".
+// One component: no "/" in either.
 bool componentMatches(const std::u32string& p, const std::u32string& n) {
-    size_t pi = 0, ni = 0;
-    size_t starAt = std::u32string::npos, starName = 0;
-    while (ni < n.size()) {
-        size_t next = 0;
-        if (pi < p.size() && p[pi] != U'*' && tokenMatches(p, pi, n[ni], next)) {
-            pi = next;
-            ++ni;
-        } else if (pi < p.size() && p[pi] == U'*') {
-            starAt = pi++;
-            starName = ni;
-        } else if (starAt != std::u32string::npos) {
-            pi = starAt + 1;
-            ni = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (pi < p.size() && p[pi] == U'*') ++pi;
-    return pi == p.size();
+    return matchesWithStars(p, n, [&](size_t pi, char32_t c, size_t& next) { return tokenMatches(p, pi, c, next); });
 }
 
 std::vector<std::u32string> componentsOf(std::u16string_view text) {

@@ -152,14 +152,14 @@ bool startProgressPrinter(ProgressPrinter& printer) {
     const uint32_t interval = printer.terminal ? kPrintIntervalMilliseconds : kPollMilliseconds;
     try {
         printer.thread = std::thread([&printer, interval] {
-            while (printer.stop.load(std::memory_order_acquire) == 0) {
+            ProgressDoorbell& bell = *printer.doorbell;
+            for (;;) {
+                // Taken before the print: a call during it is not lost.
+                const uint32_t ticket = callsSoFar(bell);
                 printProgress(printer);
-                // Sleep in poll steps so that the command's end is not held
-                // up by a whole interval.
-                for (uint32_t slept = 0; slept < interval &&
-                                         printer.stop.load(std::memory_order_acquire) == 0;
-                     slept += kPollMilliseconds)
-                    sleepMilliseconds(kPollMilliseconds);
+                announceDrain(bell);
+                if (printer.stop.load(std::memory_order_acquire) != 0) return;
+                awaitCall(bell, ticket, interval);
             }
         });
     } catch (const std::system_error&) {
@@ -173,11 +173,13 @@ void startRunProgress(ProgressPrinter& printer, ConsoleOutput& console, Progress
     const RunProgress progress = progressOf(run);
     attachProgressPrinter(printer, console, kind, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
+    printer.doorbell = progress.doorbell;
     if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(run);
 }
 
 void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
+    callDisplay(*printer.doorbell);  // a printer asleep ends now, not after its interval
     if (printer.thread.joinable()) printer.thread.join();
     if (printer.console->quiet) return;
     printProgress(printer);

@@ -2,9 +2,11 @@
 // from the lossy print rings, and below them a status line rewritten in
 // place twice a second.
 //
-// A printer thread prints every 500 ms until the command raises its stop
-// flag; the command then waits for the thread to end and prints the final
-// state itself, so the two prints never overlap. On a terminal, file lines
+// A printer thread prints every 500 ms on a terminal, and in a log as soon
+// as the producer of file lines calls it (progress_doorbell.h) or a poll
+// interval has passed, until the command raises its stop flag; the command
+// then waits for the thread to end and prints the final state itself, so
+// the two prints never overlap. On a terminal, file lines
 // are padded to 78 columns and end with a line feed, overwriting the status
 // line that stood on that row; the status line ends with a carriage return
 // and stays until the next print replaces it. Anywhere else (a file, a
@@ -48,6 +50,9 @@ struct ProgressPrinter {
     uint32_t startTick = 0;  // taken by the command before the printer starts
     ConsoleOutput* console = nullptr;  // where the lines go
     bool terminal = true;  // the console is a terminal: the status line is rewritten in place
+    // The run's doorbell, or the printer's own when it prints no run.
+    ProgressDoorbell ownDoorbell;
+    ProgressDoorbell* doorbell = &ownDoorbell;
     std::atomic<uint32_t> stop{0};
     std::thread thread;
 };
@@ -86,8 +91,9 @@ void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, Pro
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut);
 
-// Starts the printer thread, which prints every 500 ms on a terminal and
-// every few milliseconds in a log (so that it keeps up with the files).
+// Starts the printer thread, which prints every 500 ms on a terminal, and
+// in a log whenever it is called and at least every poll interval (so that
+// it keeps up with the files and never holds up their producer).
 // False when it cannot start: only the final print is made then.
 bool startProgressPrinter(ProgressPrinter& printer);
 

@@ -10,7 +10,7 @@ void coroutineEntry(void* argument) {
     auto* context = static_cast<CoroutineContext*>(argument);
     context->body(context->argument);
     context->finished = true;
-    switch_context(*context, kIdle);
+    switch_context(*context, kFinished);
     // A finished body is never resumed: the stack's entry never returns.
 }
 
@@ -26,14 +26,14 @@ SystemStatus createCoroutine(CoroutineContext& context, void (*body)(void*), voi
 void destroyCoroutine(CoroutineContext& context) { destroyStack(context.stack); }
 
 uint32_t resume_coder(CoroutineContext& context) {
-    if (context.finished) return kIdle;
+    if (context.finished) return kFinished;
     enterStack(context.stack);
     return context.state;
 }
 
 void switch_context(CoroutineContext& context, uint32_t code) {
     context.state = code;
-    leaveStack(context.stack, code == kIdle);
+    leaveStack(context.stack, code == kFinished);
 }
 
 }  // namespace qex

@@ -7,7 +7,7 @@
 // overflow faults instead of corrupting memory; platform/stack_switch.h).
 // `resume_coder` switches from the worker into the body and returns the code
 // the body suspended with; `switch_context` suspends the body with a code.
-// Codes: kIdle (0) when the body has finished — it is never resumed after
+// Codes: kFinished (0) when the body has finished — it is never resumed after
 // that — kNeedInput (1), kOutputFull (2).
 #pragma once
 
@@ -19,7 +19,7 @@
 
 namespace qex {
 
-inline constexpr uint32_t kIdle = 0;
+inline constexpr uint32_t kFinished = 0;
 inline constexpr uint32_t kNeedInput = 1;
 inline constexpr uint32_t kOutputFull = 2;
 
@@ -29,7 +29,7 @@ inline constexpr uint32_t kOutputFull = 2;
 inline constexpr size_t kCoroutineStackBytes = size_t{8} << 20;
 
 struct CoroutineContext {
-    uint32_t state = kIdle;
+    uint32_t state = kFinished;
     bool finished = false;
     void (*body)(void* argument) = nullptr;
     void* argument = nullptr;

@@ -29,6 +29,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.writerStop.store(0);
     control.keepEveryRecord.store(0);
     control.stopAfterLastJob.store(0);
+    control.doneEarly.store(0);
     control.abortRun.store(0);
     control.outputEnded.store(0);
     control.writerDone.store(0);
@@ -136,11 +137,19 @@ QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs) {
 
 void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
                         FileEntry* entry) {
+    ProgressDoorbell& bell = control.progressBell;
     while (control.keepEveryRecord.load(std::memory_order_relaxed) != 0 && !pipelineStopped(control)) {
-        if (push(ring, name, size, entry) != PushResult::full) return;
-        // The display is no pipeline thread and wakes nobody: it drains
-        // the ring every poll interval, so that is the wait.
-        sleepMilliseconds(kPollMilliseconds);
+        const uint32_t ticket = drainsSoFar(bell);
+        if (push(ring, name, size, entry) != PushResult::full) {
+            // Called at half, the display drains the ring while this thread
+            // goes on filling the other half.
+            if (bytesHeld(ring) >= kRecordRingBytes / 2) callDisplay(bell);
+            return;
+        }
+        callDisplay(bell);
+        // The display is no pipeline thread and the stop flags do not ring
+        // its bell: the time limit makes this wait look at them again.
+        awaitDrain(bell, ticket, kPollMilliseconds);
     }
     pushDiscardingOldest(ring, name, size, entry);
 }

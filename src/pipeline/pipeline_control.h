@@ -3,7 +3,8 @@
 // owns it together with the rings.
 //
 // Sharing rules: every flag and counter has one writer, except that any
-// thread may raise `abortRun` (or main, to give up a run). Flags are only
+// thread may raise `abortRun` (or main, to give up a run). `doneEarly` is
+// the other way a run stops before the coder has finished: a success. Flags are only
 // ever raised, through raiseFlag (a release store that wakes every thread);
 // they are read with acquire loads.
 //
@@ -47,6 +48,7 @@
 #include "pipeline/deferred_link.h"
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
+#include "pipeline/progress_doorbell.h"
 #include "pipeline/record_ring.h"
 #include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
@@ -99,10 +101,17 @@ struct PipelineControl {
     // run has ended: producers then wait for room instead of dropping the
     // oldest record, so every finished file reaches the display.
     std::atomic<uint32_t> keepEveryRecord{0};
+    // Under `keepEveryRecord`: the producer of progress records and the
+    // display call each other through it instead of polling.
+    ProgressDoorbell progressBell;
     // Extract, raised by main before it ends the jobs: the writer ends the
     // run once the last file has its bytes instead of decoding the stream
     // to its end.
     std::atomic<uint32_t> stopAfterLastJob{0};
+    // Raised by the writer under `stopAfterLastJob` once every file asked
+    // for has its bytes: the threads stop as they would on `abortRun`, but
+    // the run has succeeded, and nothing reads it as a failure.
+    std::atomic<uint32_t> doneEarly{0};
 
     WakeSignal readerWake;
     WakeSignal coderWake;
@@ -166,8 +175,9 @@ void popJob(PipelineControl& control, RecordRing& jobs);
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
 
 // A finished (add: opened) file for the progress display: dropping the
-// oldest record when the ring is full, or, under `keepEveryRecord`, waiting
-// for room until the run stops.
+// oldest record when the ring is full, or, under `keepEveryRecord`, calling
+// the display once the ring is half full and waiting for it to drain the
+// ring when it is full, until the run stops.
 void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
                         FileEntry* entry);
 

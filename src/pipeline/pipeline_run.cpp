@@ -136,6 +136,7 @@ RunProgress progressOf(PipelineRun& run) {
     progress.finishedFiles = run.extracting ? &pipeline.rings.extractedFiles : &pipeline.rings.addedFiles;
     progress.coderIn = &pipeline.control.totalIn;
     progress.coderOut = &pipeline.control.totalOut;
+    progress.doorbell = &pipeline.control.progressBell;
     return progress;
 }
 

@@ -123,6 +123,7 @@ struct RunProgress {
     RecordRing* finishedFiles = nullptr;  // lossy: add: files read; extract: files written
     const std::atomic<uint64_t>* coderIn = nullptr;   // bytes the coder has taken
     const std::atomic<uint64_t>* coderOut = nullptr;  // bytes the coder has given
+    ProgressDoorbell* doorbell = nullptr;  // how the display and the ring's producer call each other
 };
 
 RunProgress progressOf(PipelineRun& run);

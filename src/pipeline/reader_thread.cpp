@@ -23,9 +23,9 @@ struct ReaderState {
     bool extracting = false;
     std::string path;  // native path of the file being read, for messages
     uint64_t listedBytes = 0;  // add: the size the walk saw; no more is read
-    uint64_t readerBytes = 0;
-    uint32_t readerCrc = 0;
-    uint32_t readerCrcPlusOne = 0;
+    uint64_t bytesRead = 0;
+    uint32_t crc = 0;
+    uint32_t crcPlusOne = 0;
     // Add: the job is a symbolic link or a hard link; its target or the
     // path of its first name is handed out from here as a file's bytes
     // would be from the open file.
@@ -34,14 +34,15 @@ struct ReaderState {
     size_t linkOffset = 0;
 };
 
-bool mustStop(const PipelineControl& control) {
+bool readerMustStop(const PipelineControl& control) {
     return control.readerStop.load(std::memory_order_acquire) != 0 ||
-           control.abortRun.load(std::memory_order_acquire) != 0;
+           control.abortRun.load(std::memory_order_acquire) != 0 ||
+           control.doneEarly.load(std::memory_order_acquire) != 0;
 }
 
 // Closes the file and, on add, stores what entered the stream into the
 // job's entry before the job is popped.
-void finishFile(ReaderState& state) {
+void finishSource(ReaderState& state) {
     PipelineControl& control = state.control;
     if (control.readerFile != kNoFile) {
         ignoreFailure(closeFile(control.readerFile));  // only read from
@@ -53,9 +54,9 @@ void finishFile(ReaderState& state) {
     RingRecord job;
     if (!peek(jobs, job)) return;
     if (job.entry != nullptr) {
-        job.entry->size = state.readerBytes;
-        job.entry->crc = state.readerCrc;
-        job.entry->crcPlusOne = state.readerCrcPlusOne;
+        job.entry->size = state.bytesRead;
+        job.entry->crc = state.crc;
+        job.entry->crcPlusOne = state.crcPlusOne;
     }
     popJob(control, jobs);
 }
@@ -69,14 +70,14 @@ void reportReadFailure(ReaderState& state, const std::string& reason) {
         return;
     }
     RingRecord job;
-    const bool nothingRead = state.readerBytes == 0;
+    const bool nothingRead = state.bytesRead == 0;
     if (nothingRead && peek(state.control.rings->readerJobs, job) && job.entry != nullptr) job.entry->unread = true;
     reportFailure(state.control.report, FailureKind::sourceUnreadable, state.path,
                   nothingRead ? reason + " (not stored)"
-                              : reason + "; the first " + std::to_string(state.readerBytes) + " bytes were stored");
+                              : reason + "; the first " + std::to_string(state.bytesRead) + " bytes were stored");
 }
 
-void takeNextJob(ReaderState& state) {
+void takeReadJob(ReaderState& state) {
     PipelineControl& control = state.control;
     RingRecord job;
     const uint32_t ticket = takeTicket(control.readerWake);
@@ -92,9 +93,9 @@ void takeNextJob(ReaderState& state) {
     state.path = utf16ToNative(job.name);
     recordFinishedFile(control, control.rings->addedFiles, job.name, job.size, nullptr);
     state.listedBytes = job.size;
-    state.readerBytes = 0;
-    state.readerCrc = 0;
-    state.readerCrcPlusOne = 0;
+    state.bytesRead = 0;
+    state.crc = 0;
+    state.crcPlusOne = 0;
     // An opened source becomes the reader's at once, whatever happens to it.
     FileHandle source = kNoFile;
     if (job.entry != nullptr && job.entry->source != kNoFile) {
@@ -115,7 +116,7 @@ void takeNextJob(ReaderState& state) {
         if (source != kNoFile) ignoreFailure(closeFile(source));  // only read from
         if (!target.ok()) {
             reportReadFailure(state, systemReason(target.error));
-            finishFile(state);
+            finishSource(state);
             return;
         }
         state.readingLink = true;
@@ -132,7 +133,7 @@ void takeNextJob(ReaderState& state) {
         // Nothing of it enters the stream: its entry is left out, and the
         // job is done so that the files after it are read.
         reportReadFailure(state, systemReason(opened.error));
-        finishFile(state);
+        finishSource(state);
         return;
     }
     control.readerFile = opened.value;
@@ -151,23 +152,23 @@ SystemResult<size_t> readSome(ReaderState& state, unsigned char* slot, uint32_t 
 // A file whose bytes were read up to the size the walk listed (which the
 // front end has checked against what an entry can describe). Anything
 // beyond it is left out; the entry holds what entered the stream.
-void finishFileAtLimit(ReaderState& state) {
+void finishSourceAtLimit(ReaderState& state) {
     unsigned char probe;
     const SystemResult<size_t> more = readSome(state, &probe, 1);
     if (more.ok() && more.value > 0)
         reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
                       "it grew beyond the " + std::to_string(state.listedBytes) +
                           " bytes listed; those were stored");
-    finishFile(state);
+    finishSource(state);
 }
 
 // A file that ended before its listed size.
-void finishShortFile(ReaderState& state) {
-    if (!state.extracting && state.readerBytes < state.listedBytes)
+void finishShortSource(ReaderState& state) {
+    if (!state.extracting && state.bytesRead < state.listedBytes)
         reportFailure(state.control.report, FailureKind::sourceChanged, state.path,
                       "it shrank from the " + std::to_string(state.listedBytes) + " bytes listed to " +
-                          std::to_string(state.readerBytes) + "; those were stored");
-    finishFile(state);
+                          std::to_string(state.bytesRead) + "; those were stored");
+    finishSource(state);
 }
 
 // One chunk from the open file. Returns false when the file has ended.
@@ -177,9 +178,9 @@ bool readChunk(ReaderState& state) {
     const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
     uint32_t want = kChunkBytes;
     if (!state.extracting) {
-        const uint64_t room = state.listedBytes - state.readerBytes;
+        const uint64_t room = state.listedBytes - state.bytesRead;
         if (room == 0) {
-            finishFileAtLimit(state);
+            finishSourceAtLimit(state);
             return false;
         }
         want = static_cast<uint32_t>(std::min<uint64_t>(want, room));
@@ -190,24 +191,24 @@ bool readChunk(ReaderState& state) {
     const SystemResult<size_t> read = readSome(state, slot, want);
     if (!read.ok()) {
         reportReadFailure(state, systemReason(read.error));
-        finishFile(state);
+        finishSource(state);
         return false;
     }
     const size_t got = read.value;
     if (got == 0) {
-        finishShortFile(state);
+        finishShortSource(state);
         return false;
     }
     if (!state.extracting) {
-        state.readerBytes += static_cast<uint64_t>(got);
-        updateCheckValues(state.readerCrc, state.readerCrcPlusOne, slot, static_cast<size_t>(got));
+        state.bytesRead += static_cast<uint64_t>(got);
+        updateCheckValues(state.crc, state.crcPlusOne, slot, static_cast<size_t>(got));
     }
     slotSize(ring, produced) = static_cast<int32_t>(got);
     ring.produced.store(produced + 1, std::memory_order_release);
     wake(control.coderWake);
     // Reads fill the buffer unless the file ends.
     if (got < want) {
-        finishShortFile(state);
+        finishShortSource(state);
         return false;
     }
     return true;
@@ -219,13 +220,13 @@ void runReaderThread(PipelineControl& control) {
     ReaderState state(control);
     state.extracting = (control.pipelineFlags & kExtracting) != 0;
     ChunkRing& ring = *control.inputRing;
-    while (!mustStop(control)) {
+    while (!readerMustStop(control)) {
         if (control.readerFile == kNoFile && !state.readingLink) {
-            takeNextJob(state);
+            takeReadJob(state);
             continue;
         }
         // A file left open here (stop in mid-file) is closed by the worker.
-        while (!mustStop(control)) {
+        while (!readerMustStop(control)) {
             const uint32_t ticket = takeTicket(control.readerWake);
             const uint32_t ahead = ring.produced.load(std::memory_order_relaxed) -
                                    ring.consumed.load(std::memory_order_acquire);

@@ -21,7 +21,7 @@ namespace qex {
 
 namespace {
 
-bool mustStop(const PipelineControl& control) {
+bool writerMustStop(const PipelineControl& control) {
     return control.writerStop.load(std::memory_order_acquire) != 0 ||
            control.abortRun.load(std::memory_order_acquire) != 0;
 }
@@ -49,7 +49,7 @@ Output lookAtOutput(const PipelineControl& control) {
 
 void runAddWriter(PipelineControl& control) {
     ChunkRing& ring = *control.outputRing;
-    while (!mustStop(control)) {
+    while (!writerMustStop(control)) {
         const uint32_t ticket = takeTicket(control.writerWake);
         const Output output = lookAtOutput(control);
         if (output == Output::ended) break;
@@ -83,10 +83,13 @@ struct ExtractState {
     // when there is a target folder, at its name as given otherwise.
     PendingFile pending;
     SparseWrite sparse;  // its bytes go through here: zero blocks become holes
-    uint64_t writerRemaining = 0;
-    uint32_t writerCrc = 0;
-    uint32_t writerCrcPlusOne = 0;
-    bool failed = false;       // not created, or a write failed: the rest is discarded
+    uint64_t remaining = 0;
+    uint32_t crc = 0;
+    uint32_t crcPlusOne = 0;
+    // The file's bytes pass unwritten, their check values still computed:
+    // it is not to be written (passed through), or it could not be created
+    // or written (reported already).
+    bool discarding = false;
     uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
     uint64_t extraBytes = 0;   // decoded bytes after the last job
     // The job is a symbolic link: its bytes (its target) gather here and the
@@ -108,7 +111,7 @@ void refuseLink(ExtractState& state, const std::string& reason) {
     const bool hard = state.job.entry != nullptr && state.job.entry->hardLink;
     reportFailure(state.control.report, hard ? FailureKind::hardLinkNotCreated : FailureKind::linkNotCreated,
                   state.path, reason);
-    state.failed = true;
+    state.discarding = true;
 }
 
 // A link's target comes from the archive: an empty one, or one longer than
@@ -117,12 +120,12 @@ void refuseLink(ExtractState& state, const std::string& reason) {
 void startLink(ExtractState& state) {
     state.makingLink = true;
     state.linkTarget.clear();
-    if (state.writerRemaining == 0) {
+    if (state.remaining == 0) {
         refuseLink(state, "the link target is empty");
-    } else if (state.writerRemaining > kMaxLinkTargetBytes) {
+    } else if (state.remaining > kMaxLinkTargetBytes) {
         refuseLink(state, "the link target is longer than " + std::to_string(kMaxLinkTargetBytes) + " bytes");
     } else {
-        state.linkTarget.reserve(static_cast<size_t>(state.writerRemaining));
+        state.linkTarget.reserve(static_cast<size_t>(state.remaining));
     }
 }
 
@@ -156,7 +159,7 @@ SystemResult<PendingFile> createFile(PipelineControl& control, const std::string
     return {direct, created.error};
 }
 
-void takeNextJob(ExtractState& state) {
+void startNextFile(ExtractState& state) {
     PipelineControl& control = state.control;
     const uint32_t ticket = takeTicket(control.writerWake);
     if (!peek(control.rings->writerJobs, state.job)) {
@@ -169,16 +172,16 @@ void takeNextJob(ExtractState& state) {
     }
     state.haveJob = true;
     state.path = utf16ToNative(state.job.name);
-    state.writerRemaining = state.job.size;
-    state.writerCrc = 0;
-    state.writerCrcPlusOne = 0;
-    state.failed = false;
+    state.remaining = state.job.size;
+    state.crc = 0;
+    state.crcPlusOne = 0;
+    state.discarding = false;
     state.makingLink = false;
     if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
         // A file main does not want written (its name could not be carried,
         // its folder is missing, it was not asked for, or main only checks
         // it): its bytes pass unwritten, their check values still computed.
-        state.failed = true;
+        state.discarding = true;
         return;
     }
     if (state.job.entry != nullptr && (state.job.entry->symbolicLink || state.job.entry->hardLink)) {
@@ -189,7 +192,7 @@ void takeNextJob(ExtractState& state) {
     SystemResult<PendingFile> created = createFile(control, state.path);
     if (!created.ok()) {
         reportFailure(control.report, FailureKind::fileNotCreated, state.path, withinFolderReason(created.error));
-        state.failed = true;
+        state.discarding = true;
         return;
     }
     // An interrupt removes the temporary from its creation on (the
@@ -203,7 +206,7 @@ void releaseFile(ExtractState& state) { discardPendingFile(state.pending); }
 // The file is given up: its temporary goes, whatever stood at its name stays.
 void dropFile(ExtractState& state, FailureKind kind, int error) {
     if (error != 0) reportFailure(state.control.report, kind, state.path, withinFolderReason(error));
-    state.failed = true;
+    state.discarding = true;
     releaseFile(state);
 }
 
@@ -261,34 +264,34 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
 }
 
 bool matchesCheckValues(const ExtractState& state, const FileEntry* entry) {
-    return entry == nullptr || (entry->crc == state.writerCrc && entry->crcPlusOne == state.writerCrcPlusOne);
+    return entry == nullptr || (entry->crc == state.crc && entry->crcPlusOne == state.crcPlusOne);
 }
 
 // The file's bytes are all there (`complete`) or the stream has ended
 // without them. A complete file whose check values match is put in place;
 // any other is given up. The check values go into the entry, the record to
 // the progress display, and the job is done.
-void finishFile(ExtractState& state, bool complete) {
+void finishExtractedFile(ExtractState& state, bool complete) {
     PipelineControl& control = state.control;
     FileEntry* entry = state.job.entry;
     const bool matches = matchesCheckValues(state, entry);
     const bool intact = complete && (matches || !intoTarget(control));
     if (state.makingLink) {
         // A link has no temporary: it is made after the run.
-        if (intact && !state.failed) finishLink(state);
+        if (intact && !state.discarding) finishLink(state);
     } else if (intoContents(control)) {
         // Its bytes are written already.
-    } else if (!intact || state.failed) {
+    } else if (!intact || state.discarding) {
         // Without a target folder a short file keeps what it received.
-        if (!intoTarget(control) && !state.failed) ignoreFailure(finishSparseWrite(state.sparse));  // given up anyway
+        if (!intoTarget(control) && !state.discarding) ignoreFailure(finishSparseWrite(state.sparse));  // given up anyway
         dropFile(state, FailureKind::fileWriteFailed, 0);
     } else {
         placeFile(state, entry);
     }
     if (entry != nullptr) {
-        entry->writtenCrc = state.writerCrc;
-        entry->writtenCrcPlusOne = state.writerCrcPlusOne;
-        entry->written = intact && !state.failed;
+        entry->writtenCrc = state.crc;
+        entry->writtenCrcPlusOne = state.crcPlusOne;
+        entry->written = intact && !state.discarding;
         entry->received = complete;
         entry->damaged = !complete || !matches;
     }
@@ -312,9 +315,9 @@ void writeFromChunk(ExtractState& state) {
         release(control);
         return;
     }
-    const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.writerRemaining));
-    updateCheckValues(state.writerCrc, state.writerCrcPlusOne, data, take);
-    if (state.failed) {
+    const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.remaining));
+    updateCheckValues(state.crc, state.crcPlusOne, data, take);
+    if (state.discarding) {
         // Its bytes pass unwritten.
     } else if (state.makingLink) {
         state.linkTarget.append(reinterpret_cast<const char*>(data), take);
@@ -323,48 +326,48 @@ void writeFromChunk(ExtractState& state) {
         if (!written.ok()) {
             // Every later file would go the same way.
             reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(written.error));
-            state.failed = true;
+            state.discarding = true;
             abortPipeline(control);
         }
     } else {
         const SystemStatus written = writeSparse(state.sparse, data, take);
         if (!written.ok()) dropFile(state, FailureKind::fileWriteFailed, written.error);
     }
-    state.writerRemaining -= take;
+    state.remaining -= take;
     state.chunkOffset += take;
     if (state.chunkOffset == static_cast<uint32_t>(slotSize(ring, chunk))) {
         state.chunkOffset = 0;
         release(control);
     }
-    if (state.writerRemaining == 0) finishFile(state, true);
+    if (state.remaining == 0) finishExtractedFile(state, true);
 }
 
 // The coder has ended: whatever job still waits for bytes cannot get them.
 void reportShortFile(ExtractState& state) {
     const uint64_t wanted = state.job.size;
-    const uint64_t got = wanted - state.writerRemaining;
-    if (!state.failed) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
+    const uint64_t got = wanted - state.remaining;
+    if (!state.discarding) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
                   "the archive's data ended after " + std::to_string(got) + " of " + std::to_string(wanted) +
                       " bytes");
-    finishFile(state, false);
+    finishExtractedFile(state, false);
 }
 
 void runExtractWriter(PipelineControl& control) {
     ExtractState state(control);
-    while (!mustStop(control)) {
+    while (!writerMustStop(control)) {
         if (!state.haveJob && !state.jobsEnded) {
-            takeNextJob(state);
+            startNextFile(state);
             continue;
         }
         if (state.jobsEnded && !state.haveJob && control.stopAfterLastJob.load(std::memory_order_acquire) != 0) {
             // Every file asked for has its bytes: the rest of the stream
-            // is not decoded.
-            control.writerDone.store(1, std::memory_order_release);  // woken by the abort below
-            abortPipeline(control);
+            // is not decoded, and the run has succeeded.
+            raiseFlag(control, control.writerDone);
+            raiseFlag(control, control.doneEarly);
             return;
         }
-        if (state.haveJob && state.writerRemaining == 0) {
-            finishFile(state, true);  // a zero-byte file: no chunk is touched
+        if (state.haveJob && state.remaining == 0) {
+            finishExtractedFile(state, true);  // a zero-byte file: no chunk is touched
             continue;
         }
         const uint32_t ticket = takeTicket(control.writerWake);
@@ -382,7 +385,7 @@ void runExtractWriter(PipelineControl& control) {
     // Stopped half-way (damage, a failure elsewhere): the file being
     // written goes.
     releaseFile(state);
-    if (mustStop(control)) return;
+    if (writerMustStop(control)) return;
     if (state.extraBytes != 0) {
         reportFailure(control.report, FailureKind::extraData, control.archivePath,
                       std::to_string(state.extraBytes) + " decoded bytes belong to no file");

@@ -5,12 +5,22 @@
 #include <string>
 
 #include "platform/listing.h"
+#include "platform/star_match.h"
 
 namespace qex {
 namespace {
 
-// One character of a UTF-16 name: a surrogate pair is one, a lone surrogate
-// stands for itself.
+// A character of the pattern stands for one of the name: the same, or
+// with case ignored the same through the uppercase table (characters
+// beyond the basic plane have no case there).
+bool sameCharacter(char32_t p, char32_t n, bool ignoreCase) {
+    if (p == n) return true;
+    return ignoreCase && p < 0x10000 && n < 0x10000 &&
+           upcasedUnit(static_cast<char16_t>(p)) == upcasedUnit(static_cast<char16_t>(n));
+}
+
+}  // namespace
+
 std::u32string charactersOf(std::u16string_view text) {
     std::u32string out;
     out.reserve(text.size());
@@ -27,40 +37,12 @@ std::u32string charactersOf(std::u16string_view text) {
     return out;
 }
 
-// A character of the pattern stands for one of the name: the same, or
-// with case ignored the same through the uppercase table (characters
-// beyond the basic plane have no case there).
-bool sameCharacter(char32_t p, char32_t n, bool ignoreCase) {
-    if (p == n) return true;
-    return ignoreCase && p < 0x10000 && n < 0x10000 &&
-           upcasedUnit(static_cast<char16_t>(p)) == upcasedUnit(static_cast<char16_t>(n));
-}
-
-}  // namespace
-
 bool matchesWildcards(std::u16string_view pattern, std::u16string_view name, bool ignoreCase) {
     const std::u32string p = charactersOf(pattern);
-    const std::u32string n = charactersOf(name);
-    // Greedy match with backtracking to the last "*": linear in practice and
-    // never worse than |p| * |n|.
-    size_t pi = 0, ni = 0;
-    size_t starAt = std::u32string::npos, starName = 0;
-    while (ni < n.size()) {
-        if (pi < p.size() && (p[pi] == U'?' || (p[pi] != U'*' && sameCharacter(p[pi], n[ni], ignoreCase)))) {
-            ++pi;
-            ++ni;
-        } else if (pi < p.size() && p[pi] == U'*') {
-            starAt = pi++;
-            starName = ni;
-        } else if (starAt != std::u32string::npos) {
-            pi = starAt + 1;
-            ni = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (pi < p.size() && p[pi] == U'*') ++pi;
-    return pi == p.size();
+    return matchesWithStars(p, charactersOf(name), [&](size_t pi, char32_t c, size_t& next) {
+        next = pi + 1;
+        return p[pi] == U'?' || sameCharacter(p[pi], c, ignoreCase);
+    });
 }
 
 bool listedBefore(std::u16string_view a, std::u16string_view b) {

@@ -51,12 +51,12 @@ TEST(CoderCoroutine, BodyRunsAcrossSuspensionsWithItsFramesIntact) {
         for (auto& c : noise) c = 0x55;
         const uint32_t code = resume_coder(context);
         codes.push_back(code);
-        if (code == kIdle) break;
+        if (code == kFinished) break;
     }
     destroyCoroutine(context);
     ASSERT_EQ(codes.size(), 22u);  // 21 suspensions, then the end
     for (int i = 0; i < 21; ++i) EXPECT_EQ(codes[i], (20 - i) % 2 == 0 ? kNeedInput : kOutputFull);
-    EXPECT_EQ(codes.back(), kIdle);
+    EXPECT_EQ(codes.back(), kFinished);
     ASSERT_EQ(trace.steps.size(), 22u);
     EXPECT_EQ(trace.steps.back(), 210);  // 0 + 1 + ... + 20, every frame intact
     EXPECT_TRUE(context.finished);
@@ -68,8 +68,8 @@ TEST(CoderCoroutine, FinishedBodyIsNeverResumedAgain) {
     CoroutineContext context;
     const SystemStatus created = createCoroutine(context, &emptyBody, nullptr);
     ASSERT_TRUE(created.ok()) << systemReason(created.error);
-    EXPECT_EQ(resume_coder(context), kIdle);
-    EXPECT_EQ(resume_coder(context), kIdle);
+    EXPECT_EQ(resume_coder(context), kFinished);
+    EXPECT_EQ(resume_coder(context), kFinished);
     destroyCoroutine(context);
 }
 
