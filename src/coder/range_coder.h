@@ -123,11 +123,24 @@ inline void normalise(RangeDecoder& d) {
     QEX_ASSERT(d.range >= kMinNormalisedRange);
 }
 
+// Scales the range by `total`: one unit of count is then `range` units of
+// the stream value.
+inline void scaleRange(RangeDecoder& d, uint32_t total) {
+    QEX_ASSERT(total != 0 && total <= kMaxTotal);
+    d.range /= total;
+}
+
+// After scaleRange: whether the count the stream value falls on is below
+// `cum`. The count is code / range rounded down, and count < cum exactly when
+// code < cum * range, so the search for the symbol compares products instead
+// of waiting for a second division. cum never passes the scale's total, so
+// the product stays below the range before scaling.
+inline bool countBelow(const RangeDecoder& d, uint32_t cum) { return d.code < cum * d.range; }
+
 // Scales the range by `total` and returns the count the stream value falls
 // on. On a damaged stream the count may reach or pass `total`.
 inline uint32_t getCount(RangeDecoder& d, uint32_t total) {
-    QEX_ASSERT(total != 0 && total <= kMaxTotal);
-    d.range /= total;
+    scaleRange(d, total);
     return d.code / d.range;
 }
 

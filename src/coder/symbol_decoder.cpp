@@ -10,18 +10,19 @@ namespace qex {
 namespace {
 
 // The first unmasked state whose cumulative frequency, counted from `begin`
-// over unmasked states only, exceeds count; hi is that cumulative frequency.
-// A masked state adds nothing, so the walk can only stop at an unmasked one,
-// and it stops before the end because count is below the unmasked total.
-const uint8_t* findUnmaskedByCount(const EstimationState& est, const uint8_t* begin, const MaskedSums& sums,
-                                   uint32_t count, uint32_t& hi) {
+// over unmasked states only, exceeds the decoder's count; hi is that
+// cumulative frequency. A masked state adds nothing, so the walk can only
+// stop at an unmasked one, and it stops before the end because the count is
+// below the unmasked total.
+const uint8_t* findUnmaskedByCount(const EstimationState& est, const RangeDecoder& dec, const uint8_t* begin,
+                                   const MaskedSums& sums, uint32_t& hi) {
     uint32_t b = 0;
-    while (b < sums.blocks && sums.blockEnd[b] <= count) ++b;
+    while (b < sums.blocks && !countBelow(dec, sums.blockEnd[b])) ++b;
     const uint8_t* s = begin + b * kBlockStates * kStateBytes;
     uint32_t cum = b == 0 ? 0 : sums.blockEnd[b - 1];
     for (;; s += kStateBytes) {
         cum += s[1] & est.symbolMask[s[0]];
-        if (cum > count) break;
+        if (countBelow(dec, cum)) break;
     }
     hi = cum;
     return s;
@@ -32,13 +33,13 @@ bool decodeInFirstContext(Model& m, RangeDecoder& dec, Ref c) {
     const ArenaView ar(m);
     m.est.lastWasHit = 0;
     const uint32_t total = totalFreq(ar, c);
-    const uint32_t count = getCount(dec, total);
+    scaleRange(dec, total);
     const Ref first = states(ar, c);
     const Ref end = first + (lastIndex(ar, c) + 1) * kStateBytes;
     uint32_t cum = 0;
     for (Ref s = first; s != end; s += kStateBytes) {
         const uint32_t f = freq(ar, s);
-        if (count < cum + f) {
+        if (countBelow(dec, cum + f)) {
             prefetchSuccessor(ar, s);
             consume(dec, cum, f);
             foundInFirstContext(m, c, s);
@@ -72,8 +73,8 @@ int decodeInShorterContexts(Model& m, RangeDecoder& dec, Ref c) {
         MaskedSums sums;
         sumUnmaskedBlocks(est, begin, stateCount, sums);
         const uint32_t sum = sums.total;
-        const uint32_t count = getCount(dec, sum + esc);
-        if (count >= sum) {
+        scaleRange(dec, sum + esc);
+        if (!countBelow(dec, sum)) {
             // The masks matter only for the contexts after an escape, and
             // none follows the root.
             if (suffix(ar, c) != kNone) maskAll(est, begin, stop);
@@ -82,7 +83,7 @@ int decodeInShorterContexts(Model& m, RangeDecoder& dec, Ref c) {
             continue;
         }
         uint32_t hi = 0;
-        const uint8_t* const s = findUnmaskedByCount(est, begin, sums, count, hi);
+        const uint8_t* const s = findUnmaskedByCount(est, dec, begin, sums, hi);
         const Ref found = first + uint32_t(s - begin);
         prefetchSuccessor(ar, found);
         const uint32_t f = s[1];

@@ -35,6 +35,12 @@ struct WorkerRun {
 
 bool aborted(const PipelineControl& control) { return control.abortRun.load(std::memory_order_acquire) != 0; }
 
+// Given up, or ended early by the writer with every file asked for: either
+// way the coder is resumed no more.
+bool stopping(const PipelineControl& control) {
+    return aborted(control) || control.doneEarly.load(std::memory_order_acquire) != 0;
+}
+
 void startFailed(PipelineControl& control, const std::string& reason) {
     reportFailure(control.report, FailureKind::workerStartFailed, std::string(), reason);
     abortPipeline(control);
@@ -68,7 +74,7 @@ void takeInputChunk(WorkerRun& run) {
     wake(control.readerWake);
     waitUntil(control.coderWake, [&] {
         return ring.produced.load(std::memory_order_acquire) != current ||
-               control.readerStop.load(std::memory_order_acquire) != 0 || aborted(control);
+               control.readerStop.load(std::memory_order_acquire) != 0 || stopping(control);
     });
     // Loaded again: the reader publishes its last chunk before it stops.
     if (ring.produced.load(std::memory_order_acquire) == current) {
@@ -95,16 +101,16 @@ void assignOutputSlot(WorkerRun& run) {
 }
 
 // Publishes the output chunk in progress once the writer has room; false
-// when the run was aborted meanwhile.
+// when the run was stopped meanwhile.
 bool publishOutputChunk(WorkerRun& run) {
     PipelineControl& control = run.control;
     ChunkRing& ring = *control.outputRing;
     const uint32_t produced = ring.produced.load(std::memory_order_relaxed);
     waitUntil(control.coderWake, [&] {
         return produced - ring.consumed.load(std::memory_order_acquire) < kMaxOutstandingOutput ||
-               aborted(control);
+               stopping(control);
     });
-    if (aborted(control)) return false;
+    if (stopping(control)) return false;
     QEX_ASSERT(produced - ring.consumed.load(std::memory_order_acquire) < kMaxOutstandingOutput);
     const auto size = static_cast<int32_t>(run.io->outPtr - run.io->outStart);
     QEX_ASSERT(size >= 0 && static_cast<uint32_t>(size) <= kChunkBytes);
@@ -115,19 +121,25 @@ bool publishOutputChunk(WorkerRun& run) {
     return true;
 }
 
-// Resumes the coder until it has finished (true) or the run is aborted.
-bool pump(WorkerRun& run) {
+// How the pump loop ended.
+enum class PumpEnd {
+    coderFinished,  // every output chunk is published
+    stopped,        // given up (a failure is reported), or done early (a success)
+};
+
+// Resumes the coder until it has finished or the run stops.
+PumpEnd pump(WorkerRun& run) {
     takeInputChunk(run);
     assignOutputSlot(run);
     for (;;) {
-        if (aborted(run.control)) return false;
+        if (stopping(run.control)) return PumpEnd::stopped;
         const uint32_t code = resume_coder(run.coroutine);
         if (code == kNeedInput) {
             takeInputChunk(run);
             continue;
         }
-        if (!publishOutputChunk(run)) return false;
-        if (code == kFinished) return true;
+        if (!publishOutputChunk(run)) return PumpEnd::stopped;
+        if (code == kFinished) return PumpEnd::coderFinished;
         assignOutputSlot(run);
     }
 }
@@ -200,7 +212,7 @@ void runCoderWorker(PipelineControl& control, const CoderBody& body, size_t aren
         io.refill = &suspendForInput;
         io.drain = &suspendForOutput;
         io.endOfInput = 0;
-        if (pump(run)) {
+        if (pump(run) == PumpEnd::coderFinished) {
             noteInputUsed(run);
             waitForWriterDone(run);
         }

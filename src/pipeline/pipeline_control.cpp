@@ -29,6 +29,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.writerStop.store(0);
     control.keepEveryRecord.store(0);
     control.stopAfterLastJob.store(0);
+    control.doneEarly.store(0);
     control.abortRun.store(0);
     control.outputEnded.store(0);
     control.writerDone.store(0);

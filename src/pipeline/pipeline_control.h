@@ -3,7 +3,8 @@
 // owns it together with the rings.
 //
 // Sharing rules: every flag and counter has one writer, except that any
-// thread may raise `abortRun` (or main, to give up a run). Flags are only
+// thread may raise `abortRun` (or main, to give up a run). `doneEarly` is
+// the other way a run stops before the coder has finished: a success. Flags are only
 // ever raised, through raiseFlag (a release store that wakes every thread);
 // they are read with acquire loads.
 //
@@ -107,6 +108,10 @@ struct PipelineControl {
     // run once the last file has its bytes instead of decoding the stream
     // to its end.
     std::atomic<uint32_t> stopAfterLastJob{0};
+    // Raised by the writer under `stopAfterLastJob` once every file asked
+    // for has its bytes: the threads stop as they would on `abortRun`, but
+    // the run has succeeded, and nothing reads it as a failure.
+    std::atomic<uint32_t> doneEarly{0};
 
     WakeSignal readerWake;
     WakeSignal coderWake;

@@ -36,7 +36,8 @@ struct ReaderState {
 
 bool readerMustStop(const PipelineControl& control) {
     return control.readerStop.load(std::memory_order_acquire) != 0 ||
-           control.abortRun.load(std::memory_order_acquire) != 0;
+           control.abortRun.load(std::memory_order_acquire) != 0 ||
+           control.doneEarly.load(std::memory_order_acquire) != 0;
 }
 
 // Closes the file and, on add, stores what entered the stream into the

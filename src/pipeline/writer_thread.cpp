@@ -89,7 +89,10 @@ struct ExtractState {
     uint64_t remaining = 0;
     uint32_t crc = 0;
     uint32_t crcPlusOne = 0;
-    bool failed = false;       // not created, or a write failed: the rest is discarded
+    // The file's bytes pass unwritten, their check values still computed:
+    // it is not to be written (passed through), or it could not be created
+    // or written (reported already).
+    bool discarding = false;
     uint32_t chunkOffset = 0;  // bytes of the current chunk already given to files
     uint64_t extraBytes = 0;   // decoded bytes after the last job
     // The job is a symbolic link: its bytes (its target) gather here and the
@@ -111,7 +114,7 @@ void refuseLink(ExtractState& state, const std::string& reason) {
     const bool hard = state.job.entry != nullptr && state.job.entry->hardLink;
     reportFailure(state.control.report, hard ? FailureKind::hardLinkNotCreated : FailureKind::linkNotCreated,
                   state.path, reason);
-    state.failed = true;
+    state.discarding = true;
 }
 
 // A link's target comes from the archive: an empty one, or one longer than
@@ -175,13 +178,13 @@ void startNextFile(ExtractState& state) {
     state.remaining = state.job.size;
     state.crc = 0;
     state.crcPlusOne = 0;
-    state.failed = false;
+    state.discarding = false;
     state.makingLink = false;
     if (state.job.name.empty() || (state.job.entry != nullptr && state.job.entry->passThrough)) {
         // A file main does not want written (its name could not be carried,
         // its folder is missing, it was not asked for, or main only checks
         // it): its bytes pass unwritten, their check values still computed.
-        state.failed = true;
+        state.discarding = true;
         return;
     }
     if (state.job.entry != nullptr && (state.job.entry->symbolicLink || state.job.entry->hardLink)) {
@@ -192,7 +195,7 @@ void startNextFile(ExtractState& state) {
     SystemResult<PendingFile> created = createFile(state);
     if (!created.ok()) {
         reportFailure(control.report, FailureKind::fileNotCreated, state.path, withinFolderReason(created.error));
-        state.failed = true;
+        state.discarding = true;
         return;
     }
     // An interrupt removes the temporary from its creation on (the
@@ -206,7 +209,7 @@ void releaseFile(ExtractState& state) { discardPendingFile(state.pending); }
 // The file is given up: its temporary goes, whatever stood at its name stays.
 void dropFile(ExtractState& state, FailureKind kind, int error) {
     if (error != 0) reportFailure(state.control.report, kind, state.path, withinFolderReason(error));
-    state.failed = true;
+    state.discarding = true;
     releaseFile(state);
 }
 
@@ -278,12 +281,12 @@ void finishExtractedFile(ExtractState& state, bool complete) {
     const bool intact = complete && (matches || !intoTarget(control));
     if (state.makingLink) {
         // A link has no temporary: it is made after the run.
-        if (intact && !state.failed) finishLink(state);
+        if (intact && !state.discarding) finishLink(state);
     } else if (intoContents(control)) {
         // Its bytes are written already.
-    } else if (!intact || state.failed) {
+    } else if (!intact || state.discarding) {
         // Without a target folder a short file keeps what it received.
-        if (!intoTarget(control) && !state.failed) ignoreFailure(finishSparseWrite(state.sparse));  // given up anyway
+        if (!intoTarget(control) && !state.discarding) ignoreFailure(finishSparseWrite(state.sparse));  // given up anyway
         dropFile(state, FailureKind::fileWriteFailed, 0);
     } else {
         placeFile(state, entry);
@@ -291,7 +294,7 @@ void finishExtractedFile(ExtractState& state, bool complete) {
     if (entry != nullptr) {
         entry->writtenCrc = state.crc;
         entry->writtenCrcPlusOne = state.crcPlusOne;
-        entry->written = intact && !state.failed;
+        entry->written = intact && !state.discarding;
         entry->received = complete;
         entry->damaged = !complete || !matches;
     }
@@ -317,7 +320,7 @@ void writeFromChunk(ExtractState& state) {
     }
     const auto take = static_cast<uint32_t>(std::min<uint64_t>(available, state.remaining));
     updateCheckValues(state.crc, state.crcPlusOne, data, take);
-    if (state.failed) {
+    if (state.discarding) {
         // Its bytes pass unwritten.
     } else if (state.makingLink) {
         state.linkTarget.append(reinterpret_cast<const char*>(data), take);
@@ -326,7 +329,7 @@ void writeFromChunk(ExtractState& state) {
         if (!written.ok()) {
             // Every later file would go the same way.
             reportFailure(control.report, FailureKind::fileWriteFailed, state.path, systemReason(written.error));
-            state.failed = true;
+            state.discarding = true;
             abortPipeline(control);
         }
     } else {
@@ -346,7 +349,7 @@ void writeFromChunk(ExtractState& state) {
 void reportShortFile(ExtractState& state) {
     const uint64_t wanted = state.job.size;
     const uint64_t got = wanted - state.remaining;
-    if (!state.failed) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
+    if (!state.discarding) reportFailure(state.control.report, FailureKind::fileIncomplete, state.path,
                   "the archive's data ended after " + std::to_string(got) + " of " + std::to_string(wanted) +
                       " bytes");
     finishExtractedFile(state, false);
@@ -361,9 +364,9 @@ void runExtractWriter(PipelineControl& control) {
         }
         if (state.jobsEnded && !state.haveJob && control.stopAfterLastJob.load(std::memory_order_acquire) != 0) {
             // Every file asked for has its bytes: the rest of the stream
-            // is not decoded.
-            control.writerDone.store(1, std::memory_order_release);  // woken by the abort below
-            abortPipeline(control);
+            // is not decoded, and the run has succeeded.
+            raiseFlag(control, control.writerDone);
+            raiseFlag(control, control.doneEarly);
             return;
         }
         if (state.haveJob && state.remaining == 0) {

@@ -17,7 +17,8 @@
 // command, the pipeline's own tests) files are written at their names as
 // given and the caller compares check values. Under `stopAfterLastJob` the
 // writer ends the run as soon as the jobs have ended and the last file has
-// its bytes, so the rest of the stream is never decoded.
+// its bytes, so the rest of the stream is never decoded: it raises
+// `writerDone` and then `doneEarly`, never `abortRun`.
 //
 // Sound ends: a file that cannot be created or written still consumes its
 // bytes (discarded), and its temporary is removed, so every later file gets

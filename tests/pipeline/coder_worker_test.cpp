@@ -168,6 +168,25 @@ TEST_F(CoderWorkerTest, TruncatedArchiveEndsAndNamesTheFilesItCouldNotFill) {
     EXPECT_EQ(failures.size(), 2u);
 }
 
+TEST_F(CoderWorkerTest, ExtractEndingAfterTheFilesAskedForIsASuccessNotAnAbort) {
+    // The generator's stream outlasts the output ring: once the one file
+    // has its bytes the writer stops releasing chunks, and the coder, held
+    // with a full ring, must be let go as the run succeeds.
+    writeWholeFile(scratch_ / "archive", patternBytes(10, 12));
+    PipelineRun run;
+    ASSERT_TRUE(startExtractRun(run, *pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str()).value,
+                                "archive", kNoFile, generatorBody()));
+    TargetFile& first = target("first", 70000);
+    ASSERT_EQ(queueFile(run, u16(first.path), 70000, &first.entry), QueueResult::queued);
+    EXPECT_TRUE(finishRun(run, RunEnd::afterQueuedFiles).empty());
+    std::vector<uint8_t> generated = patternBytes(kGeneratedBytes, 7);
+    generated.resize(70000);
+    EXPECT_EQ(readWholeFile(first.path), generated);
+    EXPECT_EQ(pipeline_->control.abortRun.load(), 0u);
+    EXPECT_EQ(pipeline_->control.doneEarly.load(), 1u);
+    EXPECT_EQ(streamBytesDecoded(run), kUnknownBytes);
+}
+
 TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
     writeWholeFile(scratch_ / "archive", patternBytes(1000, 11));
     prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str()).value, "archive");
