@@ -56,7 +56,7 @@ TEST_F(AddCommand, EmptyAddGivesSixStreamBytesAndEightZeroBytes) {
     EXPECT_EQ(r.err, "");
     // The stream of no bytes (end symbol and flush), then N = 0 and E = 0.
     const std::string expected("\x00\xFF\x00\xFF\x00\x00\0\0\0\0\0\0\0\0", 14);
-    EXPECT_EQ(test::readBytes(at("e.qex")), expected);
+    EXPECT_EQ(test::readFileBytes(at("e.qex")), expected);
 }
 
 TEST_F(AddCommand, ExampleTreeGivesTenNameBytesAndThreeEntries) {
@@ -65,7 +65,7 @@ TEST_F(AddCommand, ExampleTreeGivesTenNameBytesAndThreeEntries) {
     ASSERT_EQ(chmod(at("T/a.txt").c_str(), 0640), 0);
     const auto r = runQex({"a", at("t.qex"), at("T")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string bytes = test::readBytes(at("t.qex"));
+    const std::string bytes = test::readFileBytes(at("t.qex"));
     ASSERT_GT(bytes.size(), 138u);
     // Trailer: N = 10 ("T\na.txt\nS\n"), E = 3 * 40 = 120.
     EXPECT_EQ(bytes.substr(bytes.size() - 8), std::string("\x0A\0\0\0\x78\0\0\0", 8));
@@ -114,7 +114,7 @@ TEST_F(AddCommand, SameTreeTwiceGivesIdenticalArchives) {
     ASSERT_EQ(runQex({"a", at("1.qex"), at("T")}).exitCode, 0);
     ASSERT_EQ(runQex({"a", at("2.qex"), at("T")}).exitCode, 0);
     ASSERT_EQ(runQex({"a", at("3.qex"), at("T")}).exitCode, 0);
-    EXPECT_EQ(test::readBytes(at("2.qex")), test::readBytes(at("3.qex")));
+    EXPECT_EQ(test::readFileBytes(at("2.qex")), test::readFileBytes(at("3.qex")));
 }
 
 TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
@@ -164,7 +164,7 @@ TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlon
         EXPECT_EQ(r.exitCode, 2) << source;
         EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(source), std::string::npos) << r.err;
-        EXPECT_EQ(test::readBytes(at("m.qex")), "the old archive") << source;
+        EXPECT_EQ(test::readFileBytes(at("m.qex")), "the old archive") << source;
     }
     EXPECT_EQ(entriesIn(root), (Names{"m.qex", "src"}));
 }
@@ -176,7 +176,7 @@ TEST_F(AddCommand, ArchiveNamedAsItsOwnSourceIsRefused) {
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_EQ(r.err, "qex: the source is the archive itself \"" + source + "\"\n");
     }
-    EXPECT_EQ(test::readBytes(at("notes.txt")), "my notes");
+    EXPECT_EQ(test::readFileBytes(at("notes.txt")), "my notes");
     EXPECT_EQ(entriesIn(root), (Names{"notes.txt"}));
 }
 
@@ -203,7 +203,7 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     // the other hard link keeps the old bytes, nothing else is left.
     EXPECT_TRUE(test::fs::is_symlink(at("link.qex")));
     EXPECT_EQ(namesIn(at("store/real.qex")), (Names{"0:src", "1:a.txt"}));
-    EXPECT_EQ(test::readBytes(at("hard.qex")), "the old archive");
+    EXPECT_EQ(test::readFileBytes(at("hard.qex")), "the old archive");
     struct stat info {};
     ASSERT_EQ(::stat(at("store/real.qex").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -254,7 +254,7 @@ TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
     folder("out");
     const auto x = runQex({"x", at("h.qex"), at("out")});
     EXPECT_EQ(x.exitCode, 0) << x.err;
-    EXPECT_EQ(test::readBytes(at("out/src/z")), "last");
+    EXPECT_EQ(test::readFileBytes(at("out/src/z")), "last");
 }
 
 TEST_F(AddCommand, FolderAtDepth255KeepsItsEntryButItsContentsAreReported) {
@@ -335,7 +335,7 @@ TEST_F(AddCommand, DirectoryWriteFailureKeepsTheOldArchiveAndLeavesNoTemporary) 
     EXPECT_NE(r.err.find("qex: cannot write archive \"" + at("d.qex") + "\": File too large"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(test::readBytes(at("d.qex")), "the old archive");
+    EXPECT_EQ(test::readFileBytes(at("d.qex")), "the old archive");
     EXPECT_EQ(entriesIn(root), (Names{"d.qex", "src"}));
 }
 

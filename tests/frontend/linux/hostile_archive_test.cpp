@@ -26,6 +26,7 @@
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
 #include "support/scratch_folder.h"
+#include "support/tree_snapshot.h"
 
 namespace qex::test {
 namespace {
@@ -39,15 +40,6 @@ using ::testing::HasSubstr;
 constexpr std::chrono::seconds kRunLimit{120};
 
 std::string asString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
-
-// What a path holds, told apart well enough to notice any change.
-std::string describe(const fs::path& path) {
-    const fs::file_status status = fs::symlink_status(path);
-    if (fs::is_symlink(status)) return "link to " + fs::read_symlink(path).string();
-    if (fs::is_directory(status)) return "folder";
-    if (fs::is_regular_file(status)) return "file " + readFileBytes(path);
-    return "other";
-}
 
 class HostileArchive : public ::testing::Test {
 protected:
@@ -63,25 +55,8 @@ protected:
     }
 
     // Every item of the scratch folder except those below the target.
-    std::map<std::string, std::string> outsideTarget() const {
-        std::map<std::string, std::string> items;
-        for (auto it = fs::recursive_directory_iterator(scratch); it != fs::recursive_directory_iterator(); ++it) {
-            if (it->path() == target) {
-                it.disable_recursion_pending();
-                continue;
-            }
-            items[it->path().string()] = describe(it->path());
-        }
-        return items;
-    }
-
-    // Everything below the target, by relative path.
-    std::map<std::string, std::string> targetItems() const {
-        std::map<std::string, std::string> items;
-        for (const auto& item : fs::recursive_directory_iterator(target))
-            items[item.path().lexically_relative(target).string()] = describe(item.path());
-        return items;
-    }
+    std::map<std::string, std::string> outsideTarget() const { return treeItems(scratch, target); }
+    std::map<std::string, std::string> targetItems() const { return treeItems(target); }
 
     ProcessResult extract(const std::vector<uint8_t>& bytes) {
         writeFileBytes(archive, asString(bytes));
@@ -248,9 +223,9 @@ TEST_F(HostileArchive, TwoHundredFiftySixNestedFoldersExtractToTheDeepestDepth) 
     EXPECT_EQ(r.exitCode, 0) << r.err;
     fs::path deepest = target;
     for (int depth = 0; depth <= 254; ++depth) deepest /= "d";
-    EXPECT_EQ(describe(deepest / "deep.txt"), "file deep");
-    EXPECT_EQ(describe(deepest / "last"), "folder");
-    EXPECT_EQ(describe(target / "after.txt"), "file after");
+    EXPECT_EQ(describeItem(deepest / "deep.txt"), "file deep");
+    EXPECT_EQ(describeItem(deepest / "last"), "folder");
+    EXPECT_EQ(describeItem(target / "after.txt"), "file after");
 }
 
 TEST_F(HostileArchive, PathsLongerThanTheSystemTakesComeBackWithTheirModesAndTimes) {
@@ -426,7 +401,7 @@ TEST_F(HostileArchive, FileSizesThatDisagreeWithTheStreamAreReported) {
     r = extract(fewer.bytes());
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: damaged archive"));
-    EXPECT_EQ(describe(target / "a.txt"), "file abc");
+    EXPECT_EQ(describeItem(target / "a.txt"), "file abc");
 }
 
 TEST_F(HostileArchive, HugeFileSizeWithATinyStreamEndsPromptly) {
@@ -488,8 +463,8 @@ TEST_F(HostileArchive, FolderOfTheSameNameIsKeptOverAFileOrLinkInEitherOrder) {
         EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_THAT(r.err, HasSubstr("qex: cannot create file " + refused));
         EXPECT_THAT(r.err, HasSubstr("qex: cannot create symbolic link " + refused));
-        EXPECT_EQ(describe(target / "d"), "folder");
-        EXPECT_EQ(describe(target / "d" / ".bashrc"), "file inner");
+        EXPECT_EQ(describeItem(target / "d"), "folder");
+        EXPECT_EQ(describeItem(target / "d" / ".bashrc"), "file inner");
         EXPECT_FALSE(fs::exists(target / ".bashrc"));
     }
 }
@@ -525,10 +500,10 @@ TEST_F(HostileArchive, LinksInTheTargetThatLeaveItAreNotFollowed) {
     for (const char* link : {"d", "relative"})
         EXPECT_THAT(r.err, HasSubstr("qex: cannot create folder \"" + (target / link).string() +
                                      "\": leads outside the target folder; its 1 item is not restored either\n"));
-    EXPECT_EQ(describe(scratch / "outside" / "sentinel"), "file keep me");
+    EXPECT_EQ(describeItem(scratch / "outside" / "sentinel"), "file keep me");
     EXPECT_FALSE(fs::exists(fs::symlink_status(scratch / "outside" / "planted")));
-    EXPECT_EQ(describe(target / "sentinel"), "file archived");
-    EXPECT_EQ(describe(target / "z"), "file z");
+    EXPECT_EQ(describeItem(target / "sentinel"), "file archived");
+    EXPECT_EQ(describeItem(target / "z"), "file z");
 }
 
 TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
@@ -543,8 +518,8 @@ TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
     const ProcessResult r = extract(
         ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").folder(0, u"a").file(1, u"y", "absolute").bytes());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(describe(target / "real" / "x"), "file inside");
-    EXPECT_EQ(describe(target / "real" / "sub" / "y"), "file absolute");
+    EXPECT_EQ(describeItem(target / "real" / "x"), "file inside");
+    EXPECT_EQ(describeItem(target / "real" / "sub" / "y"), "file absolute");
 }
 
 // ---- symbolic links the archive makes ------------------------------------
@@ -556,7 +531,7 @@ TEST_F(HostileArchive, LinksTheArchiveMakesLeadNoLaterItemOutOfTheTarget) {
                                   .link(0, u"relative", "../../../outside")
                                   .bytes());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(describe(target / "relative"), "link to ../../../outside");
+    EXPECT_EQ(describeItem(target / "relative"), "link to ../../../outside");
     // ...and nothing is made through them afterwards.
     r = extract(ArchiveBuilder()
                     .folder(0, u"d")
@@ -617,7 +592,7 @@ TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
     const ProcessResult r = extract(b.bytes());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     for (const char* name : {"folder0", "folder1", "folder63", "folder64"})
-        EXPECT_EQ(describe(target / name / "file"), "file content") << name;
+        EXPECT_EQ(describeItem(target / name / "file"), "file content") << name;
 }
 
 }  // namespace

@@ -158,11 +158,11 @@ TEST_F(ModesAndLinks, EntriesWithoutTheMarkerOrOfAnotherTypeAreFiles) {
     b.entries.back().attributes |= kAttributeUnixMode;
     b.entries.back().creationTime = withUnixMode(b.entries.back().creationTime, 0010640);
     const std::vector<uint8_t> bytes = b.bytes();
-    test::writeBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
+    test::writeFileBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
     folder("out");
     const auto r = shell("umask 022 && " + std::string(QEX_EXE) + " x " + at("a.qex") + " " + at("out"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(test::readBytes(at("out/unmarked")), "plain");
+    EXPECT_EQ(test::readFileBytes(at("out/unmarked")), "plain");
     EXPECT_EQ(shell("cd '" + at("out") + "' && stat -c '%n %a %F' unmarked fifo").out,
               "unmarked 644 regular file\nfifo 640 regular file\n");
 }
