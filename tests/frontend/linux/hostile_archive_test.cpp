@@ -207,18 +207,27 @@ TEST_F(HostileArchive, TwoHundredFiftySixNestedFoldersExtractToTheDeepestDepth) 
     EXPECT_EQ(describeItem(target / "after.txt"), "file after");
 }
 
-TEST_F(HostileArchive, PathsLongerThanTheSystemTakesAreSkippedWithAWarning) {
+TEST_F(HostileArchive, PathsLongerThanTheSystemTakesComeBackWithTheirModesAndTimes) {
     // 30 nested folders of 200-byte names make paths of about 6 KB, beyond
-    // what one system call takes (4096 bytes). What cannot be created is
-    // reported; the rest of the archive is still extracted correctly.
+    // what one system call takes (4096 bytes): every level is still made,
+    // filled, and given its stored mode (0700 and 0750 in turn) and time.
     ArchiveBuilder b;
-    const std::u16string longName(200, u'x');
-    for (int depth = 0; depth < 30; ++depth) b.folder(static_cast<uint8_t>(depth), longName);
-    b.file(30, u"bottom.txt", "bottom").file(0, u"after.txt", "after");
+    std::string expected;
+    for (int depth = 0; depth < 30; ++depth) {
+        b.folder(static_cast<uint8_t>(depth), std::u16string(200, u'x'));
+        b.entries.back().attributes |= kAttributeUnixMode;
+        b.entries.back().creationTime = withUnixMode(kOrdinaryFileTime, depth % 2 == 0 ? 040700 : 040750);
+        expected += std::to_string(depth + 1) + (depth % 2 == 0 ? " 700" : " 750") + " 2020-01-01 00:00\n";
+    }
+    b.file(30, u"bottom.txt", "bottom");
     const ProcessResult r = extract(b.bytes());
-    EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("File name too long"));
-    EXPECT_EQ(describeItem(target / "after.txt"), "file after");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // find walks folder by folder, so no path is too long for it.
+    const ProcessResult found = runProcess(
+        {"/bin/sh", "-c",
+         "cd '" + target.string() + "' && TZ=UTC0 find . -mindepth 1 -type d -printf '%d %m %TY-%Tm-%Td %TH:%TM\\n'" +
+             " && find . -name bottom.txt -execdir cat {} +"});
+    EXPECT_EQ(found.out, expected + "bottom") << found.err;
 }
 
 TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesOn) {
@@ -414,12 +423,18 @@ TEST_F(HostileArchive, LinksInTheTargetThatLeaveItAreNotFollowed) {
 
 TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
     // A folder link that stays within the target is a folder like any
-    // other: what is archived below it lands where it leads.
-    fs::create_directory(target / "real");
+    // other: what is archived below it lands where it leads. An absolute
+    // one is read from the system's root, as the system reads it: here it
+    // leads inside through a link to the target that lies outside it.
+    fs::create_directories(target / "real" / "sub");
     fs::create_directory_symlink("real", target / "d");
-    const ProcessResult r = extract(ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").bytes());
+    fs::create_directory_symlink(target, scratch / "alias");
+    fs::create_directory_symlink(scratch / "alias" / "real" / "sub", target / "a");
+    const ProcessResult r = extract(
+        ArchiveBuilder().folder(0, u"d").file(1, u"x", "inside").folder(0, u"a").file(1, u"y", "absolute").bytes());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(describeItem(target / "real" / "x"), "file inside");
+    EXPECT_EQ(describeItem(target / "real" / "sub" / "y"), "file absolute");
 }
 
 // ---- symbolic links the archive makes ------------------------------------
