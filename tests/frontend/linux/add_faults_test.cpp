@@ -29,12 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
-#include "support/file_bytes.h"
-#include "support/run_process.h"
-#include "support/sanitized_build.h"
-#include "support/scratch_folder.h"
-#include "support/tree_snapshot.h"
 
 namespace qex::test {
 namespace {
@@ -160,21 +156,11 @@ protected:
                                              fs::perms::others_read | fs::perms::others_exec);
     }
 
-    ProcessResult qex(const std::vector<std::string>& args) {
-        std::vector<std::string> all{QEX_EXE};
-        all.insert(all.end(), args.begin(), args.end());
-        ProcessOptions options;
-        options.timeout = kRunLimit;
-        ProcessResult r = runProcess(all, options);
-        EXPECT_FALSE(r.timedOut);
-        return r;
-    }
-
     // Extracts `archive` into a new folder and returns what it holds.
     std::map<std::string, std::string> extracted(const fs::path& archive) {
         const fs::path target = scratch / ("extracted-" + std::to_string(extractions++));
         fs::create_directory(target);
-        const ProcessResult r = qex({"x", archive.string(), target.string()});
+        const ProcessResult r = runQex({"x", archive.string(), target.string()});
         EXPECT_EQ(r.exitCode, 0) << "the archive is not consistent: " << r.err;
         return treeItems(target);
     }
@@ -227,7 +213,7 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
     fs::create_directory_symlink("..", src / "sub" / "up");
     ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
     const fs::path archive = src / "self.qex";
-    const ProcessResult r = qex({"a", archive.string(), src.string()});
+    const ProcessResult r = runQex({"a", archive.string(), src.string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // The link back up is stored as a link, never entered; the FIFO as a FIFO.
     EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
@@ -413,7 +399,7 @@ TEST_F(AddFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProcess) {
     // Before: SIGXFSZ ended add and extract (exit 153) without a word and
     // left their temporaries.
     writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 8));
-    ASSERT_EQ(qex({"a", (scratch / "big.qex").string(), (scratch / "src").string()}).exitCode, 0);
+    ASSERT_EQ(runQex({"a", (scratch / "big.qex").string(), (scratch / "src").string()}).exitCode, 0);
     const fs::path archive = scratch / "out" / "limited.qex";
     writeFileBytes(archive, "the old archive");
     const fs::path target = scratch / "out" / "target";
@@ -451,7 +437,7 @@ TEST_F(AddFaults, ExtractionUnderAFilterThatRefusesOpenat2MakesTheWholeTree) {
     writeFileBytes(scratch / "src" / "a" / "b" / "deep", "deep");
     writeFileBytes(scratch / "src" / "top", "top");
     const fs::path archive = scratch / "out" / "tree.qex";
-    ASSERT_EQ(qex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    ASSERT_EQ(runQex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
     Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered", Output::file,
@@ -483,7 +469,7 @@ TEST_F(AddFaults, ArchiveOnStandardOutputGetsItToItself) {
     const std::map<std::string, std::string> tree{{"src", "folder"}, {"src/a.txt", "file hello"}};
     // Standard output a pipe, named as /dev/stdout: the console text goes to
     // standard error.
-    const ProcessResult piped = qex({"a", "/dev/stdout", (scratch / "src").string()});
+    const ProcessResult piped = runQex({"a", "/dev/stdout", (scratch / "src").string()});
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
     const fs::path received = scratch / "out" / "received.qex";
     writeFileBytes(received, piped.out);
