@@ -22,6 +22,7 @@
 
 #include "archive/archive_layout.h"
 #include "archive/directory_reader.h"
+#include "platform/text_conversion.h"
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
 #include "support/file_bytes.h"
@@ -118,6 +119,16 @@ inline bool readArchiveDirectory(const std::string& archive, Directory& director
     const bool ok = readDirectory(source, directory, problem);
     EXPECT_TRUE(ok) << problem;
     return ok;
+}
+
+// Each entry of an archive's directory as "depth:name", in order.
+inline std::vector<std::string> archivedNames(const std::string& archive) {
+    Directory directory;
+    std::vector<std::string> names;
+    if (!readArchiveDirectory(archive, directory)) return names;
+    for (size_t k = 0; k < directory.entries.size(); ++k)
+        names.push_back(std::to_string(directory.entries[k].depth) + ":" + utf16ToNative(directory.names[k]));
+    return names;
 }
 
 // A gtest fixture around a scratch folder (support/scratch_folder.h) with

@@ -27,15 +27,6 @@ protected:
         test::setTimes(at("T/S"), 1000000000);
         test::setTimes(at("T"), 1000000000);
     }
-    std::vector<std::string> namesIn(const std::string& archive) {
-        Directory directory;
-        test::readArchiveDirectory(archive, directory);
-        std::vector<std::string> names;
-        for (size_t k = 0; k < directory.names.size(); ++k)
-            names.push_back(std::to_string(directory.entries[k].depth) + ":" +
-                            std::string(directory.names[k].begin(), directory.names[k].end()));
-        return names;
-    }
 };
 
 using Names = std::vector<std::string>;
@@ -126,32 +117,32 @@ TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
     auto r = runQex({"a", at("1.qex"), at("T")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("1.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
+    EXPECT_EQ(test::archivedNames(at("1.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
 
     // A trailing separator: the contents at depth 0, shown with "*".
     r = runQex({"a", at("2.qex"), at("T") + "/"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("2.qex")), (Names{"0:a.txt", "0:S"}));
+    EXPECT_EQ(test::archivedNames(at("2.qex")), (Names{"0:a.txt", "0:S"}));
 
     // A mask: every match at depth 0, matching folders entered.
     r = runQex({"a", at("3.qex"), at("T*")});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(namesIn(at("3.qex")), (Names{"0:T", "1:a.txt", "1:S", "0:Tea.txt"}));
+    EXPECT_EQ(test::archivedNames(at("3.qex")), (Names{"0:T", "1:a.txt", "1:S", "0:Tea.txt"}));
 
     // A single file.
     r = runQex({"a", at("4.qex"), at("other")});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(namesIn(at("4.qex")), (Names{"0:other"}));
+    EXPECT_EQ(test::archivedNames(at("4.qex")), (Names{"0:other"}));
 
     // "." is the current folder itself; "./" and ".." resolve lexically.
     r = runQex({"a", at("5.qex"), "."}, at("T"));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("5.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
+    EXPECT_EQ(test::archivedNames(at("5.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
     r = runQex({"a", at("6.qex"), "../../T/S/../"}, at("T/S"));
     EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("6.qex")), (Names{"0:a.txt", "0:S"}));
+    EXPECT_EQ(test::archivedNames(at("6.qex")), (Names{"0:a.txt", "0:S"}));
 }
 
 TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlone) {
@@ -186,7 +177,7 @@ TEST_F(AddCommand, ArchiveInsideItsSourceIsLeftOutAsWrittenAndAsReplaced) {
     file("src/old.qex", "an older archive");
     const auto r = runQex({"a", "-f", at("src/old.qex"), at("src")});  // -f: the old one is text
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(namesIn(at("src/old.qex")), (Names{"0:src", "1:a.txt"}));
+    EXPECT_EQ(test::archivedNames(at("src/old.qex")), (Names{"0:src", "1:a.txt"}));
 }
 
 TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
@@ -202,7 +193,7 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     // The new archive took the old one's place: the link still leads there,
     // the other hard link keeps the old bytes, nothing else is left.
     EXPECT_TRUE(test::fs::is_symlink(at("link.qex")));
-    EXPECT_EQ(namesIn(at("store/real.qex")), (Names{"0:src", "1:a.txt"}));
+    EXPECT_EQ(test::archivedNames(at("store/real.qex")), (Names{"0:src", "1:a.txt"}));
     EXPECT_EQ(test::readFileBytes(at("hard.qex")), "the old archive");
     struct stat info {};
     ASSERT_EQ(::stat(at("store/real.qex").c_str(), &info), 0);
@@ -232,7 +223,7 @@ TEST_F(AddCommand, ArchiveNamesUpToTheNameLimitAreCreated) {
     for (const std::string& name : {std::string(244, 'm') + ".qex", longest, accented}) {
         const auto r = runQex({"a", at("out/" + name), at("src")});
         EXPECT_EQ(r.exitCode, 0) << name.size() << " bytes: " << r.err;
-        EXPECT_EQ(namesIn(at("out/" + name)), (Names{"0:src", "1:a.txt"}));
+        EXPECT_EQ(test::archivedNames(at("out/" + name)), (Names{"0:src", "1:a.txt"}));
     }
     EXPECT_EQ(entriesIn(at("out")).size(), 3u);  // no temporary left
 }
@@ -249,7 +240,7 @@ TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("2^40"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(at("src/huge")), std::string::npos) << r.err;
-    EXPECT_EQ(namesIn(at("h.qex")), (Names{"0:src", "1:a", "1:z"}));
+    EXPECT_EQ(test::archivedNames(at("h.qex")), (Names{"0:src", "1:a", "1:z"}));
     // The rest of the archive is complete and consistent.
     folder("out");
     const auto x = runQex({"x", at("h.qex"), at("out")});
@@ -288,7 +279,7 @@ TEST_F(AddCommand, LinksInTheTreeAreStoredAsLinksAndTheNamedSourceIsFollowed) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // "src" leads to "real" and is followed; the links inside it are not.
-    EXPECT_EQ(namesIn(at("s.qex")), (Names{"0:src", "1:data", "1:dir", "1:file", "1:gone", "1:loop"}));
+    EXPECT_EQ(test::archivedNames(at("s.qex")), (Names{"0:src", "1:data", "1:dir", "1:file", "1:gone", "1:loop"}));
     Directory directory;
     ASSERT_TRUE(test::readArchiveDirectory(at("s.qex"), directory));
     const ArchiveEntry& dir = directory.entries[2];

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "frontend/archive_fixture.h"
-#include "platform/text_conversion.h"
 #include "support/archive_builder.h"
 
 namespace qex::test {
@@ -121,12 +120,8 @@ TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "qex: two sources give the same name (both kept; extraction keeps a folder, else the later) \"" +
                          at("dup/y") + "\"\n");
-    Directory directory;
-    ASSERT_TRUE(readArchiveDirectory(at("m.qex"), directory));
-    std::vector<std::string> items;
-    for (size_t k = 0; k < directory.entries.size(); ++k)
-        items.push_back(std::to_string(directory.entries[k].depth) + " " + utf16ToNative(directory.names[k]));
-    EXPECT_EQ(items, (std::vector<std::string>{"0 one", "1 x", "0 y", "0 z", "1 w", "0 p.txt", "0 q.txt", "0 y"}));
+    EXPECT_EQ(archivedNames(at("m.qex")),
+              (std::vector<std::string>{"0:one", "1:x", "0:y", "0:z", "1:w", "0:p.txt", "0:q.txt", "0:y"}));
 }
 
 // Text of `lines` lines, each different, for files the model cannot guess.
