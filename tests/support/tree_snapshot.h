@@ -4,9 +4,11 @@
 // any change to it. Links are described, never followed.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/file_bytes.h"
 
@@ -34,6 +36,16 @@ inline std::map<std::string, std::string> treeItems(const std::filesystem::path&
         items[it->path().lexically_relative(root).string()] = describeItem(it->path());
     }
     return items;
+}
+
+// The names directly in `folder`, sorted, hidden ones included (a
+// temporary left behind shows here).
+inline std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace qex::test

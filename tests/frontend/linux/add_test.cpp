@@ -31,15 +31,6 @@ protected:
 
 using Names = std::vector<std::string>;
 
-// The names in `folder`, sorted, hidden ones included (a temporary left
-// behind would show here).
-Names entriesIn(const std::string& folder) {
-    Names names;
-    for (const auto& item : test::fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(AddCommand, EmptyAddGivesSixStreamBytesAndEightZeroBytes) {
     folder("empty");
     const auto r = runQex({"a", at("e.qex"), at("empty") + "/"});
@@ -157,7 +148,7 @@ TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlon
         EXPECT_NE(r.err.find(source), std::string::npos) << r.err;
         EXPECT_EQ(test::readFileBytes(at("m.qex")), "the old archive") << source;
     }
-    EXPECT_EQ(entriesIn(root), (Names{"m.qex", "src"}));
+    EXPECT_EQ(test::namesIn(root), (Names{"m.qex", "src"}));
 }
 
 TEST_F(AddCommand, ArchiveNamedAsItsOwnSourceIsRefused) {
@@ -168,7 +159,7 @@ TEST_F(AddCommand, ArchiveNamedAsItsOwnSourceIsRefused) {
         EXPECT_EQ(r.err, "qex: the source is the archive itself \"" + source + "\"\n");
     }
     EXPECT_EQ(test::readFileBytes(at("notes.txt")), "my notes");
-    EXPECT_EQ(entriesIn(root), (Names{"notes.txt"}));
+    EXPECT_EQ(test::namesIn(root), (Names{"notes.txt"}));
 }
 
 TEST_F(AddCommand, ArchiveInsideItsSourceIsLeftOutAsWrittenAndAsReplaced) {
@@ -198,7 +189,7 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     struct stat info {};
     ASSERT_EQ(::stat(at("store/real.qex").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
-    EXPECT_EQ(entriesIn(at("store")), (Names{"real.qex"}));
+    EXPECT_EQ(test::namesIn(at("store")), (Names{"real.qex"}));
 
     // A link that leads nowhere is neither followed nor replaced.
     test::fs::create_symlink(at("store/none.qex"), at("dangling.qex"));
@@ -207,7 +198,7 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     EXPECT_EQ(refused.err, "qex: cannot create archive \"" + at("dangling.qex") +
                                "\": it is a symbolic link that leads nowhere (only a file a link leads to is replaced)\n");
     EXPECT_TRUE(test::fs::is_symlink(at("dangling.qex")));
-    EXPECT_EQ(entriesIn(at("store")), (Names{"real.qex"}));
+    EXPECT_EQ(test::namesIn(at("store")), (Names{"real.qex"}));
 }
 
 TEST_F(AddCommand, ArchiveNamesUpToTheNameLimitAreCreated) {
@@ -225,7 +216,7 @@ TEST_F(AddCommand, ArchiveNamesUpToTheNameLimitAreCreated) {
         EXPECT_EQ(r.exitCode, 0) << name.size() << " bytes: " << r.err;
         EXPECT_EQ(test::archivedNames(at("out/" + name)), (Names{"0:src", "1:a.txt"}));
     }
-    EXPECT_EQ(entriesIn(at("out")).size(), 3u);  // no temporary left
+    EXPECT_EQ(test::namesIn(at("out")).size(), 3u);  // no temporary left
 }
 
 TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
@@ -327,7 +318,7 @@ TEST_F(AddCommand, DirectoryWriteFailureKeepsTheOldArchiveAndLeavesNoTemporary) 
               std::string::npos)
         << r.err;
     EXPECT_EQ(test::readFileBytes(at("d.qex")), "the old archive");
-    EXPECT_EQ(entriesIn(root), (Names{"d.qex", "src"}));
+    EXPECT_EQ(test::namesIn(root), (Names{"d.qex", "src"}));
 }
 
 }  // namespace
