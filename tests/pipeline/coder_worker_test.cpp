@@ -15,26 +15,11 @@
 namespace qex::testing {
 namespace {
 
-class CoderWorkerTest : public ::testing::Test {
+class CoderWorkerTest : public PipelineFilesTest {
 protected:
     void SetUp() override { pipeline_ = createPipeline(); }
 
-    SourceFile& source(const std::string& name, const std::vector<uint8_t>& bytes) {
-        writeWholeFile(scratch_ / name, bytes);
-        sources_.push_back(SourceFile{scratch_ / name, FileEntry{}});
-        sources_.back().entry.size = bytes.size();
-        return sources_.back();
-    }
-    TargetFile& target(const std::string& name, uint64_t size) {
-        targets_.push_back(TargetFile{scratch_ / name, FileEntry{}});
-        targets_.back().entry.size = size;
-        return targets_.back();
-    }
-
-    ScratchFolder scratch_;
     std::unique_ptr<Pipeline> pipeline_;
-    std::deque<SourceFile> sources_;
-    std::deque<TargetFile> targets_;
 };
 
 TEST_F(CoderWorkerTest, MoreJobsThanTheRingsHoldWaitForRoomAndNoneIsLost) {

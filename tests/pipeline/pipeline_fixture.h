@@ -194,6 +194,27 @@ inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<Ta
     return finishRun(run);
 }
 
+// A scratch folder in which a test makes the source files of an add run
+// and names the target files of an extract run.
+class PipelineFilesTest : public ::testing::Test {
+protected:
+    SourceFile& source(const std::string& name, const std::vector<uint8_t>& bytes) {
+        writeWholeFile(scratch_ / name, bytes);
+        sources_.push_back(SourceFile{scratch_ / name, FileEntry{}});
+        sources_.back().entry.size = bytes.size();
+        return sources_.back();
+    }
+    TargetFile& target(const std::string& name, uint64_t size) {
+        targets_.push_back(TargetFile{scratch_ / name, FileEntry{}});
+        targets_.back().entry.size = size;
+        return targets_.back();
+    }
+
+    ScratchFolder scratch_;
+    std::deque<SourceFile> sources_;
+    std::deque<TargetFile> targets_;
+};
+
 inline size_t countFailures(const std::vector<PipelineFailure>& failures, FailureKind kind) {
     size_t count = 0;
     for (const auto& failure : failures) count += failure.kind == kind ? 1 : 0;

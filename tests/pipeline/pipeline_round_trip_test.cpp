@@ -17,30 +17,20 @@ std::filesystem::path goldenStream(const std::string& name) {
     return std::filesystem::path(QEX_TEST_DATA) / "golden" / "streams" / (name + ".qs");
 }
 
-class PipelineRoundTripTest : public ::testing::Test {
+class PipelineRoundTripTest : public PipelineFilesTest {
 protected:
     // Splits `bytes` into files of the given sizes (the rest goes last).
     void sourcesFrom(const std::vector<uint8_t>& bytes, const std::vector<size_t>& sizes) {
         size_t at = 0;
         for (size_t i = 0; i <= sizes.size(); ++i) {
             const size_t size = i < sizes.size() ? sizes[i] : bytes.size() - at;
-            const std::filesystem::path path = scratch_ / ("in" + std::to_string(i));
-            writeWholeFile(path, std::vector<uint8_t>(bytes.begin() + at, bytes.begin() + at + size));
-            sources_.push_back(SourceFile{path, FileEntry{}});
-            sources_.back().entry.size = size;
+            source("in" + std::to_string(i), std::vector<uint8_t>(bytes.begin() + at, bytes.begin() + at + size));
             at += size;
         }
     }
     void targetsLike(const std::deque<SourceFile>& sources) {
-        for (const SourceFile& source : sources) {
-            targets_.push_back(TargetFile{std::filesystem::path(source.path).concat(".out"), FileEntry{}});
-            targets_.back().entry.size = source.entry.size;
-        }
+        for (const SourceFile& file : sources) target(file.path.filename().string() + ".out", file.entry.size);
     }
-
-    ScratchFolder scratch_;
-    std::deque<SourceFile> sources_;
-    std::deque<TargetFile> targets_;
 };
 
 TEST_F(PipelineRoundTripTest, AddGivesTheGoldenStreamHoweverTheInputIsSplitIntoFiles) {
