@@ -73,7 +73,9 @@ struct ExtractRun {
     ProgressCounters& counters;
     const Directory& directory;
     std::string target;  // full path of the target folder
-    FileHandle targetFolder = kNoFile;
+    // The target, and the way to the folder last worked in by this thread
+    // (the writer has its own).
+    FolderCursor folders{kNoFile};
     // One per file entry, reserved once: the writer fills them by address.
     std::vector<FileEntry> files{};
     std::vector<uint32_t> fileEntry{};  // per file: its entry
@@ -249,7 +251,7 @@ void createItems(ExtractRun& run) {
         const std::string path = placeOf(run.places, run.directory.names, k);
         if (folder) {
             run.counters.folders.fetch_add(1, std::memory_order_relaxed);
-            const SystemResult<bool> made = makeFolderWithin(run.targetFolder, path.c_str());
+            const SystemResult<bool> made = makeFolderWithin(run.folders, path.c_str());
             if (!made.ok()) {
                 reportItem(run, "cannot create folder", joinPath(run.target, path),
                            withinFolderReason(made.error) + alsoNotRestored(entries, k));
@@ -365,7 +367,7 @@ void removeFoldersAfterDamage(ExtractRun& run) {
     for (size_t k = run.directory.entries.size(); k-- > run.damagedAt + 1;) {
         if (!run.folderMade[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
-        if (removeEmptyFolderWithin(run.targetFolder, path.c_str()).ok()) run.folderMissing[k] = true;
+        if (removeEmptyFolderWithin(run.folders, path.c_str()).ok()) run.folderMissing[k] = true;
     }
 }
 
@@ -417,7 +419,7 @@ void makeHardLinks(ExtractRun& run, const std::vector<DeferredLink>& links, cons
         }
         const std::string firstPath = placeOf(run.places, run.directory.names, first);
         const SystemStatus made =
-            createHardLinkWithin(run.targetFolder, firstPath.c_str(), link.path.c_str(), &archive);
+            createHardLinkWithin(run.folders, firstPath.c_str(), link.path.c_str(), &archive);
         if (!made.ok())
             reportItem(run, "cannot create hard link", joinPath(run.target, link.path),
                        withinFolderReason(made.error));
@@ -436,7 +438,7 @@ void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, 
         if (link.entry->hardLink) continue;
         const FileEntry& entry = *link.entry;
         const SystemStatus made = createSymbolicLinkWithin(
-            run.targetFolder, link.path.c_str(), link.linkTarget,
+            run.folders, link.path.c_str(), link.linkTarget,
             storedAccessTime(entry.attributes, entry.lastAccessTime), entry.lastWriteTime, &archive);
         if (!made.ok()) {
             reportItem(run, "cannot create symbolic link", joinPath(run.target, link.path),
@@ -445,7 +447,7 @@ void makeDeferredLinks(ExtractRun& run, const std::vector<DeferredLink>& links, 
         }
         const StoredOwner ids = storedOwner(entry.attributes, entry.lastAccessTime);
         if (!modes.owners || !ids.stored) continue;
-        const SystemStatus owned = changeOwnerWithin(run.targetFolder, link.path.c_str(), ids.owner, ids.group);
+        const SystemStatus owned = changeOwnerWithin(run.folders, link.path.c_str(), ids.owner, ids.group);
         if (!owned.ok())
             reportItem(run, "cannot set the owner of", joinPath(run.target, link.path),
                        withinFolderReason(owned.error));
@@ -460,7 +462,7 @@ void makeFifos(ExtractRun& run, const FileIdentity& archive) {
         const ArchiveEntry& entry = run.directory.entries[k];
         const std::string path = placeOf(run.places, run.directory.names, k);
         const SystemStatus made = createFifoWithin(
-            run.targetFolder, path.c_str(),
+            run.folders, path.c_str(),
             permissionsToApply(modes, storedUnixMode(entry.creationTime), entry.attributes), entry.lastAccessTime,
             entry.lastWriteTime, &archive);
         if (!made.ok())
@@ -468,12 +470,24 @@ void makeFifos(ExtractRun& run, const FileIdentity& archive) {
     }
 }
 
+// What stamping folder entry `k` gives it, for the line saying that it
+// could not: its times, and for a folder this run made its stored owner
+// (as root) and its final mode.
+std::string stampedParts(const ExtractRun& run, const ModeRule& modes, size_t k) {
+    if (!run.folderMade[k]) return "times";
+    const ArchiveEntry& entry = run.directory.entries[k];
+    const bool owner = modes.owners && storedOwner(entry.attributes, entry.lastAccessTime).stored;
+    return owner ? "times, owner and mode" : "times and mode";
+}
+
 // Second pass: the folders' times, set last because creating their
-// contents changed them, and then the final modes of the folders this run
-// created (made 0700, they stay open to their owner only until now). In reverse directory order, so every folder comes after all
-// that lies inside it: one whose mode closes it (0500, 0000) is closed only
-// once nothing below it needs to be opened any more. Nothing beyond damage
-// is touched.
+// contents changed them, and then the owners and final modes of the
+// folders this run created (made 0700, they stay open to their owner only
+// until now), all through the folder's own descriptor, whatever its depth.
+// In reverse directory order, so every folder comes after all that lies
+// inside it: one whose mode closes it (0500, 0000) is closed only once
+// nothing below it needs to be opened any more. Nothing beyond damage is
+// touched.
 void stampFolders(ExtractRun& run) {
     const std::vector<ArchiveEntry>& entries = run.directory.entries;
     const ModeRule modes = currentModeRule();
@@ -481,12 +495,11 @@ void stampFolders(ExtractRun& run) {
         const ArchiveEntry& entry = entries[k];
         if (!isFolder(entry) || run.folderMissing[k]) continue;
         const std::string path = placeOf(run.places, run.directory.names, k);
-        const SystemResult<FileHandle> handle = openFolderWithin(run.targetFolder, path.c_str());
-        // A folder this run made is still open to its owner only: say so
-        // when its own mode cannot be given.
-        const char* what = run.folderMade[k] ? "cannot set the times and mode of folder" : "cannot set the times of folder";
+        const SystemResult<FileHandle> handle = openFolderWithin(run.folders, path.c_str());
         if (!handle.ok()) {
-            reportItem(run, what, joinPath(run.target, path), withinFolderReason(handle.error));
+            // A folder this run made stays open to its owner only.
+            reportItem(run, "cannot set the " + stampedParts(run, modes, k) + " of folder", joinPath(run.target, path),
+                       withinFolderReason(handle.error));
             continue;
         }
         const SystemStatus stamped = setFileTimes(handle.value, entry.creationTime,
@@ -565,7 +578,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
                           .counters = none,
                           .directory = directory,
                           .target = target,
-                          .targetFolder = targetFolder};
+                          .folders = FolderCursor(targetFolder)};
         reportPipelineFailures(failed, finishRun(pipelineRun));
         ignoreFailure(closeFile(targetFolder));  // a folder, only created in
         return kExitFatal;
@@ -581,7 +594,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
                    .counters = counters,
                    .directory = directory,
                    .target = target,
-                   .targetFolder = targetFolder};
+                   .folders = FolderCursor(targetFolder)};
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.

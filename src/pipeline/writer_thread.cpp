@@ -72,9 +72,12 @@ void runAddWriter(PipelineControl& control) {
 }
 
 struct ExtractState {
-    explicit ExtractState(PipelineControl& control) : control(control) {}
+    explicit ExtractState(PipelineControl& control) : control(control), folders(control.writerFolder) {}
 
     PipelineControl& control;
+    // The target and the way to the folder of the last file: the files of
+    // one folder come one after another, each created without a walk.
+    FolderCursor folders;
     bool haveJob = false;
     bool jobsEnded = false;  // the end marker has been seen
     RingRecord job;
@@ -151,9 +154,9 @@ bool intoTarget(const PipelineControl& control) { return control.writerFolder !=
 // stream as they come; nothing is created, and damage ends the run too.
 bool intoContents(const PipelineControl& control) { return control.writerFile != kNoFile; }
 
-SystemResult<PendingFile> createFile(PipelineControl& control, const std::string& path) {
-    if (control.writerFolder != kNoFile) return createPendingFile(control.writerFolder, path.c_str());
-    const SystemResult<FileHandle> created = createForWrite(path.c_str());
+SystemResult<PendingFile> createFile(ExtractState& state) {
+    if (intoTarget(state.control)) return createPendingFile(state.folders, state.path.c_str());
+    const SystemResult<FileHandle> created = createForWrite(state.path.c_str());
     PendingFile direct;
     direct.file = created.value;
     return {direct, created.error};
@@ -189,7 +192,7 @@ void startNextFile(ExtractState& state) {
         return;
     }
     if (intoContents(control)) return;
-    SystemResult<PendingFile> created = createFile(control, state.path);
+    SystemResult<PendingFile> created = createFile(state);
     if (!created.ok()) {
         reportFailure(control.report, FailureKind::fileNotCreated, state.path, withinFolderReason(created.error));
         state.discarding = true;
@@ -260,7 +263,7 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
         if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
         if (made.known && entry != nullptr) state.placedFiles[{made.device, made.inode}] = entry;
     }
-    releaseFile(state);  // the file is in place: this closes its folder
+    releaseFile(state);  // the file is in place: nothing of it stays open
 }
 
 bool matchesCheckValues(const ExtractState& state, const FileEntry* entry) {

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,24 +22,16 @@
 
 #include "archive/archive_layout.h"
 #include "archive/directory_reader.h"
+#include "platform/text_conversion.h"
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
+#include "support/file_bytes.h"
 #include "support/scratch_folder.h"
+#include "support/tree_snapshot.h"
 
 namespace qex::test {
 
 namespace fs = std::filesystem;
-
-inline std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-inline void writeBytes(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {}) {
     std::vector<std::string> all{QEX_EXE};
@@ -68,51 +59,38 @@ inline int64_t mtimeTicks(const std::string& path) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
 }
 
-struct ItemState {
-    bool folder = false;
-    std::string content;
-    int64_t mtime = 0;
-    bool readOnly = false;  // a file without the owner's write bit
-    bool operator==(const ItemState&) const = default;
-};
-
-// Every item below `root` by relative path.
-inline std::map<std::string, ItemState> snapshot(const std::string& root) {
-    std::map<std::string, ItemState> items;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const std::string path = e.path().string();
-        ItemState state;
+// Every item below `root` as treeItems describes it, led by what a trip
+// through an archive also keeps: its modification time and, for a file,
+// the lack of its owner's write bit.
+inline std::map<std::string, std::string> keptItems(const std::string& root) {
+    std::map<std::string, std::string> items = treeItems(root);
+    for (auto& [name, what] : items) {
+        const std::string path = root + "/" + name;
         struct stat st {};
         lstat(path.c_str(), &st);
-        state.folder = S_ISDIR(st.st_mode);
-        if (!state.folder) state.content = readBytes(path);
-        state.mtime = mtimeTicks(path);
-        // Only files carry the read-only bit through an archive.
-        state.readOnly = !state.folder && (st.st_mode & S_IWUSR) == 0;
-        items[e.path().lexically_relative(root).string()] = state;
+        const bool readOnly = S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+        what = "at " + std::to_string(mtimeTicks(path)) + (readOnly ? " read-only " : " ") + what;
     }
     return items;
 }
 
 // Reports the first few differences between two trees.
 inline ::testing::AssertionResult sameTrees(const std::string& expected, const std::string& actual) {
-    const auto a = snapshot(expected);
-    const auto b = snapshot(actual);
+    const auto a = keptItems(expected);
+    const auto b = keptItems(actual);
     std::ostringstream problems;
     int count = 0;
-    for (const auto& [name, state] : a) {
+    for (const auto& [name, what] : a) {
         const auto found = b.find(name);
         if (found == b.end()) {
             if (count++ < 5) problems << "missing: " << name << "\n";
-        } else if (!(found->second == state)) {
-            if (count++ < 5)
-                problems << "differs: " << name << " (mtime " << state.mtime << " vs "
-                         << found->second.mtime << ", read-only " << state.readOnly << " vs "
-                         << found->second.readOnly << ", sizes " << state.content.size() << " vs "
-                         << found->second.content.size() << ")\n";
+        } else if (found->second != what && count++ < 5) {
+            // The start of each: time, bit, kind and the first bytes.
+            problems << "differs: " << name << " (" << what.substr(0, 60) << " vs " << found->second.substr(0, 60)
+                     << ")\n";
         }
     }
-    for (const auto& [name, state] : b)
+    for (const auto& [name, what] : b)
         if (a.find(name) == a.end() && count++ < 5) problems << "extra: " << name << "\n";
     if (count == 0) return ::testing::AssertionSuccess() << a.size() << " items alike";
     return ::testing::AssertionFailure() << count << " differences in " << a.size() << " items:\n"
@@ -134,13 +112,23 @@ inline std::string asOrdinaryUser(const std::string& command) {
 
 // The directory of an archive file, through the same gate extraction uses.
 inline bool readArchiveDirectory(const std::string& archive, Directory& directory) {
-    const std::string bytes = readBytes(archive);
+    const std::string bytes = readFileBytes(archive);
     std::string problem;
     const ArchiveSource source =
         memoryArchiveSource(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     const bool ok = readDirectory(source, directory, problem);
     EXPECT_TRUE(ok) << problem;
     return ok;
+}
+
+// Each entry of an archive's directory as "depth:name", in order.
+inline std::vector<std::string> archivedNames(const std::string& archive) {
+    Directory directory;
+    std::vector<std::string> names;
+    if (!readArchiveDirectory(archive, directory)) return names;
+    for (size_t k = 0; k < directory.entries.size(); ++k)
+        names.push_back(std::to_string(directory.entries[k].depth) + ":" + utf16ToNative(directory.names[k]));
+    return names;
 }
 
 // A gtest fixture around a scratch folder (support/scratch_folder.h) with
@@ -151,7 +139,7 @@ protected:
     std::string at(const std::string& relative) const { return root + "/" + relative; }
     void folder(const std::string& relative) { fs::create_directories(at(relative)); }
     void file(const std::string& relative, const std::string& content = "") {
-        writeBytes(at(relative), content);
+        writeFileBytes(at(relative), content);
     }
 
     ScratchFolder scratch;

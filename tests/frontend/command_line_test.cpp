@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "frontend/archive_fixture.h"
 #include "frontend/banner.h"
 #include "platform/text_conversion.h"
-#include "support/run_process.h"
-#include "support/scratch_folder.h"
 
 namespace qex {
 namespace {
@@ -25,15 +24,7 @@ std::string bannerWith(const std::string& stamp) {
     return "QEX version 03-alpha [" + stamp + "]\nqex authors, free software\n\n" + kUsageText + "\n";
 }
 
-test::ProcessResult runQex(std::vector<std::string> args, const std::string& dir = {}) {
-    args.insert(args.begin(), QEX_EXE);
-    test::ProcessOptions options;
-    options.workingDir = dir;
-    test::ProcessResult result = test::runProcess(args, options);
-    result.out = test::withLinuxLineEnds(result.out);
-    result.err = test::withLinuxLineEnds(result.err);
-    return result;
-}
+using test::runQex;
 
 // The build stamp the executable prints, between the first line's brackets.
 std::string stampOf(const std::string& out) {

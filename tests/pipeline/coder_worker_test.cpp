@@ -152,22 +152,6 @@ TEST_F(CoderWorkerTest, FullDiskStopsTheAddWithoutHanging) {
 }
 #endif
 
-TEST_F(CoderWorkerTest, TruncatedArchiveEndsAndNamesTheFilesItCouldNotFill) {
-    const auto stream = patternBytes(100000, 10);
-    writeWholeFile(scratch_ / "archive", stream);
-    TargetFile& whole = target("whole", 90000);
-    TargetFile& cut = target("cut", 20000);
-    TargetFile& missing = target("missing", 5);
-    const auto failures = runExtract(*pipeline_, targets_, scratch_ / "archive", copyBody());
-    EXPECT_EQ(readWholeFile(whole.path), std::vector<uint8_t>(stream.begin(), stream.begin() + 90000));
-    EXPECT_EQ(readWholeFile(cut.path), std::vector<uint8_t>(stream.begin() + 90000, stream.end()));
-    EXPECT_TRUE(whole.entry.written);
-    EXPECT_FALSE(cut.entry.written);
-    EXPECT_FALSE(missing.entry.written);
-    ASSERT_EQ(countFailures(failures, FailureKind::fileIncomplete), 2u);
-    EXPECT_EQ(failures.size(), 2u);
-}
-
 TEST_F(CoderWorkerTest, ExtractEndingAfterTheFilesAskedForIsASuccessNotAnAbort) {
     // The generator's stream outlasts the output ring: once the one file
     // has its bytes the writer stops releasing chunks, and the coder, held

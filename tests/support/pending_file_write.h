@@ -11,8 +11,8 @@
 
 namespace qex::test {
 
-inline int writeThroughPendingFile(FileHandle target, const char* path, const std::string& content = {}) {
-    SystemResult<PendingFile> pending = createPendingFile(target, path);
+inline int writeThroughPendingFile(FolderCursor& at, const char* path, const std::string& content = {}) {
+    SystemResult<PendingFile> pending = createPendingFile(at, path);
     if (!pending.ok()) return pending.error;
     int error =
         writeAll(pending.value.file, reinterpret_cast<const uint8_t*>(content.data()), content.size()).error;

@@ -2,7 +2,8 @@
 // an optional working folder and standard input, standard output and
 // standard error captured separately, and a timeout after which the child is
 // killed so that a hanging program fails its test instead of the whole run.
-// Linux: fork and exec. Windows: CreateProcessW with the arguments quoted
+// Linux: fork and exec (startProcess and waitForProcess also serve tests
+// that act on a child while it runs). Windows: CreateProcessW with the arguments quoted
 // so that the child's CommandLineToArgvW gives them back unchanged.
 #pragma once
 
@@ -147,6 +148,52 @@ inline void closeIfOpen(int& fd) {
 
 }  // namespace detail
 
+// Starts args[0] with `in`, `out` and `err` as its standard input, output
+// and error (they stay the caller's to close), in `workingDir` unless it is
+// empty, once `beforeExec` has run in the child. -1 when no child could be
+// made. The child is the caller's to wait for (waitForProcess).
+inline pid_t startProcess(const std::vector<std::string>& args, int in, int out, int err,
+                          const std::string& workingDir = {}, void (*beforeExec)() = nullptr) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0) ::_exit(126);
+        if (beforeExec != nullptr) beforeExec();
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+struct ProcessEnd {
+    int exitCode = -1;  // exit status; 128 + signal number when killed by a signal; -1 if unknown
+    bool timedOut = false;
+};
+
+// Waits for a started child; at `deadline` it is killed and waited for.
+inline ProcessEnd waitForProcess(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+    ProcessEnd end;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) return end;
+        if (!end.timedOut && std::chrono::steady_clock::now() >= deadline) {
+            end.timedOut = true;
+            ::kill(pid, SIGKILL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(status)) end.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status)) end.exitCode = 128 + WTERMSIG(status);
+    return end;
+}
+
 // args[0] is the program's path; the others are passed as they are.
 inline ProcessResult runProcess(const std::vector<std::string>& args,
                                 const ProcessOptions& options = {}) {
@@ -163,19 +210,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) ::close(fd);
         return result;
     }
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(inPipe[0], 0);
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        if (!options.workingDir.empty() && ::chdir(options.workingDir.c_str()) != 0) ::_exit(126);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    const pid_t pid = startProcess(args, inPipe[0], outPipe[1], errPipe[1], options.workingDir);
     int outRead = outPipe[0], errRead = errPipe[0], inWrite = inPipe[1];
     ::close(outPipe[1]);
     ::close(errPipe[1]);
@@ -230,18 +265,9 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
     detail::closeIfOpen(errRead);
     detail::closeIfOpen(inWrite);
     // The child may close its outputs and still run: wait for it until the deadline.
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR)) break;
-        if (std::chrono::steady_clock::now() >= deadline && !result.timedOut) {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.exitCode = 128 + WTERMSIG(status);
+    const ProcessEnd end = waitForProcess(pid, deadline);
+    result.exitCode = end.exitCode;
+    result.timedOut = result.timedOut || end.timedOut;
     return result;
 }
 

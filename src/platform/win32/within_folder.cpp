@@ -78,6 +78,9 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b) {
 
 }  // namespace
 
+// Windows keeps no levels: every path is checked from the target.
+FolderCursor::~FolderCursor() = default;
+
 SystemResult<FileHandle> openTargetFolder(const char* path) {
     const SystemResult<std::wstring> systemForm = systemPath(path);
     if (!systemForm.ok()) return {kNoFile, systemForm.error};
@@ -93,8 +96,8 @@ SystemResult<FileHandle> openTargetFolder(const char* path) {
     return {fileOf(handle), 0};
 }
 
-SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath) {
-    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+SystemResult<bool> makeFolderWithin(FolderCursor& at, const char* relativePath) {
+    const SystemResult<std::wstring> full = pathWithin(at.target, relativePath, true);
     if (!full.ok()) return {false, full.error};
     if (CreateDirectoryW(full.value.c_str(), nullptr)) return {true, 0};
     const int error = lastError();
@@ -105,8 +108,8 @@ SystemResult<bool> makeFolderWithin(FileHandle target, const char* relativePath)
     return {false, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY};
 }
 
-SystemStatus removeEmptyFolderWithin(FileHandle target, const char* relativePath) {
-    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+SystemStatus removeEmptyFolderWithin(FolderCursor& at, const char* relativePath) {
+    const SystemResult<std::wstring> full = pathWithin(at.target, relativePath, true);
     if (!full.ok()) return {full.error};
     return {RemoveDirectoryW(full.value.c_str()) ? 0 : lastError()};
 }
@@ -125,10 +128,10 @@ std::wstring temporaryNameFor(unsigned count) {
 
 }  // namespace
 
-SystemResult<PendingFile> createPendingFile(FileHandle target, const char* relativePath) {
+SystemResult<PendingFile> createPendingFile(FolderCursor& at, const char* relativePath) {
     // The final name itself is checked too: a link standing there is left
     // alone rather than replaced.
-    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+    const SystemResult<std::wstring> full = pathWithin(at.target, relativePath, true);
     if (!full.ok()) return {{}, full.error};
     const std::wstring folder = full.value.substr(0, full.value.rfind(L'\\') + 1);
     int error = ERROR_FILE_EXISTS;
@@ -204,23 +207,23 @@ std::string withinFolderReason(int error) {
     return systemReason(error);
 }
 
-SystemStatus createSymbolicLinkWithin(FileHandle, const char*, const std::string&, uint64_t, uint64_t,
+SystemStatus createSymbolicLinkWithin(FolderCursor&, const char*, const std::string&, uint64_t, uint64_t,
                                       const FileIdentity*) {
     return {ERROR_NOT_SUPPORTED};
 }
 
-SystemStatus createFifoWithin(FileHandle, const char*, uint16_t, uint64_t, uint64_t, const FileIdentity*) {
+SystemStatus createFifoWithin(FolderCursor&, const char*, uint16_t, uint64_t, uint64_t, const FileIdentity*) {
     return {ERROR_NOT_SUPPORTED};
 }
 
-SystemStatus createHardLinkWithin(FileHandle, const char*, const char*, const FileIdentity*) {
+SystemStatus createHardLinkWithin(FolderCursor&, const char*, const char*, const FileIdentity*) {
     return {ERROR_NOT_SUPPORTED};
 }
 
-SystemStatus changeOwnerWithin(FileHandle, const char*, uint32_t, uint32_t) { return {ERROR_NOT_SUPPORTED}; }
+SystemStatus changeOwnerWithin(FolderCursor&, const char*, uint32_t, uint32_t) { return {ERROR_NOT_SUPPORTED}; }
 
-SystemResult<FileHandle> openFolderWithin(FileHandle target, const char* relativePath) {
-    const SystemResult<std::wstring> full = pathWithin(target, relativePath, true);
+SystemResult<FileHandle> openFolderWithin(FolderCursor& at, const char* relativePath) {
+    const SystemResult<std::wstring> full = pathWithin(at.target, relativePath, true);
     if (!full.ok()) return {kNoFile, full.error};
     const HANDLE handle =
         CreateFileW(full.value.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -29,11 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
-#include "support/file_bytes.h"
-#include "support/run_process.h"
-#include "support/sanitized_build.h"
-#include "support/scratch_folder.h"
 
 namespace qex::test {
 namespace {
@@ -60,17 +57,6 @@ std::string noise(size_t size, uint32_t seed) {
     return bytes;
 }
 
-// Every item below `root` by relative path: "folder" or "file <content>".
-std::map<std::string, std::string> treeOf(const fs::path& root) {
-    std::map<std::string, std::string> items;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        const fs::file_status status = fs::symlink_status(item.path());
-        items[item.path().lexically_relative(root).string()] =
-            fs::is_directory(status) ? "folder" : fs::is_regular_file(status) ? "file " + readFileBytes(item.path()) : "other";
-    }
-    return items;
-}
-
 // A child process that a test can interrupt: its output goes to files.
 struct Child {
     pid_t pid = -1;
@@ -82,50 +68,42 @@ struct Child {
 // (every write to it fails with EPIPE).
 enum class Output { file, brokenPipe };
 
+// The children's own set-up: SIGQUIT leaves no core file; and, as a shell
+// starts a program, a broken pipe ends it unless it ignores the signal
+// itself (this test process may ignore it, and children inherit that).
+void leaveNoCore() {
+    const struct rlimit noCore {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+}
+void leaveNoCoreAndDieOfSigpipe() {
+    leaveNoCore();
+    ::signal(SIGPIPE, SIG_DFL);
+}
+
+// Standard output to `outputs`.out (or a broken pipe), standard error to
+// `outputs`.err.
 Child start(const std::vector<std::string>& args, const fs::path& outputs, Output output = Output::file,
-            void (*beforeExec)() = nullptr) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    Child child;
-    child.pid = ::fork();
-    if (child.pid == 0) {
-        const int out = ::open((outputs.string() + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open((outputs.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (output == Output::brokenPipe) {
-            // As a shell starts it: a broken pipe ends the process unless
-            // it ignores the signal itself.
-            ::signal(SIGPIPE, SIG_DFL);
-            int ends[2];
-            if (::pipe(ends) != 0) ::_exit(126);
-            ::close(ends[0]);
-            ::dup2(ends[1], 1);
-        }
-        // SIGQUIT would leave a core file.
-        const struct rlimit noCore {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        if (beforeExec != nullptr) beforeExec();
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+            void (*beforeExec)() = leaveNoCore) {
+    const int out = ::open((outputs.string() + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open((outputs.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int ends[2] = {-1, -1};
+    if (output == Output::brokenPipe) {
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        ::close(ends[0]);
+        beforeExec = leaveNoCoreAndDieOfSigpipe;
     }
+    Child child;
+    child.pid = startProcess(args, 0, output == Output::brokenPipe ? ends[1] : out, err, {}, beforeExec);
+    for (const int fd : {out, err, ends[1]})
+        if (fd >= 0) ::close(fd);
+    EXPECT_GT(child.pid, 0);
     return child;
 }
 
 void finish(Child& child) {
-    const auto deadline = Clock::now() + kRunLimit;
-    int status = 0;
-    while (::waitpid(child.pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            child.timedOut = true;
-            ::kill(child.pid, SIGKILL);
-            ::waitpid(child.pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    child.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const ProcessEnd end = waitForProcess(child.pid, Clock::now() + kRunLimit);
+    child.exitCode = end.exitCode;
+    child.timedOut = end.timedOut;
 }
 
 // Polls until `condition` holds or the child has ended; false in the latter case.
@@ -178,23 +156,13 @@ protected:
                                              fs::perms::others_read | fs::perms::others_exec);
     }
 
-    ProcessResult qex(const std::vector<std::string>& args) {
-        std::vector<std::string> all{QEX_EXE};
-        all.insert(all.end(), args.begin(), args.end());
-        ProcessOptions options;
-        options.timeout = kRunLimit;
-        ProcessResult r = runProcess(all, options);
-        EXPECT_FALSE(r.timedOut);
-        return r;
-    }
-
     // Extracts `archive` into a new folder and returns what it holds.
     std::map<std::string, std::string> extracted(const fs::path& archive) {
         const fs::path target = scratch / ("extracted-" + std::to_string(extractions++));
         fs::create_directory(target);
-        const ProcessResult r = qex({"x", archive.string(), target.string()});
+        const ProcessResult r = runQex({"x", archive.string(), target.string()});
         EXPECT_EQ(r.exitCode, 0) << "the archive is not consistent: " << r.err;
-        return treeOf(target);
+        return treeItems(target);
     }
 
     test::ScratchFolder scratchFolder;
@@ -245,14 +213,14 @@ TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
     fs::create_directory_symlink("..", src / "sub" / "up");
     ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
     const fs::path archive = src / "self.qex";
-    const ProcessResult r = qex({"a", archive.string(), src.string()});
+    const ProcessResult r = runQex({"a", archive.string(), src.string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // The link back up is stored as a link, never entered; the FIFO as a FIFO.
     EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
                                                                       {"src/fifo", "other"},
                                                                       {"src/sub", "folder"},
                                                                       {"src/sub/f", "file f"},
-                                                                      {"src/sub/up", "other"}}));
+                                                                      {"src/sub/up", "link to .."}}));
 }
 
 TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAWarning) {
@@ -431,7 +399,7 @@ TEST_F(AddFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProcess) {
     // Before: SIGXFSZ ended add and extract (exit 153) without a word and
     // left their temporaries.
     writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 8));
-    ASSERT_EQ(qex({"a", (scratch / "big.qex").string(), (scratch / "src").string()}).exitCode, 0);
+    ASSERT_EQ(runQex({"a", (scratch / "big.qex").string(), (scratch / "src").string()}).exitCode, 0);
     const fs::path archive = scratch / "out" / "limited.qex";
     writeFileBytes(archive, "the old archive");
     const fs::path target = scratch / "out" / "target";
@@ -469,14 +437,14 @@ TEST_F(AddFaults, ExtractionUnderAFilterThatRefusesOpenat2MakesTheWholeTree) {
     writeFileBytes(scratch / "src" / "a" / "b" / "deep", "deep");
     writeFileBytes(scratch / "src" / "top", "top");
     const fs::path archive = scratch / "out" / "tree.qex";
-    ASSERT_EQ(qex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    ASSERT_EQ(runQex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
     Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered", Output::file,
                         refuseOpenat2);
     finish(child);
     EXPECT_EQ(child.exitCode, 0) << readFileBytes(scratch / "filtered.err");
-    EXPECT_EQ(treeOf(target / "src"), treeOf(scratch / "src"));
+    EXPECT_EQ(treeItems(target / "src"), treeItems(scratch / "src"));
 }
 
 // Console streams: closed at start, the archive itself, a reader that has gone.
@@ -501,7 +469,7 @@ TEST_F(AddFaults, ArchiveOnStandardOutputGetsItToItself) {
     const std::map<std::string, std::string> tree{{"src", "folder"}, {"src/a.txt", "file hello"}};
     // Standard output a pipe, named as /dev/stdout: the console text goes to
     // standard error.
-    const ProcessResult piped = qex({"a", "/dev/stdout", (scratch / "src").string()});
+    const ProcessResult piped = runQex({"a", "/dev/stdout", (scratch / "src").string()});
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
     const fs::path received = scratch / "out" / "received.qex";
     writeFileBytes(received, piped.out);
@@ -547,7 +515,7 @@ TEST_F(AddFaults, ReaderOfStandardOutputGoneEndsEveryCommandAlikeWithExitOne) {
             EXPECT_EQ(err, line);
         }
     }
-    EXPECT_EQ(treeOf(target / "src"), treeOf(scratch / "src"));
+    EXPECT_EQ(treeItems(target / "src"), treeItems(scratch / "src"));
 }
 
 }  // namespace

@@ -27,15 +27,6 @@ protected:
         test::setTimes(at("T/S"), 1000000000);
         test::setTimes(at("T"), 1000000000);
     }
-    std::vector<std::string> namesIn(const std::string& archive) {
-        Directory directory;
-        test::readArchiveDirectory(archive, directory);
-        std::vector<std::string> names;
-        for (size_t k = 0; k < directory.names.size(); ++k)
-            names.push_back(std::to_string(directory.entries[k].depth) + ":" +
-                            std::string(directory.names[k].begin(), directory.names[k].end()));
-        return names;
-    }
 };
 
 using Names = std::vector<std::string>;
@@ -56,7 +47,7 @@ TEST_F(AddCommand, EmptyAddGivesSixStreamBytesAndEightZeroBytes) {
     EXPECT_EQ(r.err, "");
     // The stream of no bytes (end symbol and flush), then N = 0 and E = 0.
     const std::string expected("\x00\xFF\x00\xFF\x00\x00\0\0\0\0\0\0\0\0", 14);
-    EXPECT_EQ(test::readBytes(at("e.qex")), expected);
+    EXPECT_EQ(test::readFileBytes(at("e.qex")), expected);
 }
 
 TEST_F(AddCommand, ExampleTreeGivesTenNameBytesAndThreeEntries) {
@@ -65,7 +56,7 @@ TEST_F(AddCommand, ExampleTreeGivesTenNameBytesAndThreeEntries) {
     ASSERT_EQ(chmod(at("T/a.txt").c_str(), 0640), 0);
     const auto r = runQex({"a", at("t.qex"), at("T")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string bytes = test::readBytes(at("t.qex"));
+    const std::string bytes = test::readFileBytes(at("t.qex"));
     ASSERT_GT(bytes.size(), 138u);
     // Trailer: N = 10 ("T\na.txt\nS\n"), E = 3 * 40 = 120.
     EXPECT_EQ(bytes.substr(bytes.size() - 8), std::string("\x0A\0\0\0\x78\0\0\0", 8));
@@ -114,7 +105,7 @@ TEST_F(AddCommand, SameTreeTwiceGivesIdenticalArchives) {
     ASSERT_EQ(runQex({"a", at("1.qex"), at("T")}).exitCode, 0);
     ASSERT_EQ(runQex({"a", at("2.qex"), at("T")}).exitCode, 0);
     ASSERT_EQ(runQex({"a", at("3.qex"), at("T")}).exitCode, 0);
-    EXPECT_EQ(test::readBytes(at("2.qex")), test::readBytes(at("3.qex")));
+    EXPECT_EQ(test::readFileBytes(at("2.qex")), test::readFileBytes(at("3.qex")));
 }
 
 TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
@@ -126,32 +117,32 @@ TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
     auto r = runQex({"a", at("1.qex"), at("T")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("1.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
+    EXPECT_EQ(test::archivedNames(at("1.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
 
     // A trailing separator: the contents at depth 0, shown with "*".
     r = runQex({"a", at("2.qex"), at("T") + "/"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("2.qex")), (Names{"0:a.txt", "0:S"}));
+    EXPECT_EQ(test::archivedNames(at("2.qex")), (Names{"0:a.txt", "0:S"}));
 
     // A mask: every match at depth 0, matching folders entered.
     r = runQex({"a", at("3.qex"), at("T*")});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(namesIn(at("3.qex")), (Names{"0:T", "1:a.txt", "1:S", "0:Tea.txt"}));
+    EXPECT_EQ(test::archivedNames(at("3.qex")), (Names{"0:T", "1:a.txt", "1:S", "0:Tea.txt"}));
 
     // A single file.
     r = runQex({"a", at("4.qex"), at("other")});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(namesIn(at("4.qex")), (Names{"0:other"}));
+    EXPECT_EQ(test::archivedNames(at("4.qex")), (Names{"0:other"}));
 
     // "." is the current folder itself; "./" and ".." resolve lexically.
     r = runQex({"a", at("5.qex"), "."}, at("T"));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("5.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
+    EXPECT_EQ(test::archivedNames(at("5.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
     r = runQex({"a", at("6.qex"), "../../T/S/../"}, at("T/S"));
     EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
-    EXPECT_EQ(namesIn(at("6.qex")), (Names{"0:a.txt", "0:S"}));
+    EXPECT_EQ(test::archivedNames(at("6.qex")), (Names{"0:a.txt", "0:S"}));
 }
 
 TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlone) {
@@ -164,7 +155,7 @@ TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlon
         EXPECT_EQ(r.exitCode, 2) << source;
         EXPECT_EQ(r.err.rfind("qex: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(source), std::string::npos) << r.err;
-        EXPECT_EQ(test::readBytes(at("m.qex")), "the old archive") << source;
+        EXPECT_EQ(test::readFileBytes(at("m.qex")), "the old archive") << source;
     }
     EXPECT_EQ(entriesIn(root), (Names{"m.qex", "src"}));
 }
@@ -176,7 +167,7 @@ TEST_F(AddCommand, ArchiveNamedAsItsOwnSourceIsRefused) {
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_EQ(r.err, "qex: the source is the archive itself \"" + source + "\"\n");
     }
-    EXPECT_EQ(test::readBytes(at("notes.txt")), "my notes");
+    EXPECT_EQ(test::readFileBytes(at("notes.txt")), "my notes");
     EXPECT_EQ(entriesIn(root), (Names{"notes.txt"}));
 }
 
@@ -186,7 +177,7 @@ TEST_F(AddCommand, ArchiveInsideItsSourceIsLeftOutAsWrittenAndAsReplaced) {
     file("src/old.qex", "an older archive");
     const auto r = runQex({"a", "-f", at("src/old.qex"), at("src")});  // -f: the old one is text
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(namesIn(at("src/old.qex")), (Names{"0:src", "1:a.txt"}));
+    EXPECT_EQ(test::archivedNames(at("src/old.qex")), (Names{"0:src", "1:a.txt"}));
 }
 
 TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
@@ -202,8 +193,8 @@ TEST_F(AddCommand, ReplacedArchiveIsSwappedWholeKeepingItsModeAndLinks) {
     // The new archive took the old one's place: the link still leads there,
     // the other hard link keeps the old bytes, nothing else is left.
     EXPECT_TRUE(test::fs::is_symlink(at("link.qex")));
-    EXPECT_EQ(namesIn(at("store/real.qex")), (Names{"0:src", "1:a.txt"}));
-    EXPECT_EQ(test::readBytes(at("hard.qex")), "the old archive");
+    EXPECT_EQ(test::archivedNames(at("store/real.qex")), (Names{"0:src", "1:a.txt"}));
+    EXPECT_EQ(test::readFileBytes(at("hard.qex")), "the old archive");
     struct stat info {};
     ASSERT_EQ(::stat(at("store/real.qex").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -232,7 +223,7 @@ TEST_F(AddCommand, ArchiveNamesUpToTheNameLimitAreCreated) {
     for (const std::string& name : {std::string(244, 'm') + ".qex", longest, accented}) {
         const auto r = runQex({"a", at("out/" + name), at("src")});
         EXPECT_EQ(r.exitCode, 0) << name.size() << " bytes: " << r.err;
-        EXPECT_EQ(namesIn(at("out/" + name)), (Names{"0:src", "1:a.txt"}));
+        EXPECT_EQ(test::archivedNames(at("out/" + name)), (Names{"0:src", "1:a.txt"}));
     }
     EXPECT_EQ(entriesIn(at("out")).size(), 3u);  // no temporary left
 }
@@ -249,12 +240,12 @@ TEST_F(AddCommand, FileOf2Pow40BytesIsLeftOutWithAWarning) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("2^40"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(at("src/huge")), std::string::npos) << r.err;
-    EXPECT_EQ(namesIn(at("h.qex")), (Names{"0:src", "1:a", "1:z"}));
+    EXPECT_EQ(test::archivedNames(at("h.qex")), (Names{"0:src", "1:a", "1:z"}));
     // The rest of the archive is complete and consistent.
     folder("out");
     const auto x = runQex({"x", at("h.qex"), at("out")});
     EXPECT_EQ(x.exitCode, 0) << x.err;
-    EXPECT_EQ(test::readBytes(at("out/src/z")), "last");
+    EXPECT_EQ(test::readFileBytes(at("out/src/z")), "last");
 }
 
 TEST_F(AddCommand, FolderAtDepth255KeepsItsEntryButItsContentsAreReported) {
@@ -288,7 +279,7 @@ TEST_F(AddCommand, LinksInTheTreeAreStoredAsLinksAndTheNamedSourceIsFollowed) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // "src" leads to "real" and is followed; the links inside it are not.
-    EXPECT_EQ(namesIn(at("s.qex")), (Names{"0:src", "1:data", "1:dir", "1:file", "1:gone", "1:loop"}));
+    EXPECT_EQ(test::archivedNames(at("s.qex")), (Names{"0:src", "1:data", "1:dir", "1:file", "1:gone", "1:loop"}));
     Directory directory;
     ASSERT_TRUE(test::readArchiveDirectory(at("s.qex"), directory));
     const ArchiveEntry& dir = directory.entries[2];
@@ -335,7 +326,7 @@ TEST_F(AddCommand, DirectoryWriteFailureKeepsTheOldArchiveAndLeavesNoTemporary) 
     EXPECT_NE(r.err.find("qex: cannot write archive \"" + at("d.qex") + "\": File too large"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(test::readBytes(at("d.qex")), "the old archive");
+    EXPECT_EQ(test::readFileBytes(at("d.qex")), "the old archive");
     EXPECT_EQ(entriesIn(root), (Names{"d.qex", "src"}));
 }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "frontend/archive_fixture.h"
-#include "platform/text_conversion.h"
 #include "support/archive_builder.h"
 
 namespace qex::test {
@@ -35,7 +34,7 @@ protected:
 
     void writeArchive(const std::string& name, const ArchiveBuilder& builder) {
         const std::vector<uint8_t> bytes = builder.bytes();
-        writeBytes(at(name), std::string(bytes.begin(), bytes.end()));
+        writeFileBytes(at(name), std::string(bytes.begin(), bytes.end()));
     }
 
     // A folder (0755) holding a script (0755), a link to it and a
@@ -100,7 +99,7 @@ TEST_F(Commands, ConsoleShowsNamesEscapedAndTheDiskKeepsThem) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Extracting \"" + at("out/src/x\\033[2J\\nfake") + "\":4 "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\033'), std::string::npos);
-    EXPECT_EQ(readBytes(at("out/src/" + name)), "data");
+    EXPECT_EQ(readFileBytes(at("out/src/" + name)), "data");
 }
 
 TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
@@ -121,12 +120,8 @@ TEST_F(Commands, AddTakesSeveralSourcesEachInItsOwnForm) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "qex: two sources give the same name (both kept; extraction keeps a folder, else the later) \"" +
                          at("dup/y") + "\"\n");
-    Directory directory;
-    ASSERT_TRUE(readArchiveDirectory(at("m.qex"), directory));
-    std::vector<std::string> items;
-    for (size_t k = 0; k < directory.entries.size(); ++k)
-        items.push_back(std::to_string(directory.entries[k].depth) + " " + utf16ToNative(directory.names[k]));
-    EXPECT_EQ(items, (std::vector<std::string>{"0 one", "1 x", "0 y", "0 z", "1 w", "0 p.txt", "0 q.txt", "0 y"}));
+    EXPECT_EQ(archivedNames(at("m.qex")),
+              (std::vector<std::string>{"0:one", "1:x", "0:y", "0:z", "1:w", "0:p.txt", "0:q.txt", "0:y"}));
 }
 
 // Text of `lines` lines, each different, for files the model cannot guess.
@@ -178,11 +173,9 @@ TEST_F(Commands, ExtractTakesOnlyTheNamedItemsAndTheFoldersAboveThem) {
     b.file(0, u"z.txt", "z");
     writeArchive("t.qex", b);
     const auto itemsIn = [this](const std::string& folder) {
-        std::vector<std::string> found;
-        for (const auto& e : fs::recursive_directory_iterator(at(folder)))
-            found.push_back(fs::relative(e.path(), at(folder)).string());
-        std::sort(found.begin(), found.end());
-        return found;
+        std::vector<std::string> names;
+        for (const auto& [name, what] : treeItems(at(folder))) names.push_back(name);
+        return names;
     };
 
     // A folder, a mask, a path.
@@ -191,7 +184,7 @@ TEST_F(Commands, ExtractTakesOnlyTheNamedItemsAndTheFoldersAboveThem) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(itemsIn("one"), (std::vector<std::string>{"docs", "docs/sub", "docs/sub/c.txt", "src", "src/main.c",
                                                        "src/util.c", "z.txt"}));
-    EXPECT_EQ(readBytes(at("one/src/util.c")), "u");
+    EXPECT_EQ(readFileBytes(at("one/src/util.c")), "u");
 
     // "*" stays within one folder; an item that matches nothing is a warning.
     folder("two");

@@ -22,6 +22,7 @@
 #include "support/run_process.h"
 #include "support/sanitized_build.h"
 #include "support/scratch_folder.h"
+#include "support/tree_snapshot.h"
 
 namespace qex::test {
 namespace {
@@ -74,15 +75,8 @@ protected:
         return result;
     }
 
-    // Everything below the target by relative path; a leftover temporary
-    // shows up here too.
-    std::map<std::string, std::string> targetItems() const {
-        std::map<std::string, std::string> items;
-        for (const auto& item : fs::recursive_directory_iterator(target))
-            items[fs::relative(item.path(), target).string()] =
-                item.is_directory() ? "folder" : "file " + readFileBytes(item.path());
-        return items;
-    }
+    // Everything below the target; a leftover temporary shows up here too.
+    std::map<std::string, std::string> targetItems() const { return treeItems(target); }
 
     ScratchFolder scratchFolder;
     const fs::path scratch = scratchFolder.root();

@@ -35,9 +35,9 @@ protected:
     }
     // Overwrites `count` bytes of the archive at `offset` from its end.
     void patchFromEnd(const std::string& archive, size_t offsetFromEnd, const std::string& bytes) {
-        std::string content = test::readBytes(archive);
+        std::string content = test::readFileBytes(archive);
         content.replace(content.size() - offsetFromEnd, bytes.size(), bytes);
-        test::writeBytes(archive, content);
+        test::writeFileBytes(archive, content);
     }
 };
 
@@ -61,34 +61,34 @@ void makeLargeTree(const std::string& tree) {
           std::string("bad\xFF\xFE"), std::string("cut\xC3"), std::string("line\nbreak"),
           std::string(".hidden"), std::string("star*and?mark[1]"), std::string("with space "),
           std::string(200, 'L')}) {
-        test::writeBytes(odd + "/" + name, "content of " + name);
+        test::writeFileBytes(odd + "/" + name, "content of " + name);
     }
     fs::create_directories(odd + "/\xF0\x9F\x98\x80 folder/\xCE\xB1\xCE\xB2");
-    test::writeBytes(odd + "/\xF0\x9F\x98\x80 folder/\xCE\xB1\xCE\xB2/inner", "x");
+    test::writeFileBytes(odd + "/\xF0\x9F\x98\x80 folder/\xCE\xB1\xCE\xB2/inner", "x");
 
     const std::string special = tree + "/special";
     fs::create_directories(special + "/empty folder");
     fs::create_directories(special + "/nested/empty/folders");
-    test::writeBytes(special + "/empty file", "");
-    test::writeBytes(special + "/another empty", "");
-    test::writeBytes(special + "/read-only", "cannot change me");
+    test::writeFileBytes(special + "/empty file", "");
+    test::writeFileBytes(special + "/another empty", "");
+    test::writeFileBytes(special + "/read-only", "cannot change me");
     chmod((special + "/read-only").c_str(), 0444);
-    test::writeBytes(special + "/owner read-only", "");
+    test::writeFileBytes(special + "/owner read-only", "");
     chmod((special + "/owner read-only").c_str(), 0400);
-    test::writeBytes(special + "/chunk", std::string(65536, 'c'));
-    test::writeBytes(special + "/chunk+1", std::string(65537, 'd'));
+    test::writeFileBytes(special + "/chunk", std::string(65536, 'c'));
+    test::writeFileBytes(special + "/chunk+1", std::string(65537, 'd'));
     std::mt19937 random(12345);
     std::string noise(1 << 20, '\0');
     for (char& c : noise) c = static_cast<char>(random());
-    test::writeBytes(special + "/noise", noise);
+    test::writeFileBytes(special + "/noise", noise);
     std::string deep = special + "/deep";
     for (int level = 0; level < 40; ++level) deep += "/d" + std::to_string(level);
     fs::create_directories(deep);
-    test::writeBytes(deep + "/bottom", "bottom");
+    test::writeFileBytes(deep + "/bottom", "bottom");
 
     const std::string many = tree + "/many";
     fs::create_directories(many);
-    for (int k = 0; k < 1200; ++k) test::writeBytes(many + "/f" + std::to_string(k), std::to_string(k * k));
+    for (int k = 0; k < 1200; ++k) test::writeFileBytes(many + "/f" + std::to_string(k), std::to_string(k * k));
 
     // Distinct times with sub-second parts; folders last, deepest first, so
     // that nothing changes them afterwards.
@@ -145,7 +145,7 @@ TEST_F(ExtractCommand, WithoutTargetItemsGoBelowTheCurrentFolder) {
     const std::string archive = addSmallTree();
     const auto r = runQex({"x", archive}, at("out"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(test::readBytes(at("out/T/b.txt")), "hello");
+    EXPECT_EQ(test::readFileBytes(at("out/T/b.txt")), "hello");
     EXPECT_TRUE(fs::is_directory(at("out/T/S")));
 }
 
@@ -207,14 +207,14 @@ TEST_F(ExtractCommand, ArchivedFileNamedLikeTheArchiveNeverOverwritesIt) {
     folder("D");
     const auto added = runQex({"a", at("D/d.qex"), at("src/")});
     ASSERT_EQ(added.exitCode, 0) << added.err;
-    const std::string before = test::readBytes(at("D/d.qex"));
+    const std::string before = test::readFileBytes(at("D/d.qex"));
     const auto r = runQex({"x", at("D/d.qex"), at("D")});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     std::string reason = at("D/d.qex");
     reason += "\": Device or resource busy";
     EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
-    EXPECT_EQ(test::readBytes(at("D/d.qex")), before);
-    EXPECT_EQ(test::readBytes(at("D/other.txt")), "other");
+    EXPECT_EQ(test::readFileBytes(at("D/d.qex")), before);
+    EXPECT_EQ(test::readFileBytes(at("D/other.txt")), "other");
 }
 
 }  // namespace

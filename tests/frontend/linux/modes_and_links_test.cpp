@@ -20,7 +20,9 @@
 namespace qex {
 namespace {
 
+using test::asOrdinaryUser;
 using test::runQex;
+using test::runShell;
 
 class ModesAndLinks : public test::ScratchFolderTest {
 protected:
@@ -51,23 +53,13 @@ protected:
         ASSERT_EQ(symlink("private", at("T/folder-link").c_str()), 0);
     }
 
-    // A shell command's output and exit code.
-    test::ProcessResult shell(const std::string& command) { return test::runProcess({"/bin/sh", "-c", command}); }
-
     // Path, permission bits, type and modification second of every item
     // below `folder` (links not followed).
     std::string modesOf(const std::string& folder) {
         const test::ProcessResult r =
-            shell("cd '" + folder + "' && find . -print0 | sort -z | xargs -0 stat -c '%n %a %F %Y'");
+            runShell("cd '" + folder + "' && find . -print0 | sort -z | xargs -0 stat -c '%n %a %F %Y'");
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return r.out;
-    }
-
-    // `command` run by the shell as an ordinary user: nobody, when the
-    // tests run as root.
-    std::string asOrdinaryUser(const std::string& command) {
-        if (geteuid() != 0) return "/bin/sh -c '" + command + "'";
-        return "setpriv --reuid=nobody --regid=nogroup --clear-groups /bin/sh -c '" + command + "'";
     }
 };
 
@@ -78,7 +70,7 @@ TEST_F(ModesAndLinks, TreeComesBackExactlyForRoot) {
     folder("out");
     const auto r = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(shell("diff -r --no-dereference '" + at("T") + "' '" + at("out/T") + "'").exitCode, 0);
+    EXPECT_EQ(runShell("diff -r --no-dereference '" + at("T") + "' '" + at("out/T") + "'").exitCode, 0);
     EXPECT_EQ(modesOf(at("out/T")), modesOf(at("T")));
 }
 
@@ -86,19 +78,19 @@ TEST_F(ModesAndLinks, OrdinaryUserGetsTheUmaskAppliedAndNoSetUserId) {
     makeTree();
     folder("out");
     if (geteuid() == 0) {
-        ASSERT_EQ(shell("chown -R nobody:nogroup '" + at("T") + "' '" + at("out") + "' && chmod 4755 '" +
+        ASSERT_EQ(runShell("chown -R nobody:nogroup '" + at("T") + "' '" + at("out") + "' && chmod 4755 '" +
                         at("T/setuid") + "'")
                       .exitCode,
                   0);
     }
     const std::string qex = std::string(QEX_EXE);
     const std::string archive = at("out/t.qex");
-    const auto r = shell(asOrdinaryUser("umask 027 && " + qex + " a " + archive + " " + at("T") + " && " + qex +
+    const auto r = runShell(asOrdinaryUser("umask 027 && " + qex + " a " + archive + " " + at("T") + " && " + qex +
                                         " x " + archive + " " + at("out")));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(shell("diff -r --no-dereference '" + at("T") + "' '" + at("out/T") + "'").exitCode, 0);
+    EXPECT_EQ(runShell("diff -r --no-dereference '" + at("T") + "' '" + at("out/T") + "'").exitCode, 0);
     // Stored bits less the umask 027, less set-user-ID; links stay 777.
-    const std::string expected = shell("cd '" + at("out/T") + "' && stat -c '%n %a %F' . private private/key script.sh "
+    const std::string expected = runShell("cd '" + at("out/T") + "' && stat -c '%n %a %F' . private private/key script.sh "
                                        "notes setuid closed closed/inside relative absolute dangling loop folder-link")
                                      .out;
     EXPECT_EQ(expected,
@@ -115,7 +107,7 @@ TEST_F(ModesAndLinks, OrdinaryUserGetsTheUmaskAppliedAndNoSetUserId) {
               "dangling 777 symbolic link\n"
               "loop 777 symbolic link\n"
               "folder-link 777 symbolic link\n");
-    EXPECT_EQ(shell(at("out/T/script.sh")).out, "ran\n");
+    EXPECT_EQ(runShell(at("out/T/script.sh")).out, "ran\n");
 }
 
 TEST_F(ModesAndLinks, FifosComeBackAsFifosAndSocketsAreLeftOutWithANote) {
@@ -144,8 +136,8 @@ TEST_F(ModesAndLinks, FifosComeBackAsFifosAndSocketsAreLeftOutWithANote) {
     file("out/S/pipe", "old");
     r = runQex({"x", at("s.qex"), at("out")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(shell("cd '" + at("out/S") + "' && stat -c '%n %a %F %Y' pipe").out,
-              shell("cd '" + at("S") + "' && stat -c '%n %a %F %Y' pipe").out);
+    EXPECT_EQ(runShell("cd '" + at("out/S") + "' && stat -c '%n %a %F %Y' pipe").out,
+              runShell("cd '" + at("S") + "' && stat -c '%n %a %F %Y' pipe").out);
 }
 
 TEST_F(ModesAndLinks, EntriesWithoutTheMarkerOrOfAnotherTypeAreFiles) {
@@ -158,12 +150,12 @@ TEST_F(ModesAndLinks, EntriesWithoutTheMarkerOrOfAnotherTypeAreFiles) {
     b.entries.back().attributes |= kAttributeUnixMode;
     b.entries.back().creationTime = withUnixMode(b.entries.back().creationTime, 0010640);
     const std::vector<uint8_t> bytes = b.bytes();
-    test::writeBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
+    test::writeFileBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
     folder("out");
-    const auto r = shell("umask 022 && " + std::string(QEX_EXE) + " x " + at("a.qex") + " " + at("out"));
+    const auto r = runShell("umask 022 && " + std::string(QEX_EXE) + " x " + at("a.qex") + " " + at("out"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(test::readBytes(at("out/unmarked")), "plain");
-    EXPECT_EQ(shell("cd '" + at("out") + "' && stat -c '%n %a %F' unmarked fifo").out,
+    EXPECT_EQ(test::readFileBytes(at("out/unmarked")), "plain");
+    EXPECT_EQ(runShell("cd '" + at("out") + "' && stat -c '%n %a %F' unmarked fifo").out,
               "unmarked 644 regular file\nfifo 640 regular file\n");
 }
 

@@ -118,7 +118,7 @@ TEST_F(Switches, QuietPrintsOnlyWhatACommandIsForAndKeepsExitCodes) {
     r = runQex({"-q", "x", at("p.qex"), at("out")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(readBytes(at("out/p/src/a.c")), "int a;");
+    EXPECT_EQ(readFileBytes(at("out/p/src/a.c")), "int a;");
     // The listing stays, without its total line.
     r = runQex({"-q", "l", at("p.qex")});
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 13);
@@ -136,7 +136,7 @@ TEST_F(Switches, AddReplacesAnArchiveButAnyOtherFileOnlyWithForce) {
     auto r = runQex({"a", at("precious.txt"), at("p/src/a.c")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, "qex: \"" + at("precious.txt") + "\" exists and is not a qex archive; -f replaces it\n");
-    EXPECT_EQ(readBytes(at("precious.txt")), "my notes");
+    EXPECT_EQ(readFileBytes(at("precious.txt")), "my notes");
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 2);  // p, precious.txt
     // An archive is replaced as ever; so is an empty file, which holds nothing.
     EXPECT_EQ(runQex({"a", "-f", at("precious.txt"), at("p/src/a.c")}).exitCode, 0);

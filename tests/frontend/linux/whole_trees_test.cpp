@@ -69,7 +69,7 @@ TEST_F(WholeTrees, HardLinksComeBackAsOneFileWithAllItsNames) {
     EXPECT_NE(part.err.find("cannot create hard link"), std::string::npos) << part.err;
     EXPECT_NE(part.err.find("its first name T/f was not extracted"), std::string::npos) << part.err;
     EXPECT_FALSE(fs::exists(at("part/T/sub/h")));
-    EXPECT_EQ(test::readBytes(at("part/T/lone")), "one name");
+    EXPECT_EQ(test::readFileBytes(at("part/T/lone")), "one name");
 }
 
 TEST_F(WholeTrees, ZeroBlocksComeBackAsHolesAndTheFileKeepsItsFullSize) {
@@ -158,7 +158,7 @@ TEST_F(WholeTrees, AccessTimeHoldsIdsOnlyUnderTheOwnerBit) {
     }
     b.entries.back().attributes |= kAttributeOwnerIds;
     const std::vector<uint8_t> bytes = b.bytes();
-    test::writeBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
+    test::writeFileBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
     folder("out");
     const auto r = runQex({"x", at("a.qex"), at("out")});
     ASSERT_EQ(r.exitCode, 0) << r.err;

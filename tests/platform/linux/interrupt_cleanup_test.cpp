@@ -45,8 +45,8 @@ protected:
 
 TEST_F(InterruptCleanup, PendingFileBeingWrittenIsRemovedAndTheSignalEndsTheProcess) {
     const int end = inChild([&] {
-        const SystemResult<FileHandle> target = openTargetFolder(root.c_str());
-        SystemResult<PendingFile> pending = createPendingFile(target.value, "file");
+        FolderCursor target(openTargetFolder(root.c_str()).value);
+        SystemResult<PendingFile> pending = createPendingFile(target, "file");
         if (!pending.ok() || ::write(pending.value.file, "half", 4) != 4) ::_exit(3);
         ::raise(SIGTERM);
         ::_exit(4);

@@ -16,7 +16,6 @@
 #include <string>
 
 #include "platform/file_identity.h"
-#include "platform/linux/open_by_components.h"
 #include "support/pending_file_write.h"
 #include "support/scratch_folder.h"
 
@@ -33,10 +32,10 @@ protected:
         fs::create_directory(base + "/outside");
         const SystemResult<FileHandle> opened = openTargetFolder((base + "/target").c_str());
         ASSERT_TRUE(opened.ok()) << opened.error;
-        target = opened.value;
+        target.target = opened.value;
     }
     void TearDown() override {
-        if (target != kNoFile) close(target);
+        if (target.target != kNoFile) close(target.target);
     }
     void link(const std::string& to, const std::string& at) {
         ASSERT_EQ(symlink(to.c_str(), (base + "/target/" + at).c_str()), 0);
@@ -57,7 +56,7 @@ protected:
 
     test::ScratchFolder scratch;
     const std::string base = scratch.root().string();
-    FileHandle target = kNoFile;
+    FolderCursor target{kNoFile};
 };
 
 TEST_F(TargetFolder, MissingOrNonFolderTargetIsRefused) {
@@ -176,20 +175,26 @@ TEST_F(TargetFolder, SymbolicLinkReplacesAFileOrLinkButNotAFolderFifoNorTheArchi
     EXPECT_EQ(std::distance(fs::directory_iterator(base + "/target"), fs::directory_iterator()), 4);
 }
 
-TEST_F(TargetFolder, ComponentFallbackRefusesEveryLinkAndDotDot) {
-    fs::create_directory(base + "/target/in");
-    link("in", "inner");  // stays inside, still refused by the fallback
-    link(base + "/outside", "abs");
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    for (const char* path : {"inner/f", "abs/f", "../outside/f", "in/../../outside/f"}) {
-        const SystemResult<int> fd = openByComponents(target, path, flags, 0666);
-        EXPECT_FALSE(fd.ok()) << path;
-        if (fd.ok()) close(fd.value);
-    }
-    const SystemResult<int> fd = openByComponents(target, "in/./f", flags, 0666);
-    EXPECT_TRUE(fd.ok());
-    if (fd.ok()) close(fd.value);
-    EXPECT_TRUE(fs::exists(base + "/target/in/f"));
+TEST_F(TargetFolder, LinksOnTheWayAreFollowedWhereTheyStayInside) {
+    fs::create_directories(base + "/target/in/deep");
+    link("in", "relative");
+    link(base + "/target/in", "absolute");
+    link("../in/deep", "in/up");  // ".." within the target
+    link("relative/up", "chained");
+    for (const char* path : {"relative/a", "absolute/b", "in/up/c", "chained/d"})
+        EXPECT_EQ(writeWithin(path, path), 0) << path;
+    EXPECT_EQ(read(base + "/target/in/a"), "relative/a");
+    EXPECT_EQ(read(base + "/target/in/b"), "absolute/b");
+    EXPECT_EQ(read(base + "/target/in/deep/c"), "in/up/c");
+    EXPECT_EQ(read(base + "/target/in/deep/d"), "chained/d");
+    // Out by "..", to the target's own parent, or round in circles.
+    link("../../outside", "in/out");
+    link(base, "parent");
+    link("loop", "loop");
+    EXPECT_EQ(makeFolderWithin(target, "in/out/x").error, EXDEV);
+    EXPECT_EQ(makeFolderWithin(target, "parent/target/x").error, EXDEV);
+    EXPECT_EQ(makeFolderWithin(target, "../target/x").error, EXDEV);
+    EXPECT_EQ(makeFolderWithin(target, "loop/x").error, ELOOP);
     EXPECT_TRUE(fs::is_empty(base + "/outside"));
 }
 

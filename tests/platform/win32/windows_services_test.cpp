@@ -212,7 +212,7 @@ TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndByPath) {
 TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
-    const FileHandle target = opened.value;
+    FolderCursor target(opened.value);
     SystemResult<bool> made = makeFolderWithin(target, "d");
     EXPECT_TRUE(made.ok());
     EXPECT_TRUE(made.value);
@@ -230,7 +230,7 @@ TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
     EXPECT_NE(writeThroughPendingFile(target, "d\\f:stream"), 0);
     EXPECT_EQ(makeFolderWithin(target, "d:x").error, ERROR_INVALID_NAME);
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escaped"));
-    EXPECT_TRUE(closeFile(target).ok());
+    EXPECT_TRUE(closeFile(target.target).ok());
     EXPECT_FALSE(openTargetFolder(at("d\\f").c_str()).ok());  // not a folder
 }
 
@@ -239,7 +239,8 @@ TEST_F(WindowsServices, ReadOnlyFileIsReplacedByANewOneAndNoTemporaryStays) {
     ASSERT_TRUE(SetFileAttributesW(wide(at("ro")).c_str(), FILE_ATTRIBUTE_READONLY));
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
-    EXPECT_EQ(writeThroughPendingFile(opened.value, "ro", "new"), 0);
+    FolderCursor target(opened.value);
+    EXPECT_EQ(writeThroughPendingFile(target, "ro", "new"), 0);
     EXPECT_TRUE(closeFile(opened.value).ok());
     EXPECT_EQ(test::readThroughPlatform(at("ro")), "new");
     EXPECT_EQ(GetFileAttributesW(wide(at("ro")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -259,11 +260,11 @@ TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
     }
     const SystemResult<FileHandle> opened = openTargetFolder(root_.c_str());
     ASSERT_TRUE(opened.ok()) << systemReason(opened.error);
-    const FileHandle target = opened.value;
+    FolderCursor target(opened.value);
     EXPECT_NE(writeThroughPendingFile(target, "link\\f"), 0);
     EXPECT_EQ(makeFolderWithin(target, "link\\g").error, 681);
     EXPECT_TRUE(fs::is_empty(outside));
-    EXPECT_TRUE(closeFile(target).ok());
+    EXPECT_TRUE(closeFile(target.target).ok());
     fs::remove_all(outside, linkError);
 }
 
