@@ -21,8 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-std::string asString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
-
 // d/a.txt, d/b.txt and an empty top-level file, in that order.
 ArchiveBuilder smallTree() {
     ArchiveBuilder b;
@@ -40,7 +38,7 @@ ProcessResult qexWithInput(const std::vector<std::string>& args, const std::stri
 
 TEST(StandardStreams, ArchiveFromStandardInputIsHandledAsAFile) {
     const ScratchFolder scratch;
-    const std::string archive = asString(smallTree().bytes());
+    const std::string archive = smallTree().text();
     ProcessResult r = qexWithInput({"l", "-"}, archive);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("d/b.txt"));
@@ -59,7 +57,7 @@ TEST(StandardStreams, ContentsGoToStandardOutputAloneInArchiveOrder) {
     const ScratchFolder scratch;
     ArchiveBuilder b = smallTree();
     const fs::path archive = scratch.root() / "x.qex";
-    writeFileBytes(archive, asString(b.bytes()));
+    writeFileBytes(archive, b.text());
     ProcessResult r = qexWithInput({"x", archive.string(), "-"}, "");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "hello\nworld\n");
@@ -72,7 +70,7 @@ TEST(StandardStreams, ContentsGoToStandardOutputAloneInArchiveOrder) {
     // A file that fails its check values: its bytes are out already; the
     // run stops there and says so.
     b.entries[1].crc ^= 1;
-    writeFileBytes(archive, asString(b.bytes()));
+    writeFileBytes(archive, b.text());
     r = qexWithInput({"x", archive.string(), "-"}, "");
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "hello\n");

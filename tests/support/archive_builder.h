@@ -4,7 +4,7 @@
 // `folder` and `file` append an entry and its name; a file's check values are
 // computed from its content and the content joins the stream. Every part can
 // then be spoilt on purpose: raw NameList bytes, a stream other than the one
-// the contents give, trailer words that lie. `bytes()` assembles
+// the contents give, trailer words that lie. `bytes()` (or `text()`) assembles
 // stream | NameList | entries | N | E exactly as the format lays them out.
 #pragma once
 
@@ -94,6 +94,12 @@ struct ArchiveBuilder {
         encodeTrailer(trailer, tail);
         out.insert(out.end(), tail, tail + kTrailerBytes);
         return out;
+    }
+
+    // bytes() as a string: a file's content or a process's input.
+    std::string text() const {
+        const std::vector<uint8_t> all = bytes();
+        return {all.begin(), all.end()};
     }
 };
 

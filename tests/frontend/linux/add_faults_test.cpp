@@ -329,8 +329,8 @@ TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
     ArchiveBuilder builder;
     builder.folder(0, u"t").file(1, u"big.bin", noise(1 << 20, 7)).file(1, u"after.txt", "after");
     const fs::path archive = scratch / "out" / "big.qex";
-    const std::vector<uint8_t> bytes = builder.bytes();
-    writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
+    const std::string bytes = builder.text();
+    writeFileBytes(archive, bytes);
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
 
@@ -355,7 +355,7 @@ TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
     for (const auto& item : fs::directory_iterator(scratch / "out")) beside.push_back(item.path().filename().string());
     std::sort(beside.begin(), beside.end());
     EXPECT_EQ(beside, (std::vector<std::string>{"big.qex", "target"}));
-    EXPECT_EQ(readFileBytes(archive), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(readFileBytes(archive), bytes);
 }
 
 TEST_F(AddFaults, InterruptAtAnyMomentOfAnExtractionLeavesNoTemporary) {
@@ -368,8 +368,7 @@ TEST_F(AddFaults, InterruptAtAnyMomentOfAnExtractionLeavesNoTemporary) {
     for (char16_t k = 0; k < 1500; ++k) builder.file(1, std::u16string(u"f") + static_cast<char16_t>(u'A' + k), "x");
     for (char16_t k = 0; k < 1500; ++k) builder.link(1, std::u16string(u"l") + static_cast<char16_t>(u'A' + k), "f");
     const fs::path archive = scratch / "out" / "many.qex";
-    const std::vector<uint8_t> bytes = builder.bytes();
-    writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
+    writeFileBytes(archive, builder.text());
     const auto countOf = [](const fs::path& folder, bool links) {
         size_t count = 0;
         std::error_code ignored;

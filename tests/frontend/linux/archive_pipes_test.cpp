@@ -25,8 +25,7 @@ TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
     const fs::path root = scratch.root();
     ArchiveBuilder b;
     b.folder(0, u"d").file(1, u"a.txt", "hello\n");
-    const std::vector<uint8_t> bytes = b.bytes();
-    writeFileBytes(root / "x.qex", std::string(bytes.begin(), bytes.end()));
+    writeFileBytes(root / "x.qex", b.text());
     fs::create_directory(root / "tmp");
     ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
     // The FIFO is fed by a writer of its own; the spool goes to TMPDIR.
@@ -39,7 +38,7 @@ TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot create a temporary file for archive"));
     ProcessOptions piped;
-    piped.input = std::string(bytes.begin(), bytes.end());
+    piped.input = b.text();
     r = runProcess({QEX_EXE, "l", "/dev/stdin"}, piped);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("d/a.txt"));

@@ -33,8 +33,7 @@ protected:
     }
 
     void writeArchive(const std::string& name, const ArchiveBuilder& builder) {
-        const std::vector<uint8_t> bytes = builder.bytes();
-        writeFileBytes(at(name), std::string(bytes.begin(), bytes.end()));
+        writeFileBytes(at(name), builder.text());
     }
 
     // A folder (0755) holding a script (0755), a link to it and a

@@ -51,10 +51,7 @@ protected:
         fs::create_directory(target);
     }
 
-    void writeArchive(const ArchiveBuilder& builder) {
-        const std::vector<uint8_t> bytes = builder.bytes();
-        writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
-    }
+    void writeArchive(const ArchiveBuilder& builder) { writeFileBytes(archive, builder.text()); }
 
     // `qex x` of the archive into the target, as root or, with `asNobody`,
     // as an ordinary user (skipped where that cannot be arranged).

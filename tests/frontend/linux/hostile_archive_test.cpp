@@ -39,8 +39,6 @@ using ::testing::HasSubstr;
 // turns a hang into a failure.
 constexpr std::chrono::seconds kRunLimit{120};
 
-std::string asString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
-
 class HostileArchive : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,7 +57,7 @@ protected:
     std::map<std::string, std::string> targetItems() const { return treeItems(target); }
 
     ProcessResult extract(const std::vector<uint8_t>& bytes) {
-        writeFileBytes(archive, asString(bytes));
+        writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
         return extractWrittenArchive();
     }
 
@@ -264,7 +262,7 @@ TEST_F(HostileArchive, TestFindsBytesBetweenTheStreamsEndAndTheDirectory) {
     // The decoder reads exactly the bytes the encoder wrote: one byte more or
     // less before the directory is damage, though every file matches.
     const auto testOf = [&](const ArchiveBuilder& b) {
-        writeFileBytes(archive, asString(b.bytes()));
+        writeFileBytes(archive, b.text());
         return runProcess({QEX_EXE, "t", archive.string()});
     };
     ArchiveBuilder b = smallTree();

@@ -149,8 +149,7 @@ TEST_F(ModesAndLinks, EntriesWithoutTheMarkerOrOfAnotherTypeAreFiles) {
     b.file(0, u"fifo", "data");
     b.entries.back().attributes |= kAttributeUnixMode;
     b.entries.back().creationTime = withUnixMode(b.entries.back().creationTime, 0010640);
-    const std::vector<uint8_t> bytes = b.bytes();
-    test::writeFileBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
+    test::writeFileBytes(at("a.qex"), b.text());
     folder("out");
     const auto r = runShell("umask 022 && " + std::string(QEX_EXE) + " x " + at("a.qex") + " " + at("out"));
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -157,8 +157,7 @@ TEST_F(WholeTrees, AccessTimeHoldsIdsOnlyUnderTheOwnerBit) {
         e.lastAccessTime = (e.lastAccessTime & ~kOwnerIdBits) | kLowBits;
     }
     b.entries.back().attributes |= kAttributeOwnerIds;
-    const std::vector<uint8_t> bytes = b.bytes();
-    test::writeFileBytes(at("a.qex"), std::string(bytes.begin(), bytes.end()));
+    test::writeFileBytes(at("a.qex"), b.text());
     folder("out");
     const auto r = runQex({"x", at("a.qex"), at("out")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
