@@ -177,17 +177,6 @@ inline uint32_t sumUnmasked(EstimationState& est, const uint8_t* s, uint32_t cou
     return sum;
 }
 
-// The unmasked cumulative frequency through the state at `index`, from the
-// block sums and a walk inside its block.
-inline uint32_t cumUnmaskedThrough(const EstimationState& est, const uint8_t* begin, const MaskedSums& sums,
-                                   uint32_t index) {
-    const uint32_t b = index / kBlockStates;
-    uint32_t cum = b == 0 ? 0 : sums.blockEnd[b - 1];
-    for (const uint8_t* s = begin + b * kBlockStates * kStateBytes; s <= begin + index * kStateBytes; s += kStateBytes)
-        cum += s[1] & est.symbolMask[s[0]];
-    return cum;
-}
-
 // Masks every symbol of the states from s to stop.
 inline void maskAll(EstimationState& est, const uint8_t* s, const uint8_t* stop) {
     for (; s != stop; s += kStateBytes) est.symbolMask[s[0]] = kMasked;

@@ -55,11 +55,12 @@ bool encodeInShorterContexts(Model& m, RangeEncoder& enc, Ref c, int sym) {
         if (index != stateCount) {
             const Ref found = first + index * kStateBytes;
             prefetchSuccessor(ar, found);
-            // The find unmasks every symbol, so no mask is written here.
-            MaskedSums sums;
-            sumUnmaskedBlocks(est, begin, stateCount, sums);
-            const uint32_t hi = cumUnmaskedThrough(est, begin, sums, index);
-            const uint32_t total = sums.total + esc;
+            // The find unmasks every symbol, so no mask is written here. The
+            // sums before and after the symbol's state give both its interval
+            // and the total in one pass over the states.
+            const uint32_t hi = sumUnmasked<false>(est, begin, index + 1);
+            const uint32_t after = stateCount - index - 1;
+            const uint32_t total = hi + sumUnmasked<false>(est, begin + (index + 1) * kStateBytes, after) + esc;
             const uint32_t f = freq(ar, found);
             foundInMaskedContext(m, c, cell, esc, found);
             encode(enc, hi - f, f, total);
