@@ -150,6 +150,13 @@ bool eventually(Condition condition) {
     return true;
 }
 
+// Waits until the thread that sleeps on `signal` has looked at everything
+// signalled so far and gone to sleep: what it has not done by then, it will
+// not do until something else is signalled.
+inline bool settlesAsleep(const WakeSignal& signal) {
+    return eventually([&] { return sleepsAtCurrentCount(signal); });
+}
+
 struct SourceFile {
     std::filesystem::path path;
     FileEntry entry;

@@ -217,7 +217,7 @@ TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
     // Nothing taken yet: chunks 0..254 can be filled, chunk 255 would reuse
     // the slot of chunk 0xFFFFFFFF, the one "in use".
     ASSERT_TRUE(eventually([&] { return ring().produced.load() == 255; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(settlesAsleep(control().readerWake));
     EXPECT_EQ(ring().produced.load(), 255u);
     EXPECT_EQ(joined(takeAllChunks()), big);
 }

@@ -106,7 +106,7 @@ TEST_F(WriterThreadTest, ChunkEndsOneFileHoldsASecondAndStartsAThird) {
     startWriter();
     publishStream(stream);
     ASSERT_TRUE(eventually([&] { return isEmpty(pipeline_->rings.writerJobs); }));  // both files done
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(settlesAsleep(control().writerWake));
     EXPECT_EQ(ring().consumed.load(), 1u);  // chunk 1 still holds the third file's bytes
 
     TargetFile& third = queueFile("third", 2000);
@@ -337,8 +337,9 @@ TEST_F(WriterThreadTest, WriterWaitsForTheEndOfJobsBeforeItIsDone) {
     startWriter();
     publishStream(stream);
     endOutput();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(control().writerDone.load(), 0u);  // main may still queue zero-byte files
+    // Main may still queue zero-byte files: the writer waits for the end of jobs.
+    ASSERT_TRUE(eventually([&] { return sleepsAtCurrentCount(control().writerWake) || control().writerDone.load(); }));
+    EXPECT_EQ(control().writerDone.load(), 0u);
     TargetFile& late = queueFile("late", 0);
     endJobs();
     ASSERT_TRUE(waitUntilDone());
