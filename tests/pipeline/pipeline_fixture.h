@@ -157,10 +157,20 @@ inline bool settlesAsleep(const WakeSignal& signal) {
     return eventually([&] { return sleepsAtCurrentCount(signal); });
 }
 
-struct SourceFile {
+// A file a run reads (add) or makes (extract), with its entry.
+struct QueuedFile {
     std::filesystem::path path;
     FileEntry entry;
 };
+using SourceFile = QueuedFile;
+using TargetFile = QueuedFile;
+
+// Queues the files as main does, until the run stops taking them.
+inline void queueAll(PipelineRun& run, std::deque<QueuedFile>& files) {
+    for (QueuedFile& file : files) {
+        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
+    }
+}
 
 // Add: the given paths through reader -> coder -> writer into `archive`.
 // Entries get what the reader streamed; returns the failures.
@@ -172,18 +182,11 @@ inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<Source
     const FileHandle out = created.value;
     PipelineRun run;
     EXPECT_TRUE(startAddRun(run, pipeline, out, nativeOf(archive), body, arenaBytes));
-    for (SourceFile& file : files) {
-        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
-    }
+    queueAll(run, files);
     std::vector<PipelineFailure> failures = finishRun(run);
     EXPECT_TRUE(closeFile(out).ok());
     return failures;
 }
-
-struct TargetFile {
-    std::filesystem::path path;
-    FileEntry entry;
-};
 
 // Extract: `archive` through reader -> coder -> writer into the given files,
 // whose entries hold their sizes, times and attributes.
@@ -195,9 +198,7 @@ inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<Ta
     const FileHandle in = opened.value;
     PipelineRun run;
     EXPECT_TRUE(startExtractRun(run, pipeline, in, nativeOf(archive), kNoFile, body, arenaBytes));
-    for (TargetFile& file : files) {
-        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
-    }
+    queueAll(run, files);
     return finishRun(run);
 }
 
