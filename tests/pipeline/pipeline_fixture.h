@@ -27,21 +27,12 @@
 #include "pipeline/pipeline_run.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "support/pattern_bytes.h"
 #include "support/scratch_folder.h"
 
 namespace qex::testing {
 
-inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    return bytes;
-}
+using test::patternBytes;
 
 inline std::vector<uint8_t> readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
