@@ -137,12 +137,6 @@ FileEntry fileEntryOf(const ArchiveEntry& entry) {
     return file;
 }
 
-void applyFolderAttributes(ExtractRun& run, const std::string& path, uint16_t attributes) {
-    const std::string full = joinPath(run.target, path);
-    const SystemStatus applied = applyPathAttributes(full.c_str(), attributes);
-    if (!applied.ok()) reportItem(run, "cannot set the attributes of folder", full, systemReason(applied.error));
-}
-
 // The entries nested below folder entry `k`.
 size_t itemsBelow(const std::vector<ArchiveEntry>& entries, size_t k) {
     size_t end = k + 1;
@@ -256,8 +250,6 @@ void createItems(ExtractRun& run) {
                 reportItem(run, "cannot create folder", joinPath(run.target, path),
                            withinFolderReason(made.error) + alsoNotRestored(entries, k));
             }
-            // A folder that was there already keeps its own attributes.
-            if (made.ok() && made.value) applyFolderAttributes(run, path, entry.attributes);
             run.folderMissing[k] = !made.ok();
             run.folderMade[k] = made.ok() && made.value;
             missingAt[size_t{entry.depth} + 1] = !made.ok();
@@ -481,9 +473,10 @@ std::string stampedParts(const ExtractRun& run, const ModeRule& modes, size_t k)
 }
 
 // Second pass: the folders' times, set last because creating their
-// contents changed them, and then the owners and final modes of the
+// contents changed them, and the attributes, owners and final modes of the
 // folders this run created (made 0700, they stay open to their owner only
-// until now), all through the folder's own descriptor, whatever its depth.
+// until now; one that was there already keeps its own), all through the
+// folder's own descriptor, whatever its depth.
 // In reverse directory order, so every folder comes after all that lies
 // inside it: one whose mode closes it (0500, 0000) is closed only once
 // nothing below it needs to be opened any more. Nothing beyond damage is
@@ -502,6 +495,11 @@ void stampFolders(ExtractRun& run) {
                        withinFolderReason(handle.error));
             continue;
         }
+        const SystemStatus attributed =
+            run.folderMade[k] ? applyFileAttributes(handle.value, entry.attributes) : SystemStatus{};
+        if (!attributed.ok())
+            reportItem(run, "cannot set the attributes of folder", joinPath(run.target, path),
+                       systemReason(attributed.error));
         const SystemStatus stamped = setFileTimes(handle.value, entry.creationTime,
                                                   storedAccessTime(entry.attributes, entry.lastAccessTime),
                                                   entry.lastWriteTime);

@@ -18,11 +18,7 @@ namespace qex {
 inline constexpr uint16_t kAttributeReadOnly = 0x01;
 inline constexpr uint16_t kAttributeDirectory = 0x10;
 
-// On an open file (its handle stays writable).
+// On an open file or folder (a file's handle stays writable).
 SystemStatus applyFileAttributes(FileHandle file, uint16_t attributes);
-
-// By path, for a file that is already closed or a folder just created;
-// symbolic links are not followed.
-SystemStatus applyPathAttributes(const char* path, uint16_t attributes);
 
 }  // namespace qex

@@ -26,14 +26,4 @@ SystemStatus applyFileAttributes(FileHandle file, uint16_t attributes) {
     return ::fchmod(file, info.st_mode & 07777 & ~kWriteBits) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
-SystemStatus applyPathAttributes(const char* path, uint16_t attributes) {
-    if (!wantsReadOnly(attributes)) return {};
-    struct stat info;
-    if (::lstat(path, &info) != 0) return {errno};
-    // A link's own mode cannot be changed, and its target may lie anywhere.
-    if (!S_ISREG(info.st_mode)) return {};
-    if ((info.st_mode & kWriteBits) == 0) return {};
-    return ::fchmodat(AT_FDCWD, path, info.st_mode & 07777 & ~kWriteBits, 0) == 0 ? SystemStatus{} : SystemStatus{errno};
-}
-
 }  // namespace qex

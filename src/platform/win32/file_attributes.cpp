@@ -31,10 +31,4 @@ SystemStatus applyFileAttributes(FileHandle file, uint16_t attributes) {
     return SetFileInformationByHandle(handleOf(file), FileBasicInfo, &info, sizeof info) ? SystemStatus{} : SystemStatus{lastError()};
 }
 
-SystemStatus applyPathAttributes(const char* path, uint16_t attributes) {
-    const SystemResult<std::wstring> systemForm = systemPath(path);
-    if (!systemForm.ok()) return {systemForm.error};
-    return SetFileAttributesW(systemForm.value.c_str(), settable(attributes)) ? SystemStatus{} : SystemStatus{lastError()};
-}
-
 }  // namespace qex

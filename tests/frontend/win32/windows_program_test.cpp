@@ -74,7 +74,7 @@ protected:
         ASSERT_TRUE(setFileTimes(file.value, written, written + kHour, written).ok());
         ASSERT_TRUE(closeFile(file.value).ok());
         if (attributes != 0) {
-            ASSERT_TRUE(applyPathAttributes(path.c_str(), attributes).ok());
+            ASSERT_TRUE(SetFileAttributesW(wideOf(path).c_str(), attributes));
         }
     }
     void writeArchive(const std::string& path, const std::vector<uint8_t>& archive) {
@@ -104,6 +104,7 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
         deep = joinPath(deep, std::string(70, static_cast<char>('k' + level)));
         makeFolder(deep);
     }
+    ASSERT_TRUE(SetFileAttributesW(wideOf(deep).c_str(), FILE_ATTRIBUTE_HIDDEN));  // a folder's attributes too
     ASSERT_GT(withoutLongPathPrefix(deep).size(), 300u);
     make(joinPath(deep, "far.bin"), std::string(100000, 'f') + "end", kBaseTime + 4 * kHour);
     ASSERT_TRUE(setPathTimes(deep.c_str(), 0, 0, kBaseTime + 5 * kHour).ok());

@@ -184,7 +184,7 @@ TEST(WindowsNames, EveryUnitSequenceSurvivesTheNativeForm) {
     EXPECT_EQ(consoleText(u"Adding \"a.txt\""), "Adding \"a.txt\"");
 }
 
-TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndByPath) {
+TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndFolder) {
     const SystemResult<FileHandle> file = createForWrite(at("stamped").c_str());
     ASSERT_TRUE(file.ok());
     EXPECT_TRUE(setFileTimes(file.value, kCreationTime, kCreationTime + 2 * kDay, kCreationTime + kDay).ok());
@@ -197,10 +197,19 @@ TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndByPath) {
     EXPECT_EQ(items[0].lastAccessTime, kCreationTime + 2 * kDay);
     EXPECT_NE(items[0].attributes & kAttributeReadOnly, 0);
 
-    // By path, a folder: hidden; a time of 0 leaves that time alone.
+    // A folder, opened within its target: hidden; a time of 0 leaves that time alone.
     ASSERT_TRUE(CreateDirectoryW(wide(at("folder")).c_str(), nullptr));
     EXPECT_TRUE(setPathTimes(at("folder").c_str(), 0, 0, kCreationTime).ok());
-    EXPECT_TRUE(applyPathAttributes(at("folder").c_str(), kAttributeDirectory | kAttributeHidden).ok());
+    const SystemResult<FileHandle> target = openTargetFolder(root_.c_str());
+    ASSERT_TRUE(target.ok());
+    {
+        FolderCursor cursor(target.value);
+        const SystemResult<FileHandle> folder = openFolderWithin(cursor, "folder");
+        ASSERT_TRUE(folder.ok());
+        EXPECT_TRUE(applyFileAttributes(folder.value, kAttributeDirectory | kAttributeHidden).ok());
+        EXPECT_TRUE(closeFile(folder.value).ok());
+    }
+    EXPECT_TRUE(closeFile(target.value).ok());
     ASSERT_TRUE(listPattern(at("folder"), items).ok());
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].lastWriteTime, kCreationTime);
