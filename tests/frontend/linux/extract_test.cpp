@@ -117,30 +117,6 @@ TEST_F(ExtractCommand, LargeTreeComesBackIdentical) {
     EXPECT_TRUE(test::sameTrees(at("src/tree"), at("out/tree")));
 }
 
-TEST_F(ExtractCommand, TreeComesBackIdenticalInEachSourceForm) {
-    makeSmallTree();
-    folder("src/T-not-matched");  // the mask must skip it
-    struct Form {
-        std::string source;
-        std::string extracted;  // inside the output folder
-    };
-    const std::vector<Form> forms{{at("src/T/"), ""}, {at("src/?"), "T"}};
-    int n = 0;
-    for (const Form& form : forms) {
-        const std::string archive = at(std::to_string(++n) + ".qex");
-        const std::string out = at("out" + std::to_string(n));
-        folder("out" + std::to_string(n));
-        const auto added = runQex({"a", archive, form.source});
-        ASSERT_EQ(added.exitCode, 0) << form.source << "\n" << added.err;
-        const auto extracted = runQex({"x", archive, out});
-        ASSERT_EQ(extracted.exitCode, 0) << form.source << "\n" << extracted.err;
-        EXPECT_EQ(extracted.err, "");
-        EXPECT_TRUE(test::sameTrees(at("src/T"), out + "/" + form.extracted)) << form.source;
-        EXPECT_EQ(fs::exists(out + "/T"), !form.extracted.empty()) << form.source;
-        EXPECT_FALSE(fs::exists(out + "/T-not-matched"));
-    }
-}
-
 TEST_F(ExtractCommand, WithoutTargetItemsGoBelowTheCurrentFolder) {
     const std::string archive = addSmallTree();
     const auto r = runQex({"x", archive}, at("out"));
