@@ -24,6 +24,14 @@ namespace qex {
 
 inline uint32_t takeTicket(const WakeSignal& signal) { return signal.count.load(std::memory_order_seq_cst); }
 
+// True while the signal's thread sleeps on a ticket taken after the last
+// signal: it has looked at everything changed before that signal and found
+// nothing to do. Tests wait for this to show that a thread stays put.
+inline bool sleepsAtCurrentCount(const WakeSignal& signal) {
+    const uint64_t sleeper = signal.sleeper.load(std::memory_order_seq_cst);
+    return sleeper != 0 && sleeper - 1 == signal.count.load(std::memory_order_seq_cst);
+}
+
 // Sleeps on `signal` until `ready()` holds.
 template <typename Ready>
 void waitUntil(const WakeSignal& signal, Ready ready) {

@@ -303,17 +303,6 @@ TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
 }
 #endif
 
-TEST(CommandLineDispatch, EmptyArgumentListPrintsBanner) {
-    std::vector<std::u16string> none;
-    std::FILE* out = std::tmpfile();
-    FrontEnd fe;
-    fe.buildStamp = "01.02.2003 04:05";
-    fe.out = out;
-    EXPECT_EQ(runCommandLine(none, fe), 0);
-    EXPECT_GT(std::ftell(out), 0);
-    std::fclose(out);
-}
-
 TEST(ArgumentText, HoldsUtf8OfTheFirst255UnitsInZeroedBuffer) {
     const ArgumentText small = makeArgumentText(u"-m\u00E9");
     EXPECT_STREQ(small.data(), "-m\xC3\xA9");

@@ -83,7 +83,7 @@ TEST_F(CoderWorkerTest, SlowWriterHoldsTheCoderAt255OutstandingChunks) {
     queueEndOfJobs(pipeline_->control, pipeline_->rings.readerJobs);
     ChunkRing& ring = pipeline_->outputRing;
     ASSERT_TRUE(eventually([&] { return ring.produced.load() - ring.consumed.load() == 255; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(settlesAsleep(pipeline_->control.coderWake));
     EXPECT_EQ(ring.produced.load() - ring.consumed.load(), 255u);
 
     // Every byte arrives in order: no slot was refilled while still unwritten.

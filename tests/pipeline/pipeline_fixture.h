@@ -27,21 +27,12 @@
 #include "pipeline/pipeline_run.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "support/pattern_bytes.h"
 #include "support/scratch_folder.h"
 
 namespace qex::testing {
 
-inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    return bytes;
-}
+using test::patternBytes;
 
 inline std::vector<uint8_t> readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -150,10 +141,27 @@ bool eventually(Condition condition) {
     return true;
 }
 
-struct SourceFile {
+// Waits until the thread that sleeps on `signal` has looked at everything
+// signalled so far and gone to sleep: what it has not done by then, it will
+// not do until something else is signalled.
+inline bool settlesAsleep(const WakeSignal& signal) {
+    return eventually([&] { return sleepsAtCurrentCount(signal); });
+}
+
+// A file a run reads (add) or makes (extract), with its entry.
+struct QueuedFile {
     std::filesystem::path path;
     FileEntry entry;
 };
+using SourceFile = QueuedFile;
+using TargetFile = QueuedFile;
+
+// Queues the files as main does, until the run stops taking them.
+inline void queueAll(PipelineRun& run, std::deque<QueuedFile>& files) {
+    for (QueuedFile& file : files) {
+        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
+    }
+}
 
 // Add: the given paths through reader -> coder -> writer into `archive`.
 // Entries get what the reader streamed; returns the failures.
@@ -165,18 +173,11 @@ inline std::vector<PipelineFailure> runAdd(Pipeline& pipeline, std::deque<Source
     const FileHandle out = created.value;
     PipelineRun run;
     EXPECT_TRUE(startAddRun(run, pipeline, out, nativeOf(archive), body, arenaBytes));
-    for (SourceFile& file : files) {
-        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
-    }
+    queueAll(run, files);
     std::vector<PipelineFailure> failures = finishRun(run);
     EXPECT_TRUE(closeFile(out).ok());
     return failures;
 }
-
-struct TargetFile {
-    std::filesystem::path path;
-    FileEntry entry;
-};
 
 // Extract: `archive` through reader -> coder -> writer into the given files,
 // whose entries hold their sizes, times and attributes.
@@ -188,9 +189,7 @@ inline std::vector<PipelineFailure> runExtract(Pipeline& pipeline, std::deque<Ta
     const FileHandle in = opened.value;
     PipelineRun run;
     EXPECT_TRUE(startExtractRun(run, pipeline, in, nativeOf(archive), kNoFile, body, arenaBytes));
-    for (TargetFile& file : files) {
-        if (queueFile(run, u16(file.path), file.entry.size, &file.entry) == QueueResult::runStopped) break;
-    }
+    queueAll(run, files);
     return finishRun(run);
 }
 

@@ -26,7 +26,11 @@ protected:
     PipelineControl& control() { return pipeline_->control; }
     ChunkRing& ring() { return pipeline_->inputRing; }
 
-    void startReader() { reader_ = std::thread(runReaderThread, std::ref(control())); }
+    // The files queued so far are all the reader gets.
+    void startReader() {
+        queueEndOfJobs(control(), pipeline_->rings.readerJobs);
+        reader_ = std::thread(runReaderThread, std::ref(control()));
+    }
     void stopReader() {
         raiseFlag(control(), control().readerStop);
         if (reader_.joinable()) reader_.join();
@@ -98,7 +102,6 @@ TEST_F(ReaderThreadTest, ChunkBoundariesFollowEachFile) {
     SourceFile& b = addFile("two", two);
     SourceFile& c = addFile("three", three);
     SourceFile& d = addFile("four", four);
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
     EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 65536, 1, 65536, 4464, 10}));
@@ -127,7 +130,6 @@ TEST_F(ReaderThreadTest, OpenedSourceIsReadInsteadOfItsNameAndReleased) {
     ASSERT_TRUE(holdAnotherSource(control()));
     ASSERT_EQ(queueJob(control(), pipeline_->rings.readerJobs, u16(scratch_ / "listed"), 3000, &entry),
               QueueResult::queued);
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     EXPECT_EQ(joined(takeAllChunks()), listed);
     expectEntryDescribes(files_.back(), listed);
@@ -141,7 +143,6 @@ TEST_F(ReaderThreadTest, EmptyFileAddsNoChunk) {
     addFile("ten", ten);
     SourceFile& empty = addFile("empty", {});
     addFile("twenty", twenty);
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
     EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{10, 20}));
@@ -157,7 +158,6 @@ TEST_F(ReaderThreadTest, UnreadableFilesAreMarkedUnreadAndTheRestIsRead) {
     SourceFile& folder = queueFile(scratch_ / "folder", 99);
     SourceFile& last = addFile("after", after);
     missing.entry.crc = folder.entry.crc = 0xDEADBEEF;  // must be overwritten
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
 
@@ -193,7 +193,6 @@ TEST_F(ReaderThreadTest, FileThatChangedSinceListedGivesAtMostItsListedSizeAndIs
     writeWholeFile(scratch_ / "grown", grown);
     SourceFile& small = queueFile(scratch_ / "shrunk", 100);
     SourceFile& large = queueFile(scratch_ / "grown", 100);
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<uint8_t> firstHundred(grown.begin(), grown.begin() + 100);
     std::vector<uint8_t> expected = shrunk;
@@ -212,12 +211,11 @@ TEST_F(ReaderThreadTest, FileThatChangedSinceListedGivesAtMostItsListedSizeAndIs
 TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
     const auto big = patternBytes(300 * size_t{kChunkBytes}, 12);
     addFile("big", big);
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     // Nothing taken yet: chunks 0..254 can be filled, chunk 255 would reuse
     // the slot of chunk 0xFFFFFFFF, the one "in use".
     ASSERT_TRUE(eventually([&] { return ring().produced.load() == 255; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(settlesAsleep(control().readerWake));
     EXPECT_EQ(ring().produced.load(), 255u);
     EXPECT_EQ(joined(takeAllChunks()), big);
 }
@@ -226,7 +224,6 @@ TEST_F(ReaderThreadTest, ExtractReadsTheArchiveAndClosesIt) {
     const auto archive = patternBytes(140000, 13);
     writeWholeFile(scratch_ / "archive", archive);
     prepareForExtract(*pipeline_, openForRead(nativeOf(scratch_ / "archive").c_str()).value, "archive");
-    queueEndOfJobs(control(), pipeline_->rings.readerJobs);
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
     EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 65536, 8928}));

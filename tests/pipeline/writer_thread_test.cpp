@@ -71,6 +71,14 @@ protected:
     }
     void endOutput() { raiseFlag(control(), control().outputEnded); }
     bool waitUntilDone() { return eventually([&] { return control().writerDone.load() != 0; }); }
+    // The jobs queued so far are all; the writer runs over the whole stream.
+    bool writeStream(const std::vector<uint8_t>& stream) {
+        endJobs();
+        startWriter();
+        publishStream(stream);
+        endOutput();
+        return waitUntilDone();
+    }
 
     static void expectFileHolds(const TargetFile& file, const std::vector<uint8_t>& bytes) {
         ASSERT_TRUE(std::filesystem::exists(file.path)) << file.path;
@@ -106,7 +114,7 @@ TEST_F(WriterThreadTest, ChunkEndsOneFileHoldsASecondAndStartsAThird) {
     startWriter();
     publishStream(stream);
     ASSERT_TRUE(eventually([&] { return isEmpty(pipeline_->rings.writerJobs); }));  // both files done
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(settlesAsleep(control().writerWake));
     EXPECT_EQ(ring().consumed.load(), 1u);  // chunk 1 still holds the third file's bytes
 
     TargetFile& third = queueFile("third", 2000);
@@ -129,11 +137,7 @@ TEST_F(WriterThreadTest, ZeroByteFilesAreMadeWithoutTakingAChunk) {
     TargetFile& empty2 = queueFile("empty2", 0, kAttributeReadOnly);
     TargetFile& b = queueFile("b", 20);
     TargetFile& trailing = queueFile("trailing", 0);  // after the stream's last byte
-    endJobs();
-    startWriter();
-    publishStream(stream);
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));
     expectFileHolds(a, slice(stream, 0, 10));
     expectFileHolds(b, slice(stream, 10, 20));
     for (TargetFile* empty : {&empty1, &empty2, &trailing}) {
@@ -169,11 +173,7 @@ TEST_F(WriterThreadTest, FileOfOneChunkAtABoundaryTakesExactlyThatChunk) {
 TEST_F(WriterThreadTest, ReadOnlyFileIsWrittenStampedThenProtected) {
     const auto stream = patternBytes(3000, 24);
     TargetFile& file = queueFile("locked", 3000, kAttributeReadOnly);
-    endJobs();
-    startWriter();
-    publishStream(stream);
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));
     expectStamped(file);
     expectFileHolds(file, stream);
     const auto perms = std::filesystem::status(file.path).permissions();
@@ -242,11 +242,7 @@ TEST_F(WriterThreadTest, UncreatableFileStillConsumesItsBytes) {
     TargetFile& before = queueFile("before", 70000);
     TargetFile& lost = queueFile("no-such-folder/lost", 300);
     TargetFile& after = queueFile("after", 40);
-    endJobs();
-    startWriter();
-    publishStream(stream);
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));
     expectFileHolds(before, slice(stream, 0, 70000));
     expectFileHolds(after, slice(stream, 70300, 40));
     EXPECT_FALSE(lost.entry.written);
@@ -264,11 +260,7 @@ TEST_F(WriterThreadTest, WriteFailureIsReportedAndLaterFilesGetTheirBytes) {
     TargetFile& full = files_.back();
     ASSERT_EQ(queueJob(control(), pipeline_->rings.writerJobs, u"/dev/full", 1000, &full.entry), QueueResult::queued);
     TargetFile& after = queueFile("after", 50);
-    endJobs();
-    startWriter();
-    publishStream(stream);
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));
     expectFileHolds(after, slice(stream, 1000, 50));
     EXPECT_FALSE(full.entry.written);
     const auto failures = failuresOf(control().report);
@@ -280,11 +272,7 @@ TEST_F(WriterThreadTest, WriteFailureIsReportedAndLaterFilesGetTheirBytes) {
 TEST_F(WriterThreadTest, BytesBeyondTheLastJobAreReleasedUnwrittenAndReported) {
     const auto stream = patternBytes(65536 + 50, 27);
     TargetFile& only = queueFile("only", 30);
-    endJobs();
-    startWriter();
-    publishStream(stream);
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));
     EXPECT_EQ(ring().consumed.load(), ring().produced.load());
     expectFileHolds(only, slice(stream, 0, 30));
     const auto failures = failuresOf(control().report);
@@ -296,11 +284,7 @@ TEST_F(WriterThreadTest, BytesBeyondTheLastJobAreReleasedUnwrittenAndReported) {
 TEST_F(WriterThreadTest, EmptyFinalChunkIsNoDamage) {
     const auto stream = patternBytes(65536, 28);
     TargetFile& file = queueFile("file", 65536);
-    endJobs();
-    startWriter();
-    publishStream(stream);  // a full chunk and an empty one
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));  // a full chunk and an empty one
     EXPECT_EQ(ring().produced.load(), 2u);
     EXPECT_EQ(ring().consumed.load(), 2u);
     expectFileHolds(file, stream);
@@ -313,11 +297,7 @@ TEST_F(WriterThreadTest, StreamEndingEarlyReportsEveryFileItCouldNotFill) {
     TargetFile& shortFile = queueFile("short", 20);
     TargetFile& empty = queueFile("empty", 0);
     TargetFile& nothing = queueFile("nothing", 5);
-    endJobs();
-    startWriter();
-    publishStream(stream);
-    endOutput();
-    ASSERT_TRUE(waitUntilDone());
+    ASSERT_TRUE(writeStream(stream));
     expectFileHolds(whole, slice(stream, 0, 20));
     expectFileHolds(empty, {});
     EXPECT_EQ(readWholeFile(shortFile.path), slice(stream, 20, 10));
@@ -337,8 +317,9 @@ TEST_F(WriterThreadTest, WriterWaitsForTheEndOfJobsBeforeItIsDone) {
     startWriter();
     publishStream(stream);
     endOutput();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(control().writerDone.load(), 0u);  // main may still queue zero-byte files
+    // Main may still queue zero-byte files: the writer waits for the end of jobs.
+    ASSERT_TRUE(eventually([&] { return sleepsAtCurrentCount(control().writerWake) || control().writerDone.load(); }));
+    EXPECT_EQ(control().writerDone.load(), 0u);
     TargetFile& late = queueFile("late", 0);
     endJobs();
     ASSERT_TRUE(waitUntilDone());

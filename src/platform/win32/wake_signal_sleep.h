@@ -28,12 +28,20 @@ struct WakeSignal {
     // mutable because sleeping on a signal does not change what it says.
     mutable std::mutex sleepLock;
     mutable std::condition_variable sleepers;
+    // The ticket its sleeper sleeps past, plus one; 0 while nobody sleeps.
+    // Lets a test see that a thread looked at everything signalled so far
+    // and went to sleep (see sleepsAtCurrentCount).
+    mutable std::atomic<uint64_t> sleeper{0};
 };
 
 // Returns once the count differs from `ticket` (at once if it already does).
 inline void sleepPast(const WakeSignal& signal, uint32_t ticket) {
-    std::unique_lock<std::mutex> lock(signal.sleepLock);
-    signal.sleepers.wait(lock, [&] { return signal.count.load(std::memory_order_seq_cst) != ticket; });
+    signal.sleeper.store(uint64_t{ticket} + 1, std::memory_order_seq_cst);
+    {
+        std::unique_lock<std::mutex> lock(signal.sleepLock);
+        signal.sleepers.wait(lock, [&] { return signal.count.load(std::memory_order_seq_cst) != ticket; });
+    }
+    signal.sleeper.store(0, std::memory_order_seq_cst);
 }
 
 inline void wake(WakeSignal& signal) {

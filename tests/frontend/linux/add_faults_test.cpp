@@ -31,6 +31,7 @@
 
 #include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
+#include "support/pattern_bytes.h"
 
 namespace qex::test {
 namespace {
@@ -46,15 +47,8 @@ constexpr const char* kNobody = "65534";
 
 // Incompressible bytes, so that coding them takes a while.
 std::string noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<char>(x);
-    }
-    return bytes;
+    const std::vector<uint8_t> bytes = patternBytes(size, seed);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // A child process that a test can interrupt: its output goes to files.

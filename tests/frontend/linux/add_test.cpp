@@ -103,37 +103,24 @@ TEST_F(AddCommand, SourceFormsDecideWhatLandsAtDepthZero) {
     makeExampleTree();
     file("Tea.txt", "t");
     file("other", "o");
-
-    // A folder: the folder itself at depth 0.
-    auto r = runQex({"a", at("1.qex"), at("T")});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
-    EXPECT_EQ(test::archivedNames(at("1.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
-
-    // A trailing separator: the contents at depth 0, shown with "*".
-    r = runQex({"a", at("2.qex"), at("T") + "/"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
-    EXPECT_EQ(test::archivedNames(at("2.qex")), (Names{"0:a.txt", "0:S"}));
-
-    // A mask: every match at depth 0, matching folders entered.
-    r = runQex({"a", at("3.qex"), at("T*")});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(test::archivedNames(at("3.qex")), (Names{"0:T", "1:a.txt", "1:S", "0:Tea.txt"}));
-
-    // A single file.
-    r = runQex({"a", at("4.qex"), at("other")});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(test::archivedNames(at("4.qex")), (Names{"0:other"}));
-
-    // "." is the current folder itself; "./" and ".." resolve lexically.
-    r = runQex({"a", at("5.qex"), "."}, at("T"));
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("<" + at("T") + ">\n"), std::string::npos) << r.out;
-    EXPECT_EQ(test::archivedNames(at("5.qex")), (Names{"0:T", "1:a.txt", "1:S"}));
-    r = runQex({"a", at("6.qex"), "../../T/S/../"}, at("T/S"));
-    EXPECT_NE(r.out.find("<" + at("T") + "/*>\n"), std::string::npos) << r.out;
-    EXPECT_EQ(test::archivedNames(at("6.qex")), (Names{"0:a.txt", "0:S"}));
+    const Names folderItself{"0:T", "1:a.txt", "1:S"}, contents{"0:a.txt", "0:S"};
+    const struct { std::string source, currentFolder, shown; Names names; } forms[] = {
+        {at("T"), "", at("T"), folderItself},             // a folder: itself at depth 0
+        {at("T") + "/", "", at("T") + "/*", contents},    // a trailing separator: its contents
+        {at("T*"), "", "", {"0:T", "1:a.txt", "1:S", "0:Tea.txt"}},  // a mask: every match, folders entered
+        {at("other"), "", "", {"0:other"}},               // a single file
+        // "." is the current folder itself; "./" and ".." resolve lexically.
+        {".", at("T"), at("T"), folderItself},
+        {"../../T/S/../", at("T/S"), at("T") + "/*", contents},
+    };
+    int n = 0;
+    for (const auto& form : forms) {
+        const std::string archive = at(std::to_string(++n) + ".qex");
+        const auto r = runQex({"a", archive, form.source}, form.currentFolder);
+        EXPECT_EQ(r.exitCode, 0) << form.source << r.err;
+        EXPECT_TRUE(form.shown.empty() || r.out.find("<" + form.shown + ">\n") != std::string::npos) << r.out;
+        EXPECT_EQ(test::archivedNames(archive), form.names) << form.source;
+    }
 }
 
 TEST_F(AddCommand, MissingSourceOrUnmatchedMaskIsFatalAndLeavesTheOldArchiveAlone) {

@@ -3,6 +3,7 @@
 // and the poll sleep.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,7 +38,9 @@ TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
     std::thread producer([&] {
         const uint8_t piece[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece).ok());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The second piece only once the reader has taken the first.
+        int waiting = 1;
+        while (::ioctl(ends[0], FIONREAD, &waiting) == 0 && waiting != 0) std::this_thread::yield();
         EXPECT_TRUE(writeAll(ends[1], piece, sizeof piece).ok());
         ::close(ends[1]);
     });
