@@ -255,11 +255,15 @@ void placeFile(ExtractState& state, const FileEntry* entry) {
     }
     if (error != 0) return dropFile(state, FailureKind::fileWriteFailed, error);
     if (intoTarget(state.control)) {
-        if (const FileEntry* earlier = placedBefore(state, identityAtFinalName(pending))) {
+        const FileEntry* earlier = nullptr;
+        error = placePendingFile(pending, &state.control.writerUntouchable, [&](const FileIdentity& standing) {
+                    earlier = placedBefore(state, standing);
+                    return earlier != nullptr;
+                }).error;
+        if (earlier != nullptr) {
             reportFailure(state.control.report, FailureKind::fileNameTaken, state.path, {}, earlier);
             return dropFile(state, FailureKind::fileNameTaken, 0);
         }
-        error = placePendingFile(pending, &state.control.writerUntouchable).error;
         if (error != 0) return dropFile(state, FailureKind::fileNotCreated, error);
         if (made.known && entry != nullptr) state.placedFiles[{made.device, made.inode}] = entry;
     }

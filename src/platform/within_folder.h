@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,18 +80,21 @@ struct PendingFile {
 // an interrupt before it exists, so no interrupt can leave it behind.
 SystemResult<PendingFile> createPendingFile(FolderCursor& at, const char* relativePath);
 
-// Puts the closed temporary file at its final name, replacing the file (or
-// symbolic link) standing there. Not replaced: a folder (EISDIR), a device,
-// pipe or socket (EEXIST), the `untouchable` file (the archive being read:
-// EBUSY). On failure the temporary is still there for discardPendingFile.
-SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable = nullptr);
+// Asked about the item standing at a final name (a link not followed):
+// true keeps it. Extraction compares it with the files it made before
+// (their identities taken from their open handles), so that a name that
+// the file system takes for another (case ignored) never replaces a file
+// of the same run.
+using KeepStanding = std::function<bool(const FileIdentity& standing)>;
 
-// Which file stands at the pending file's final name now (a link not
-// followed); not known when nothing does. Extraction compares it with the
-// files it made before (their identities taken from their open handles), so that a
-// name that the file system takes for another (case ignored) never
-// replaces a file of the same run.
-FileIdentity identityAtFinalName(const PendingFile& pending);
+// Puts the closed temporary file at its final name, replacing the file (or
+// symbolic link) standing there. Not replaced: what `keep` keeps (EEXIST),
+// a folder (EISDIR), a device, pipe or socket (EEXIST), the `untouchable`
+// file (the archive being read: EBUSY). The final name is looked up once
+// for all of them. On failure the temporary is still there for
+// discardPendingFile.
+SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable = nullptr,
+                              const KeepStanding& keep = {});
 
 // Releases `pending`, whatever happened to it: closes what is still open and
 // removes the temporary file unless it has been put in place. Never fails;

@@ -291,9 +291,11 @@ SystemResult<PendingFile> createPendingFile(FolderCursor& at, const char* relati
     return {{}, error};
 }
 
-SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable) {
+SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable, const KeepStanding& keep) {
     struct stat info {};
     if (::fstatat(pending.folder, pending.finalName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (keep && keep(FileIdentity{true, S_ISREG(info.st_mode), uint64_t(info.st_dev), uint64_t(info.st_ino)}))
+            return {EEXIST};
         if (S_ISDIR(info.st_mode)) return {EISDIR};
         if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return {EEXIST};
         if (untouchable != nullptr && untouchable->known && untouchable->device == uint64_t(info.st_dev) &&
@@ -310,12 +312,6 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     if (pending.armed) disarmRemovalOnInterrupt();
     pending.armed = false;
     return {};
-}
-
-FileIdentity identityAtFinalName(const PendingFile& pending) {
-    struct stat info {};
-    if (::fstatat(pending.folder, pending.finalName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return {};
-    return FileIdentity{true, S_ISREG(info.st_mode), uint64_t(info.st_dev), uint64_t(info.st_ino)};
 }
 
 void discardPendingFile(PendingFile& pending) {

@@ -159,14 +159,16 @@ SystemResult<PendingFile> createPendingFile(FolderCursor& at, const char* relati
     return {{}, error};
 }
 
-SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable) {
+SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untouchable, const KeepStanding& keep) {
     const std::wstring temporary = wide(pending.temporaryName);
     const std::wstring final = wide(pending.finalName);
     const DWORD existing = GetFileAttributesW(final.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
+        const FileIdentity standing =
+            keep || untouchable != nullptr ? identityOfPath(pending.finalName.c_str()) : FileIdentity{};
+        if (keep && standing.known && keep(standing)) return {ERROR_FILE_EXISTS};
         if ((existing & FILE_ATTRIBUTE_DIRECTORY) != 0) return {ERROR_ACCESS_DENIED};
-        if (untouchable != nullptr && sameFile(identityOfPath(pending.finalName.c_str()), *untouchable))
-            return {ERROR_BUSY};
+        if (untouchable != nullptr && sameFile(standing, *untouchable)) return {ERROR_BUSY};
         // A read-only file refuses to be replaced: the bit is cleared first
         // (and put back if the replace fails).
         if ((existing & FILE_ATTRIBUTE_READONLY) != 0 &&
@@ -183,10 +185,6 @@ SystemStatus placePendingFile(PendingFile& pending, const FileIdentity* untoucha
     if (pending.armed) disarmRemovalOnInterrupt();  // only now: see the Linux side
     pending.armed = false;
     return {};
-}
-
-FileIdentity identityAtFinalName(const PendingFile& pending) {
-    return identityOfPath(pending.finalName.c_str());
 }
 
 void discardPendingFile(PendingFile& pending) {
