@@ -166,7 +166,8 @@ Ref buildSuccessors(Model& m, Ref state, bool includeState, Ref suffixState, Ref
     return base;
 }
 
-// Part 1 of the update listed at the top of this file: raises the byte in foundContext's suffix; in a context of several
+// The update's first task (the list at the top of this file): raises the
+// byte in foundContext's suffix; in a context of several
 // symbols it first changes places with the state before it when it has
 // caught up with it. Returns the byte's state there (every symbol of a
 // context is in its suffix), or none when foundContext is the root.
@@ -193,7 +194,7 @@ Ref raiseInSuffix(ArenaView ar, Ref foundContext, Ref codedState, uint32_t sym) 
     return state;
 }
 
-// Part 2 of the update listed above, when the byte's state has no successor yet: it and the states of
+// The update's second task (listed above), when the byte's state has no successor yet: it and the states of
 // the byte down the suffix chain that have none are pointed at the text
 // position after the byte, each raising the order deficit, until a state
 // with a successor (whose context is built if it is still raw text) or the
@@ -300,7 +301,7 @@ bool updateModel(Model& m) {
     if (alloc.textTop >= alloc.unitAreaStart) return false;
     const Ref textAfterByte = alloc.textTop;
 
-    // Part 2 of the update listed above: the context the next byte's coding starts in.
+    // The update's second task (listed above): the context the next byte's coding starts in.
     Ref nextContext;
     if (codedSuccessor == kNone) {
         nextContext = walkDownToSuccessor(m, startContext, foundContext, codedState, suffixState);
@@ -320,7 +321,7 @@ bool updateModel(Model& m) {
         if (startContext != foundContext) --alloc.textTop;
     }
 
-    // Part 3 of the update listed above: every context from startContext down to, not including,
+    // The update's third task (listed above): every context from startContext down to, not including,
     // foundContext escaped the byte and now receives it.
     const uint32_t othersFreq = totalFreq(ar, foundContext) - freq(ar, codedState);
     const uint32_t extraFreq = freq(ar, codedState) - 1;
