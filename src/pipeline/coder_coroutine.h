@@ -9,6 +9,12 @@
 // the body suspended with; `switch_context` suspends the body with a code.
 // Codes: kFinished (0) when the body has finished — it is never resumed after
 // that — kNeedInput (1), kOutputFull (2).
+//
+// A run that stops early (given up, or done with what was asked) never
+// resumes the body again, and its stack is released without unwinding: no
+// destructor of the body's frames runs. So a body owns nothing on its stack;
+// what it needs lives in the coder its caller created (the stream coders'
+// model, arena and buffers).
 #pragma once
 
 #include <cstddef>

@@ -109,14 +109,20 @@ inline CoderBody copyBody() { return CoderBody{&createCopyCoder, &copyCoderIo, &
 // Generator coder: ignores its input and writes patternBytes(kGeneratedBytes,
 // 7): more chunks than the output ring has slots, and a short last one.
 inline constexpr size_t kGeneratedBytes = 300 * size_t{kChunkBytes} + 123;
-inline void* createGenerator(size_t) { return new CoderIo; }
-inline CoderIo& generatorIo(void* coder) { return *static_cast<CoderIo*>(coder); }
+// The bytes are made with the coder, not on the coroutine's stack: a run
+// that ends early releases that stack without unwinding it
+// (coder_coroutine.h).
+struct GeneratorCoder {
+    CoderIo io;
+    std::vector<uint8_t> bytes = patternBytes(kGeneratedBytes, 7);
+};
+inline void* createGenerator(size_t) { return new GeneratorCoder; }
+inline CoderIo& generatorIo(void* coder) { return static_cast<GeneratorCoder*>(coder)->io; }
 inline void runGenerator(void* coder) {
-    CoderIo& io = *static_cast<CoderIo*>(coder);
-    const std::vector<uint8_t> bytes = patternBytes(kGeneratedBytes, 7);
-    for (uint8_t b : bytes) putByte(io, b);
+    GeneratorCoder& generator = *static_cast<GeneratorCoder*>(coder);
+    for (const uint8_t b : generator.bytes) putByte(generator.io, b);
 }
-inline void destroyGenerator(void* coder) { delete static_cast<CoderIo*>(coder); }
+inline void destroyGenerator(void* coder) { delete static_cast<GeneratorCoder*>(coder); }
 inline CoderBody generatorBody() {
     return CoderBody{&createGenerator, &generatorIo, &runGenerator, &destroyGenerator};
 }
