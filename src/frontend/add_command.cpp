@@ -441,19 +441,25 @@ bool checkSource(CommandOutcome& outcome, const std::string& source, const Outpu
     return true;
 }
 
+// The contents of a list file (`-` for standard input) into `bytes`; false,
+// reported as "cannot read `what`", when it cannot be read.
+bool readListReported(CommandOutcome& outcome, const std::u16string& file16, std::string_view what,
+                      std::string& bytes) {
+    const std::string file = utf16ToNative(file16);
+    int error = 0;
+    if (readList(file, bytes, error)) return true;
+    reportFatal(outcome, std::string("cannot read ") + std::string(what), file, systemReason(error));
+    return false;
+}
+
 // The patterns of -x, --exclude-from and --exclude-vcs. False (reported)
 // when a pattern file cannot be read.
 bool readExclusions(CommandOutcome& outcome, const CommandOptions& options, Exclusions& exclusions) {
     exclusions.versionControl = options.excludeVcs;
     for (const std::u16string& pattern : options.excludes) addExclusionPattern(exclusions, pattern);
     for (const std::u16string& file16 : options.excludeFiles) {
-        const std::string file = utf16ToNative(file16);
         std::string bytes;
-        int error = 0;
-        if (!readList(file, bytes, error)) {
-            reportFatal(outcome, "cannot read the exclusion patterns", file, systemReason(error));
-            return false;
-        }
+        if (!readListReported(outcome, file16, "the exclusion patterns", bytes)) return false;
         addExclusionLines(exclusions, nativeToUtf16(bytes));
     }
     return true;
@@ -472,13 +478,8 @@ bool readListedPaths(CommandOutcome& outcome, const CommandOptions& options, Lis
     }
     const std::string currentFolder = joinPath(current.value, "");
     for (const std::u16string& list16 : options.fileLists) {
-        const std::string list = utf16ToNative(list16);
         std::string bytes;
-        int error = 0;
-        if (!readList(list, bytes, error)) {
-            reportFatal(outcome, "cannot read the list of paths", list, systemReason(error));
-            return false;
-        }
+        if (!readListReported(outcome, list16, "the list of paths", bytes)) return false;
         for (const std::string& path : splitList(bytes, options.nullSeparated))
             addListedPath(paths, path, currentFolder);
     }

@@ -46,13 +46,7 @@ void reportRunFailures(CommandOutcome& outcome, const std::string& archivePath,
 int extractContents(CommandOutcome& outcome, OpenedArchive& archive, const std::vector<std::u16string>& items,
                     ConsoleOutput& console) {
     const Directory& directory = archive.directory;
-    ItemSelection selection;
-    if (!items.empty()) {
-        selection = selectItems(directory, items);
-        for (size_t i = 0; i < items.size(); ++i)
-            if (!selection.itemMatched[i])
-                reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
-    }
+    const ItemSelection selection = selectNamedItems(outcome, directory, items);
     const SystemResult<FileHandle> output = duplicateStandardOutput();
     if (!output.ok()) {
         reportFatal(outcome, "cannot write to standard output", "", systemReason(output.error));

@@ -536,13 +536,7 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     const Directory& directory = openedArchive.directory;
     const std::vector<std::u16string> items(paths.size() > 1 ? paths.begin() + 1 : paths.end(), paths.end());
     if (targetPath16 == u"-") return extractContents(outcome, openedArchive, items, console);
-    ItemSelection selection;
-    if (!items.empty()) {
-        selection = selectItems(directory, items);
-        for (size_t i = 0; i < items.size(); ++i)
-            if (!selection.itemMatched[i])
-                reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
-    }
+    const ItemSelection selection = selectNamedItems(outcome, directory, items);
 
     const std::string targetNative = utf16ToNative(targetPath16);
     const SystemResult<std::string> resolved = fullPath(targetNative);
@@ -569,30 +563,23 @@ int runExtract(const std::u16string& archivePath16, const std::vector<std::u16st
     const InterruptHandlersForRun interruptHandlers;
     std::unique_ptr<Pipeline> pipeline = createPipeline();
     PipelineRun pipelineRun;
-    if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
-        ProgressCounters none;
-        ExtractRun failed{.outcome = outcome,
-                          .pipeline = pipelineRun,
-                          .counters = none,
-                          .directory = directory,
-                          .target = target,
-                          .folders = FolderCursor(targetFolder)};
-        reportPipelineFailures(failed, finishRun(pipelineRun));
-        ignoreFailure(closeFile(targetFolder));  // a folder, only created in
-        return kExitFatal;
-    }
-
     ProgressCounters counters;
-    ProgressPrinter printer;
-    printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
-    startRunProgress(printer, console, ProgressKind::extract, pipelineRun, counters);
-
     ExtractRun run{.outcome = outcome,
                    .pipeline = pipelineRun,
                    .counters = counters,
                    .directory = directory,
                    .target = target,
                    .folders = FolderCursor(targetFolder)};
+    if (!startExtractRun(pipelineRun, *pipeline, archive, archivePath, targetFolder)) {
+        reportPipelineFailures(run, finishRun(pipelineRun));
+        ignoreFailure(closeFile(targetFolder));  // a folder, only created in
+        return kExitFatal;
+    }
+
+    ProgressPrinter printer;
+    printer.namePrefix = nativeToConsole(withoutLongPathPrefix(target));
+    startRunProgress(printer, console, ProgressKind::extract, pipelineRun, counters);
+
     if (!items.empty()) run.selection = &selection;
     createItems(run);
     // Only the files asked for: the stream is decoded up to the last of them.

@@ -5,6 +5,7 @@
 #include "archive/archived_paths.h"
 #include "platform/listing.h"
 #include "platform/paths.h"
+#include "platform/text_conversion.h"
 
 namespace qex {
 namespace {
@@ -68,6 +69,15 @@ ItemSelection selectItems(const Directory& directory, const std::vector<std::u16
         for (size_t d = depth; d > 0 && !selection.taken[folderAt[d - 1]]; --d)
             selection.taken[folderAt[d - 1]] = true;
     }
+    return selection;
+}
+
+ItemSelection selectNamedItems(CommandOutcome& outcome, const Directory& directory,
+                               const std::vector<std::u16string>& items) {
+    if (items.empty()) return {};
+    ItemSelection selection = selectItems(directory, items);
+    for (size_t i = 0; i < items.size(); ++i)
+        if (!selection.itemMatched[i]) reportWarning(outcome, "no archived item matches", utf16ToNative(items[i]));
     return selection;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/directory_reader.h"
+#include "frontend/command_outcome.h"
 
 namespace qex {
 
@@ -30,5 +31,11 @@ struct ItemSelection {
 bool itemNamesPath(std::u16string_view item, std::u16string_view path);
 
 ItemSelection selectItems(const Directory& directory, const std::vector<std::u16string>& items);
+
+// The entries the command's ITEM arguments take, with a warning for each
+// item that matches none; an empty selection when no item is named (the
+// command then takes every entry).
+ItemSelection selectNamedItems(CommandOutcome& outcome, const Directory& directory,
+                               const std::vector<std::u16string>& items);
 
 }  // namespace qex
