@@ -84,10 +84,6 @@ protected:
         ASSERT_TRUE(closeFile(file.value).ok());
     }
     void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
-    static std::wstring wideOf(const std::string& native) {
-        const std::u16string units = nativeToUtf16(native);
-        return std::wstring(units.begin(), units.end());
-    }
 };
 
 TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPathLimit) {
@@ -363,11 +359,7 @@ TEST_F(WindowsProgram, LinuxHardLinksAndOwnersArriveAsPlainFiles) {
     }
     b.entries[1].creationTime = withUnixMode(b.entries[1].creationTime, 0100644);
     b.entries[2].creationTime = withUnixMode(b.entries[2].creationTime, kModeHardLink | 0644);
-    const std::vector<uint8_t> archive = b.bytes();
-    const SystemResult<FileHandle> file = createForWrite(full("t.qex").c_str());
-    ASSERT_TRUE(file.ok());
-    ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
-    ASSERT_TRUE(closeFile(file.value).ok());
+    writeArchive(full("t.qex"), b.bytes());
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 0) << extract.err;

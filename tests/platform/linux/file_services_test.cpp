@@ -1,6 +1,5 @@
-// Platform file services: reads that are short only at the end, writes that
-// notice a full disk, FILETIME conversion, time stamps and the read-only bit,
-// and the poll sleep.
+// Platform file services: reads short only at the end, writes that notice a
+// full disk, FILETIME conversion, time stamps, the read-only bit, the poll sleep.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -8,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -31,7 +29,7 @@ protected:
     test::ScratchFolder scratch_;
 };
 
-TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
+TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheDataAndANamedPipeOpensWithoutAWriter) {
     // A pipe delivers its data in two pieces; the read still fills up to the end.
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
@@ -50,13 +48,10 @@ TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheData) {
     EXPECT_EQ(readFull(ends[0], buffer, sizeof buffer).value, 0u);
     producer.join();
     ::close(ends[0]);
-}
 
-TEST_F(FileServicesTest, NamedPipeInAFilesPlaceOpensWithoutWaitingForAWriter) {
     ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
     const SystemResult<FileHandle> file = openForRead(path("pipe").c_str());
     ASSERT_TRUE(file.ok()) << systemReason(file.error);
-    uint8_t buffer[16];
     const SystemResult<size_t> read = readFull(file.value, buffer, sizeof buffer);
     EXPECT_TRUE(read.ok());
     EXPECT_EQ(read.value, 0u);  // no writer: at its end
