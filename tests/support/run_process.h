@@ -88,9 +88,9 @@ inline ProcessResult runProcess(const std::vector<std::string>& args, const Proc
     if (args.empty()) return result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) return result;
-    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return result;
-    if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) return result;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0) ||
+        !CreatePipe(&inRead, &inWrite, &inherit, 0))
+        return result;
     for (HANDLE own : {outRead, errRead, inWrite}) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
 
     std::wstring commandLine;

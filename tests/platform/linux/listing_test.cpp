@@ -62,10 +62,8 @@ TEST(ListedBefore, FoldsThroughTheNtfsUppercaseTableAndBreaksTiesByUnits) {
     EXPECT_FALSE(listedBefore(u"abc", u"abc"));
     // A prefix comes first.
     EXPECT_TRUE(listedBefore(u"ab", u"AB.txt"));
-    // Beyond ASCII as an NTFS folder lists them: e acute folds to E acute,
-    // sharp s and dotless i have no upper case of one unit, y with
-    // diaeresis folds to U+0178; Greek final sigma stays itself; units
-    // beyond the basic plane are compared as their surrogates.
+    // Beyond ASCII as an NTFS folder lists them (sharp s and dotless i have
+    // no one-unit upper case; surrogates compare as units).
     std::vector<std::u16string> names = {u"\u00ff", u"\u0131", u"\u0130", u"\u00df", u"\u00d83",
                                          u"\u00f8", u"\u00c92", u"\u00e91", u"\u00e4", u"z"};
     std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return listedBefore(a, b); });

@@ -47,14 +47,6 @@ protected:
         ASSERT_TRUE(root.ok());
         root_ = root.value;
     }
-    void TearDown() override {
-        std::error_code ignored;
-        const fs::path root(wideOf(root_));
-        for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator();
-             it.increment(ignored))
-            SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        RemoveDirectoryW(wideOf(root_ + "\\link").c_str());
-    }
     std::string at(const std::string& relative) const { return joinPath(root_, relative); }
     void writeFile(const std::string& path, const std::string& content) {
         const SystemResult<FileHandle> file = createForWrite(path.c_str());
@@ -198,13 +190,13 @@ TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndFolder) {
 
     // A folder, opened within its target: hidden; a time of 0 leaves that time alone.
     ASSERT_TRUE(CreateDirectoryW(wideOf(at("folder")).c_str(), nullptr));
-    EXPECT_TRUE(setPathTimes(at("folder").c_str(), 0, 0, kCreationTime).ok());
     const SystemResult<FileHandle> target = openTargetFolder(root_.c_str());
     ASSERT_TRUE(target.ok());
     {
         FolderCursor cursor(target.value);
         const SystemResult<FileHandle> folder = openFolderWithin(cursor, "folder");
         ASSERT_TRUE(folder.ok());
+        EXPECT_TRUE(setFileTimes(folder.value, 0, 0, kCreationTime).ok());
         EXPECT_TRUE(applyFileAttributes(folder.value, kAttributeDirectory | kAttributeHidden).ok());
         EXPECT_TRUE(closeFile(folder.value).ok());
     }
@@ -214,7 +206,6 @@ TEST_F(WindowsServices, TimesAndAttributesAreSetOnTheOpenFileAndFolder) {
     EXPECT_EQ(items[0].lastWriteTime, kCreationTime);
     EXPECT_NE(items[0].lastAccessTime, 0u);
     EXPECT_EQ(items[0].attributes & (kAttributeDirectory | kAttributeHidden), kAttributeDirectory | kAttributeHidden);
-    EXPECT_FALSE(setPathTimes(at("missing").c_str(), 0, 0, kCreationTime).ok());
 }
 
 TEST_F(WindowsServices, ItemsAreMadeOnlyInsideTheTarget) {
@@ -271,6 +262,7 @@ TEST_F(WindowsServices, LinkInsideTheTargetIsNeverFollowed) {
     EXPECT_EQ(makeFolderWithin(target, "link\\g").error, 681);
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_TRUE(closeFile(target.target).ok());
+    RemoveDirectoryW(wideOf(root_ + "\\link").c_str());  // a folder link goes as a folder does
     fs::remove_all(outside, linkError);
 }
 
