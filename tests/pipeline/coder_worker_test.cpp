@@ -104,7 +104,9 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str()).value;
     prepareForAdd(*pipeline_, archive, "archive");
     CoderWorker worker;
-    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainableBody()));
+    CoderBody unobtainable = copyBody();
+    unobtainable.create = [](size_t) -> void* { return nullptr; };
+    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainable));
     // Main keeps queueing as the walk would: it must not wait forever on a
     // ring that nobody empties.
     source("file", patternBytes(10, 8));
