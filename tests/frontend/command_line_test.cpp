@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -97,17 +96,12 @@ TEST(CommandLineExecutable, HelpAndVersionPrintOnStandardOutputAndExitZero) {
         EXPECT_EQ(r.out, banner()) << help;
         EXPECT_EQ(r.err, "") << help;
     }
-    // One line; its version is the banner's ("0.3" there is "03").
+    // One line; its version is the banner's ("03" there).
     for (const char* version : {"-V", "--version"}) {
         const auto r = runQex({"-m5", version});
         EXPECT_EQ(r.exitCode, 0) << version;
         EXPECT_EQ(r.err, "") << version;
-        const std::string stamp = stampOf(banner());
-        ASSERT_EQ(r.out.rfind("qex ", 0), 0u) << r.out;
-        EXPECT_EQ(r.out.substr(r.out.find(' ', 4)), " (built " + stamp + ")\n");
-        std::string digits = r.out.substr(4, r.out.find(' ', 4) - 4);
-        digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
-        EXPECT_EQ(banner().rfind("QEX version " + digits + "-", 0), 0u) << r.out;
+        EXPECT_EQ(r.out, "qex 0.3 (built " + stampOf(banner()) + ")\n") << version;
     }
 }
 

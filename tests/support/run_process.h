@@ -221,11 +221,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
     while (outRead >= 0 || errRead >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
-            break;
-        }
+        if (left.count() <= 0) break;  // waitForProcess kills it
         pollfd fds[3];
         int count = 0;
         for (int fd : {outRead, errRead}) {
@@ -250,13 +246,11 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
             }
         }
     }
-    detail::closeIfOpen(outRead);
-    detail::closeIfOpen(errRead);
-    detail::closeIfOpen(inWrite);
+    for (int* own : {&outRead, &errRead, &inWrite}) detail::closeIfOpen(*own);
     // The child may close its outputs and still run: wait for it until the deadline.
     const ProcessEnd end = waitForProcess(pid, deadline);
     result.exitCode = end.exitCode;
-    result.timedOut = result.timedOut || end.timedOut;
+    result.timedOut = end.timedOut;
     return result;
 }
 
