@@ -178,15 +178,12 @@ struct Recorded {
 };
 Recorded recordedAdd, recordedExtract;
 
-int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
+// A stand-in command: records what it was given, returns `exitCode`.
+template <Recorded& recorded, int exitCode>
+int standIn(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
             ConsoleOutput& console) {
-    recordedAdd = {recordedAdd.calls + 1, a, paths, options, console.quiet};
-    return 5;
-}
-int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
-                ConsoleOutput& console) {
-    recordedExtract = {recordedExtract.calls + 1, a, paths, options, console.quiet};
-    return 6;
+    recorded = {recorded.calls + 1, a, paths, options, console.quiet};
+    return exitCode;
 }
 
 struct InProcessRun {
@@ -203,8 +200,8 @@ InProcessRun runInProcess(std::vector<std::string> nativeArgs) {
     std::FILE* out = std::tmpfile();
     FrontEnd fe;
     fe.buildStamp = "01.02.2003 04:05";
-    fe.add = fakeAdd;
-    fe.extract = fakeExtract;
+    fe.add = standIn<recordedAdd, 5>;
+    fe.extract = standIn<recordedExtract, 6>;
     fe.out = out;
     InProcessRun run;
     run.exitCode = runCommandLine(args, fe);

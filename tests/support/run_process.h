@@ -149,10 +149,9 @@ inline void closeIfOpen(int& fd) {
 
 }  // namespace detail
 
-// Starts args[0] with `in`, `out` and `err` as its standard input, output
-// and error (they stay the caller's to close), in `workingDir` unless it is
-// empty, once `beforeExec` has run in the child. -1 when no child could be
-// made. The child is the caller's to wait for (waitForProcess).
+// Starts args[0] on `in`, `out` and `err` (still the caller's to close), in
+// `workingDir` unless empty, after `beforeExec` ran in the child; -1 when no
+// child could be made. The caller waits for it (waitForProcess).
 inline pid_t startProcess(const std::vector<std::string>& args, int in, int out, int err,
                           const std::string& workingDir = {}, void (*beforeExec)() = nullptr) {
     std::vector<char*> argv;

@@ -73,9 +73,7 @@ protected:
         ASSERT_TRUE(writeAll(file.value, reinterpret_cast<const uint8_t*>(content.data()), content.size()).ok());
         ASSERT_TRUE(setFileTimes(file.value, written, written + kHour, written).ok());
         ASSERT_TRUE(closeFile(file.value).ok());
-        if (attributes != 0) {
-            ASSERT_TRUE(SetFileAttributesW(wideOf(path).c_str(), attributes));
-        }
+        ASSERT_TRUE(attributes == 0 || SetFileAttributesW(wideOf(path).c_str(), attributes));
     }
     void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
 };
