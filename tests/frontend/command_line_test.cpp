@@ -29,7 +29,8 @@ using test::runQex;
 // The build stamp ("dd.mm.yyyy hh:mm") the executable prints between the
 // first line's brackets; empty when the output does not begin so.
 std::string stampOf(const std::string& out) {
-    static const std::regex head(R"(^QEX version 03-alpha \[([0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2})\]\n)");
+    static const std::regex head(
+        R"(^QEX version 03-alpha \[([0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2})\]\n)");
     std::smatch found;
     return std::regex_search(out, found, head) ? found[1].str() : "";
 }
@@ -109,11 +110,7 @@ TEST(CommandLineExecutable, UsageErrorsSayWhatIsWrongOnStandardErrorAndExitTwo) 
     const test::ScratchFolder scratch;
     const std::filesystem::path& dir = scratch.root();
     ASSERT_FALSE(dir.empty());
-    const struct {
-        std::vector<std::string> args;
-        std::string out;
-        std::string problem;
-    } cases[] = {
+    const struct { std::vector<std::string> args; std::string out, problem; } cases[] = {
         // Nothing is echoed when the switches themselves are wrong.
         {{"-m8", "-k", "a", "b.qex", "src"}, "", "unknown switch \"-k\""},
         // Only "--" alone or with a number stops the switches: every other

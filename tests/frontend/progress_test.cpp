@@ -28,8 +28,7 @@ TEST(SpeedFigure, AddsOneSecondToTheElapsedTime) {
     EXPECT_EQ(speedFigure(4321, 77, 77), 4321);
     // The tick wraps at 2^32: 0x100 - 0xFFFFFF00 is 512 ms.
     EXPECT_EQ(speedFigure(1512, 0xFFFFFF00u, 0x100u), 1000);
-    // The figure is printed as a 32-bit integer: 2^32 + 5 bytes in the first
-    // instant keep only their low 32 bits.
+    // Printed as a 32-bit integer: 2^32 + 5 bytes at once keep their low 32 bits.
     EXPECT_EQ(speedFigure((uint64_t{1} << 32) + 5, 0, 0), 5);
 }
 
@@ -54,7 +53,8 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     ConsoleOutput console;
     console.stream = out;
     ProgressPrinter printer;
-    attachProgressPrinter(printer, console, ProgressKind::add, rings->addedFiles, counters, totalIn, totalOut);
+    attachProgressPrinter(printer, console, ProgressKind::add, rings->addedFiles, counters, totalIn,
+                          totalOut);
     printer.terminal = true;  // the status line rewritten in place, as on a screen
     startProgressPrinter(printer);
     for (int k = 0; k < 3000; ++k) {
@@ -132,10 +132,9 @@ TEST_F(ProgressOfARun, AddAndExtractPrintFileLinesAndOneFinalStatusAlsoWhenEmpty
     const auto x = runQex({"x", at("t.qex"), at("out")});
     ASSERT_EQ(x.exitCode, 0) << x.err;
     EXPECT_EQ(x.out.rfind("x command\n", 0), 0u);
-    EXPECT_NE(x.out.find("\nExtracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2\n"), std::string::npos)
-        << x.out;
-    EXPECT_NE(x.out.find("\nExtracting \"" + at("out/T/empty") + "\":0 00000000 00000000\n"), std::string::npos)
-        << x.out;
+    for (const std::string& line : {"\nExtracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2\n",
+                                    "\nExtracting \"" + at("out/T/empty") + "\":0 00000000 00000000\n"})
+        EXPECT_NE(x.out.find(line), std::string::npos) << x.out;
     const std::string size = std::to_string(test::fs::file_size(at("t.qex")));
     EXPECT_TRUE(matches(finalLogLineOf(x.out), "d=2 f=2 in=" + size + " out=3 speed=[0-9]+")) << x.out;
     // Nothing to add: every figure is 0 but the empty stream's 6 bytes.

@@ -202,7 +202,8 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
     int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};  // standard output, error and input
     bool piped = true;
     for (int* ends : pipes) piped = piped && ::pipe2(ends, O_CLOEXEC) == 0;
-    const pid_t pid = piped ? startProcess(args, pipes[2][0], pipes[0][1], pipes[1][1], options.workingDir) : -1;
+    const pid_t pid =
+        piped ? startProcess(args, pipes[2][0], pipes[0][1], pipes[1][1], options.workingDir) : -1;
     int outRead = pipes[0][0], errRead = pipes[1][0], inWrite = pipes[2][1];
     for (int* theirs : {&pipes[0][1], &pipes[1][1], &pipes[2][0]}) detail::closeIfOpen(*theirs);
     if (pid < 0) {

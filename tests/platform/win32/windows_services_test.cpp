@@ -117,7 +117,8 @@ TEST_F(WindowsServices, ListedItemsOpenOnlyWhileTheyAreWhatWasListed) {
 
     // Another file renamed over one name, a file in the folder's place.
     writeFile(at("new"), "other");
-    ASSERT_TRUE(MoveFileExW(wideOf(at("new")).c_str(), wideOf(at("replaced")).c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(
+        MoveFileExW(wideOf(at("new")).c_str(), wideOf(at("replaced")).c_str(), MOVEFILE_REPLACE_EXISTING));
     ASSERT_TRUE(RemoveDirectoryW(wideOf(at("folder")).c_str()));
     writeFile(at("folder"), "not a folder");
 
