@@ -48,7 +48,8 @@ TEST(ArchiveEntry, FieldsAreLittleEndianAtTheirOffsets) {
     // Decoding gives every field back: encoded again, the same forty bytes.
     uint8_t again[kEntryBytes];
     encodeEntry(decodeEntry(bytes), again);
-    EXPECT_EQ(std::vector<uint8_t>(again, again + kEntryBytes), std::vector<uint8_t>(bytes, bytes + kEntryBytes));
+    EXPECT_EQ(std::vector<uint8_t>(again, again + kEntryBytes),
+              std::vector<uint8_t>(bytes, bytes + kEntryBytes));
 }
 
 TEST(ArchiveEntry, SizeIsFortyBits) {

@@ -63,13 +63,6 @@ TEST(ModelStart, RootHoldsAllBytesAndEstimatorsStartFresh) {
     EXPECT_EQ(m.codedState, kNone);
 }
 
-TEST(ModelStart, OneSymbolStateLivesInsideItsContext) {
-    TestModel t;
-    const Ref c = t.makeContext({{'q', 3}}, 0, t.m.currentContext);
-    setFreq(t.m, inlineState(c), 9);
-    EXPECT_EQ(t.arena[c + 3], 9);  // the byte right after flags
-}
-
 TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
     TestModel t;
     Model& m = t.m;
@@ -231,16 +224,13 @@ TEST(FindState, FindsEveryPositionOnlyAtSymbolBytesAndReportsAbsence) {
 
 // s0 = 80, cf = 19, total 30: X = 665, sf = 110, X > 550 and X > 660: f = 7.
 // s0 = 295, cf = 4, total 20: X = 100, sf = 315, 2X <= sf: f = 1, total + 4.
-TEST(NewSymbol, FrequencyFollowsTheFoundContextsShare) {
+TEST(NewSymbol, FrequenciesOfANewAndOfAPromotedState) {
     uint32_t total = 30;
     EXPECT_EQ(newSymbolFreq(80, 19, total), 7u);
     EXPECT_EQ(total, 37u);
     total = 20;
     EXPECT_EQ(newSymbolFreq(295, 4, total), 1u);
     EXPECT_EQ(total, 24u);
-}
-
-TEST(NewSymbol, OneSymbolContextsFirstStateIsPromoted) {
     EXPECT_EQ(promotedFreq(42), 109u);
     EXPECT_EQ(promotedFreq(41), 81u);
     EXPECT_EQ(promotedFreq(1), 1u);

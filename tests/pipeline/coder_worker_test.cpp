@@ -125,17 +125,15 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     EXPECT_TRUE(closeFile(archive).ok());
 }
 
-// /dev/full as the archive: Linux only.
-#ifndef _WIN32
 TEST_F(CoderWorkerTest, FullDiskStopsTheAddWithoutHanging) {
     source("big", patternBytes(3 * 65536, 9));
     const auto failures = runAdd(*pipeline_, sources_, "/dev/full", copyBody());
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
+    EXPECT_EQ(failures[0].path, "/dev/full");
     EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
     EXPECT_TRUE(pipelineStopped(pipeline_->control));
 }
-#endif
 
 TEST_F(CoderWorkerTest, ExtractEndingAfterTheFilesAskedForIsASuccessNotAnAbort) {
     // The generator's stream outlasts the output ring: once the one file

@@ -150,7 +150,8 @@ TEST_F(ReaderThreadTest, SourcesThatFailOrChangedAreReportedAndTheRestIsRead) {
     startReader();
     const std::vector<uint8_t> firstHundred(grown.begin(), grown.begin() + 100);
     std::vector<uint8_t> expected = shrunk;
-    for (const auto* part : {&firstHundred, &after}) expected.insert(expected.end(), part->begin(), part->end());
+    for (const auto* part : {&firstHundred, &after})
+        expected.insert(expected.end(), part->begin(), part->end());
     EXPECT_EQ(joined(takeAllChunks()), expected);
     expectEntryDescribes(small, shrunk);
     expectEntryDescribes(large, firstHundred);

@@ -203,7 +203,8 @@ TEST_F(WriterThreadTest, FilesThatFailAreReportedAndStillConsumeTheirBytes) {
     files_.push_back(TargetFile{"/dev/full", FileEntry{}});  // every write: no space left
     TargetFile& full = files_.back();
     full.entry.size = 1000;
-    ASSERT_EQ(queueJob(control(), pipeline_->rings.writerJobs, u"/dev/full", 1000, &full.entry), QueueResult::queued);
+    ASSERT_EQ(queueJob(control(), pipeline_->rings.writerJobs, u"/dev/full", 1000, &full.entry),
+              QueueResult::queued);
     TargetFile& after = queueFile("after", 40);
     ASSERT_TRUE(writeStream(stream));
     expectFileHolds(before, slice(stream, 0, 70000));
@@ -264,27 +265,6 @@ TEST_F(WriterThreadTest, WriterWaitsForTheEndOfJobsBeforeItIsDone) {
     endJobs();
     ASSERT_TRUE(waitUntilDone());
     expectFileHolds(late, {});
-}
-
-class AddWriterTest : public WriterThreadTest {
-protected:
-    void SetUp() override { pipeline_ = createPipeline(); }
-};
-
-TEST_F(AddWriterTest, FailedStreamWriteStopsTheRun) {
-    const FileHandle archive = createForWrite("/dev/full").value;
-    ASSERT_NE(archive, kNoFile);
-    prepareForAdd(*pipeline_, archive, "/dev/full");
-    startWriter();
-    publish(patternBytes(100, 32));
-    ASSERT_TRUE(eventually([&] { return control().abortRun.load() != 0; }));
-    EXPECT_EQ(control().writerDone.load(), 0u);
-    const auto failures = failuresOf(control().report);
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
-    EXPECT_EQ(failures[0].path, "/dev/full");
-    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
-    EXPECT_TRUE(closeFile(archive).ok());
 }
 
 }  // namespace
