@@ -38,29 +38,20 @@ struct TestModel {
     uint32_t symbolAt(Ref c, uint32_t i) { return symbol(m, states(m, c) + i * kStateBytes); }
 };
 
-TEST(ModelStart, RootHoldsAllBytesAndEstimatorsStartFresh) {
+// Where the root and its states lie decides when the arena runs out, so
+// when the model restarts. (The start frequencies and estimators are pinned
+// by the codec's golden streams.)
+TEST(ModelStart, RootTakesTheTopUnitAndItsStatesTheFirst128) {
     TestModel t;
     Model& m = t.m;
     const Ref root = m.currentContext;
     EXPECT_EQ(root, kSmallArena - 12);  // the top unit of the arena
     EXPECT_EQ(lastIndex(m, root), 255u);
     EXPECT_EQ(totalFreq(m, root), 257u);
-    EXPECT_EQ(flags(m, root), 0u);
     EXPECT_EQ(suffix(m, root), kNone);
     EXPECT_EQ(states(m, root), m.alloc.unitAreaStart);
     EXPECT_EQ(m.alloc.gapLow, m.alloc.unitAreaStart + 1536);  // 128 units
-    for (uint32_t i = 0; i < 256; ++i) {
-        const Ref s = states(m, root) + i * kStateBytes;
-        ASSERT_EQ(symbol(m, s), i);
-        ASSERT_EQ(freq(m, s), 1u);
-        ASSERT_EQ(successor(m, s), kNone);
-    }
     EXPECT_EQ(m.orderDeficit, 8);
-    EXPECT_EQ(m.est.hitRun, -8);
-    EXPECT_EQ(m.est.hitRunStart, -8);
-    for (uint8_t mask : m.est.symbolMask) ASSERT_EQ(mask, kUnmasked);
-    EXPECT_EQ(m.est.lastWasHit, 0);
-    EXPECT_EQ(m.codedState, kNone);
 }
 
 TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
