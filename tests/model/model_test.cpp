@@ -68,10 +68,6 @@ TEST(ModelStart, OneSymbolStateLivesInsideItsContext) {
     const Ref c = t.makeContext({{'q', 3}}, 0, t.m.currentContext);
     setFreq(t.m, inlineState(c), 9);
     EXPECT_EQ(t.arena[c + 3], 9);  // the byte right after flags
-    // Arrays: 3 symbols take 2 units (class 1), 4 still 2, 5 take 3 (class 2).
-    EXPECT_EQ(classOfUnits((3 + 1) / 2), 1);
-    EXPECT_EQ(classOfUnits((4 + 1) / 2), 1);
-    EXPECT_EQ(classOfUnits((5 + 1) / 2), 2);
 }
 
 TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
@@ -98,34 +94,26 @@ TEST(ModelRestart, RestartGivesTheStartStateButKeepsTwoCarriedValues) {
     EXPECT_EQ(m.restarts, 1u);
 }
 
-// Found symbol raised to 125, the other at 20, total 155: E = 10, T = 78,
-// A = 145, B = 20, q = (19 - 63*145 + 125*78) / 20 = 31; 63 + 31 = 94.
-TEST(Rescale, HalvesAndRaisesFrontWithOrderDeficit) {
-    TestModel t;
-    Model& m = t.m;
-    const Ref c = t.makeContext({{'x', 20}, {'y', 125}}, 155, m.currentContext);
-    m.orderDeficit = 1;
-    m.codedState = states(m, c) + kStateBytes;
-    rescaleContext(m, c);
-    EXPECT_EQ(t.symbolAt(c, 0), uint32_t('y'));
-    EXPECT_EQ(t.freqAt(c, 0), 94u);
-    EXPECT_EQ(t.freqAt(c, 1), 10u);
-    EXPECT_EQ(totalFreq(m, c), 109u);
-    EXPECT_EQ(flags(m, c) & 0x04, 0x04u);
-    EXPECT_EQ(m.codedState, states(m, c));
-}
-
-// Without the adder: 62 and 10, T = 77, q = (19 - 62*145 + 125*77) / 20 = 32.
-TEST(Rescale, HalvesAndRaisesFrontAtFullOrder) {
-    TestModel t;
-    Model& m = t.m;
-    const Ref c = t.makeContext({{'y', 125}, {'x', 20}}, 155, m.currentContext);
-    m.orderDeficit = 0;
-    m.codedState = states(m, c);
-    rescaleContext(m, c);
-    EXPECT_EQ(t.freqAt(c, 0), 94u);
-    EXPECT_EQ(t.freqAt(c, 1), 10u);
-    EXPECT_EQ(totalFreq(m, c), 109u);
+// Found symbol raised to 125, the other at 20, total 155. With the order
+// deficit: E = 10, T = 78, A = 145, B = 20, q = (19 - 63*145 + 125*78) / 20
+// = 31; 63 + 31 = 94. At full order: 62 and 10, T = 77,
+// q = (19 - 62*145 + 125*77) / 20 = 32. The found state moves to the front.
+TEST(Rescale, HalvesAndRaisesTheFoundStateWithAndWithoutOrderDeficit) {
+    for (const int deficit : {1, 0}) {
+        SCOPED_TRACE(deficit);
+        TestModel t;
+        Model& m = t.m;
+        const Ref c = t.makeContext({{'x', 20}, {'y', 125}}, 155, m.currentContext);
+        m.orderDeficit = deficit;
+        m.codedState = states(m, c) + kStateBytes;
+        rescaleContext(m, c);
+        EXPECT_EQ(t.symbolAt(c, 0), uint32_t('y'));
+        EXPECT_EQ(t.freqAt(c, 0), 94u);
+        EXPECT_EQ(t.freqAt(c, 1), 10u);
+        EXPECT_EQ(totalFreq(m, c), 109u);
+        EXPECT_EQ(flags(m, c) & 0x04, 0x04u);
+        EXPECT_EQ(m.codedState, states(m, c));
+    }
 }
 
 TEST(Rescale, RareSymbolSurvivesWithDeficitAndIsDroppedAtFullOrder) {
@@ -172,24 +160,11 @@ TEST(Rescale, SecondRescaleAtFullOrderAddsExactlyTwo) {
     EXPECT_EQ(t.freqAt(c, 0), halvedFront + 2);
 }
 
-TEST(Rescale, KeepsArraySortedAndRecomputesHighSymbolFlag) {
-    TestModel t;
-    Model& m = t.m;
-    const Ref c = t.makeContext({{'1', 10}, {0x41, 30}, {'2', 125}}, 200, m.currentContext);
-    m.orderDeficit = 1;
-    m.codedState = states(m, c) + 2 * kStateBytes;
-    rescaleContext(m, c);
-    EXPECT_EQ(t.symbolAt(c, 0), uint32_t('2'));
-    EXPECT_EQ(t.symbolAt(c, 1), 0x41u);  // 15 moved ahead of 5
-    EXPECT_EQ(t.freqAt(c, 1), 15u);
-    EXPECT_EQ(t.freqAt(c, 2), 5u);
-    EXPECT_EQ(flags(m, c) & 0x08, 0x08u);
-}
-
 // Long arrays are sorted by counting frequencies, short ones by insertion:
 // on both sides of the switch and at the root's 256 states the order is the
-// stable one by falling frequency (equal frequencies keep their order).
-TEST(Rescale, LongArraysKeepTheStableOrderByFallingFrequency) {
+// stable one by falling frequency (equal frequencies keep their order), and
+// the high-symbol flag is recomputed.
+TEST(Rescale, ArraysKeepTheStableOrderByFallingFrequency) {
     for (uint32_t n : {32u, 33u, 256u}) {
         TestModel t;
         Model& m = t.m;
@@ -220,8 +195,6 @@ TEST(Rescale, LongArraysKeepTheStableOrderByFallingFrequency) {
     }
 }
 
-// s0 = 80, cf = 19, total 30: X = 665, sf = 110, X > 550 and X > 660: f = 7.
-// s0 = 295, cf = 4, total 20: X = 100, sf = 315, 2X <= sf: f = 1, total + 4.
 // The search looks at eight states a step on long arrays: every position,
 // on both sides of a block's edge and in the tail, is found, and a byte equal
 // to the symbol in a frequency or successor field is never taken for it.
@@ -256,6 +229,8 @@ TEST(FindState, FindsEveryPositionOnlyAtSymbolBytesAndReportsAbsence) {
     }
 }
 
+// s0 = 80, cf = 19, total 30: X = 665, sf = 110, X > 550 and X > 660: f = 7.
+// s0 = 295, cf = 4, total 20: X = 100, sf = 315, 2X <= sf: f = 1, total + 4.
 TEST(NewSymbol, FrequencyFollowsTheFoundContextsShare) {
     uint32_t total = 30;
     EXPECT_EQ(newSymbolFreq(80, 19, total), 7u);

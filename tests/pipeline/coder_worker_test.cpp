@@ -44,30 +44,28 @@ TEST_F(CoderWorkerTest, MoreJobsThanTheRingsHoldWaitForRoomAndNoneIsLost) {
     for (const TargetFile& file : targets_) ASSERT_TRUE(file.entry.written) << file.path;
 }
 
-TEST_F(CoderWorkerTest, StreamOfExactlyOneChunkEndsWithAnEmptyChunk) {
+TEST_F(CoderWorkerTest, StreamOfWholeChunksEndsWithAnEmptyChunk) {
     // The coder suspends with a full chunk right after its last byte, the
     // worker publishes it and resumes, the coder ends at once: the final
-    // chunk published holds 0 bytes.
-    const auto bytes = patternBytes(65536, 5);
-    source("in", bytes);
-    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
-    EXPECT_EQ(pipeline_->outputRing.produced.load(), 2u);
-    EXPECT_EQ(pipeline_->outputRing.sizes[1], 0);
-    EXPECT_EQ(readWholeFile(scratch_ / "archive"), bytes);
+    // chunk published holds 0 bytes. With no input at all it is the only one.
+    for (const uint32_t chunks : {0u, 1u}) {
+        SCOPED_TRACE(chunks);
+        const auto bytes = patternBytes(chunks * size_t{kChunkBytes}, 5);
+        sources_.clear();
+        targets_.clear();
+        source("in", bytes);
+        auto adding = createPipeline();
+        EXPECT_TRUE(runAdd(*adding, sources_, scratch_ / "archive", copyBody()).empty());
+        EXPECT_EQ(adding->inputRing.produced.load(), chunks);
+        EXPECT_EQ(adding->outputRing.produced.load(), chunks + 1);
+        EXPECT_EQ(adding->outputRing.sizes[chunks], 0);
+        EXPECT_EQ(readWholeFile(scratch_ / "archive"), bytes);
 
-    auto fresh = createPipeline();
-    target("out", 65536);
-    EXPECT_TRUE(runExtract(*fresh, targets_, scratch_ / "archive", copyBody()).empty());
-    EXPECT_EQ(readWholeFile(targets_[0].path), bytes);
-}
-
-TEST_F(CoderWorkerTest, AddingNothingStillPublishesOneFinalChunk) {
-    source("empty", {});
-    EXPECT_TRUE(runAdd(*pipeline_, sources_, scratch_ / "archive", copyBody()).empty());
-    EXPECT_EQ(pipeline_->inputRing.produced.load(), 0u);
-    EXPECT_EQ(pipeline_->outputRing.produced.load(), 1u);
-    EXPECT_EQ(pipeline_->outputRing.sizes[0], 0);
-    EXPECT_TRUE(readWholeFile(scratch_ / "archive").empty());
+        auto extracting = createPipeline();
+        target("out", bytes.size());
+        EXPECT_TRUE(runExtract(*extracting, targets_, scratch_ / "archive", copyBody()).empty());
+        EXPECT_EQ(readWholeFile(targets_[0].path), bytes);
+    }
 }
 
 // A pipe as the archive: Linux only.
@@ -106,7 +104,9 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     const FileHandle archive = createForWrite(nativeOf(scratch_ / "archive").c_str()).value;
     prepareForAdd(*pipeline_, archive, "archive");
     CoderWorker worker;
-    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainableBody()));
+    CoderBody unobtainable = copyBody();
+    unobtainable.create = [](size_t) -> void* { return nullptr; };
+    ASSERT_TRUE(startCoderWorker(worker, pipeline_->control, unobtainable));
     // Main keeps queueing as the walk would: it must not wait forever on a
     // ring that nobody empties.
     source("file", patternBytes(10, 8));

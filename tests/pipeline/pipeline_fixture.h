@@ -127,14 +127,6 @@ inline CoderBody generatorBody() {
     return CoderBody{&createGenerator, &generatorIo, &runGenerator, &destroyGenerator};
 }
 
-// A coder whose memory can never be obtained.
-inline void* createNothing(size_t) { return nullptr; }
-inline CoderBody unobtainableBody() {
-    CoderBody body = copyBody();
-    body.create = &createNothing;
-    return body;
-}
-
 // Polls `condition` for up to a minute; false if it never held. Only a
 // guard against hanging forever, never a speed check.
 template <typename Condition>
@@ -219,11 +211,5 @@ protected:
     std::deque<SourceFile> sources_;
     std::deque<TargetFile> targets_;
 };
-
-inline size_t countFailures(const std::vector<PipelineFailure>& failures, FailureKind kind) {
-    size_t count = 0;
-    for (const auto& failure : failures) count += failure.kind == kind ? 1 : 0;
-    return count;
-}
 
 }  // namespace qex::testing

@@ -92,27 +92,21 @@ protected:
 
 TEST_F(ReaderThreadTest, ChunkBoundariesFollowEachFile) {
     // A whole chunk, then a read of 0 that publishes nothing; 65,537 bytes
-    // as 65,536 + 1; 70,000 bytes as 65,536 + 4,464. No chunk is empty and
-    // none holds bytes of two files.
-    const auto one = patternBytes(65536, 1);
-    const auto two = patternBytes(65537, 2);
-    const auto three = patternBytes(70000, 3);
-    const auto four = patternBytes(10, 4);
-    SourceFile& a = addFile("one", one);
-    SourceFile& b = addFile("two", two);
-    SourceFile& c = addFile("three", three);
-    SourceFile& d = addFile("four", four);
+    // as 65,536 + 1; an empty file adds no chunk; 70,000 bytes as 65,536 +
+    // 4,464. No chunk is empty and none holds bytes of two files.
+    const std::vector<std::vector<uint8_t>> contents{patternBytes(65536, 1), patternBytes(65537, 2), {},
+                                                     patternBytes(70000, 3), patternBytes(10, 4)};
+    std::vector<uint8_t> expected;
+    for (size_t i = 0; i < contents.size(); ++i) {
+        addFile("file" + std::to_string(i), contents[i]);
+        expected.insert(expected.end(), contents[i].begin(), contents[i].end());
+    }
     startReader();
     const std::vector<Chunk> chunks = takeAllChunks();
     EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{65536, 65536, 1, 65536, 4464, 10}));
     for (uint32_t i = 0; i < chunks.size(); ++i) EXPECT_EQ(chunks[i].number, i);
-    std::vector<uint8_t> expected = one;
-    for (const auto* part : {&two, &three, &four}) expected.insert(expected.end(), part->begin(), part->end());
     EXPECT_EQ(joined(chunks), expected);
-    expectEntryDescribes(a, one);
-    expectEntryDescribes(b, two);
-    expectEntryDescribes(c, three);
-    expectEntryDescribes(d, four);
+    for (size_t i = 0; i < contents.size(); ++i) expectEntryDescribes(files_[i], contents[i]);
 }
 
 TEST_F(ReaderThreadTest, OpenedSourceIsReadInsteadOfItsNameAndReleased) {
@@ -137,75 +131,54 @@ TEST_F(ReaderThreadTest, OpenedSourceIsReadInsteadOfItsNameAndReleased) {
     EXPECT_EQ(control().sourcesHeld.load(), 0u);
 }
 
-TEST_F(ReaderThreadTest, EmptyFileAddsNoChunk) {
-    const auto ten = patternBytes(10, 5);
-    const auto twenty = patternBytes(20, 6);
-    addFile("ten", ten);
-    SourceFile& empty = addFile("empty", {});
-    addFile("twenty", twenty);
-    startReader();
-    const std::vector<Chunk> chunks = takeAllChunks();
-    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{10, 20}));
-    expectEntryDescribes(empty, {});
-}
-
-TEST_F(ReaderThreadTest, UnreadableFilesAreMarkedUnreadAndTheRestIsRead) {
-    const auto before = patternBytes(3000, 7);
+TEST_F(ReaderThreadTest, SourcesThatFailOrChangedAreReportedAndTheRestIsRead) {
+    // Listed at 100 bytes: one shrank to 50 since, one grew to 200000 (more
+    // than a chunk, so that reading on would show); one is gone, and a
+    // folder opens but every read fails.
+    const auto shrunk = patternBytes(50, 9);
+    const auto grown = patternBytes(200000, 13);
     const auto after = patternBytes(5000, 8);
-    addFile("before", before);
+    writeWholeFile(scratch_ / "shrunk", shrunk);
+    writeWholeFile(scratch_ / "grown", grown);
+    std::filesystem::create_directory(scratch_ / "folder");
+    SourceFile& small = queueFile(scratch_ / "shrunk", 100);
     SourceFile& missing = queueFile(scratch_ / "missing", 1234);
-    std::filesystem::create_directory(scratch_ / "folder");  // opens, but every read fails
+    SourceFile& large = queueFile(scratch_ / "grown", 100);
     SourceFile& folder = queueFile(scratch_ / "folder", 99);
     SourceFile& last = addFile("after", after);
     missing.entry.crc = folder.entry.crc = 0xDEADBEEF;  // must be overwritten
     startReader();
-    const std::vector<Chunk> chunks = takeAllChunks();
-
-    EXPECT_EQ(sizesOf(chunks), (std::vector<size_t>{3000, 5000}));
-    expectEntryDescribes(missing, {});
-    expectEntryDescribes(folder, {});
-    expectEntryDescribes(last, after);
-    // Nothing of either entered the stream: their entries are left out.
-    EXPECT_TRUE(missing.entry.unread);
-    EXPECT_TRUE(folder.entry.unread);
-    EXPECT_FALSE(last.entry.unread);
-    const auto failures = failuresOf(control().report);
-    ASSERT_EQ(failures.size(), 2u);
-    EXPECT_EQ(failures[0].kind, FailureKind::sourceUnreadable);
-    EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "missing"));
-    EXPECT_EQ(failures[0].reason, systemReason(test::kErrorNoSuchFile) + " (not stored)");
-    EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "folder"));
-    EXPECT_EQ(failures[1].reason, systemReason(test::kErrorIsAFolder) + " (not stored)");
-
-    // Each of the four was announced for the progress display.
-    TakenRecord taken;
-    int announced = 0;
-    while (takeOldest(pipeline_->rings.addedFiles, taken)) ++announced;
-    EXPECT_EQ(announced, 4);
-}
-
-TEST_F(ReaderThreadTest, FileThatChangedSinceListedGivesAtMostItsListedSizeAndIsReported) {
-    // Listed at 100 bytes: one shrank to 50 since, one grew to 200000 (more
-    // than a chunk, so that reading on would show).
-    const auto shrunk = patternBytes(50, 9);
-    const auto grown = patternBytes(200000, 13);
-    writeWholeFile(scratch_ / "shrunk", shrunk);
-    writeWholeFile(scratch_ / "grown", grown);
-    SourceFile& small = queueFile(scratch_ / "shrunk", 100);
-    SourceFile& large = queueFile(scratch_ / "grown", 100);
-    startReader();
     const std::vector<uint8_t> firstHundred(grown.begin(), grown.begin() + 100);
     std::vector<uint8_t> expected = shrunk;
-    expected.insert(expected.end(), firstHundred.begin(), firstHundred.end());
+    for (const auto* part : {&firstHundred, &after}) expected.insert(expected.end(), part->begin(), part->end());
     EXPECT_EQ(joined(takeAllChunks()), expected);
     expectEntryDescribes(small, shrunk);
     expectEntryDescribes(large, firstHundred);
+    expectEntryDescribes(missing, {});
+    expectEntryDescribes(folder, {});
+    expectEntryDescribes(last, after);
+    // Nothing of the unreadable two entered the stream: their entries are left out.
+    EXPECT_TRUE(missing.entry.unread);
+    EXPECT_TRUE(folder.entry.unread);
+    EXPECT_FALSE(small.entry.unread);
+    EXPECT_FALSE(last.entry.unread);
     const auto failures = failuresOf(control().report);
-    ASSERT_EQ(failures.size(), 2u);
+    ASSERT_EQ(failures.size(), 4u);
     EXPECT_EQ(failures[0].kind, FailureKind::sourceChanged);
     EXPECT_EQ(failures[0].path, nativeOf(scratch_ / "shrunk"));
-    EXPECT_EQ(failures[1].kind, FailureKind::sourceChanged);
-    EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "grown"));
+    EXPECT_EQ(failures[1].kind, FailureKind::sourceUnreadable);
+    EXPECT_EQ(failures[1].path, nativeOf(scratch_ / "missing"));
+    EXPECT_EQ(failures[1].reason, systemReason(test::kErrorNoSuchFile) + " (not stored)");
+    EXPECT_EQ(failures[2].kind, FailureKind::sourceChanged);
+    EXPECT_EQ(failures[2].path, nativeOf(scratch_ / "grown"));
+    EXPECT_EQ(failures[3].path, nativeOf(scratch_ / "folder"));
+    EXPECT_EQ(failures[3].reason, systemReason(test::kErrorIsAFolder) + " (not stored)");
+
+    // Each of the five was announced for the progress display.
+    TakenRecord taken;
+    int announced = 0;
+    while (takeOldest(pipeline_->rings.addedFiles, taken)) ++announced;
+    EXPECT_EQ(announced, 5);
 }
 
 TEST_F(ReaderThreadTest, ReaderNeverRunsMoreThan255ChunksAhead) {
