@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -16,46 +17,8 @@ namespace {
 
 using test::runQex;
 
-std::string padded(const std::string& line, char end) {
-    std::string out = line;
-    if (out.size() < 78) out.append(78 - out.size(), ' ');
-    return out + end;
-}
-
-// True when `text` has the form of `shape`, in which '#' stands for a run of
-// digits and every other character for itself.
-bool fitsShape(std::string_view text, std::string_view shape) {
-    size_t t = 0;
-    for (const char c : shape) {
-        if (c == '#') {
-            const size_t start = t;
-            while (t < text.size() && text[t] >= '0' && text[t] <= '9') ++t;
-            if (t == start) return false;
-        } else if (t >= text.size() || text[t++] != c) {
-            return false;
-        }
-    }
-    return t == text.size();
-}
-
-// A printed line without its end character and its padding to 78 columns;
-// empty when the padding is wrong.
-std::string unpadded(std::string_view line) {
-    line.remove_suffix(1);
-    if (line.size() < 78) return {};
-    size_t end = line.size();
-    while (end > 0 && line[end - 1] == ' ') --end;
-    if (line.size() > 78 && end != line.size()) return {};
-    return std::string(line.substr(0, end));
-}
-
-// The final status line of a run's output, which ends with it, "\r" and a
-// line feed; empty when the output does not end so.
-std::string finalStatusOf(const std::string& out) {
-    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) return {};
-    const size_t start = out.find_last_of("\r\n", out.size() - 3);
-    return unpadded(out.substr(start == std::string::npos ? 0 : start + 1,
-                               out.size() - 1 - (start == std::string::npos ? 0 : start + 1)));
+bool matches(const std::string& text, const std::string& pattern) {
+    return std::regex_match(text, std::regex(pattern));
 }
 
 TEST(SpeedFigure, AddsOneSecondToTheElapsedTime) {
@@ -70,19 +33,12 @@ TEST(SpeedFigure, AddsOneSecondToTheElapsedTime) {
     EXPECT_EQ(speedFigure((uint64_t{1} << 32) + 5, 0, 0), 5);
 }
 
-TEST(ProgressLines, FormatsAsTheDisplayShowsThem) {
-    EXPECT_EQ(addFileLine("/src/a.txt", 3), "Adding \"/src/a.txt\":3");
+// The runs below show the usual lines; here the edges of their fields.
+TEST(ProgressLines, SizesPrintWholeCrcsInEightDigitsAndLinesArePaddedTo78ColumnsNeverCut) {
     EXPECT_EQ(addFileLine("/big", uint64_t{1} << 39), "Adding \"/big\":549755813888");
-    EXPECT_EQ(extractFileLine("/t/a.txt", 3, 0x352441C2, 0x352441C2),
-              "Extracting \"/t/a.txt\":3 352441C2 352441C2");
     EXPECT_EQ(extractFileLine("/t/z", 0, 0, 0xAB), "Extracting \"/t/z\":0 00000000 000000AB");
-    EXPECT_EQ(addStatusLine(2, 1, 3, 3, 9, 2), "d=2 f=1 in=3/3 out=9 speed=2");
-    EXPECT_EQ(extractStatusLine(2, 1, 147, 3, 143), "d=2 f=1 in=147 out=3 speed=143");
-}
-
-TEST(ProgressLines, PaddedToSeventyEightColumnsAndNeverCut) {
+    EXPECT_EQ(paddedLine("short", '\r'), "short" + std::string(73, ' ') + "\r");
     const std::string longLine(100, 'n');
-    EXPECT_EQ(paddedLine("short", '\r'), padded("short", '\r'));
     EXPECT_EQ(paddedLine(longLine, '\n'), longLine + "\n");
 }
 
@@ -95,15 +51,11 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     std::atomic<uint64_t> totalIn{0}, totalOut{0};
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    ProgressPrinter printer;
-    printer.kind = ProgressKind::add;
-    printer.ring = &rings->addedFiles;
-    printer.counters = &counters;
-    printer.totalIn = &totalIn;
-    printer.totalOut = &totalOut;
     ConsoleOutput console;
     console.stream = out;
-    printer.console = &console;
+    ProgressPrinter printer;
+    attachProgressPrinter(printer, console, ProgressKind::add, rings->addedFiles, counters, totalIn, totalOut);
+    printer.terminal = true;  // the status line rewritten in place, as on a screen
     startProgressPrinter(printer);
     for (int k = 0; k < 3000; ++k) {
         const std::u16string name = u"/f" + std::u16string(1, static_cast<char16_t>(u'a' + k % 26));
@@ -121,28 +73,24 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     while ((got = std::fread(chunk, 1, sizeof chunk, out)) > 0) text.append(chunk, got);
     std::fclose(out);
 
-    // Every line is a whole file line or a whole status line.
+    // Every line is a whole file line or a whole status line, padded to 78
+    // columns; the last is the final status line with every figure, then a
+    // line feed ends the output.
     size_t position = 0, lines = 0;
-    while (position < text.size()) {
-        size_t end = text.find_first_of("\r\n", position);
+    std::string line;
+    while (position + 1 < text.size()) {
+        const size_t end = text.find_first_of("\r\n", position);
         ASSERT_NE(end, std::string::npos);
-        const std::string line = text.substr(position, end - position + 1);
-        const bool finalLineFeed = end + 1 == text.size() && line == "\n";
-        if (!finalLineFeed) {
-            const std::string shown = unpadded(line);
-            // "Adding "/fX":N" with one letter X.
-            const bool fileLine = line.back() == '\n' && shown.size() > 13 && shown[10] >= 'a' &&
-                                  shown[10] <= 'z' &&
-                                  fitsShape(shown.substr(0, 10) + shown.substr(11), "Adding \"/f\":#");
-            const bool statusLine = line.back() == '\r' && fitsShape(shown, "d=0 f=# in=#/0 out=0 speed=#");
-            ASSERT_TRUE(fileLine || statusLine) << "torn line: " << line;
-        }
+        line = text.substr(position, end - position + 1);
+        ASSERT_EQ(line.size(), 79u) << "torn line: " << line;
+        ASSERT_TRUE(matches(line, "Adding \"/f[a-z]\":[0-9]+ *\n") ||
+                    matches(line, "d=0 f=[0-9]+ in=[0-9]+/0 out=0 speed=[0-9]+ *\r"))
+            << "torn line: " << line;
         position = end + 1;
         ++lines;
     }
-    // The end: the final status line with every figure, then a line feed.
-    EXPECT_TRUE(fitsShape(finalStatusOf(text), "d=0 f=3000 in=2999/0 out=0 speed=#"))
-        << text.substr(text.size() > 200 ? text.size() - 200 : 0);
+    EXPECT_EQ(text.substr(position), "\n");
+    EXPECT_TRUE(matches(line, "d=0 f=3000 in=2999/0 out=0 speed=[0-9]+ *\r")) << line;
     EXPECT_GT(lines, 2u);
 }
 
@@ -152,15 +100,16 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
 #ifndef _WIN32
 class ProgressOfARun : public test::ScratchFolderTest {};
 
-// The last line of a log, which must end with a line feed and hold no
-// carriage return anywhere; empty otherwise.
+// The final line of a log: it ends with a line feed and no carriage return
+// stands anywhere; empty otherwise.
 std::string finalLogLineOf(const std::string& out) {
     if (out.empty() || out.back() != '\n' || out.find('\r') != std::string::npos) return {};
     const size_t start = out.find_last_of('\n', out.size() - 2);
-    return out.substr(start == std::string::npos ? 0 : start + 1, out.size() - 1 - (start == std::string::npos ? 0 : start + 1));
+    return out.substr(start == std::string::npos ? 0 : start + 1,
+                      out.size() - 1 - (start == std::string::npos ? 0 : start + 1));
 }
 
-TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatus) {
+TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatusAlsoWhenEmpty) {
     folder("T/S");
     file("T/a.txt", "abc");
     file("T/empty");
@@ -174,20 +123,16 @@ TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatus) {
     // 3 * 1,000 / 1,000; out is the stream, the archive less its directory
     // ("T a.txt empty S", 16 bytes of names, 4 entries, the trailer).
     const std::string finalStatus = finalLogLineOf(r.out);
-    ASSERT_TRUE(fitsShape(finalStatus, "d=2 f=2 in=3/3 out=# speed=#")) << r.out;
-    EXPECT_EQ(r.out.find("d=2 f=2"), r.out.size() - finalStatus.size() - 1) << "one status line only";
     const uint64_t streamBytes = test::fs::file_size(at("t.qex")) - 8 - 16 - 160;
-    EXPECT_EQ(finalStatus.substr(0, finalStatus.find(" speed=")),
-              "d=2 f=2 in=3/3 out=" + std::to_string(streamBytes));
-    EXPECT_LE(std::stoi(finalStatus.substr(finalStatus.find("speed=") + 6)), 3);
-}
-
-TEST_F(ProgressOfARun, EmptyAddShowsZeroFigures) {
+    const std::string expected = "d=2 f=2 in=3/3 out=" + std::to_string(streamBytes) + " speed=[0-3]";
+    EXPECT_TRUE(matches(finalStatus, expected)) << r.out;
+    EXPECT_EQ(r.out.find("d=2 f=2"), r.out.size() - finalStatus.size() - 1) << "one status line only";
+    // Nothing to add: every figure is 0 but the empty stream's 6 bytes.
     folder("E");
-    const auto r = runQex({"a", at("e.qex"), at("E") + "/"});
-    ASSERT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out.find("Adding"), std::string::npos);
-    EXPECT_EQ(finalLogLineOf(r.out), "d=0 f=0 in=0/0 out=6 speed=0") << r.out;
+    const auto empty = runQex({"a", at("e.qex"), at("E") + "/"});
+    ASSERT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out.find("Adding"), std::string::npos);
+    EXPECT_EQ(finalLogLineOf(empty.out), "d=0 f=0 in=0/0 out=6 speed=0") << empty.out;
 }
 
 TEST_F(ProgressOfARun, ExtractShowsStoredAndComputedCrc) {
@@ -205,7 +150,7 @@ TEST_F(ProgressOfARun, ExtractShowsStoredAndComputedCrc) {
         << r.out;
     // Whole archive in, three decoded bytes out.
     const std::string size = std::to_string(test::fs::file_size(at("t.qex")));
-    EXPECT_TRUE(fitsShape(finalLogLineOf(r.out), "d=1 f=2 in=" + size + " out=3 speed=#")) << r.out;
+    EXPECT_TRUE(matches(finalLogLineOf(r.out), "d=1 f=2 in=" + size + " out=3 speed=[0-9]+")) << r.out;
 }
 #endif
 

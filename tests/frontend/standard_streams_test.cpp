@@ -28,12 +28,9 @@ ArchiveBuilder smallTree() {
     return b;
 }
 
-ProcessResult qexWithInput(const std::vector<std::string>& args, const std::string& input) {
-    std::vector<std::string> command{QEX_EXE};
-    command.insert(command.end(), args.begin(), args.end());
-    ProcessOptions options;
-    options.input = input;
-    return runProcess(command, options);
+ProcessResult qexWithInput(std::vector<std::string> args, const std::string& input) {
+    args.insert(args.begin(), QEX_EXE);
+    return runProcess(args, {.workingDir = {}, .input = input});
 }
 
 TEST(StandardStreams, ArchiveFromStandardInputIsHandledAsAFile) {

@@ -45,6 +45,12 @@ struct ProcessOptions {
 };
 
 #ifdef _WIN32
+// A native (UTF-8) path or argument as the system's wide functions take it.
+inline std::wstring wideOf(const std::string& native) {
+    const std::u16string units = qex::nativeToUtf16(native);
+    return std::wstring(units.begin(), units.end());
+}
+
 namespace detail {
 
 // One argument quoted the way CommandLineToArgvW splits it again:
@@ -67,11 +73,6 @@ inline std::wstring quotedArgument(const std::wstring& argument) {
     return quoted;
 }
 
-inline std::wstring wideOf(const std::string& utf8) {
-    const std::u16string units = qex::nativeToUtf16(utf8);
-    return std::wstring(units.begin(), units.end());
-}
-
 inline void drain(HANDLE pipe, std::string& into) {
     char buffer[65536];
     DWORD got = 0;
@@ -87,18 +88,18 @@ inline ProcessResult runProcess(const std::vector<std::string>& args, const Proc
     if (args.empty()) return result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) return result;
-    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return result;
-    if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) return result;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0) ||
+        !CreatePipe(&inRead, &inWrite, &inherit, 0))
+        return result;
     for (HANDLE own : {outRead, errRead, inWrite}) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
 
     std::wstring commandLine;
     for (const std::string& a : args) {
         if (!commandLine.empty()) commandLine.push_back(L' ');
-        commandLine += detail::quotedArgument(detail::wideOf(a));
+        commandLine += detail::quotedArgument(wideOf(a));
     }
-    const std::wstring program = detail::wideOf(args[0]);
-    const std::wstring folder = detail::wideOf(options.workingDir);
+    const std::wstring program = wideOf(args[0]);
+    const std::wstring folder = wideOf(options.workingDir);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -199,26 +200,14 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
                                 const ProcessOptions& options = {}) {
     ProcessResult result;
     if (args.empty()) return result;
-    int outPipe[2], errPipe[2], inPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0) return result;
-    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        return result;
-    }
-    if (::pipe2(inPipe, O_CLOEXEC) != 0) {
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) ::close(fd);
-        return result;
-    }
-    const pid_t pid = startProcess(args, inPipe[0], outPipe[1], errPipe[1], options.workingDir);
-    int outRead = outPipe[0], errRead = errPipe[0], inWrite = inPipe[1];
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    ::close(inPipe[0]);
+    int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};  // standard output, error and input
+    bool piped = true;
+    for (int* ends : pipes) piped = piped && ::pipe2(ends, O_CLOEXEC) == 0;
+    const pid_t pid = piped ? startProcess(args, pipes[2][0], pipes[0][1], pipes[1][1], options.workingDir) : -1;
+    int outRead = pipes[0][0], errRead = pipes[1][0], inWrite = pipes[2][1];
+    for (int* theirs : {&pipes[0][1], &pipes[1][1], &pipes[2][0]}) detail::closeIfOpen(*theirs);
     if (pid < 0) {
-        detail::closeIfOpen(outRead);
-        detail::closeIfOpen(errRead);
-        detail::closeIfOpen(inWrite);
+        for (int* own : {&outRead, &errRead, &inWrite}) detail::closeIfOpen(*own);
         return result;
     }
     result.started = true;

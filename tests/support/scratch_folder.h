@@ -1,11 +1,10 @@
 // A fresh folder for one test below the system's temporary folder, removed
 // with everything in it when the object goes.
 //
-// The name holds the process id, a clock stamp and a serial number, and the
-// first name that can be created is taken, so tests running in parallel
-// never share a folder. Before removal every item a test made read-only or
-// unreadable is opened up again (symbolic links are left alone: they may
-// lead anywhere).
+// The first name (a clock stamp and a serial number) that can be created is
+// taken, so tests running in parallel never share a folder. Before removal
+// every item a test made read-only or unreadable is opened up again
+// (symbolic links are left alone: they may lead anywhere).
 #pragma once
 
 #include <atomic>
@@ -14,12 +13,6 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace qex::test {
 
 class ScratchFolder {
@@ -27,16 +20,10 @@ public:
     ScratchFolder() {
         namespace fs = std::filesystem;
         static std::atomic<unsigned> serial{0};
-#ifdef _WIN32
-        const long process = static_cast<long>(_getpid());
-#else
-        const long process = static_cast<long>(::getpid());
-#endif
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         const fs::path base = fs::temp_directory_path();
         for (unsigned attempt = 0; root_.empty() && attempt < 1000; ++attempt) {
-            const fs::path candidate = base / ("qex-" + std::to_string(process) + "-" + std::to_string(stamp) + "-" +
-                                               std::to_string(serial++));
+            const fs::path candidate = base / ("qex-" + std::to_string(stamp) + "-" + std::to_string(serial++));
             std::error_code error;
             if (fs::create_directory(candidate, error)) root_ = candidate;
         }

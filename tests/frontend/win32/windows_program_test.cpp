@@ -77,17 +77,7 @@ protected:
             ASSERT_TRUE(SetFileAttributesW(wideOf(path).c_str(), attributes));
         }
     }
-    void writeArchive(const std::string& path, const std::vector<uint8_t>& archive) {
-        const SystemResult<FileHandle> file = createForWrite(path.c_str());
-        ASSERT_TRUE(file.ok());
-        ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
-        ASSERT_TRUE(closeFile(file.value).ok());
-    }
     void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
-    static std::wstring wideOf(const std::string& native) {
-        const std::u16string units = nativeToUtf16(native);
-        return std::wstring(units.begin(), units.end());
-    }
 };
 
 TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPathLimit) {
@@ -248,7 +238,7 @@ TEST_F(WindowsProgram, QuotedFolderEndingInABackslashIsItsContentsFromCmd) {
     const std::string script = qex + " a" + quoted("t.qex", "\"") + quoted("dir with space", "\\\"") +
                                quoted("other dir", "\\\"") + "\r\n" + qex + " x" + quoted("t.qex", "\"") +
                                quoted("out dir", "\\\"") + "\r\n";
-    writeArchive(full("run.bat"), std::vector<uint8_t>(script.begin(), script.end()));
+    make(full("run.bat"), script, kBaseTime);
     wchar_t system[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
     std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
@@ -266,23 +256,23 @@ TEST_F(WindowsProgram, NamesWindowsCannotHoldAreRefusedAndTheRestExtracted) {
     // backslash a second folder level, and the others make items Windows'
     // own tools cannot open. Each item is refused with its reason, what
     // lies below a refused folder with it; the rest is extracted.
-    const std::vector<uint8_t> archive = ArchiveBuilder()
-                                             .folder(0, u"T")
-                                             .file(1, u"before.txt", "first")
-                                             .file(1, u"12:30.txt", "lunch")
-                                             .folder(1, u"at 12:30")
-                                             .file(2, u"inside.txt", "lost with its folder")
-                                             .file(1, u"back\\slash", "bs")
-                                             .folder(1, u"a\\b")
-                                             .file(2, u"below.txt", "lost with its folder")
-                                             .file(1, u"dot.", "d")
-                                             .file(1, u"space ", "s")
-                                             .file(1, u"CON", "c")
-                                             .file(1, u"nul.txt", "n")
-                                             .file(1, u"Com1 .log", "c1")
-                                             .file(1, u"after.txt", "last")
-                                             .bytes();
-    writeArchive(full("t.qex"), archive);
+    const std::string archive = ArchiveBuilder()
+                                    .folder(0, u"T")
+                                    .file(1, u"before.txt", "first")
+                                    .file(1, u"12:30.txt", "lunch")
+                                    .folder(1, u"at 12:30")
+                                    .file(2, u"inside.txt", "lost with its folder")
+                                    .file(1, u"back\\slash", "bs")
+                                    .folder(1, u"a\\b")
+                                    .file(2, u"below.txt", "lost with its folder")
+                                    .file(1, u"dot.", "d")
+                                    .file(1, u"space ", "s")
+                                    .file(1, u"CON", "c")
+                                    .file(1, u"nul.txt", "n")
+                                    .file(1, u"Com1 .log", "c1")
+                                    .file(1, u"after.txt", "last")
+                                    .text();
+    make(full("t.qex"), archive, kBaseTime);
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 1) << extract.err;
@@ -316,16 +306,17 @@ TEST_F(WindowsProgram, NamesWindowsCannotHoldAreRefusedAndTheRestExtracted) {
 TEST_F(WindowsProgram, NamesDifferingOnlyInCaseNeverReplaceEachOther) {
     // One folder of a case-insensitive file system holds one of them: the
     // first stays whole, each later one is refused naming it. Folders merge.
-    writeArchive(full("t.qex"), ArchiveBuilder()
-                                    .folder(0, u"c")
-                                    .file(1, u"Case.txt", "first")
-                                    .file(1, u"case.txt", "second")
-                                    .file(1, u"CASE.TXT", "third")
-                                    .folder(1, u"Sub")
-                                    .file(2, u"a.txt", "a")
-                                    .folder(1, u"SUB")
-                                    .file(2, u"b.txt", "b")
-                                    .bytes());
+    make(full("t.qex"), ArchiveBuilder()
+                            .folder(0, u"c")
+                            .file(1, u"Case.txt", "first")
+                            .file(1, u"case.txt", "second")
+                            .file(1, u"CASE.TXT", "third")
+                            .folder(1, u"Sub")
+                            .file(2, u"a.txt", "a")
+                            .folder(1, u"SUB")
+                            .file(2, u"b.txt", "b")
+                            .text(),
+         kBaseTime);
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 1) << extract.err;
@@ -363,11 +354,7 @@ TEST_F(WindowsProgram, LinuxHardLinksAndOwnersArriveAsPlainFiles) {
     }
     b.entries[1].creationTime = withUnixMode(b.entries[1].creationTime, 0100644);
     b.entries[2].creationTime = withUnixMode(b.entries[2].creationTime, kModeHardLink | 0644);
-    const std::vector<uint8_t> archive = b.bytes();
-    const SystemResult<FileHandle> file = createForWrite(full("t.qex").c_str());
-    ASSERT_TRUE(file.ok());
-    ASSERT_TRUE(writeAll(file.value, archive.data(), archive.size()).ok());
-    ASSERT_TRUE(closeFile(file.value).ok());
+    make(full("t.qex"), b.text(), kBaseTime);
     makeFolder(full("out"));
     const ProcessResult extract = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(extract.exitCode, 0) << extract.err;

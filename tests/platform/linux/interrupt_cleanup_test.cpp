@@ -1,7 +1,6 @@
-// The interrupt cleanup slot: an interrupt removes the item armed for it
-// and ends the process by that signal, also when it arrives while another
-// thread is creating the item. Each case runs in a child process, which
-// the signal ends.
+// The interrupt cleanup slot: an interrupt removes the item armed for it and
+// ends the process by that signal, also while another thread creates the
+// item. Each case runs in a child process, which the signal ends.
 #include "platform/interrupt_cleanup.h"
 
 #include <fcntl.h>
@@ -56,10 +55,8 @@ TEST_F(InterruptCleanup, PendingFileBeingWrittenIsRemovedAndTheSignalEndsTheProc
 }
 
 TEST_F(InterruptCleanup, InterruptDuringACreationOnAnotherThreadRemovesWhatItCreated) {
-    // The creating thread holds the interrupts off, so the main thread takes
-    // the signal while the file is being created; its handler waits for the
-    // creation to end and then removes the file. Before: the slot was armed
-    // only after the file existed, and such an interrupt left it.
+    // The creator holds interrupts off, so the main thread's handler takes the
+    // signal mid-creation; it waits for the creation to end, then removes the file.
     const fs::path file = root / "created";
     const int end = inChild([&] {
         sigset_t interrupt;

@@ -8,13 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
 #include "support/scratch_folder.h"
 
 namespace qex {
@@ -26,7 +25,7 @@ class ListingFolder : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(root.empty()); }
     void file(const std::string& name, const std::string& content = "") {
-        std::ofstream(root + "/" + name, std::ios::binary) << content;
+        test::writeFileBytes(root + "/" + name, content);
     }
     void folder(const std::string& name) { fs::create_directory(root + "/" + name); }
 
@@ -39,6 +38,11 @@ protected:
         std::vector<std::string> names;
         for (const ListedItem& item : items) names.push_back(item.nativeName);
         return names;
+    }
+    std::map<std::string, ListedItem> listedByName() {
+        std::map<std::string, ListedItem> byName;
+        for (ListedItem& item : list("*")) byName[item.nativeName] = item;
+        return byName;
     }
 
     test::ScratchFolder scratch;
@@ -58,10 +62,8 @@ TEST(ListedBefore, FoldsThroughTheNtfsUppercaseTableAndBreaksTiesByUnits) {
     EXPECT_FALSE(listedBefore(u"abc", u"abc"));
     // A prefix comes first.
     EXPECT_TRUE(listedBefore(u"ab", u"AB.txt"));
-    // Beyond ASCII as an NTFS folder lists them: e acute folds to E acute,
-    // sharp s and dotless i have no upper case of one unit, y with
-    // diaeresis folds to U+0178; Greek final sigma stays itself; units
-    // beyond the basic plane are compared as their surrogates.
+    // Beyond ASCII as an NTFS folder lists them (sharp s and dotless i have
+    // no one-unit upper case; surrogates compare as units).
     std::vector<std::u16string> names = {u"\u00ff", u"\u0131", u"\u0130", u"\u00df", u"\u00d83",
                                          u"\u00f8", u"\u00c92", u"\u00e91", u"\u00e4", u"z"};
     std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return listedBefore(a, b); });
@@ -93,32 +95,27 @@ TEST(MatchesWildcards, StarAndQuestionMarkAreTheOnlyWildcards) {
     EXPECT_FALSE(matchesWildcards(u"[ab]", u"a"));
     EXPECT_FALSE(matchesWildcards(u"?", u""));
     EXPECT_FALSE(matchesWildcards(u"??", u"abc"));
-}
-
-TEST(MatchesWildcards, QuestionMarkTakesASurrogatePairAsOneCharacter) {
-    const std::u16string clef = u"\U0001D11E";  // two UTF-16 units
+    // A surrogate pair is one character.
+    const std::u16string clef = u"\U0001D11E";
     EXPECT_TRUE(matchesWildcards(u"?", clef));
     EXPECT_FALSE(matchesWildcards(u"??", clef));
     EXPECT_TRUE(matchesWildcards(u"x?y", u"x" + clef + u"y"));
 }
 
-TEST_F(ListingFolder, StarListsEverythingButDotEntriesInNtfsOrder) {
-    for (const char* name : {"_x", "b", "S", "a.txt", ".hidden", "A", "B"}) file(name);
-    folder("Zeta");
-    // '_' (0x5F) lies above every upper-case letter, so "_x" comes last.
-    EXPECT_EQ(namesOf(list("*")), (Names{".hidden", "A", "a.txt", "B", "b", "S", "Zeta", "_x"}));
-}
-
-TEST_F(ListingFolder, MaskSelectsMatchingItemsCaseSensitively) {
-    for (const char* name : {"Common7", "common7", "Comn1", "Com", "x[1]"}) file(name);
+TEST_F(ListingFolder, PatternsListMatchingItemsButDotEntriesCaseSensitivelyInNtfsOrder) {
+    for (const char* name : {"_x", "b", "S", "a.txt", ".hidden", "A", "Common7", "common7", "Comn1", "x[1]"})
+        file(name);
     folder("Compass9");
+    // '_' (0x5F) lies above every upper-case letter, so "_x" comes last.
+    EXPECT_EQ(namesOf(list("*")), (Names{".hidden", "A", "a.txt", "b", "Common7", "common7", "Comn1", "Compass9",
+                                         "S", "x[1]", "_x"}));
     EXPECT_EQ(namesOf(list("Com*n?")), (Names{"Common7", "Comn1"}));
     EXPECT_EQ(namesOf(list("x[1]")), (Names{"x[1]"}));
-    EXPECT_EQ(namesOf(list("C*")), (Names{"Com", "Common7", "Comn1", "Compass9"}));
+    EXPECT_EQ(namesOf(list("C*")), (Names{"Common7", "Comn1", "Compass9"}));
     EXPECT_TRUE(list("nothing*").empty());
 }
 
-TEST_F(ListingFolder, NameWithoutWildcardsListsThatItemWhenItExists) {
+TEST_F(ListingFolder, NameWithoutWildcardsListsThatItemWhenItExistsAndAMissingFolderIsAnError) {
     file("one.txt", "12345");
     const std::vector<ListedItem> one = list("one.txt");
     ASSERT_EQ(one.size(), 1u);
@@ -127,24 +124,20 @@ TEST_F(ListingFolder, NameWithoutWildcardsListsThatItemWhenItExists) {
     EXPECT_EQ(one[0].size, 5u);
     EXPECT_TRUE(list("missing.txt").empty());
     EXPECT_TRUE(list("missing/deeper").empty());
-}
-
-TEST_F(ListingFolder, UnreadableFolderIsAnError) {
     std::vector<ListedItem> items;
     EXPECT_EQ(listPattern(root + "/absent/*", items).error, ENOENT);
 }
 
-TEST_F(ListingFolder, AttributesFollowKindModeAndLeadingDot) {
+TEST_F(ListingFolder, KindAndAttributesFollowTypeModeAndLeadingDot) {
     file("plain", "x");
     file("locked", "x");
     ASSERT_EQ(chmod((root + "/locked").c_str(), 0444), 0);
     file(".dot");
     folder("dir");
     folder(".git");
-    std::vector<ListedItem> items = list("*");
-    ASSERT_EQ(items.size(), 5u);
-    std::map<std::string, ListedItem> byName;
-    for (ListedItem& item : items) byName[item.nativeName] = item;
+    ASSERT_EQ(mkfifo((root + "/pipe").c_str(), 0644), 0);
+    std::map<std::string, ListedItem> byName = listedByName();
+    ASSERT_EQ(byName.size(), 6u);
     EXPECT_EQ(byName["plain"].attributes, 0x20);
     EXPECT_EQ(byName["locked"].attributes, 0x21);
     EXPECT_EQ(byName[".dot"].attributes, 0x22);
@@ -153,13 +146,12 @@ TEST_F(ListingFolder, AttributesFollowKindModeAndLeadingDot) {
     EXPECT_EQ(byName["dir"].kind, ItemKind::Folder);
     EXPECT_EQ(byName["dir"].size, 0u);
     EXPECT_EQ(byName["plain"].kind, ItemKind::File);
+    EXPECT_EQ(byName["pipe"].kind, ItemKind::Special);
 }
 
 TEST_F(ListingFolder, TimesAreFileTimesOfTheStatTimes) {
     file("t");
-    // 1,000,000,000 s after 1970 plus 500 ns: FILETIME counts 100 ns units
-    // from 1601, which lies 11,644,473,600 s before 1970, so the value is
-    // (1,000,000,000 + 11,644,473,600) * 10^7 + 5.
+    // 1,000,000,000 s after 1970 plus 500 ns, in 100 ns units from 1601.
     const struct timespec times[2] = {{2000000000, 0}, {1000000000, 500}};
     ASSERT_EQ(utimensat(AT_FDCWD, (root + "/t").c_str(), times, 0), 0);
     const std::vector<ListedItem> items = list("t");
@@ -178,8 +170,7 @@ TEST_F(ListingFolder, WildcardsListLinksAsLinksAndANamedLinkIsFollowed) {
     ASSERT_EQ(symlink("dir", (root + "/toDir").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", (root + "/dangling").c_str()), 0);
     ASSERT_EQ(chmod((root + "/target").c_str(), 0640), 0);
-    std::map<std::string, ListedItem> byName;
-    for (ListedItem& item : list("*")) byName[item.nativeName] = item;
+    std::map<std::string, ListedItem> byName = listedByName();
 
     for (const char* link : {"toFile", "toDir", "dangling"}) {
         EXPECT_EQ(byName[link].kind, ItemKind::Link) << link;
@@ -200,13 +191,6 @@ TEST_F(ListingFolder, WildcardsListLinksAsLinksAndANamedLinkIsFollowed) {
     const std::vector<ListedItem> dangling = list("dangling");
     ASSERT_EQ(dangling.size(), 1u);
     EXPECT_EQ(dangling[0].kind, ItemKind::Link);
-}
-
-TEST_F(ListingFolder, FifoIsSpecial) {
-    ASSERT_EQ(mkfifo((root + "/pipe").c_str(), 0644), 0);
-    const std::vector<ListedItem> items = list("*");
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].kind, ItemKind::Special);
 }
 
 TEST_F(ListingFolder, InvalidUtf8NamesSurviveTheConversion) {

@@ -41,13 +41,10 @@ TEST(FullPath, UsesTheProcessCurrentFolder) {
     EXPECT_EQ(full.value, resolvePath(current, ""));
 }
 
-TEST(JoinPath, NeverDoublesASeparator) {
+TEST(PathComponents, JoinNeverDoublesASeparatorAndTheLastComponentAndWildcardsAreFound) {
     EXPECT_EQ(joinPath("/", "a"), "/a");
     EXPECT_EQ(joinPath("/t", "a"), "/t/a");
     EXPECT_EQ(joinPath("/t/", "a"), "/t/a");
-}
-
-TEST(PathComponents, LastComponentAndWildcards) {
     EXPECT_EQ(lastComponentStart("/a/bc"), 3u);
     EXPECT_EQ(lastComponentStart("/a/"), 3u);
     EXPECT_EQ(lastComponentStart("name"), 0u);
