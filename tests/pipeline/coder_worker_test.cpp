@@ -166,13 +166,8 @@ TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
     EXPECT_EQ(pipeline_->control.readerFile, kNoFile);  // the worker closed the archive
 }
 
-}  // namespace
-}  // namespace qex::testing
-
 // Which threads are bound is read from /proc: Linux only.
 #ifndef _WIN32
-namespace qex::testing {
-namespace {
 
 // How many of this process's threads may run on exactly one processor.
 int threadsBoundToOneProcessor() {
@@ -211,7 +206,7 @@ TEST(CoderWorkerBinding, NoPipelineThreadIsBoundToOneProcessor) {
     EXPECT_TRUE(runAdd(*pipeline, sources, scratch / "archive", body).empty());
     EXPECT_EQ(boundDuringRun.load(), 0);  // neither the coder nor the reader or the writer
 }
+#endif
 
 }  // namespace
 }  // namespace qex::testing
-#endif

@@ -1,8 +1,6 @@
 // ReaderThread alone: the test plays the coder and takes the chunks.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "pipeline/reader_thread.h"
 #include "pipeline_fixture.h"
 #include "support/system_errors.h"
