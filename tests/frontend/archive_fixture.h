@@ -11,10 +11,12 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -74,31 +76,24 @@ inline std::map<std::string, std::string> keptItems(const std::string& root) {
     return items;
 }
 
-// Reports the first few differences between two trees.
+// Reports the first few items that differ between two trees: each name
+// with the start of what it is on either side (time, bit, kind, bytes).
 inline ::testing::AssertionResult sameTrees(const std::string& expected, const std::string& actual) {
     const auto a = keptItems(expected);
     const auto b = keptItems(actual);
-    std::ostringstream problems;
-    int count = 0;
-    for (const auto& [name, what] : a) {
-        const auto found = b.find(name);
-        if (found == b.end()) {
-            if (count++ < 5) problems << "missing: " << name << "\n";
-        } else if (found->second != what && count++ < 5) {
-            // The start of each: time, bit, kind and the first bytes.
-            problems << "differs: " << name << " (" << what.substr(0, 60) << " vs " << found->second.substr(0, 60)
-                     << ")\n";
-        }
+    std::vector<std::pair<std::string, std::string>> differing;
+    std::set_symmetric_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(differing));
+    if (differing.empty()) return ::testing::AssertionSuccess() << a.size() << " items alike";
+    ::testing::AssertionResult failure = ::testing::AssertionFailure() << "in " << a.size() << " items:\n";
+    for (size_t k = 0; k < differing.size() && k < 10; ++k) {
+        const auto& [name, what] = differing[k];
+        const auto found = a.find(name);
+        failure << (found != a.end() && found->second == what ? "expected " : "actual ") << name << ": "
+                << what.substr(0, 60) << "\n";
     }
-    for (const auto& [name, what] : b)
-        if (a.find(name) == a.end() && count++ < 5) problems << "extra: " << name << "\n";
-    if (count == 0) return ::testing::AssertionSuccess() << a.size() << " items alike";
-    return ::testing::AssertionFailure() << count << " differences in " << a.size() << " items:\n"
-                                         << problems.str();
+    return failure;
 }
-#endif
 
-#ifndef _WIN32
 // A shell command's output and exit code.
 inline ProcessResult runShell(const std::string& command) { return runProcess({"/bin/sh", "-c", command}); }
 
@@ -107,6 +102,14 @@ inline ProcessResult runShell(const std::string& command) { return runProcess({"
 inline std::string asOrdinaryUser(const std::string& command) {
     if (geteuid() != 0) return "/bin/sh -c '" + command + "'";
     return "setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c '" + command + "'";
+}
+
+// The words that run a program as an ordinary user: setpriv to nobody
+// (65534) when the tests run as root, nothing otherwise; and nothing either
+// when root has no setpriv (a test that needs the drop skips then).
+inline std::vector<std::string> ordinaryUserArgs() {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) return {};
+    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 }
 #endif
 

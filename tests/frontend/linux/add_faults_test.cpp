@@ -1,6 +1,6 @@
 // Faults on the add side, through the executable: sources that cannot be
-// read or listed, files that change while they are read, a full file
-// system, and interrupts during add and extract.
+// read or listed, files that change while they are read, a file size limit,
+// and interrupts during add and extract.
 //
 // Whatever happens, an archive that is left behind must be consistent: it
 // extracts without error to exactly what was read. An archive that could
@@ -18,7 +18,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -42,25 +41,12 @@ using Clock = std::chrono::steady_clock;
 
 // Only guards against a hang; never a speed check.
 constexpr std::chrono::seconds kRunLimit{300};
-// An unprivileged user and group for the permission cases (tests run as root).
-constexpr const char* kNobody = "65534";
 
 // Incompressible bytes, so that coding them takes a while.
 std::string noise(size_t size, uint32_t seed) {
     const std::vector<uint8_t> bytes = patternBytes(size, seed);
     return std::string(bytes.begin(), bytes.end());
 }
-
-// A child process that a test can interrupt: its output goes to files.
-struct Child {
-    pid_t pid = -1;
-    int exitCode = -1;      // set by finish(); 128 + signal when killed by one
-    bool timedOut = false;  // set by finish()
-};
-
-// Standard output of a started child: a file, or a pipe nobody reads from
-// (every write to it fails with EPIPE).
-enum class Output { file, brokenPipe };
 
 // The children's own set-up: SIGQUIT leaves no core file; and, as a shell
 // starts a program, a broken pipe ends it unless it ignores the signal
@@ -74,39 +60,39 @@ void leaveNoCoreAndDieOfSigpipe() {
     ::signal(SIGPIPE, SIG_DFL);
 }
 
-// Standard output to `outputs`.out (or a broken pipe), standard error to
-// `outputs`.err.
-Child start(const std::vector<std::string>& args, const fs::path& outputs, Output output = Output::file,
+// A child that a test can interrupt: standard output to `outputs`.out, or
+// with `brokenPipe` to a pipe nobody reads from (every write fails with
+// EPIPE); standard error to `outputs`.err.
+pid_t start(const std::vector<std::string>& args, const fs::path& outputs, bool brokenPipe = false,
             void (*beforeExec)() = leaveNoCore) {
     const int out = ::open((outputs.string() + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open((outputs.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int ends[2] = {-1, -1};
-    if (output == Output::brokenPipe) {
+    if (brokenPipe) {
         EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
         ::close(ends[0]);
         beforeExec = leaveNoCoreAndDieOfSigpipe;
     }
-    Child child;
-    child.pid = startProcess(args, 0, output == Output::brokenPipe ? ends[1] : out, err, {}, beforeExec);
+    const pid_t pid = startProcess(args, 0, brokenPipe ? ends[1] : out, err, {}, beforeExec);
     for (const int fd : {out, err, ends[1]})
         if (fd >= 0) ::close(fd);
-    EXPECT_GT(child.pid, 0);
-    return child;
+    EXPECT_GT(pid, 0);
+    return pid;
 }
 
-void finish(Child& child) {
-    const ProcessEnd end = waitForProcess(child.pid, Clock::now() + kRunLimit);
-    child.exitCode = end.exitCode;
-    child.timedOut = end.timedOut;
+ProcessEnd finish(pid_t pid) {
+    const ProcessEnd end = waitForProcess(pid, Clock::now() + kRunLimit);
+    EXPECT_FALSE(end.timedOut);
+    return end;
 }
 
 // Polls until `condition` holds or the child has ended; false in the latter case.
 template <typename Condition>
-bool whileRunning(const Child& child, Condition condition) {
+bool whileRunning(pid_t pid, Condition condition) {
     const auto deadline = Clock::now() + kRunLimit;
     while (!condition()) {
         siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0)
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0)
             return false;
         if (Clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -114,19 +100,13 @@ bool whileRunning(const Child& child, Condition condition) {
     return true;
 }
 
-uint64_t sizeOrZero(const fs::path& path) {
-    std::error_code error;
-    const uint64_t size = fs::file_size(path, error);
-    return error ? 0 : size;
-}
-
 // The temporary an add is writing in `folder` (its name starts with a
 // dot), once it holds bytes; empty before.
 fs::path temporaryWithBytes(const fs::path& folder) {
     std::error_code error;
     for (const auto& item : fs::directory_iterator(folder, error)) {
-        const std::string name = item.path().filename().string();
-        if (name[0] == '.' && sizeOrZero(item.path()) > 0) return item.path();
+        const uintmax_t size = item.file_size(error);
+        if (item.path().filename().string()[0] == '.' && !error && size > 0) return item.path();
     }
     return {};
 }
@@ -135,7 +115,7 @@ class AddFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(scratch.empty());
-        // Open to the unprivileged user of the permission cases.
+        // Open to the unprivileged user of the permission case.
         fs::permissions(scratch, fs::perms::all);
         fs::create_directories(scratch / "src");
         fs::create_directories(scratch / "out");
@@ -169,55 +149,28 @@ TEST_F(AddFaults, UnreadableFileAndUnlistableFolderAreWarnedAndLeftOut) {
     fs::permissions(scratch / "out", fs::perms::all);
 
     // Root reads everything; the permissions only bite for another user.
-    std::vector<std::string> args;
-    if (::geteuid() == 0) {
-        if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv to drop privileges";
-        args = {"/usr/bin/setpriv", std::string("--reuid=") + kNobody, std::string("--regid=") + kNobody,
-                "--clear-groups"};
-    }
+    std::vector<std::string> args = ordinaryUserArgs();
+    if (::geteuid() == 0 && args.empty()) GTEST_SKIP() << "running as root without setpriv to drop privileges";
     const fs::path archive = scratch / "out" / "a.qex";
     args.insert(args.end(), {QEX_EXE, "a", archive.string(), src.string()});
-    ProcessOptions options;
-    options.timeout = kRunLimit;
-    const ProcessResult r = runProcess(args, options);
-    EXPECT_FALSE(r.timedOut);
+    const ProcessResult r = runProcess(args);
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: cannot read \"" + (src / "locked.txt").string() +
                                  "\": Permission denied (not stored)"));
     EXPECT_THAT(r.err, HasSubstr("qex: cannot list folder \"" + (src / "closed").string() +
                                  "\": Permission denied (not stored)"));
-
     // Neither is stored: restored as root, an empty file or folder would
     // take the place of what could not be read.
     EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{
                                       {"src", "folder"}, {"src/a.txt", "file readable"}, {"src/z.txt", "file last"}}));
 }
 
-TEST_F(AddFaults, TreeWithALoopAFifoAndTheArchiveInsideArchivesConsistently) {
-    const fs::path src = scratch / "src";
-    fs::create_directories(src / "sub");
-    writeFileBytes(src / "sub" / "f", "f");
-    fs::create_directory_symlink("..", src / "sub" / "up");
-    ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
-    const fs::path archive = src / "self.qex";
-    const ProcessResult r = runQex({"a", archive.string(), src.string()});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    // The link back up is stored as a link, never entered; the FIFO as a FIFO.
-    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"},
-                                                                      {"src/fifo", "other"},
-                                                                      {"src/sub", "folder"},
-                                                                      {"src/sub/f", "file f"},
-                                                                      {"src/sub/up", "link to .."}}));
-}
-
 TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAWarning) {
-    // More than the reader may read ahead of the coder (255 chunks of 64 KiB).
+    // More than the reader may read ahead of the coder (255 chunks of 64 KiB):
+    // the reader is still busy with the zeros while the test changes the two
+    // files behind it (a very slow machine may have read them already; the
+    // checks allow for that).
     constexpr size_t kZeroBytes = size_t{20} << 20;
-    // The stream reaches the archive only once the walk has listed the
-    // folder; the long run of zeros first then keeps the reader busy while
-    // the test changes the two files behind it (unless the machine is very
-    // slow, in which case the reader may have read them already: the checks
-    // below allow for that).
     const fs::path src = scratch / "src";
     writeFileBytes(src / "0-zeros", std::string(kZeroBytes, '\0'));
     const std::string grownStart = noise(1000, 1);
@@ -225,15 +178,11 @@ TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAW
     writeFileBytes(src / "1-grows", grownStart);
     writeFileBytes(src / "2-shrinks", shrunkStart);
     const fs::path archive = scratch / "out" / "g.qex";
-    Child child = start({QEX_EXE, "a", archive.string(), src.string()}, scratch / "add");
-    whileRunning(child, [&] { return !temporaryWithBytes(scratch / "out").empty(); });
-    {
-        std::ofstream grow(src / "1-grows", std::ios::binary | std::ios::app);
-        grow << noise(512 << 10, 3);
-    }
+    const pid_t pid = start({QEX_EXE, "a", archive.string(), src.string()}, scratch / "add");
+    whileRunning(pid, [&] { return !temporaryWithBytes(scratch / "out").empty(); });
+    std::ofstream(src / "1-grows", std::ios::binary | std::ios::app) << noise(512 << 10, 3);
     fs::resize_file(src / "2-shrinks", 100000);
-    finish(child);
-    ASSERT_FALSE(child.timedOut);
+    const ProcessEnd end = finish(pid);
     const std::string err = withoutSanitizerNotes(readFileBytes(scratch / "add.err"));
 
     // The grown file never gives more than its listed size; the shrunk one
@@ -248,155 +197,103 @@ TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAW
     const std::string warning = "qex: file changed as it was read \"" + (src / "2-shrinks").string() +
                                 "\": it shrank from the 1048576 bytes listed to 100000; those were stored\n";
     EXPECT_EQ(err.find(warning) != std::string::npos, shrunkWhileRead) << err;
-    EXPECT_EQ(child.exitCode, err.empty() ? 0 : 1) << err;
+    EXPECT_EQ(end.exitCode, err.empty() ? 0 : 1) << err;
     EXPECT_EQ(items.at("src/0-zeros"), "file " + std::string(kZeroBytes, '\0'));
 }
 
-TEST_F(AddFaults, FullFileSystemIsFatalAndLeavesNoArchive) {
-    // A 256 KiB file system of its own, in a mount namespace of the child's,
-    // filled by an incompressible source four times its size.
-    if (runProcess({"/usr/bin/unshare", "-m", "/bin/true"}).exitCode != 0)
-        GTEST_SKIP() << "no mount namespace can be made here (not privileged); /dev/full covers the write error";
-    writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 4));
-    const fs::path mountPoint = scratch / "small";
-    fs::create_directory(mountPoint);
-    const std::string script =
-        "mount -t tmpfs -o size=256k tmpfs \"$1\" || exit 99; \"$2\" a \"$1/full.qex\" \"$3\"; code=$?; "
-        "echo \"left:$(ls -A \"$1\")\"; exit $code";
-    ProcessOptions options;
-    options.timeout = kRunLimit;
-    const ProcessResult r = runProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh", mountPoint.string(),
-                                        QEX_EXE, (scratch / "src").string()},
-                                       options);
-    ASSERT_NE(r.exitCode, 99) << "tmpfs could not be mounted: " << r.err;
-    EXPECT_EQ(r.exitCode, 2) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("qex: cannot write archive \"" + (mountPoint / "full.qex").string() +
-                                 "\": No space left on device"));
-    EXPECT_THAT(r.out, HasSubstr("left:\n"));  // the incomplete archive was removed
+TEST_F(AddFaults, FileSizeLimitFailsTheArchiveWriteAndKeepsTheOldArchive) {
+    // Before: SIGXFSZ ended add (exit 153) without a word and left its
+    // temporary. The limit stops the stream (1 MiB of noise, 128 KiB) or the
+    // directory (200 empty files of long names, 1 KiB; the stream is 6 bytes).
+    writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 8));
+    fs::create_directory(scratch / "names");
+    for (int k = 0; k < 200; ++k) writeFileBytes(scratch / "names" / (std::string(60, 'n') + std::to_string(k)), "");
+    const fs::path archive = scratch / "out" / "limited.qex";
+    writeFileBytes(archive, "the old archive");
+    for (const auto& [source, blocks] : std::map<std::string, std::string>{{"src", "256"}, {"names", "2"}}) {
+        SCOPED_TRACE(source);
+        const ProcessResult r = runProcess({"/bin/sh", "-c", "ulimit -f \"$0\" && exec \"$1\" a -f \"$2\" \"$3\"", blocks,
+                                            QEX_EXE, archive.string(), (scratch / source).string()});
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("qex: cannot write archive \"" + archive.string() + "\": File too large"));
+        EXPECT_EQ(readFileBytes(archive), "the old archive");
+        EXPECT_EQ(namesIn(scratch / "out"), std::vector<std::string>{"limited.qex"});
+    }
 }
 
-TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryAndEndsBySignal) {
+TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryItMadeAndEndsBySignal) {
     writeFileBytes(scratch / "src" / "noise.bin", noise(2 << 20, 5));
     const fs::path archive = scratch / "out" / "interrupted.qex";
     writeFileBytes(archive, "the old archive");
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signalNumber);
-        Child child = start({QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()}, scratch / "add");
+        const pid_t pid = start({QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()}, scratch / "add");
         // Interrupt once the stream has begun to reach the temporary.
-        ASSERT_TRUE(whileRunning(child, [&] { return !temporaryWithBytes(scratch / "out").empty(); }))
+        fs::path temporary;
+        ASSERT_TRUE(whileRunning(pid, [&] { return !(temporary = temporaryWithBytes(scratch / "out")).empty(); }))
             << "add ended before it could be interrupted";
-        ::kill(child.pid, signalNumber);
-        finish(child);
-        ASSERT_FALSE(child.timedOut);
-        EXPECT_EQ(child.exitCode, 128 + signalNumber) << readFileBytes(scratch / "add.err");
+        // The last time somebody else's file has taken the temporary's name: it stays.
+        const bool taken = signalNumber == SIGQUIT;
+        if (taken) {
+            fs::remove(temporary);
+            writeFileBytes(temporary, "someone else's");
+        }
+        ::kill(pid, signalNumber);
+        EXPECT_EQ(finish(pid).exitCode, 128 + signalNumber) << readFileBytes(scratch / "add.err");
         EXPECT_EQ(readFileBytes(archive), "the old archive");
-        EXPECT_EQ(namesIn(scratch / "out"), std::vector<std::string>{"interrupted.qex"});
+        if (taken) {
+            EXPECT_EQ(readFileBytes(temporary), "someone else's");
+        } else {
+            EXPECT_EQ(namesIn(scratch / "out"), std::vector<std::string>{"interrupted.qex"});
+        }
     }
 }
 
-TEST_F(AddFaults, InterruptedAddLeavesAFileThatTookTheTemporarysNameAlone) {
-    // Somebody replaces the temporary while it is being written: the
-    // interrupt removes only the file this run created.
-    writeFileBytes(scratch / "src" / "noise.bin", noise(2 << 20, 6));
-    const fs::path archive = scratch / "out" / "taken.qex";
-    Child child = start({QEX_EXE, "a", archive.string(), (scratch / "src").string()}, scratch / "add");
-    fs::path temporary;
-    ASSERT_TRUE(whileRunning(child, [&] { return !(temporary = temporaryWithBytes(scratch / "out")).empty(); }))
-        << "add ended before it could be interrupted";
-    fs::remove(temporary);
-    writeFileBytes(temporary, "someone else's");
-    ::kill(child.pid, SIGINT);
-    finish(child);
-    EXPECT_EQ(child.exitCode, 128 + SIGINT);
-    EXPECT_EQ(readFileBytes(temporary), "someone else's");
-    EXPECT_FALSE(fs::exists(archive));
-}
-
-TEST_F(AddFaults, InterruptDuringExtractStopsPromptlyWithinTheTarget) {
-    ArchiveBuilder builder;
-    builder.folder(0, u"t").file(1, u"big.bin", noise(1 << 20, 7)).file(1, u"after.txt", "after");
-    const fs::path archive = scratch / "out" / "big.qex";
-    const std::string bytes = builder.text();
-    writeFileBytes(archive, bytes);
-    const fs::path target = scratch / "out" / "target";
-    fs::create_directory(target);
-
-    // The file is written under a temporary name beside its final one:
-    // interrupted, that temporary goes and the final name stays unused.
-    Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "extract");
-    const auto writing = [&] {
-        std::error_code ignored;
-        for (const auto& item : fs::directory_iterator(target / "t", ignored))
-            if (item.file_size(ignored) > 0) return true;
-        return false;
-    };
-    ASSERT_TRUE(whileRunning(child, writing))
-        << "extract ended before it could be interrupted";
-    ::kill(child.pid, SIGINT);
-    finish(child);
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.exitCode, 128 + SIGINT);
-    EXPECT_TRUE(fs::is_empty(target / "t"));
-    // Nothing but the archive, the target and what is below it.
-    EXPECT_EQ(namesIn(scratch / "out"), (std::vector<std::string>{"big.qex", "target"}));
-    EXPECT_EQ(readFileBytes(archive), bytes);
-}
-
-TEST_F(AddFaults, InterruptAtAnyMomentOfAnExtractionLeavesNoTemporary) {
+TEST_F(AddFaults, InterruptAtAnyMomentOfAnExtractionLeavesNoTemporaryNorPartialFile) {
     // Before: handlers were installed and removed around every file, and a
     // temporary was armed only after it existed, so most interrupts left a
-    // `.part` or a link temporary. Interrupted at several points (among
-    // the files, and among the links, which come last), nothing is left.
+    // `.part` or a link temporary. Interrupted while a large file is written,
+    // among the small files and among the links (which come last), nothing
+    // is left but whole items, all within the target.
+    const std::string big = noise(1 << 20, 7);
     ArchiveBuilder builder;
-    builder.folder(0, u"t");
+    builder.folder(0, u"t").file(1, u"big.bin", big);
     for (char16_t k = 0; k < 1500; ++k) builder.file(1, std::u16string(u"f") + static_cast<char16_t>(u'A' + k), "x");
     for (char16_t k = 0; k < 1500; ++k) builder.link(1, std::u16string(u"l") + static_cast<char16_t>(u'A' + k), "f");
     const fs::path archive = scratch / "out" / "many.qex";
-    writeFileBytes(archive, builder.text());
-    const auto countOf = [](const fs::path& folder, bool links) {
+    const std::string bytes = builder.text();
+    writeFileBytes(archive, bytes);
+    const fs::path target = scratch / "out" / "target";
+    // Files holding bytes (a temporary included), or links, made so far.
+    const auto countOf = [&](bool links) {
         size_t count = 0;
-        std::error_code ignored;
-        for (const auto& item : fs::directory_iterator(folder, ignored))
-            count += fs::is_symlink(item.symlink_status(ignored)) == links ? 1 : 0;
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(target / "t", error)) {
+            const bool link = item.is_symlink(error);
+            const uintmax_t size = link ? 0 : item.file_size(error);
+            count += (links ? link : size > 0 && !error) ? 1 : 0;
+        }
         return count;
     };
-    for (const auto& [links, atLeast] : std::vector<std::pair<bool, size_t>>{{false, 10}, {false, 1000}, {true, 1}, {true, 700}}) {
+    for (const auto& [links, atLeast] : std::vector<std::pair<bool, size_t>>{
+             {false, 1}, {false, 10}, {false, 1000}, {true, 1}, {true, 700}}) {
         SCOPED_TRACE(std::to_string(links) + " " + std::to_string(atLeast));
-        const fs::path target = scratch / "out" / "target";
         fs::remove_all(target);
         fs::create_directory(target);
-        Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "extract");
-        if (!whileRunning(child, [&] { return countOf(target / "t", links) >= atLeast; })) {
-            finish(child);
+        const pid_t pid = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "extract");
+        if (!whileRunning(pid, [&] { return countOf(links) >= atLeast; })) {
+            EXPECT_NE(atLeast, 1u) << "extract ended before it could be interrupted";
+            finish(pid);
             continue;  // ended first: nothing to interrupt at this point
         }
-        ::kill(child.pid, SIGINT);
-        finish(child);
-        EXPECT_EQ(child.exitCode, 128 + SIGINT);
+        ::kill(pid, SIGINT);
+        EXPECT_EQ(finish(pid).exitCode, 128 + SIGINT);
         for (const auto& item : fs::directory_iterator(target / "t"))
             EXPECT_NE(item.path().filename().string().rfind(".qex-", 0), 0u) << item.path();
+        EXPECT_TRUE(!fs::exists(target / "t" / "big.bin") || readFileBytes(target / "t" / "big.bin") == big);
     }
-}
-
-TEST_F(AddFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProcess) {
-    // Before: SIGXFSZ ended add and extract (exit 153) without a word and
-    // left their temporaries.
-    writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 8));
-    ASSERT_EQ(runQex({"a", (scratch / "big.qex").string(), (scratch / "src").string()}).exitCode, 0);
-    const fs::path archive = scratch / "out" / "limited.qex";
-    writeFileBytes(archive, "the old archive");
-    const fs::path target = scratch / "out" / "target";
-    fs::create_directory(target);
-    const std::string limited = "ulimit -f 256 && exec \"$0\" \"$@\"";  // 128 KiB
-    ProcessResult r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()});
-    EXPECT_EQ(r.exitCode, 2) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("File too large"));
-    EXPECT_EQ(readFileBytes(archive), "the old archive");
-    r = runProcess({"/bin/sh", "-c", limited, QEX_EXE, "x", (scratch / "big.qex").string(), target.string()});
-    EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("qex: cannot write file \"" + (target / "src" / "noise.bin").string() + "\": File too large"));
-    EXPECT_EQ(namesIn(scratch / "out"), (std::vector<std::string>{"limited.qex", "target"}));
-    EXPECT_TRUE(fs::is_empty(target / "src"));
+    EXPECT_EQ(namesIn(scratch / "out"), (std::vector<std::string>{"many.qex", "target"}));
+    EXPECT_TRUE(readFileBytes(archive) == bytes);
 }
 
 // A system-call filter, as some containers have, that refuses openat2.
@@ -423,48 +320,33 @@ TEST_F(AddFaults, ExtractionUnderAFilterThatRefusesOpenat2MakesTheWholeTree) {
     ASSERT_EQ(runQex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
-    Child child = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered", Output::file,
-                        refuseOpenat2);
-    finish(child);
-    EXPECT_EQ(child.exitCode, 0) << readFileBytes(scratch / "filtered.err");
+    const pid_t pid = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered", /*brokenPipe=*/false,
+                            refuseOpenat2);
+    EXPECT_EQ(finish(pid).exitCode, 0) << readFileBytes(scratch / "filtered.err");
     EXPECT_EQ(treeItems(target / "src"), treeItems(scratch / "src"));
 }
 
-// Console streams: closed at start, the archive itself, a reader that has gone.
-
-TEST_F(AddFaults, ClosedStandardStreamsNeverTakeTheArchivesPlace) {
-    // Before: the archive took descriptor 1 (or 2) and the console text
-    // landed inside it.
+TEST_F(AddFaults, ConsoleTextNeverLandsInTheArchive) {
+    // Before: with standard output or error closed at start, the archive
+    // took descriptor 1 (or 2) and the console text landed inside it.
     writeFileBytes(scratch / "src" / "a.txt", "hello");
     const std::map<std::string, std::string> tree{{"src", "folder"}, {"src/a.txt", "file hello"}};
-    for (const std::string closing : {"<&-", ">&-", "2>&-", "<&- >&- 2>&-"}) {
-        SCOPED_TRACE(closing);
-        const fs::path archive = scratch / "out" / "closed.qex";
-        const ProcessResult r = runProcess({"/bin/sh", "-c", "exec \"$0\" a \"$1\" \"$2\" " + closing, QEX_EXE,
+    const fs::path archive = scratch / "out" / "a.qex";
+    // Streams closed at start, or standard output the very file named as the archive.
+    for (const std::string streams : {"<&-", ">&-", "2>&-", "<&- >&- 2>&-", ">\"$1\""}) {
+        SCOPED_TRACE(streams);
+        const ProcessResult r = runProcess({"/bin/sh", "-c", "exec \"$0\" a \"$1\" \"$2\" " + streams, QEX_EXE,
                                             archive.string(), (scratch / "src").string()});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(extracted(archive), tree);
     }
-}
-
-TEST_F(AddFaults, ArchiveOnStandardOutputGetsItToItself) {
-    writeFileBytes(scratch / "src" / "a.txt", "hello");
-    const std::map<std::string, std::string> tree{{"src", "folder"}, {"src/a.txt", "file hello"}};
-    // Standard output a pipe, named as /dev/stdout: the console text goes to
+    // Standard output a pipe named as /dev/stdout: the console text goes to
     // standard error.
     const ProcessResult piped = runQex({"a", "/dev/stdout", (scratch / "src").string()});
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
-    const fs::path received = scratch / "out" / "received.qex";
-    writeFileBytes(received, piped.out);
-    EXPECT_EQ(extracted(received), tree);
-    const std::string consoleStart = std::string("a command\n<").append((scratch / "src").string()).append(">\n");
-    EXPECT_EQ(piped.err.rfind(consoleStart, 0), 0u) << piped.err;
-    // Standard output the very file named as the archive.
-    const fs::path archive = scratch / "out" / "redirected.qex";
-    const ProcessResult redirected = runProcess({"/bin/sh", "-c", "exec \"$0\" a \"$1\" \"$2\" >\"$1\"", QEX_EXE,
-                                                 archive.string(), (scratch / "src").string()});
-    EXPECT_EQ(redirected.exitCode, 0) << redirected.err;
+    writeFileBytes(archive, piped.out);
     EXPECT_EQ(extracted(archive), tree);
+    EXPECT_EQ(piped.err.rfind("a command\n<" + (scratch / "src").string() + ">\n", 0), 0u) << piped.err;
 }
 
 TEST_F(AddFaults, ReaderOfStandardOutputGoneEndsEveryCommandAlikeWithExitOne) {
@@ -486,17 +368,12 @@ TEST_F(AddFaults, ReaderOfStandardOutputGoneEndsEveryCommandAlikeWithExitOne) {
                                                          {QEX_EXE, "x", archive.string(), "-"}};
     for (const auto& command : commands) {
         SCOPED_TRACE(command[1] + " " + command.back());
-        Child child = start(command, scratch / "run", Output::brokenPipe);
-        finish(child);
-        ASSERT_FALSE(child.timedOut);
-        EXPECT_EQ(child.exitCode, 1);
+        EXPECT_EQ(finish(start(command, scratch / "run", /*brokenPipe=*/true)).exitCode, 1);
         // Once, last; contents to standard output leave the console text there.
         const std::string err = withoutSanitizerNotes(readFileBytes(scratch / "run.err"));
         const std::string line = "qex: cannot write to standard output: Broken pipe\n";
         EXPECT_EQ(err.find(line), err.size() - line.size()) << err;
-        if (command.back() != "-") {
-            EXPECT_EQ(err, line);
-        }
+        EXPECT_TRUE(command.back() == "-" || err == line) << err;
     }
     EXPECT_EQ(treeItems(target / "src"), treeItems(scratch / "src"));
 }

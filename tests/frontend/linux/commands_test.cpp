@@ -13,18 +13,6 @@
 namespace qex::test {
 namespace {
 
-// Attribute bits of entries written on Linux: the mode marker with the
-// folder or the file bit.
-constexpr uint16_t kMarkedFolder = 0x10 | 0x40;
-constexpr uint16_t kMarkedFile = 0x20 | 0x40;
-
-// An entry whose creation time carries `mode` in its low 16 bits.
-ArchiveEntry withMode(ArchiveEntry entry, uint16_t attributes, uint16_t mode) {
-    entry.attributes = attributes;
-    entry.creationTime = (entry.creationTime & ~uint64_t{0xFFFF}) | mode;
-    return entry;
-}
-
 class Commands : public ScratchFolderTest {
 protected:
     void SetUp() override {
@@ -35,28 +23,27 @@ protected:
     void writeArchive(const std::string& name, const ArchiveBuilder& builder) {
         writeFileBytes(at(name), builder.text());
     }
-
-    // A folder (0755) holding a script (0755), a link to it and a
-    // set-user-ID program (4755), then a file from Windows (read-only,
-    // no mode) whose name holds an escape sequence and a line feed.
-    ArchiveBuilder smallTree() {
-        ArchiveBuilder b;
-        b.folder(0, u"dir");
-        b.entries.back() = withMode(b.entries.back(), kMarkedFolder, 040755);
-        b.file(1, u"run.sh", "#!/bin/sh\n");
-        b.entries.back() = withMode(b.entries.back(), kMarkedFile, 0100755);
-        b.file(1, u"link", "run.sh");
-        b.entries.back() = withMode(b.entries.back(), kMarkedFile, 0120777);
-        b.file(1, u"su", "x");
-        b.entries.back() = withMode(b.entries.back(), kMarkedFile, 0104755);
-        b.file(0, u"a\x1B[2J\nb", "secret\n");
-        b.entries.back().attributes = 0x21;
-        return b;
-    }
 };
 
 TEST_F(Commands, ListShowsModesLinksEscapedNamesAndTotals) {
-    writeArchive("small.qex", smallTree());
+    // A folder (0755) holding a script (0755), a link to it and a
+    // set-user-ID program (4755), then a file from Windows (read-only,
+    // no mode) whose name holds an escape sequence and a line feed.
+    ArchiveBuilder b;
+    const auto marked = [&b](uint16_t mode) {
+        b.entries.back().attributes |= kAttributeUnixMode;
+        b.entries.back().creationTime = withUnixMode(b.entries.back().creationTime, mode);
+    };
+    b.folder(0, u"dir");
+    marked(040755);
+    b.file(1, u"run.sh", "#!/bin/sh\n");
+    marked(0100755);
+    b.link(1, u"link", "run.sh");
+    b.file(1, u"su", "x");
+    marked(0104755);
+    b.file(0, u"a\x1B[2J\nb", "secret\n");
+    b.entries.back().attributes = 0x21;
+    writeArchive("small.qex", b);
     const auto r = runQex({"l", at("small.qex")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
@@ -133,7 +120,6 @@ std::string numberedLines(int lines) {
 TEST_F(Commands, TestChecksEverythingAndWritesNothing) {
     ArchiveBuilder b;
     b.file(0, u"a.txt", "first\n").file(0, u"b.txt", numberedLines(3000));
-    const std::vector<uint8_t> good = b.bytes();
     writeArchive("good.qex", b);
     folder("cwd");
     auto r = runQex({"t", at("good.qex")}, at("cwd"));
@@ -143,23 +129,19 @@ TEST_F(Commands, TestChecksEverythingAndWritesNothing) {
     EXPECT_NE(r.out.find("\nall 2 files match their check values\n"), std::string::npos) << r.out;
     EXPECT_TRUE(fs::is_empty(at("cwd")));
 
-    // A byte flipped in the middle of the stream, which holds b.txt's bytes.
-    ArchiveBuilder flipped = b;
-    flipped.stream = b.streamBytes();
-    (*flipped.stream)[flipped.stream->size() / 2] ^= 0x10;
-    writeArchive("flipped.qex", flipped);
-    r = runQex({"t", at("flipped.qex")}, at("cwd"));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err.rfind("qex: damaged archive: the file \"b.txt\": ", 0), 0u) << r.err;
-
-    // The stream cut in half under an intact directory.
-    ArchiveBuilder cut = b;
-    cut.stream = b.streamBytes();
-    cut.stream->resize(cut.stream->size() / 2);
-    writeArchive("cut.qex", cut);
-    r = runQex({"t", at("cut.qex")}, at("cwd"));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err.rfind("qex: damaged archive: the file \"b.txt\": ", 0), 0u) << r.err;
+    // A byte flipped in the middle of the stream, which holds b.txt's
+    // bytes; the stream cut in half under an intact directory.
+    std::vector<uint8_t> flipped = b.streamBytes(), cut = flipped;
+    flipped[flipped.size() / 2] ^= 0x10;
+    cut.resize(cut.size() / 2);
+    for (const std::vector<uint8_t>& stream : {flipped, cut}) {
+        ArchiveBuilder damaged = b;
+        damaged.stream = stream;
+        writeArchive("damaged.qex", damaged);
+        r = runQex({"t", at("damaged.qex")}, at("cwd"));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err.rfind("qex: damaged archive: the file \"b.txt\": ", 0), 0u) << r.err;
+    }
     EXPECT_TRUE(fs::is_empty(at("cwd")));
 }
 

@@ -6,11 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 #include "frontend/archive_fixture.h"
+#include "support/archive_builder.h"
+#include "support/pattern_bytes.h"
 
 namespace qex {
 namespace {
@@ -20,24 +21,17 @@ namespace fs = test::fs;
 
 class ExtractCommand : public test::ScratchFolderTest {
 protected:
-    // A small tree: T/a.txt ("abc"), T/S/, T/b.txt ("hello").
-    void makeSmallTree() {
+    // A small tree added as t.qex: T (of time 1,200,000,000 s) holding
+    // a.txt ("abc"), S/ and b.txt ("hello"); "out" is made for its extraction.
+    std::string addSmallTree() {
         folder("src/T/S");
         file("src/T/a.txt", "abc");
         file("src/T/b.txt", "hello");
-    }
-    std::string addSmallTree() {
-        makeSmallTree();
+        test::setTimes(at("src/T"), 1200000000);
         const auto r = runQex({"a", at("t.qex"), at("src/T")});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         folder("out");
         return at("t.qex");
-    }
-    // Overwrites `count` bytes of the archive at `offset` from its end.
-    void patchFromEnd(const std::string& archive, size_t offsetFromEnd, const std::string& bytes) {
-        std::string content = test::readFileBytes(archive);
-        content.replace(content.size() - offsetFromEnd, bytes.size(), bytes);
-        test::writeFileBytes(archive, content);
     }
 };
 
@@ -77,10 +71,8 @@ void makeLargeTree(const std::string& tree) {
     chmod((special + "/owner read-only").c_str(), 0400);
     test::writeFileBytes(special + "/chunk", std::string(65536, 'c'));
     test::writeFileBytes(special + "/chunk+1", std::string(65537, 'd'));
-    std::mt19937 random(12345);
-    std::string noise(1 << 20, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    test::writeFileBytes(special + "/noise", noise);
+    const std::vector<uint8_t> noise = test::patternBytes(1 << 20, 12345);
+    test::writeFileBytes(special + "/noise", std::string(noise.begin(), noise.end()));
     std::string deep = special + "/deep";
     for (int level = 0; level < 40; ++level) deep += "/d" + std::to_string(level);
     fs::create_directories(deep);
@@ -126,9 +118,7 @@ TEST_F(ExtractCommand, WithoutTargetItemsGoBelowTheCurrentFolder) {
 }
 
 TEST_F(ExtractCommand, ExistingFolderKeepsItsPermissionsAndGetsItsTimes) {
-    makeSmallTree();
-    test::setTimes(at("src/T"), 1200000000);
-    ASSERT_EQ(runQex({"a", at("t.qex"), at("src/T")}).exitCode, 0);
+    addSmallTree();
     folder("out/T");
     ASSERT_EQ(chmod(at("out/T").c_str(), 0700), 0);
     const auto r = runQex({"x", at("t.qex"), at("out")});
@@ -153,24 +143,19 @@ TEST_F(ExtractCommand, MissingArchiveOrTargetIsFatal) {
 }
 
 TEST_F(ExtractCommand, CheckValueMismatchIsNamedAndFatal) {
-    const std::string archive = addSmallTree();
-    // Entries: T, a.txt, b.txt, S (listing order); b.txt's stored crc sits
-    // 32 bytes into the third entry: 8 + 160 - 80 - 32 = 56 bytes before the end.
-    patchFromEnd(archive, 56, std::string("\x01\x02\x03\x04", 4));
-    const auto r = runQex({"x", archive, at("out")});
+    test::ArchiveBuilder b;
+    b.folder(0, u"T").file(1, u"a.txt", "abc").file(1, u"b.txt", "hello");
+    b.entries[2].crc = 0x04030201;
+    test::writeFileBytes(at("t.qex"), b.text());
+    folder("out");
+    const auto r = runQex({"x", at("t.qex"), at("out")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("qex: check value mismatch in \"" + at("out/T/b.txt") + "\": stored 04030201"),
               std::string::npos)
         << r.err;
-    // The line still shows both values: the stored one and the computed
-    // CRC-32 of "hello" (3610A686).
-    EXPECT_NE(r.out.find("Extracting \"" + at("out/T/b.txt") + "\":5 04030201 3610A686"),
-              std::string::npos)
-        << r.out;
-    // The intact file passes.
-    EXPECT_NE(r.out.find("Extracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2"),
-              std::string::npos)
-        << r.out;
+    // The file's line still shows both values: the stored one and the
+    // computed CRC-32 of "hello".
+    EXPECT_NE(r.out.find("Extracting \"" + at("out/T/b.txt") + "\":5 04030201 3610A686"), std::string::npos) << r.out;
 }
 
 TEST_F(ExtractCommand, ArchivedFileNamedLikeTheArchiveNeverOverwritesIt) {
