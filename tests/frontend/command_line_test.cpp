@@ -210,20 +210,16 @@ InProcessRun runInProcess(std::vector<std::string> nativeArgs) {
     return run;
 }
 
-TEST(CommandLineDispatch, AddGetsArchiveAndEverySourceAndItsExitCode) {
-    const auto run = runInProcess({"-m1", "a", "--", "-arch.qex", "-src dir", "second", "third/"});
+TEST(CommandLineDispatch, AddGetsArchiveEverySourceEverySwitchValueWholeAndInOrderAndItsExitCode) {
+    auto run = runInProcess({"-m1", "a", "--", "-arch.qex", "-src dir", "second", "third/"});
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_EQ(run.out, "memory switch: 1\nstop switch: 0\na command\n");
     EXPECT_EQ(recordedAdd.calls, 1);
     EXPECT_EQ(recordedAdd.archive, u"-arch.qex");
     EXPECT_EQ(recordedAdd.paths, (std::vector<std::u16string>{u"-src dir", u"second", u"third/"}));
     EXPECT_EQ(recordedExtract.calls, 0);
-}
-
-TEST(CommandLineDispatch, AddGetsEverySwitchValueWholeAndInOrder) {
-    // Values joined or separate, long or short; a list of paths stands in
-    // for the sources.
-    auto run = runInProcess({"a", "--exclude=*.o", "x.qex", "-x", "b c", "--exclude-from", "pats", "-T-", "--null",
+    // Switch values joined or separate, long or short; a list of paths stands in for the sources.
+    run = runInProcess({"a", "--exclude=*.o", "x.qex", "-x", "b c", "--exclude-from", "pats", "-T-", "--null",
                              "--files-from=more", "-f", "--exclude-vcs", "-x--"});
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_EQ(run.out, "a command\n");
