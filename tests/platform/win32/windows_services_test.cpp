@@ -58,7 +58,7 @@ protected:
     std::string root_;
 };
 
-TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnce) {
+TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnceAndTheLayerAddsItToAnyPath) {
     EXPECT_EQ(root_.rfind("\\\\?\\", 0), 0u) << root_;
     EXPECT_EQ(root_.substr(4), native(folder_.wstring()));
     wchar_t current[MAX_PATH];
@@ -79,11 +79,8 @@ TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnce) {
         EXPECT_EQ(full.value, c.full) << c.path;
     }
     EXPECT_EQ(withoutLongPathPrefix(root_), root_.substr(4));
-}
-
-// Made, listed and read at such paths with the prefix by WindowsProgram.TreeComesBack...;
-// here a path given without it, which the layer adds.
-TEST_F(WindowsServices, FileBeyondTwoHundredSixtyCharactersOpensByAPathWithoutThePrefix) {
+    // A file past 260 characters opens by a path without the prefix: the layer adds it.
+    // (Made, listed and read with it by WindowsProgram.TreeComesBack....)
     std::string deep = root_;
     for (int level = 0; level < 6; ++level) {
         deep = joinPath(deep, std::string(60, static_cast<char>('a' + level)));
