@@ -143,7 +143,7 @@ TEST(CommandLineExecutable, UsageErrorsSayWhatIsWrongOnStandardErrorAndExitTwo) 
     }
 }
 
-TEST(CommandLineExecutable, LongArgumentsAreDecidedByTheirLeadingText) {
+TEST(CommandLineExecutable, LongArgumentsAreDecidedByTheUtf8OfTheirFirst255Units) {
     // Two-byte characters whose UTF-8 form exceeds the text buffer still read
     // as the switch; the command word is its first 255 characters.
     std::string wide = "-r3";
@@ -151,10 +151,17 @@ TEST(CommandLineExecutable, LongArgumentsAreDecidedByTheirLeadingText) {
     const auto r = runQex({wide, std::string("l").append(400, ' '), "1.qex"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "restore switch: 3\n");
-    std::string word = "unknown command \"l";
-    word.append(254, ' ');
-    word.push_back('"');
-    EXPECT_EQ(r.err, usageError(word));
+    EXPECT_EQ(r.err, usageError("unknown command \"l" + std::string(254, ' ') + "\""));
+    // The text each argument is read from: UTF-8 of its first 255 units in a zeroed buffer.
+    const ArgumentText small = makeArgumentText(u"-m\u00E9");
+    EXPECT_STREQ(small.data(), "-m\xC3\xA9");
+    for (size_t i = 5; i < kArgumentTextBytes; ++i) ASSERT_EQ(small[i], 0);
+    // 200 two-byte characters (400 bytes): whole characters up to 254 bytes.
+    const ArgumentText twoByte = makeArgumentText(std::u16string(200, u'\u00E9'));
+    EXPECT_EQ(std::strlen(twoByte.data()), 254u);
+    EXPECT_EQ(twoByte[255], 0);
+    // A lone surrogate shows as U+FFFD.
+    EXPECT_STREQ(makeArgumentText(std::u16string({'-', 0xDCFF})).data(), "-\xEF\xBF\xBD");
 }
 
 // In process: which paths reach the commands.
@@ -252,18 +259,6 @@ TEST(CommandLineDispatch, PathsArriveAsUtf16WithUndecodableBytesEscaped) {
     EXPECT_EQ(recordedAdd.paths.at(0), std::u16string({'d', 0xD83D, 0xDE00, 0xDCFF}));
 }
 #endif
-
-TEST(ArgumentText, HoldsUtf8OfTheFirst255UnitsInZeroedBuffer) {
-    const ArgumentText small = makeArgumentText(u"-m\u00E9");
-    EXPECT_STREQ(small.data(), "-m\xC3\xA9");
-    for (size_t i = 5; i < kArgumentTextBytes; ++i) ASSERT_EQ(small[i], 0);
-    // 200 two-byte characters (400 bytes): whole characters up to 254 bytes.
-    const ArgumentText wide = makeArgumentText(std::u16string(200, u'\u00E9'));
-    EXPECT_EQ(std::strlen(wide.data()), 254u);
-    EXPECT_EQ(wide[255], 0);
-    // A lone surrogate shows as U+FFFD.
-    EXPECT_STREQ(makeArgumentText(std::u16string({'-', 0xDCFF})).data(), "-\xEF\xBF\xBD");
-}
 
 TEST(BuildStamp, FilledFromCompilerDateAndTimeOrFromSourceDateEpochInUtc) {
     EXPECT_STREQ(makeBuildStamp("Jul 16 2010", "18:29:05").data(), "16.07.2010 18:29");
