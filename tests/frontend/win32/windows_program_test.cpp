@@ -152,8 +152,9 @@ TEST_F(WindowsProgram, PrintedPathsNeverShowTheLongPathPrefix) {
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "a.txt")), "abc");
     // Messages too; and a folder given as the archive is said to be one.
     const ProcessResult missing = runQex({"x", at("t.qex"), at("missing")});
-    const std::string shownMissing = "\"" + withoutLongPathPrefix(full("missing")) + "\": ";
-    EXPECT_EQ(missing.err.rfind("qex: cannot open target folder " + shownMissing, 0), 0u) << missing.err;
+    const std::string shownMissing = withoutLongPathPrefix(full("missing"));
+    EXPECT_EQ(missing.err.rfind("qex: cannot open target folder \"" + shownMissing + "\": ", 0), 0u)
+        << missing.err;
     EXPECT_EQ(runQex({"l", at("out")}).err, "qex: cannot open archive \"" + at("out") + "\": it is a folder\n");
 
     // A mask in the last component: every match at depth 0.
