@@ -31,8 +31,4 @@ SystemResult<std::tm> localTimeOf(uint64_t fileTime);
 // Sets the creation, last access and last write times of an open file.
 SystemStatus setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
 
-// The same by path; a symbolic link itself is stamped, not its target, so a
-// link inside an extracted tree never redirects the change elsewhere.
-SystemStatus setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime);
-
 }  // namespace qex

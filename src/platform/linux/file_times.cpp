@@ -1,7 +1,6 @@
-// Linux side of the time stamps: futimens and utimensat.
+// Linux side of the time stamps: futimens on an open file.
 #include "platform/file_times.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -30,12 +29,6 @@ SystemStatus setFileTimes(FileHandle file, uint64_t /*creationTime*/, uint64_t l
     timespec times[2];
     fillTimes(times, lastAccessTime, lastWriteTime);
     return ::futimens(file, times) == 0 ? SystemStatus{} : SystemStatus{errno};
-}
-
-SystemStatus setPathTimes(const char* path, uint64_t /*creationTime*/, uint64_t lastAccessTime, uint64_t lastWriteTime) {
-    timespec times[2];
-    fillTimes(times, lastAccessTime, lastWriteTime);
-    return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0 ? SystemStatus{} : SystemStatus{errno};
 }
 
 }  // namespace qex

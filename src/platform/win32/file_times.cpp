@@ -39,17 +39,4 @@ SystemStatus setFileTimes(FileHandle file, uint64_t creationTime, uint64_t lastA
     return SetFileTime(handleOf(file), args.pointers[0], args.pointers[1], args.pointers[2]) ? SystemStatus{} : SystemStatus{lastError()};
 }
 
-SystemStatus setPathTimes(const char* path, uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
-    const SystemResult<std::wstring> systemForm = systemPath(path);
-    if (!systemForm.ok()) return {systemForm.error};
-    // The item itself, a link not followed; folders need the backup flag.
-    const HANDLE handle =
-        CreateFileW(systemForm.value.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return {lastError()};
-    const SystemStatus status = setFileTimes(fileOf(handle), creationTime, lastAccessTime, lastWriteTime);
-    CloseHandle(handle);
-    return status;
-}
-
 }  // namespace qex

@@ -89,7 +89,11 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
     ASSERT_TRUE(SetFileAttributesW(wideOf(deep).c_str(), FILE_ATTRIBUTE_HIDDEN));  // a folder's attributes too
     ASSERT_GT(withoutLongPathPrefix(deep).size(), 300u);
     make(joinPath(deep, "far.bin"), std::string(100000, 'f') + "end", kBaseTime + 4 * kHour);
-    ASSERT_TRUE(setPathTimes(deep.c_str(), 0, 0, kBaseTime + 5 * kHour).ok());
+    const HANDLE deepFolder = CreateFileW(wideOf(deep).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(deepFolder, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(setFileTimes(reinterpret_cast<FileHandle>(deepFolder), 0, 0, kBaseTime + 5 * kHour).ok());
+    CloseHandle(deepFolder);
 
     const ProcessResult add = runQex({"a", at("t.qex"), at("src")});
     EXPECT_EQ(add.exitCode, 0) << add.err;
