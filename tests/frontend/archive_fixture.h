@@ -35,11 +35,13 @@ namespace qex::test {
 
 namespace fs = std::filesystem;
 
-inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {}) {
+inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {},
+                            const std::string& input = {}) {
     std::vector<std::string> all{QEX_EXE};
     all.insert(all.end(), args.begin(), args.end());
     ProcessOptions options;
     options.workingDir = dir;
+    options.input = input;
     ProcessResult result = runProcess(all, options);
     result.out = withLinuxLineEnds(result.out);
     result.err = withLinuxLineEnds(withoutSanitizerNotes(result.err));

@@ -1,6 +1,7 @@
 // Faults on the add side, through the executable: sources that cannot be
 // read or listed, files that change while they are read, a file size limit,
-// and interrupts during add and extract.
+// and interrupts during add and extract; and, with the walk held at its hook,
+// items swapped after their folder was listed.
 //
 // Whatever happens, an archive that is left behind must be consistent: it
 // extracts without error to exactly what was read. An archive that could
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -28,7 +30,9 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/add_command.h"
 #include "frontend/archive_fixture.h"
+#include "platform/text_conversion.h"
 #include "support/archive_builder.h"
 #include "support/pattern_bytes.h"
 
@@ -199,6 +203,42 @@ TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAW
     EXPECT_EQ(err.find(warning) != std::string::npos, shrunkWhileRead) << err;
     EXPECT_EQ(end.exitCode, err.empty() ? 0 : 1) << err;
     EXPECT_EQ(items.at("src/0-zeros"), "file " + std::string(kZeroBytes, '\0'));
+}
+
+TEST_F(AddFaults, ItemsSwappedAfterListingAreNeitherReadNorStored) {
+    const fs::path src = scratch / "src";
+    const fs::path secret = scratch / "secret";
+    fs::create_directories(src / "d_folder");
+    fs::create_directories(secret);
+    writeFileBytes(secret / "key", "SECRET");
+    for (const char* name : {"a_kept", "b_link", "c_fifo", "e_other"}) writeFileBytes(src / name, "plain");
+    writeFileBytes(src / "d_folder" / "inner", "plain");
+    AddWalkHooks hooks;
+    hooks.afterListing = [&](const std::string& folder) {
+        if (folder != src.string() + "/") return;
+        fs::remove(src / "b_link");
+        fs::create_symlink(secret / "key", src / "b_link");
+        fs::remove(src / "c_fifo");
+        ASSERT_EQ(::mkfifo((src / "c_fifo").c_str(), 0600), 0);  // no writer ever comes
+        fs::remove_all(src / "d_folder");
+        fs::create_directory_symlink(secret, src / "d_folder");
+        writeFileBytes(scratch / "other", "SECRET");  // another file, renamed over it
+        fs::rename(scratch / "other", src / "e_other");
+    };
+    const fs::path archive = scratch / "out" / "a.qex";
+    ConsoleOutput console;
+    console.stream = std::tmpfile();
+    ::testing::internal::CaptureStderr();
+    const int exitCode = runAddWithHooks(nativeToUtf16(archive.string()), {nativeToUtf16(src.string())},
+                                         CommandOptions{}, console, hooks);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    std::fclose(console.stream);
+
+    EXPECT_EQ(exitCode, 1) << err;
+    for (const char* name : {"b_link", "c_fifo", "d_folder", "e_other"})
+        EXPECT_THAT(err, HasSubstr("qex: \"" + (src / name).string() +
+                                   "\" changed after it was listed: it is no longer the same file (not stored)"));
+    EXPECT_EQ(extracted(archive), (std::map<std::string, std::string>{{"src", "folder"}, {"src/a_kept", "file plain"}}));
 }
 
 TEST_F(AddFaults, FileSizeLimitFailsTheArchiveWriteAndKeepsTheOldArchive) {

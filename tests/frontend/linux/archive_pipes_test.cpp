@@ -9,15 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
-#include "support/file_bytes.h"
-#include "support/run_process.h"
-#include "support/scratch_folder.h"
 
 namespace qex::test {
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
@@ -37,9 +34,7 @@ TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
     r = runProcess({"/bin/sh", "-c", script, QEX_EXE, root.string(), "missing"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot create a temporary file for archive"));
-    ProcessOptions piped;
-    piped.input = b.text();
-    r = runProcess({QEX_EXE, "l", "/dev/stdin"}, piped);
+    r = runQex({"l", "/dev/stdin"}, {}, b.text());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("d/a.txt"));
     // A terminal: the master side of a new pseudo-terminal is one.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -129,13 +130,15 @@ TEST_F(ExtractCommand, ExistingFolderKeepsItsPermissionsAndGetsItsTimes) {
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
 }
 
-TEST_F(ExtractCommand, MissingArchiveOrTargetIsFatal) {
+TEST_F(ExtractCommand, ArchiveThatCannotBeOpenedOrAMissingTargetIsFatal) {
     const std::string archive = addSmallTree();
-    auto r = runQex({"x", at("absent.qex"), at("out")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "qex: cannot open archive \"" + at("absent.qex") + "\": No such file or directory\n");
-
-    r = runQex({"x", archive, at("no/target")});
+    for (const auto& [path, reason] : std::map<std::string, std::string>{{"absent.qex", "No such file or directory"},
+                                                                         {"src", "it is a folder"}}) {
+        const auto r = runQex({"x", at(path), at("out")});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, "qex: cannot open archive \"" + at(path) + "\": " + reason + "\n");
+    }
+    const auto r = runQex({"x", archive, at("no/target")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, "qex: cannot open target folder \"" + at("no/target") +
                          "\": No such file or directory\n");

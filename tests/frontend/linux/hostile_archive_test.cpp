@@ -16,12 +16,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
+#include "support/pattern_bytes.h"
 
 namespace qex::test {
 namespace {
@@ -210,9 +210,7 @@ TEST_F(HostileArchive, DamagedStreamsUnderAnIntactDirectoryAreReportedAsDamage) 
     // coded data (the first byte is the coder's carry byte, the last ones
     // its flush), each of which changes what is decoded.
     std::vector<std::vector<uint8_t>> damaged{{stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)}};
-    std::mt19937 random(11);
-    damaged.emplace_back(300);
-    for (uint8_t& byte : damaged.back()) byte = static_cast<uint8_t>(random());
+    damaged.push_back(patternBytes(300, 11));
     for (const size_t offset : {size_t{1}, size_t{2}, stream.size() / 3, stream.size() / 2, stream.size() - 6}) {
         for (const int bit : {0, 7}) {
             damaged.push_back(stream);
@@ -388,8 +386,8 @@ TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
     // 0 means "no time stored"; the others lie far past any file system's
     // range and are clamped by it.
     ArchiveBuilder b;
-    for (const uint64_t time : {uint64_t{0}, uint64_t{1}, uint64_t{INT64_MAX}, uint64_t{UINT64_MAX}}) {
-        const std::u16string suffix = time == 0 ? u"0" : time == 1 ? u"1" : time == INT64_MAX ? u"63" : u"64";
+    for (const auto& [time, suffix] : std::map<uint64_t, std::u16string>{
+             {0, u"0"}, {1, u"1"}, {INT64_MAX, u"63"}, {UINT64_MAX, u"64"}}) {
         ArchiveEntry folder;
         folder.attributes = kAttributeDirectory;
         folder.creationTime = folder.lastWriteTime = folder.lastAccessTime = time;
