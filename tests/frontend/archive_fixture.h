@@ -99,13 +99,6 @@ inline ::testing::AssertionResult sameTrees(const std::string& expected, const s
 // A shell command's output and exit code.
 inline ProcessResult runShell(const std::string& command) { return runProcess({"/bin/sh", "-c", command}); }
 
-// `command` for the shell as an ordinary user: nobody (65534) when the
-// tests run as root, else the user running them.
-inline std::string asOrdinaryUser(const std::string& command) {
-    if (geteuid() != 0) return "/bin/sh -c '" + command + "'";
-    return "setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c '" + command + "'";
-}
-
 // The words that run a program as an ordinary user: setpriv to nobody
 // (65534) when the tests run as root, nothing otherwise; and nothing either
 // when root has no setpriv (a test that needs the drop skips then).

@@ -1,12 +1,8 @@
-// Hostile and damaged archives, each written byte by byte from the format and
-// extracted by the real executable into an empty target inside a scratch
-// folder.
-//
-// Every run must end within its (generous) time limit, leave everything
-// outside the target exactly as it was, and end with the exit code that fits:
-// 2 when the archive is refused or damaged, 1 when the archive is intact but
-// an item could not be created, 0 when everything was extracted. A refused
-// directory creates nothing at all.
+// Hostile and damaged archives, written byte by byte and extracted by the
+// executable into a target inside a scratch folder. Every run must end, leave
+// everything outside the target as it was, and exit with 2 when the archive
+// is refused (nothing created) or damaged, 1 when an item of an intact
+// archive could not be created, 0 when everything was extracted.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -86,8 +82,6 @@ ArchiveBuilder smallTree() {
     return b;
 }
 
-// ---- refused directories ----------------------------------------------------
-
 // One refusal under each heading through the executable: exit code 2, the
 // reason, nothing created, nothing outside the target touched. Every reason
 // the directory gate gives has its own case in the gate's tests
@@ -108,7 +102,8 @@ TEST_F(HostileArchive, RefusedDirectoriesCreateNothing) {
         {ArchiveBuilder().folder(0, u"..").file(1, u"escaped", "x").bytes(), "invalid archive",
          "name 1 is \"..\", which would leave its folder"},
         {split.bytes(), "invalid archive", "the name list holds 2 names for 1 entries"},
-        {wrapping.bytes(), kNotAnArchive, "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive"},
+        {wrapping.bytes(), kNotAnArchive,
+         "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -119,8 +114,6 @@ TEST_F(HostileArchive, RefusedDirectoriesCreateNothing) {
         EXPECT_TRUE(targetItems().empty()) << "a refused archive created items";
     }
 }
-
-// ---- depths ---------------------------------------------------------------
 
 TEST_F(HostileArchive, DeepestFoldersOnPathsLongerThanTheSystemTakesComeBackWithModesAndTimes) {
     // Folders at depths 0 to 255 (the deepest an 8-bit depth holds) of
@@ -163,8 +156,6 @@ TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesO
     EXPECT_THAT(r.err, HasSubstr("xxx\": the path is too long"));
     EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after.txt", "file after"}}));
 }
-
-// ---- damaged streams ------------------------------------------------------
 
 TEST_F(HostileArchive, ArchiveCutAtEveryOffsetIsNeverTakenForWhole) {
     // Under a sanitizer a tree of three entries (about 150 bytes) instead of six.
@@ -247,8 +238,6 @@ TEST_F(HostileArchive, FileSizesThatDisagreeWithTheStreamAreReported) {
     EXPECT_THAT(r.err, HasSubstr("qex: damaged archive"));
     EXPECT_EQ(describeItem(target / "a.txt"), "file abc");
 }
-
-// ---- names that meet each other or the target ------------------------------
 
 TEST_F(HostileArchive, SecondEntryWithTheSameNameReplacesTheFirst) {
     const ProcessResult r = extract(ArchiveBuilder()
@@ -379,8 +368,6 @@ TEST_F(HostileArchive, LinkTargetsNoLinkCanHoldAreRefusedAndTheRestExtracted) {
     EXPECT_THAT(r.err, refused("nul", "the link target holds a NUL byte"));
     EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after", "file ok"}, {"fine", "link to after"}}));
 }
-
-// ---- time stamps ----------------------------------------------------------
 
 TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
     // 0 means "no time stored"; the others lie far past any file system's
