@@ -244,7 +244,7 @@ TEST_F(AddCommand, LinksInTheTreeAreStoredAsLinksAndTheNamedSourceIsFollowed) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // "src" leads to "real" and is followed; the link inside it is not (links
-    // of every kind come back as links: ModesAndLinks).
+    // of every kind come back as links: WholeTrees).
     EXPECT_EQ(test::archivedNames(at("s.qex")), (Names{"0:src", "1:data", "1:dir"}));
     Directory directory;
     ASSERT_TRUE(test::readArchiveDirectory(at("s.qex"), directory));

@@ -162,9 +162,8 @@ TEST_F(Commands, ExtractTakesOnlyTheNamedItemsAndTheFoldersAboveThem) {
     EXPECT_EQ(r.err, "qex: no archived item matches \"docs/nothing*\"\n");
     EXPECT_EQ(itemsIn("two"), (std::vector<std::string>{"z.txt"}));
 
-    // Decoding stops after the last file asked for: of the 700 KB of main.c
-    // after docs/a.txt no more is decoded than the coder runs ahead (a few
-    // 64 KiB chunks).
+    // Decoding stops after the last file asked for: of the 700 KB of main.c no
+    // more is decoded than the coder runs ahead (a few 64 KiB chunks).
     folder("three");
     r = runQex({"x", at("t.qex"), at("three"), "docs/a.txt"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

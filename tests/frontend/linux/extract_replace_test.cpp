@@ -94,9 +94,8 @@ TEST_F(ExtractReplaces, HardLinkOutsideTheTargetKeepsItsContentTimesAndMode) {
 }
 
 TEST_F(ExtractReplaces, ReadOnlyAndWritableFilesTradePlacesForRootAndAnOrdinaryUser) {
-    // ro.txt is archived read-only, rw.txt writable; the target holds them
-    // the other way round. Each run (the second one over the first one's
-    // result) replaces both with the archived content and attributes.
+    // The target holds ro.txt and rw.txt the other way round: each run (the
+    // second over the first one's result) gives both the archived content and bit.
     ArchiveBuilder b;
     b.file(0, u"ro.txt", "archived read-only").file(0, u"rw.txt", "archived writable");
     b.entries[0].attributes |= kReadOnly;
@@ -137,9 +136,8 @@ TEST_F(ExtractReplaces, FileThatCannotBeWrittenLeavesTheExistingOneAndNoTemporar
 }
 
 TEST_F(ExtractReplaces, DamageStopsExtractionAtTheFirstBadFileAndCreatesNothingAfterIt) {
-    // 40 folders of 10 files, each file 2 KB of its own text; one byte
-    // flipped in the middle of the stream. The existing "keep" file inside
-    // a later folder must stay as it was.
+    // 40 folders of 10 files of 2 KB, one byte flipped in the middle of the
+    // stream; the "keep" file already in a later folder must stay.
     ArchiveBuilder b;
     std::vector<std::pair<std::string, std::string>> files;  // path and content, in stream order
     for (int folder = 0; folder < 40; ++folder) {

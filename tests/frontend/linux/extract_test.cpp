@@ -1,7 +1,6 @@
-// The extract command through the executable: whole trees come back as they
-// were in each source form; a missing archive or target and a check value
-// that does not match are fatal. (Refused, damaged and hostile archives,
-// and links in the target, have tests of their own.)
+// The extract command through the executable: a large tree comes back as it
+// was; an archive that cannot be opened, a missing target and a check value
+// that does not match are fatal. (Hostile archives have tests of their own.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,9 +154,8 @@ TEST_F(ExtractCommand, CheckValueMismatchIsNamedAndFatal) {
 }
 
 TEST_F(ExtractCommand, ArchivedFileNamedLikeTheArchiveNeverOverwritesIt) {
-    // The folder D holds the archive d.qex, made of a folder's contents that
-    // include another file called d.qex; extracting into D must not cut the
-    // archive it is reading short.
+    // D/d.qex holds another file called d.qex: extracting into D must not cut
+    // the archive it is reading short.
     folder("src");
     file("src/d.qex", "inner");
     file("src/other.txt", "other");

@@ -39,16 +39,14 @@ protected:
         archive = scratch / "outer" / "archive.qex";
     }
 
-    // Every item of the scratch folder except those below the target.
-    std::map<std::string, std::string> outsideTarget() const { return treeItems(scratch, target); }
     std::map<std::string, std::string> targetItems() const { return treeItems(target); }
 
     ProcessResult extract(const std::vector<uint8_t>& bytes) {
         writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
-        const auto before = outsideTarget();
+        const auto before = treeItems(scratch, target);  // every item but those below the target
         ProcessResult result = runQex({"x", archive.string(), target.string()});
         EXPECT_FALSE(result.timedOut) << "extraction did not end";
-        EXPECT_EQ(outsideTarget(), before) << "something outside the target changed";
+        EXPECT_EQ(treeItems(scratch, target), before) << "something outside the target changed";
         return result;
     }
 
@@ -197,9 +195,8 @@ TEST_F(HostileArchive, DamagedStreamsUnderAnIntactDirectoryAreReportedAsDamage) 
     const ArchiveBuilder intact = smallTree();
     const std::vector<uint8_t> stream = intact.streamBytes();
     ASSERT_GT(stream.size(), 12u);
-    // Cut in half; random bytes; single bit flips at offsets within the
-    // coded data (the first byte is the coder's carry byte, the last ones
-    // its flush), each of which changes what is decoded.
+    // Cut in half; random bytes; bit flips within the coded data (past the
+    // coder's carry byte, before its flush), each changing what is decoded.
     std::vector<std::vector<uint8_t>> damaged{{stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)}};
     damaged.push_back(patternBytes(300, 11));
     for (const size_t offset : {size_t{1}, size_t{2}, stream.size() / 3, stream.size() / 2, stream.size() - 6}) {
@@ -254,9 +251,8 @@ TEST_F(HostileArchive, SecondEntryWithTheSameNameReplacesTheFirst) {
 }
 
 TEST_F(HostileArchive, FileThisRunExtractedIsNeverReplacedThroughAnotherName) {
-    // Two spellings that lead to one file, as names differing in case do on
-    // a case-insensitive file system: here a link inside the target. The
-    // file the run made first stays; the later one is refused naming it.
+    // Two spellings of one file (as names differing in case on a file system
+    // that ignores case; here a link): the first stays, the later is refused.
     fs::create_directory(target / "d");
     fs::create_directory_symlink("d", target / "alias");
     const ProcessResult r = extract(
@@ -268,11 +264,9 @@ TEST_F(HostileArchive, FileThisRunExtractedIsNeverReplacedThroughAnotherName) {
 }
 
 TEST_F(HostileArchive, FolderOfTheSameNameIsKeptOverAFileOrLinkInEitherOrder) {
-    // Before: a file before its folder of the same name raced the folder
-    // (made at once, while files wait for their bytes), and a link before
-    // it led the files below the folder wherever it pointed once main had
-    // to wait for room in the job ring (the long names between fill it)
-    // while the writer made the link. Now the folder is kept in any order.
+    // Before: a file before its folder of the same name raced the folder, and
+    // a link before it led the files below wherever it pointed once main had
+    // to wait for room in the job ring (the long names between fill it).
     const std::string refused = "\"" + (target / "d").string() + "\": the archive holds a folder of that name, which is kept\n";
     for (const bool folderFirst : {false, true}) {
         SCOPED_TRACE(folderFirst);
@@ -335,10 +329,9 @@ TEST_F(HostileArchive, LinksThatLeaveTheTargetAreMadeButNeverFollowed) {
 }
 
 TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
-    // A folder link that stays within the target is a folder like any
-    // other: what is archived below it lands where it leads. An absolute
-    // one is read from the system's root, as the system reads it: here it
-    // leads inside through a link to the target that lies outside it.
+    // What is archived below a folder link that stays within the target lands
+    // where it leads; an absolute one is read from the system's root, here
+    // through a link outside the target that leads back into it.
     fs::create_directories(target / "real" / "sub");
     fs::create_directory_symlink("real", target / "d");
     fs::create_directory_symlink(target, scratch / "alias");

@@ -49,9 +49,8 @@ protected:
 };
 
 TEST_F(WholeTrees, ModesAndLinksComeBackForAnOrdinaryUserWithTheUmaskAndNoSetUserId) {
-    // Modes 700, 600, 755, 644 and 4755, a script, a folder closed to
-    // writing, and every kind of link: relative, absolute, dangling,
-    // looping, to a folder.
+    // Modes 700, 600, 755, 644 and 4755, a script, a folder closed to writing,
+    // and links relative, absolute, dangling, looping and to a folder.
     folder("T/private");
     folder("T/closed");
     file("T/private/key", "secret");
