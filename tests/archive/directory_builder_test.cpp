@@ -105,7 +105,8 @@ TEST(DirectoryBuilder, WrittenDirectoryMatchesTheLayoutWithoutItemsNotStored) {
     EXPECT_EQ(bytes, expected.bytes());
     Directory directory;
     std::string problem;
-    ASSERT_TRUE(readDirectory(memoryArchiveSource(bytes.data(), bytes.size()), directory, problem)) << problem;
+    ASSERT_TRUE(readDirectory(memoryArchiveSource(bytes.data(), bytes.size()), directory, problem))
+        << problem;
     EXPECT_EQ(directory.names, stored);
 }
 

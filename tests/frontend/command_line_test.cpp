@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -30,7 +29,8 @@ using test::runQex;
 // The build stamp ("dd.mm.yyyy hh:mm") the executable prints between the
 // first line's brackets; empty when the output does not begin so.
 std::string stampOf(const std::string& out) {
-    static const std::regex head(R"(^QEX version 03-alpha \[([0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2})\]\n)");
+    static const std::regex head(
+        R"(^QEX version 03-alpha \[([0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2})\]\n)");
     std::smatch found;
     return std::regex_search(out, found, head) ? found[1].str() : "";
 }
@@ -97,17 +97,12 @@ TEST(CommandLineExecutable, HelpAndVersionPrintOnStandardOutputAndExitZero) {
         EXPECT_EQ(r.out, banner()) << help;
         EXPECT_EQ(r.err, "") << help;
     }
-    // One line; its version is the banner's ("0.3" there is "03").
+    // One line; its version is the banner's ("03" there).
     for (const char* version : {"-V", "--version"}) {
         const auto r = runQex({"-m5", version});
         EXPECT_EQ(r.exitCode, 0) << version;
         EXPECT_EQ(r.err, "") << version;
-        const std::string stamp = stampOf(banner());
-        ASSERT_EQ(r.out.rfind("qex ", 0), 0u) << r.out;
-        EXPECT_EQ(r.out.substr(r.out.find(' ', 4)), " (built " + stamp + ")\n");
-        std::string digits = r.out.substr(4, r.out.find(' ', 4) - 4);
-        digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
-        EXPECT_EQ(banner().rfind("QEX version " + digits + "-", 0), 0u) << r.out;
+        EXPECT_EQ(r.out, "qex 0.3 (built " + stampOf(banner()) + ")\n") << version;
     }
 }
 
@@ -115,11 +110,7 @@ TEST(CommandLineExecutable, UsageErrorsSayWhatIsWrongOnStandardErrorAndExitTwo) 
     const test::ScratchFolder scratch;
     const std::filesystem::path& dir = scratch.root();
     ASSERT_FALSE(dir.empty());
-    const struct {
-        std::vector<std::string> args;
-        std::string out;
-        std::string problem;
-    } cases[] = {
+    const struct { std::vector<std::string> args; std::string out, problem; } cases[] = {
         // Nothing is echoed when the switches themselves are wrong.
         {{"-m8", "-k", "a", "b.qex", "src"}, "", "unknown switch \"-k\""},
         // Only "--" alone or with a number stops the switches: every other
@@ -184,15 +175,12 @@ struct Recorded {
 };
 Recorded recordedAdd, recordedExtract;
 
-int fakeAdd(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
+// A stand-in command: records what it was given, returns `exitCode`.
+template <Recorded& recorded, int exitCode>
+int standIn(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
             ConsoleOutput& console) {
-    recordedAdd = {recordedAdd.calls + 1, a, paths, options, console.quiet};
-    return 5;
-}
-int fakeExtract(const std::u16string& a, const std::vector<std::u16string>& paths, const CommandOptions& options,
-                ConsoleOutput& console) {
-    recordedExtract = {recordedExtract.calls + 1, a, paths, options, console.quiet};
-    return 6;
+    recorded = {recorded.calls + 1, a, paths, options, console.quiet};
+    return exitCode;
 }
 
 struct InProcessRun {
@@ -209,8 +197,8 @@ InProcessRun runInProcess(std::vector<std::string> nativeArgs) {
     std::FILE* out = std::tmpfile();
     FrontEnd fe;
     fe.buildStamp = "01.02.2003 04:05";
-    fe.add = fakeAdd;
-    fe.extract = fakeExtract;
+    fe.add = standIn<recordedAdd, 5>;
+    fe.extract = standIn<recordedExtract, 6>;
     fe.out = out;
     InProcessRun run;
     run.exitCode = runCommandLine(args, fe);

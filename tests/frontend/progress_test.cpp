@@ -28,8 +28,7 @@ TEST(SpeedFigure, AddsOneSecondToTheElapsedTime) {
     EXPECT_EQ(speedFigure(4321, 77, 77), 4321);
     // The tick wraps at 2^32: 0x100 - 0xFFFFFF00 is 512 ms.
     EXPECT_EQ(speedFigure(1512, 0xFFFFFF00u, 0x100u), 1000);
-    // The figure is printed as a 32-bit integer: 2^32 + 5 bytes in the first
-    // instant keep only their low 32 bits.
+    // Printed as a 32-bit integer: 2^32 + 5 bytes at once keep their low 32 bits.
     EXPECT_EQ(speedFigure((uint64_t{1} << 32) + 5, 0, 0), 5);
 }
 
@@ -54,7 +53,8 @@ TEST(ProgressPrinterThread, FinalPrintFollowsTheThreadsLastPrint) {
     ConsoleOutput console;
     console.stream = out;
     ProgressPrinter printer;
-    attachProgressPrinter(printer, console, ProgressKind::add, rings->addedFiles, counters, totalIn, totalOut);
+    attachProgressPrinter(printer, console, ProgressKind::add, rings->addedFiles, counters, totalIn,
+                          totalOut);
     printer.terminal = true;  // the status line rewritten in place, as on a screen
     startProgressPrinter(printer);
     for (int k = 0; k < 3000; ++k) {
@@ -109,7 +109,7 @@ std::string finalLogLineOf(const std::string& out) {
                       out.size() - 1 - (start == std::string::npos ? 0 : start + 1));
 }
 
-TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatusAlsoWhenEmpty) {
+TEST_F(ProgressOfARun, AddAndExtractPrintFileLinesAndOneFinalStatusAlsoWhenEmpty) {
     folder("T/S");
     file("T/a.txt", "abc");
     file("T/empty");
@@ -127,6 +127,16 @@ TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatusAlsoWhenEmpty) 
     const std::string expected = "d=2 f=2 in=3/3 out=" + std::to_string(streamBytes) + " speed=[0-3]";
     EXPECT_TRUE(matches(finalStatus, expected)) << r.out;
     EXPECT_EQ(r.out.find("d=2 f=2"), r.out.size() - finalStatus.size() - 1) << "one status line only";
+    // Extract shows stored and computed check values; the whole archive in, three bytes out.
+    folder("out");
+    const auto x = runQex({"x", at("t.qex"), at("out")});
+    ASSERT_EQ(x.exitCode, 0) << x.err;
+    EXPECT_EQ(x.out.rfind("x command\n", 0), 0u);
+    for (const std::string& line : {"\nExtracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2\n",
+                                    "\nExtracting \"" + at("out/T/empty") + "\":0 00000000 00000000\n"})
+        EXPECT_NE(x.out.find(line), std::string::npos) << x.out;
+    const std::string size = std::to_string(test::fs::file_size(at("t.qex")));
+    EXPECT_TRUE(matches(finalLogLineOf(x.out), "d=2 f=2 in=" + size + " out=3 speed=[0-9]+")) << x.out;
     // Nothing to add: every figure is 0 but the empty stream's 6 bytes.
     folder("E");
     const auto empty = runQex({"a", at("e.qex"), at("E") + "/"});
@@ -135,23 +145,6 @@ TEST_F(ProgressOfARun, AddPrintsThePathFileLinesAndTheFinalStatusAlsoWhenEmpty) 
     EXPECT_EQ(finalLogLineOf(empty.out), "d=0 f=0 in=0/0 out=6 speed=0") << empty.out;
 }
 
-TEST_F(ProgressOfARun, ExtractShowsStoredAndComputedCrc) {
-    folder("T");
-    file("T/a.txt", "abc");
-    file("T/b", "");
-    ASSERT_EQ(runQex({"a", at("t.qex"), at("T")}).exitCode, 0);
-    folder("out");
-    const auto r = runQex({"x", at("t.qex"), at("out")});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("x command\n", 0), 0u);
-    EXPECT_NE(r.out.find("\nExtracting \"" + at("out/T/a.txt") + "\":3 352441C2 352441C2\n"), std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("\nExtracting \"" + at("out/T/b") + "\":0 00000000 00000000\n"), std::string::npos)
-        << r.out;
-    // Whole archive in, three decoded bytes out.
-    const std::string size = std::to_string(test::fs::file_size(at("t.qex")));
-    EXPECT_TRUE(matches(finalLogLineOf(r.out), "d=1 f=2 in=" + size + " out=3 speed=[0-9]+")) << r.out;
-}
 #endif
 
 }  // namespace

@@ -144,9 +144,8 @@ TEST(UnitAllocator, BottomAllocationNeedsStrictlyMoreThanItTakes) {
 TEST(UnitAllocator, MergeNeverReadsPastTheArenaEnd) {
     // The last free block ends at the arena's last byte; the vector's bound
     // check (and the sanitizers) catch a read past it.
-    std::vector<uint8_t> bytes(9600, 0);
-    UnitAllocator a;
-    resetAllocator(a, bytes.data(), 9600);
+    Arena ar(9600);
+    UnitAllocator& a = ar.a;
     const Ref top = takeContext(a);
     ASSERT_EQ(top + 12, 9600u);
     pushFree(a, top, 0);

@@ -125,17 +125,15 @@ TEST_F(CoderWorkerTest, CoderWhoseMemoryCannotBeObtainedStopsTheRun) {
     EXPECT_TRUE(closeFile(archive).ok());
 }
 
-// /dev/full as the archive: Linux only.
-#ifndef _WIN32
 TEST_F(CoderWorkerTest, FullDiskStopsTheAddWithoutHanging) {
     source("big", patternBytes(3 * 65536, 9));
     const auto failures = runAdd(*pipeline_, sources_, "/dev/full", copyBody());
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].kind, FailureKind::streamWriteFailed);
+    EXPECT_EQ(failures[0].path, "/dev/full");
     EXPECT_EQ(failures[0].reason, systemReason(test::kErrorDeviceFull));
     EXPECT_TRUE(pipelineStopped(pipeline_->control));
 }
-#endif
 
 TEST_F(CoderWorkerTest, ExtractEndingAfterTheFilesAskedForIsASuccessNotAnAbort) {
     // The generator's stream outlasts the output ring: once the one file
@@ -168,13 +166,8 @@ TEST_F(CoderWorkerTest, MainGivingUpStopsAnExtractThatWaitsForJobs) {
     EXPECT_EQ(pipeline_->control.readerFile, kNoFile);  // the worker closed the archive
 }
 
-}  // namespace
-}  // namespace qex::testing
-
 // Which threads are bound is read from /proc: Linux only.
 #ifndef _WIN32
-namespace qex::testing {
-namespace {
 
 // How many of this process's threads may run on exactly one processor.
 int threadsBoundToOneProcessor() {
@@ -213,7 +206,7 @@ TEST(CoderWorkerBinding, NoPipelineThreadIsBoundToOneProcessor) {
     EXPECT_TRUE(runAdd(*pipeline, sources, scratch / "archive", body).empty());
     EXPECT_EQ(boundDuringRun.load(), 0);  // neither the coder nor the reader or the writer
 }
+#endif
 
 }  // namespace
 }  // namespace qex::testing
-#endif

@@ -45,13 +45,6 @@ TEST_F(PipelineRoundTripTest, AddGivesTheGoldenStreamHoweverTheInputIsSplitIntoF
         auto pipeline = createPipeline();
         EXPECT_TRUE(runAdd(*pipeline, sources_, scratch_ / "archive", encoderBody()).empty());
         EXPECT_EQ(readWholeFile(scratch_ / "archive"), readWholeFile(goldenStream(name)));
-        size_t at = 0;
-        for (const SourceFile& source : sources_) {
-            const std::vector<uint8_t> part(input.begin() + at, input.begin() + at + source.entry.size);
-            EXPECT_EQ(source.entry.crc, checkValuesOf(part).crc);
-            at += source.entry.size;
-        }
-        EXPECT_EQ(at, input.size());
     }
 }
 

@@ -1,8 +1,6 @@
 // ReaderThread alone: the test plays the coder and takes the chunks.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "pipeline/reader_thread.h"
 #include "pipeline_fixture.h"
 #include "support/system_errors.h"
@@ -150,7 +148,8 @@ TEST_F(ReaderThreadTest, SourcesThatFailOrChangedAreReportedAndTheRestIsRead) {
     startReader();
     const std::vector<uint8_t> firstHundred(grown.begin(), grown.begin() + 100);
     std::vector<uint8_t> expected = shrunk;
-    for (const auto* part : {&firstHundred, &after}) expected.insert(expected.end(), part->begin(), part->end());
+    for (const auto* part : {&firstHundred, &after})
+        expected.insert(expected.end(), part->begin(), part->end());
     EXPECT_EQ(joined(takeAllChunks()), expected);
     expectEntryDescribes(small, shrunk);
     expectEntryDescribes(large, firstHundred);

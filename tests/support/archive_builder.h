@@ -1,11 +1,8 @@
 // Archive bytes made by hand for tests, item by item, so that damaged and
-// hostile archives can be written without storing opaque binaries.
-//
-// `folder` and `file` append an entry and its name; a file's check values are
-// computed from its content and the content joins the stream. Every part can
-// then be spoilt on purpose: raw NameList bytes, a stream other than the one
-// the contents give, trailer words that lie. `bytes()` (or `text()`) assembles
-// stream | NameList | entries | N | E exactly as the format lays them out.
+// hostile archives can be written without storing opaque binaries. A file's
+// check values come from its content, which joins the stream; any part can
+// then be spoilt on purpose (NameList bytes, the stream, trailer words).
+// `bytes()` lays out stream | NameList | entries | N | E as the format does.
 #pragma once
 
 #include <cstdint>

@@ -149,10 +149,9 @@ inline void closeIfOpen(int& fd) {
 
 }  // namespace detail
 
-// Starts args[0] with `in`, `out` and `err` as its standard input, output
-// and error (they stay the caller's to close), in `workingDir` unless it is
-// empty, once `beforeExec` has run in the child. -1 when no child could be
-// made. The child is the caller's to wait for (waitForProcess).
+// Starts args[0] on `in`, `out` and `err` (still the caller's to close), in
+// `workingDir` unless empty, after `beforeExec` ran in the child; -1 when no
+// child could be made. The caller waits for it (waitForProcess).
 inline pid_t startProcess(const std::vector<std::string>& args, int in, int out, int err,
                           const std::string& workingDir = {}, void (*beforeExec)() = nullptr) {
     std::vector<char*> argv;
@@ -203,7 +202,8 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
     int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};  // standard output, error and input
     bool piped = true;
     for (int* ends : pipes) piped = piped && ::pipe2(ends, O_CLOEXEC) == 0;
-    const pid_t pid = piped ? startProcess(args, pipes[2][0], pipes[0][1], pipes[1][1], options.workingDir) : -1;
+    const pid_t pid =
+        piped ? startProcess(args, pipes[2][0], pipes[0][1], pipes[1][1], options.workingDir) : -1;
     int outRead = pipes[0][0], errRead = pipes[1][0], inWrite = pipes[2][1];
     for (int* theirs : {&pipes[0][1], &pipes[1][1], &pipes[2][0]}) detail::closeIfOpen(*theirs);
     if (pid < 0) {
@@ -221,11 +221,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
     while (outRead >= 0 || errRead >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
-            break;
-        }
+        if (left.count() <= 0) break;  // waitForProcess kills it
         pollfd fds[3];
         int count = 0;
         for (int fd : {outRead, errRead}) {
@@ -250,13 +246,11 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
             }
         }
     }
-    detail::closeIfOpen(outRead);
-    detail::closeIfOpen(errRead);
-    detail::closeIfOpen(inWrite);
+    for (int* own : {&outRead, &errRead, &inWrite}) detail::closeIfOpen(*own);
     // The child may close its outputs and still run: wait for it until the deadline.
     const ProcessEnd end = waitForProcess(pid, deadline);
     result.exitCode = end.exitCode;
-    result.timedOut = result.timedOut || end.timedOut;
+    result.timedOut = end.timedOut;
     return result;
 }
 

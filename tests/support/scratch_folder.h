@@ -23,7 +23,8 @@ public:
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         const fs::path base = fs::temp_directory_path();
         for (unsigned attempt = 0; root_.empty() && attempt < 1000; ++attempt) {
-            const fs::path candidate = base / ("qex-" + std::to_string(stamp) + "-" + std::to_string(serial++));
+            const std::string name = "qex-" + std::to_string(stamp) + "-" + std::to_string(serial++);
+            const fs::path candidate = base / name;
             std::error_code error;
             if (fs::create_directory(candidate, error)) root_ = candidate;
         }

@@ -73,9 +73,7 @@ protected:
         ASSERT_TRUE(writeAll(file.value, reinterpret_cast<const uint8_t*>(content.data()), content.size()).ok());
         ASSERT_TRUE(setFileTimes(file.value, written, written + kHour, written).ok());
         ASSERT_TRUE(closeFile(file.value).ok());
-        if (attributes != 0) {
-            ASSERT_TRUE(SetFileAttributesW(wideOf(path).c_str(), attributes));
-        }
+        ASSERT_TRUE(attributes == 0 || SetFileAttributesW(wideOf(path).c_str(), attributes));
     }
     void makeFolder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(wideOf(path).c_str(), nullptr)); }
 };
@@ -118,17 +116,11 @@ TEST_F(WindowsProgram, TreeComesBackWithNamesTimesAndAttributesBeyondTheLongPath
     listTree(back, u"", after);
     EXPECT_EQ(after.size(), before.size());
     for (const auto& [name, state] : before) {
-        const auto found = after.find(name);
-        ASSERT_NE(found, after.end()) << utf16ToUtf8(name);
-        EXPECT_EQ(found->second.folder, state.folder) << utf16ToUtf8(name);
-        EXPECT_EQ(found->second.size, state.size) << utf16ToUtf8(name);
-        EXPECT_EQ(found->second.lastWriteTime, state.lastWriteTime) << utf16ToUtf8(name);
-        EXPECT_EQ(found->second.attributes, state.attributes) << utf16ToUtf8(name);
+        ListedState came = after[name];  // a missing item: all zero, like no item listed
+        came.lastAccessTime = state.lastAccessTime;  // compared below with the times set
+        EXPECT_TRUE(came == state) << utf16ToUtf8(name);
     }
-    std::u16string farName;
-    for (const auto& [name, state] : after)
-        if (name.ends_with(u"\\far.bin")) farName = name;
-    ASSERT_FALSE(farName.empty());
+    const std::u16string farName = nativeToUtf16(deep.substr(src.size() + 1)) + u"\\far.bin";
     const std::pair<std::u16string, uint64_t> accessed[] = {{u"\U0001F600 smile.txt", kBaseTime + kHour},
                                                              {u"read-only.txt", kBaseTime + 3 * kHour},
                                                              {u"hidden.txt", kBaseTime + 4 * kHour},

@@ -42,7 +42,7 @@ protected:
     const fs::path root = scratch.root();
 };
 
-TEST_F(InterruptCleanup, PendingFileBeingWrittenIsRemovedAndTheSignalEndsTheProcess) {
+TEST_F(InterruptCleanup, ArmedFileIsRemovedUnlessItsNameWasTakenAndTheSignalEndsTheProcess) {
     const int end = inChild([&] {
         FolderCursor target(openTargetFolder(root.c_str()).value);
         SystemResult<PendingFile> pending = createPendingFile(target, "file");
@@ -52,6 +52,17 @@ TEST_F(InterruptCleanup, PendingFileBeingWrittenIsRemovedAndTheSignalEndsTheProc
     });
     EXPECT_EQ(end, 128 + SIGTERM);
     EXPECT_TRUE(fs::is_empty(root));
+    // An item that took the armed name since is somebody else's: it stays.
+    const fs::path file = root / "taken";
+    const int otherEnd = inChild([&] {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (!armRemovalOnInterrupt(file.c_str(), fd)) ::_exit(3);
+        ::unlink(file.c_str());
+        ::close(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));  // somebody else's now
+        ::raise(SIGHUP);
+    });
+    EXPECT_EQ(otherEnd, 128 + SIGHUP);
+    EXPECT_TRUE(fs::exists(file));
 }
 
 TEST_F(InterruptCleanup, InterruptDuringACreationOnAnotherThreadRemovesWhatItCreated) {
@@ -84,19 +95,6 @@ TEST_F(InterruptCleanup, InterruptDuringACreationOnAnotherThreadRemovesWhatItCre
     });
     EXPECT_EQ(end, 128 + SIGINT);
     EXPECT_TRUE(fs::is_empty(root));
-}
-
-TEST_F(InterruptCleanup, ItemThatTookTheArmedNameIsLeftAlone) {
-    const fs::path file = root / "taken";
-    const int end = inChild([&] {
-        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (!armRemovalOnInterrupt(file.c_str(), fd)) ::_exit(3);
-        ::unlink(file.c_str());
-        ::close(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));  // somebody else's now
-        ::raise(SIGHUP);
-    });
-    EXPECT_EQ(end, 128 + SIGHUP);
-    EXPECT_TRUE(fs::exists(file));
 }
 
 }  // namespace

@@ -33,12 +33,8 @@ TEST(ResolvePath, JoinsToTheCurrentFolderAndResolvesDotsAndSeparators) {
 TEST(FullPath, UsesTheProcessCurrentFolder) {
     char current[PATH_MAX];
     ASSERT_NE(getcwd(current, sizeof current), nullptr);
-    SystemResult<std::string> full = fullPath("x/./y");
-    ASSERT_TRUE(full.ok());
-    EXPECT_EQ(full.value, resolvePath(current, "x/y"));
-    full = fullPath(".");
-    ASSERT_TRUE(full.ok());
-    EXPECT_EQ(full.value, resolvePath(current, ""));
+    EXPECT_EQ(fullPath("x/./y").value, resolvePath(current, "x/y"));
+    EXPECT_EQ(fullPath(".").value, resolvePath(current, ""));
 }
 
 TEST(PathComponents, JoinNeverDoublesASeparatorAndTheLastComponentAndWildcardsAreFound) {

@@ -11,7 +11,7 @@
 namespace qex {
 namespace {
 
-TEST(TextConversion, ValidUtf8BecomesCodePoints) {
+TEST(TextConversion, ValidUtf8BecomesCodePointsAndInvalidBytesEscapeUnitsOneByOne) {
     EXPECT_EQ(nativeToUtf16("a.txt"), u"a.txt");
     // U+00E9 (2 bytes), U+0800 and U+0FFF (3 bytes starting 0xE0), U+20AC.
     EXPECT_EQ(nativeToUtf16("\xC3\xA9"), u"\u00E9");
@@ -20,9 +20,7 @@ TEST(TextConversion, ValidUtf8BecomesCodePoints) {
     // U+1F600 (4 bytes) is the pair D83D DE00; U+10FFFF is DBFF DFFF.
     EXPECT_EQ(nativeToUtf16("\xF0\x9F\x98\x80"), std::u16string({0xD83D, 0xDE00}));
     EXPECT_EQ(nativeToUtf16("\xF4\x8F\xBF\xBF"), std::u16string({0xDBFF, 0xDFFF}));
-}
-
-TEST(TextConversion, InvalidBytesBecomeEscapeUnitsOneByOne) {
+    // Every other byte becomes an escape unit, one by one.
     // Stray continuation, lone lead, truncated sequence at the end.
     EXPECT_EQ(nativeToUtf16("\x80"), std::u16string({0xDC80}));
     EXPECT_EQ(nativeToUtf16("a\xC3" "b"), std::u16string({'a', 0xDCC3, 'b'}));
