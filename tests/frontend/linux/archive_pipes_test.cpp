@@ -25,9 +25,11 @@ TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
     writeFileBytes(root / "x.qex", b.text());
     fs::create_directory(root / "tmp");
     ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
-    // The FIFO is fed by a writer of its own; the spool goes to TMPDIR.
-    const std::string script =
-        "cat \"$1/x.qex\" >\"$1/fifo\" & TMPDIR=\"$1/$2\" \"$0\" t \"$1/fifo\"; s=$?; wait; exit $s";
+    // The archive waits in the FIFO before qex opens it, its writer gone (a
+    // reader kept open holds the bytes): qex reads them, then the end. The
+    // spool goes to TMPDIR.
+    const std::string script = "exec 3<>\"$1/fifo\" 4<\"$1/fifo\"; cat \"$1/x.qex\" >&3; exec 3>&-; "
+                               "TMPDIR=\"$1/$2\" exec \"$0\" t \"$1/fifo\"";
     ProcessResult r = runProcess({"/bin/sh", "-c", script, QEX_EXE, root.string(), "tmp"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
