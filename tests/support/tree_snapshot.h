@@ -1,7 +1,6 @@
-// What a folder tree holds, for tests that check what a run left on disk
-// without going through qex's own file services: every item below a root
-// by its path relative to the root, each described well enough to notice
-// any change to it. Links are described, never followed.
+// What a folder tree holds, read without qex's own file services: every item
+// below a root by its relative path, described well enough to notice any
+// change to it. Links are described, never followed.
 #pragma once
 
 #include <algorithm>

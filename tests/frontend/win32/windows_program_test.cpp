@@ -1,8 +1,6 @@
-// qex.exe as Windows users run it: an archive of a tree whose names lie
-// outside the basic plane and whose paths pass 260 characters comes back
-// with the same names, contents, times and attributes; the paths it prints
-// show the long-path prefix where the command says so and not in the file
-// lines.
+// qex.exe as Windows users run it: a tree with names outside the basic plane
+// and paths past 260 characters comes back with its names, contents, times and
+// attributes; printed paths never show the long-path prefix.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -47,15 +45,11 @@ void listTree(const std::string& folder, const std::u16string& prefix, std::map<
     const SystemStatus listed = listPattern(joinPath(folder, "*"), items);
     ASSERT_TRUE(listed.ok()) << systemReason(listed.error);
     for (const ListedItem& item : items) {
-        ListedState state;
-        state.folder = item.kind == ItemKind::Folder;
-        state.size = item.size;
-        state.attributes = item.attributes & (kAttributeReadOnly | kAttributeHidden | kAttributeDirectory);
-        state.lastWriteTime = item.lastWriteTime;
-        if (!state.folder) state.lastAccessTime = item.lastAccessTime;
-        const std::string path = joinPath(folder, item.nativeName);
-        out[prefix + item.name] = state;
-        if (state.folder) listTree(path, prefix + item.name + u"\\", out);
+        const bool isFolder = item.kind == ItemKind::Folder;
+        const uint16_t kept = item.attributes & (kAttributeReadOnly | kAttributeHidden | kAttributeDirectory);
+        out[prefix + item.name] = {isFolder, item.size, kept, item.lastWriteTime,
+                                   isFolder ? 0 : item.lastAccessTime};
+        if (isFolder) listTree(joinPath(folder, item.nativeName), prefix + item.name + u"\\", out);
     }
 }
 
@@ -158,8 +152,8 @@ TEST_F(WindowsProgram, PrintedPathsNeverShowTheLongPathPrefix) {
     EXPECT_EQ(readThroughPlatform(joinPath(full("out"), "a.txt")), "abc");
     // Messages too; and a folder given as the archive is said to be one.
     const ProcessResult missing = runQex({"x", at("t.qex"), at("missing")});
-    EXPECT_EQ(missing.err.rfind("qex: cannot open target folder \"" + withoutLongPathPrefix(full("missing")) + "\": ", 0),
-              0u)
+    const std::string shownMissing = withoutLongPathPrefix(full("missing"));
+    EXPECT_EQ(missing.err.rfind("qex: cannot open target folder \"" + shownMissing + "\": ", 0), 0u)
         << missing.err;
     EXPECT_EQ(runQex({"l", at("out")}).err, "qex: cannot open archive \"" + at("out") + "\": it is a folder\n");
 

@@ -63,7 +63,7 @@ TEST_F(FileServicesTest, ReadIsShortOnlyAtTheEndOfTheDataAndANamedPipeOpensWitho
     EXPECT_TRUE(closeFile(file.value).ok());
 }
 
-TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
+TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSizeAndFailuresCarryTheSystemReason) {
     SystemResult<FileHandle> file = createForWrite(path("file").c_str());
     ASSERT_TRUE(file.ok()) << systemReason(file.error);
     const uint8_t data[5] = {'h', 'e', 'l', 'l', 'o'};
@@ -93,9 +93,8 @@ TEST_F(FileServicesTest, CreateReplacesWriteReadSeekAndSize) {
     struct stat info;
     ASSERT_EQ(::stat(path("fresh").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
-}
 
-TEST_F(FileServicesTest, FailuresCarryTheSystemReason) {
+    // Failures carry the system's reason.
     const SystemResult<FileHandle> missing = openForRead(path("missing").c_str());
     EXPECT_EQ(missing.value, kNoFile);
     EXPECT_EQ(missing.error, ENOENT);
@@ -107,8 +106,8 @@ TEST_F(FileServicesTest, FailuresCarryTheSystemReason) {
     // A full device: the write must fail, not pretend.
     const SystemResult<FileHandle> full = createForWrite("/dev/full");
     ASSERT_TRUE(full.ok());
-    const uint8_t data[100] = {};
-    EXPECT_EQ(writeAll(full.value, data, sizeof data).error, ENOSPC);
+    const uint8_t zeros[100] = {};
+    EXPECT_EQ(writeAll(full.value, zeros, sizeof zeros).error, ENOSPC);
     EXPECT_TRUE(closeFile(full.value).ok());
 }
 

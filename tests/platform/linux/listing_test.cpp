@@ -99,7 +99,8 @@ TEST_F(ListingFolder, PatternsListMatchingItemsButDotEntriesCaseSensitivelyInNtf
         file(name);
     folder("Compass9");
     // '_' (0x5F) lies above every upper-case letter, so "_x" comes last.
-    const Names all{".hidden", "A", "a.txt", "b", "Common7", "common7", "Comn1", "Compass9", "S", "x[1]", "_x"};
+    const Names all{".hidden", "A", "a.txt", "b", "Common7", "common7", "Comn1", "Compass9", "S", "x[1]",
+                    "_x"};
     EXPECT_EQ(namesOf(list("*")), all);
     EXPECT_EQ(namesOf(list("Com*n?")), (Names{"Common7", "Comn1"}));
     EXPECT_EQ(namesOf(list("x[1]")), (Names{"x[1]"}));

@@ -12,7 +12,7 @@
 namespace qex {
 namespace {
 
-TEST(ResolvePath, JoinsToTheCurrentFolderAndResolvesDotsAndSeparators) {
+TEST(FullPath, JoinsToTheCurrentFolderTheProcessHasAndResolvesDotsAndSeparators) {
     const struct { const char* current; const char* path; const char* resolved; } cases[] = {
         {"/home/u", "src", "/home/u/src"}, {"/home/u", "a/b/c.txt", "/home/u/a/b/c.txt"}, {"/", "src", "/src"},
         {"/home/u", "/etc/hosts", "/etc/hosts"},  // absolute: the current folder is ignored
@@ -28,9 +28,7 @@ TEST(ResolvePath, JoinsToTheCurrentFolderAndResolvesDotsAndSeparators) {
         {"/w", "Com*n?", "/w/Com*n?"}, {"/w", ".hidden/..x/...", "/w/.hidden/..x/..."},
     };
     for (const auto& c : cases) EXPECT_EQ(resolvePath(c.current, c.path), c.resolved) << c.current << " + " << c.path;
-}
-
-TEST(FullPath, UsesTheProcessCurrentFolder) {
+    // A full path starts from the process's current folder.
     char current[PATH_MAX];
     ASSERT_NE(getcwd(current, sizeof current), nullptr);
     EXPECT_EQ(fullPath("x/./y").value, resolvePath(current, "x/y"));

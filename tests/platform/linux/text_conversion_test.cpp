@@ -38,7 +38,7 @@ TEST(TextConversion, ValidUtf8BecomesCodePointsAndInvalidBytesEscapeUnitsOneByOn
 }
 
 TEST(TextConversion, ArbitraryByteStringsRoundTrip) {
-    // Every single byte, every pair of bytes from a set rich in edge values,
+    // Every single byte, every three bytes from a set rich in edge values,
     // then random strings biased towards high bytes.
     for (int b = 1; b < 256; ++b) {
         const std::string s(1, static_cast<char>(b));

@@ -51,13 +51,10 @@ protected:
     FolderCursor target{kNoFile};
 };
 
-TEST_F(TargetFolder, MissingOrNonFolderTargetIsRefused) {
+TEST_F(TargetFolder, FoldersAreCreatedOrKeptAndOnlyAFolderOpensAsTheTarget) {
     EXPECT_EQ(openTargetFolder((base + "/absent").c_str()).error, ENOENT);
     std::ofstream(base + "/plain") << "x";
     EXPECT_EQ(openTargetFolder((base + "/plain").c_str()).error, ENOTDIR);
-}
-
-TEST_F(TargetFolder, FoldersAreCreatedOrKept) {
     SystemResult<bool> made = makeFolderWithin(target, "a");
     EXPECT_TRUE(made.ok());
     EXPECT_TRUE(made.value);

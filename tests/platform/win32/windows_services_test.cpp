@@ -58,7 +58,7 @@ protected:
     std::string root_;
 };
 
-TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnce) {
+TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnceAndTheLayerAddsItToAnyPath) {
     EXPECT_EQ(root_.rfind("\\\\?\\", 0), 0u) << root_;
     EXPECT_EQ(root_.substr(4), native(folder_.wstring()));
     wchar_t current[MAX_PATH];
@@ -79,11 +79,8 @@ TEST_F(WindowsServices, FullPathsCarryTheLongPathPrefixOnce) {
         EXPECT_EQ(full.value, c.full) << c.path;
     }
     EXPECT_EQ(withoutLongPathPrefix(root_), root_.substr(4));
-}
-
-// Made, listed and read at such paths with the prefix by WindowsProgram.TreeComesBack...;
-// here a path given without it, which the layer adds.
-TEST_F(WindowsServices, FileBeyondTwoHundredSixtyCharactersOpensByAPathWithoutThePrefix) {
+    // A file past 260 characters opens by a path without the prefix: the layer adds it.
+    // (Made, listed and read with it by WindowsProgram.TreeComesBack....)
     std::string deep = root_;
     for (int level = 0; level < 6; ++level) {
         deep = joinPath(deep, std::string(60, static_cast<char>('a' + level)));
@@ -95,23 +92,18 @@ TEST_F(WindowsServices, FileBeyondTwoHundredSixtyCharactersOpensByAPathWithoutTh
     EXPECT_EQ(test::readThroughPlatform(std::string(withoutLongPathPrefix(file))), "far down");
 }
 
-// Names in UTF-16 and patterns the system matches come back in WindowsProgram's tree
-// and mask runs; here a pattern matching nothing, in a folder that exists and one that does not.
-TEST_F(WindowsServices, PatternMatchingNothingListsNothingAndAMissingFolderIsAnError) {
-    writeFile(at("plain.txt"), "x");
-    std::vector<ListedItem> items;
-    ASSERT_TRUE(listPattern(at("nothing*"), items).ok());
-    EXPECT_TRUE(items.empty());
-    EXPECT_FALSE(listPattern(at("missing\\*"), items).ok());
-}
-
-TEST_F(WindowsServices, ListedItemsOpenOnlyWhileTheyAreWhatWasListed) {
+TEST_F(WindowsServices, ListingMatchingNothingIsEmptyAndListedItemsOpenOnlyWhileUnchanged) {
     writeFile(at("same"), "plain");
     writeFile(at("replaced"), "plain");
     CreateDirectoryW(wideOf(at("folder")).c_str(), nullptr);
     SystemResult<OpenFolder> folder = openFolderAt(root_);
     ASSERT_TRUE(folder.ok()) << systemReason(folder.error);
     std::vector<ListedItem> items;
+    // A pattern matching nothing lists nothing; one in a missing folder is an error. (UTF-16
+    // names and the system's matching come back in WindowsProgram's tree and mask runs.)
+    ASSERT_TRUE(listPattern(at("nothing*"), items).ok());
+    EXPECT_TRUE(items.empty());
+    EXPECT_FALSE(listPattern(at("missing\\*"), items).ok());
     ASSERT_TRUE(listOpenFolder(folder.value, "*", items).ok());
     ASSERT_EQ(items.size(), 3u);
 
