@@ -35,11 +35,13 @@ namespace qex::test {
 
 namespace fs = std::filesystem;
 
-inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {}) {
+inline ProcessResult runQex(const std::vector<std::string>& args, const std::string& dir = {},
+                            const std::string& input = {}) {
     std::vector<std::string> all{QEX_EXE};
     all.insert(all.end(), args.begin(), args.end());
     ProcessOptions options;
     options.workingDir = dir;
+    options.input = input;
     ProcessResult result = runProcess(all, options);
     result.out = withLinuxLineEnds(result.out);
     result.err = withLinuxLineEnds(withoutSanitizerNotes(result.err));
@@ -96,13 +98,6 @@ inline ::testing::AssertionResult sameTrees(const std::string& expected, const s
 
 // A shell command's output and exit code.
 inline ProcessResult runShell(const std::string& command) { return runProcess({"/bin/sh", "-c", command}); }
-
-// `command` for the shell as an ordinary user: nobody (65534) when the
-// tests run as root, else the user running them.
-inline std::string asOrdinaryUser(const std::string& command) {
-    if (geteuid() != 0) return "/bin/sh -c '" + command + "'";
-    return "setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c '" + command + "'";
-}
 
 // The words that run a program as an ordinary user: setpriv to nobody
 // (65534) when the tests run as root, nothing otherwise; and nothing either

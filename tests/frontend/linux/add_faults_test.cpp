@@ -1,10 +1,8 @@
 // Faults on the add side, through the executable: sources that cannot be
-// read or listed, files that change while they are read, a file size limit,
-// and interrupts during add and extract.
-//
-// Whatever happens, an archive that is left behind must be consistent: it
-// extracts without error to exactly what was read. An archive that could
-// not be finished must not be left behind at all.
+// read or listed, items that change or are swapped while added, a file size
+// limit, interrupts during add and extract, and console streams. An archive
+// left behind must extract without error to exactly what was read; one that
+// could not be finished must not be left at all.
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -21,6 +19,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -28,7 +27,9 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/add_command.h"
 #include "frontend/archive_fixture.h"
+#include "platform/text_conversion.h"
 #include "support/archive_builder.h"
 #include "support/pattern_bytes.h"
 
@@ -92,8 +93,8 @@ bool whileRunning(pid_t pid, Condition condition) {
     const auto deadline = Clock::now() + kRunLimit;
     while (!condition()) {
         siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0)
-            return false;
+        const int waited = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if (waited == 0 && info.si_pid != 0) return false;
         if (Clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -150,7 +151,7 @@ TEST_F(AddFaults, UnreadableFileAndUnlistableFolderAreWarnedAndLeftOut) {
 
     // Root reads everything; the permissions only bite for another user.
     std::vector<std::string> args = ordinaryUserArgs();
-    if (::geteuid() == 0 && args.empty()) GTEST_SKIP() << "running as root without setpriv to drop privileges";
+    if (::geteuid() == 0 && args.empty()) GTEST_SKIP() << "running as root without setpriv";
     const fs::path archive = scratch / "out" / "a.qex";
     args.insert(args.end(), {QEX_EXE, "a", archive.string(), src.string()});
     const ProcessResult r = runProcess(args);
@@ -167,9 +168,8 @@ TEST_F(AddFaults, UnreadableFileAndUnlistableFolderAreWarnedAndLeftOut) {
 
 TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAWarning) {
     // More than the reader may read ahead of the coder (255 chunks of 64 KiB):
-    // the reader is still busy with the zeros while the test changes the two
-    // files behind it (a very slow machine may have read them already; the
-    // checks allow for that).
+    // it is still busy with the zeros while the two files behind them change
+    // (a very slow machine may have read them already; the checks allow it).
     constexpr size_t kZeroBytes = size_t{20} << 20;
     const fs::path src = scratch / "src";
     writeFileBytes(src / "0-zeros", std::string(kZeroBytes, '\0'));
@@ -201,36 +201,76 @@ TEST_F(AddFaults, FilesThatGrowOrShrinkWhileAddedKeepAtMostTheirListedSizeWithAW
     EXPECT_EQ(items.at("src/0-zeros"), "file " + std::string(kZeroBytes, '\0'));
 }
 
+TEST_F(AddFaults, ItemsSwappedAfterListingAreNeitherReadNorStored) {
+    const fs::path src = scratch / "src";
+    const fs::path secret = scratch / "secret";
+    fs::create_directories(src / "d_folder");
+    fs::create_directories(secret);
+    writeFileBytes(secret / "key", "SECRET");
+    for (const char* name : {"a_kept", "b_link", "c_fifo", "e_other"}) writeFileBytes(src / name, "plain");
+    writeFileBytes(src / "d_folder" / "inner", "plain");
+    AddWalkHooks hooks;
+    hooks.afterListing = [&](const std::string& folder) {
+        if (folder != src.string() + "/") return;
+        fs::remove(src / "b_link");
+        fs::create_symlink(secret / "key", src / "b_link");
+        fs::remove(src / "c_fifo");
+        ASSERT_EQ(::mkfifo((src / "c_fifo").c_str(), 0600), 0);  // no writer ever comes
+        fs::remove_all(src / "d_folder");
+        fs::create_directory_symlink(secret, src / "d_folder");
+        writeFileBytes(scratch / "other", "SECRET");  // another file, renamed over it
+        fs::rename(scratch / "other", src / "e_other");
+    };
+    const fs::path archive = scratch / "out" / "a.qex";
+    ConsoleOutput console;
+    console.stream = std::tmpfile();
+    ::testing::internal::CaptureStderr();
+    const int exitCode = runAddWithHooks(nativeToUtf16(archive.string()), {nativeToUtf16(src.string())},
+                                         CommandOptions{}, console, hooks);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    std::fclose(console.stream);
+
+    EXPECT_EQ(exitCode, 1) << err;
+    for (const char* name : {"b_link", "c_fifo", "d_folder", "e_other"})
+        EXPECT_THAT(err, HasSubstr("qex: \"" + (src / name).string() + "\" changed after it was listed: " +
+                                   "it is no longer the same file (not stored)"));
+    EXPECT_EQ(extracted(archive),
+              (std::map<std::string, std::string>{{"src", "folder"}, {"src/a_kept", "file plain"}}));
+}
+
 TEST_F(AddFaults, FileSizeLimitFailsTheArchiveWriteAndKeepsTheOldArchive) {
     // Before: SIGXFSZ ended add (exit 153) without a word and left its
     // temporary. The limit stops the stream (1 MiB of noise, 128 KiB) or the
     // directory (200 empty files of long names, 1 KiB; the stream is 6 bytes).
     writeFileBytes(scratch / "src" / "noise.bin", noise(1 << 20, 8));
     fs::create_directory(scratch / "names");
-    for (int k = 0; k < 200; ++k) writeFileBytes(scratch / "names" / (std::string(60, 'n') + std::to_string(k)), "");
+    for (int k = 0; k < 200; ++k)
+        writeFileBytes(scratch / "names" / std::string(60, 'n').append(std::to_string(k)), "");
     const fs::path archive = scratch / "out" / "limited.qex";
     writeFileBytes(archive, "the old archive");
     for (const auto& [source, blocks] : std::map<std::string, std::string>{{"src", "256"}, {"names", "2"}}) {
         SCOPED_TRACE(source);
-        const ProcessResult r = runProcess({"/bin/sh", "-c", "ulimit -f \"$0\" && exec \"$1\" a -f \"$2\" \"$3\"", blocks,
-                                            QEX_EXE, archive.string(), (scratch / source).string()});
+        const std::string limited = "ulimit -f " + blocks + " && exec \"$0\" a -f \"$1\" \"$2\"";
+        const ProcessResult r =
+            runProcess({"/bin/sh", "-c", limited, QEX_EXE, archive.string(), (scratch / source).string()});
         EXPECT_EQ(r.exitCode, 2) << r.err;
-        EXPECT_THAT(r.err, HasSubstr("qex: cannot write archive \"" + archive.string() + "\": File too large"));
+        EXPECT_THAT(r.err, HasSubstr("cannot write archive \"" + archive.string() + "\": File too large"));
         EXPECT_EQ(readFileBytes(archive), "the old archive");
         EXPECT_EQ(namesIn(scratch / "out"), std::vector<std::string>{"limited.qex"});
     }
 }
 
 TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryItMadeAndEndsBySignal) {
-    writeFileBytes(scratch / "src" / "noise.bin", noise(2 << 20, 5));
-    const fs::path archive = scratch / "out" / "interrupted.qex";
+    const fs::path src = scratch / "src", out = scratch / "out";
+    writeFileBytes(src / "noise.bin", noise(2 << 20, 5));
+    const fs::path archive = out / "interrupted.qex";
     writeFileBytes(archive, "the old archive");
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signalNumber);
-        const pid_t pid = start({QEX_EXE, "a", "-f", archive.string(), (scratch / "src").string()}, scratch / "add");
+        const pid_t pid = start({QEX_EXE, "a", "-f", archive.string(), src.string()}, scratch / "add");
         // Interrupt once the stream has begun to reach the temporary.
         fs::path temporary;
-        ASSERT_TRUE(whileRunning(pid, [&] { return !(temporary = temporaryWithBytes(scratch / "out")).empty(); }))
+        ASSERT_TRUE(whileRunning(pid, [&] { return !(temporary = temporaryWithBytes(out)).empty(); }))
             << "add ended before it could be interrupted";
         // The last time somebody else's file has taken the temporary's name: it stays.
         const bool taken = signalNumber == SIGQUIT;
@@ -244,17 +284,15 @@ TEST_F(AddFaults, InterruptDuringAddRemovesOnlyTheTemporaryItMadeAndEndsBySignal
         if (taken) {
             EXPECT_EQ(readFileBytes(temporary), "someone else's");
         } else {
-            EXPECT_EQ(namesIn(scratch / "out"), std::vector<std::string>{"interrupted.qex"});
+            EXPECT_EQ(namesIn(out), std::vector<std::string>{"interrupted.qex"});
         }
     }
 }
 
 TEST_F(AddFaults, InterruptAtAnyMomentOfAnExtractionLeavesNoTemporaryNorPartialFile) {
-    // Before: handlers were installed and removed around every file, and a
-    // temporary was armed only after it existed, so most interrupts left a
-    // `.part` or a link temporary. Interrupted while a large file is written,
-    // among the small files and among the links (which come last), nothing
-    // is left but whole items, all within the target.
+    // Before: most interrupts left a `.part` or a link temporary. Interrupted
+    // while a large file is written, among the small files and among the
+    // links (which come last), nothing but whole items is left, all within.
     const std::string big = noise(1 << 20, 7);
     ArchiveBuilder builder;
     builder.folder(0, u"t").file(1, u"big.bin", big);
@@ -320,8 +358,8 @@ TEST_F(AddFaults, ExtractionUnderAFilterThatRefusesOpenat2MakesTheWholeTree) {
     ASSERT_EQ(runQex({"a", archive.string(), (scratch / "src").string()}).exitCode, 0);
     const fs::path target = scratch / "out" / "target";
     fs::create_directory(target);
-    const pid_t pid = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered", /*brokenPipe=*/false,
-                            refuseOpenat2);
+    const pid_t pid = start({QEX_EXE, "x", archive.string(), target.string()}, scratch / "filtered",
+                            /*brokenPipe=*/false, refuseOpenat2);
     EXPECT_EQ(finish(pid).exitCode, 0) << readFileBytes(scratch / "filtered.err");
     EXPECT_EQ(treeItems(target / "src"), treeItems(scratch / "src"));
 }
@@ -335,8 +373,9 @@ TEST_F(AddFaults, ConsoleTextNeverLandsInTheArchive) {
     // Streams closed at start, or standard output the very file named as the archive.
     for (const std::string streams : {"<&-", ">&-", "2>&-", "<&- >&- 2>&-", ">\"$1\""}) {
         SCOPED_TRACE(streams);
-        const ProcessResult r = runProcess({"/bin/sh", "-c", "exec \"$0\" a \"$1\" \"$2\" " + streams, QEX_EXE,
-                                            archive.string(), (scratch / "src").string()});
+        const std::string command = "exec \"$0\" a \"$1\" \"$2\" " + streams;
+        const ProcessResult r =
+            runProcess({"/bin/sh", "-c", command, QEX_EXE, archive.string(), (scratch / "src").string()});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(extracted(archive), tree);
     }

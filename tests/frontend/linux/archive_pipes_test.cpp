@@ -9,15 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
-#include "support/file_bytes.h"
-#include "support/run_process.h"
-#include "support/scratch_folder.h"
 
 namespace qex::test {
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
@@ -28,18 +25,18 @@ TEST(ArchivePipes, NonSeekableArchivesAreSpooledAndTerminalsRefused) {
     writeFileBytes(root / "x.qex", b.text());
     fs::create_directory(root / "tmp");
     ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
-    // The FIFO is fed by a writer of its own; the spool goes to TMPDIR.
-    const std::string script =
-        "cat \"$1/x.qex\" >\"$1/fifo\" & TMPDIR=\"$1/$2\" \"$0\" t \"$1/fifo\"; s=$?; wait; exit $s";
+    // The archive waits in the FIFO before qex opens it, its writer gone (a
+    // reader kept open holds the bytes): qex reads them, then the end. The
+    // spool goes to TMPDIR.
+    const std::string script = "exec 3<>\"$1/fifo\" 4<\"$1/fifo\"; cat \"$1/x.qex\" >&3; exec 3>&-; "
+                               "TMPDIR=\"$1/$2\" exec \"$0\" t \"$1/fifo\"";
     ProcessResult r = runProcess({"/bin/sh", "-c", script, QEX_EXE, root.string(), "tmp"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
     r = runProcess({"/bin/sh", "-c", script, QEX_EXE, root.string(), "missing"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot create a temporary file for archive"));
-    ProcessOptions piped;
-    piped.input = b.text();
-    r = runProcess({QEX_EXE, "l", "/dev/stdin"}, piped);
+    r = runQex({"l", "/dev/stdin"}, {}, b.text());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("d/a.txt"));
     // A terminal: the master side of a new pseudo-terminal is one.

@@ -60,18 +60,6 @@ TEST_F(Commands, ListShowsModesLinksEscapedNamesAndTotals) {
               "4 files, 1 folder, 24 bytes; archive 264 bytes (1100.0% of the content)\n");
 }
 
-TEST_F(Commands, ListOfSomethingThatIsNotAnArchiveFails) {
-    file("notes.txt", "just text, no trailer that fits");
-    const auto r = runQex({"l", at("notes.txt")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.out, "l command\n");
-    EXPECT_EQ(r.err.rfind("qex: not a qex archive (or its end is missing) \"" + at("notes.txt") + "\": ", 0), 0u) << r.err;
-    folder("dir");
-    const auto onFolder = runQex({"l", at("dir")});
-    EXPECT_EQ(onFolder.exitCode, 2);
-    EXPECT_EQ(onFolder.err, "qex: cannot open archive \"" + at("dir") + "\": it is a folder\n");
-}
-
 TEST_F(Commands, ConsoleShowsNamesEscapedAndTheDiskKeepsThem) {
     // A name that would clear the terminal and fake a line of output.
     const std::string name = "x\033[2J\nfake";
@@ -174,9 +162,8 @@ TEST_F(Commands, ExtractTakesOnlyTheNamedItemsAndTheFoldersAboveThem) {
     EXPECT_EQ(r.err, "qex: no archived item matches \"docs/nothing*\"\n");
     EXPECT_EQ(itemsIn("two"), (std::vector<std::string>{"z.txt"}));
 
-    // Decoding stops after the last file asked for: of the 700 KB of main.c
-    // after docs/a.txt no more is decoded than the coder runs ahead (a few
-    // 64 KiB chunks).
+    // Decoding stops after the last file asked for: of the 700 KB of main.c no
+    // more is decoded than the coder runs ahead (a few 64 KiB chunks).
     folder("three");
     r = runQex({"x", at("t.qex"), at("three"), "docs/a.txt"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -1,10 +1,7 @@
-// What extraction does to what is already there, through the executable:
-// an existing file is replaced by a new one, never written into (hard links
-// elsewhere and read-only files included, for root and for an ordinary
-// user); a file that fails leaves the existing one as it was and no
-// temporary behind; damage stops extraction at the first bad file; a
-// hostile directory costs one message per folder and a bounded number of
-// lines.
+// What extraction does to what is already there, through the executable: an
+// existing file is replaced, never written into; a file that fails leaves it
+// and no temporary; damage stops at the first bad file; failures cost one
+// line per folder and a bounded number of lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -97,9 +94,8 @@ TEST_F(ExtractReplaces, HardLinkOutsideTheTargetKeepsItsContentTimesAndMode) {
 }
 
 TEST_F(ExtractReplaces, ReadOnlyAndWritableFilesTradePlacesForRootAndAnOrdinaryUser) {
-    // ro.txt is archived read-only, rw.txt writable; the target holds them
-    // the other way round. Each run (the second one over the first one's
-    // result) replaces both with the archived content and attributes.
+    // The target holds ro.txt and rw.txt the other way round: each run (the
+    // second over the first one's result) gives both the archived content and bit.
     ArchiveBuilder b;
     b.file(0, u"ro.txt", "archived read-only").file(0, u"rw.txt", "archived writable");
     b.entries[0].attributes |= kReadOnly;
@@ -130,8 +126,9 @@ TEST_F(ExtractReplaces, FileThatCannotBeWrittenLeavesTheExistingOneAndNoTemporar
     // word and left the temporary.
     writeFileBytes(target / "big.bin", "existing");
     writeArchive(ArchiveBuilder().file(0, u"big.bin", std::string(4096, 'b')).file(0, u"after.txt", "after"));
-    const ProcessResult r = runProcess({"/bin/sh", "-c", "ulimit -f 2 && exec \"$0\" x \"$1\" \"$2\"", QEX_EXE,
-                                        archive.string(), target.string()});
+    const std::string limited = "ulimit -f 2 && exec \"$0\" x \"$1\" \"$2\"";
+    const ProcessResult r =
+        runProcess({"/bin/sh", "-c", limited, QEX_EXE, archive.string(), target.string()});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("qex: cannot write file \"" + (target / "big.bin").string() + "\": File too large"));
     EXPECT_EQ(targetItems(),
@@ -139,9 +136,8 @@ TEST_F(ExtractReplaces, FileThatCannotBeWrittenLeavesTheExistingOneAndNoTemporar
 }
 
 TEST_F(ExtractReplaces, DamageStopsExtractionAtTheFirstBadFileAndCreatesNothingAfterIt) {
-    // 40 folders of 10 files, each file 2 KB of its own text; one byte
-    // flipped in the middle of the stream. The existing "keep" file inside
-    // a later folder must stay as it was.
+    // 40 folders of 10 files of 2 KB, one byte flipped in the middle of the
+    // stream; the "keep" file already in a later folder must stay.
     ArchiveBuilder b;
     std::vector<std::pair<std::string, std::string>> files;  // path and content, in stream order
     for (int folder = 0; folder < 40; ++folder) {

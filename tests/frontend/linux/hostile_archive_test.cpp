@@ -1,12 +1,8 @@
-// Hostile and damaged archives, each written byte by byte from the format and
-// extracted by the real executable into an empty target inside a scratch
-// folder.
-//
-// Every run must end within its (generous) time limit, leave everything
-// outside the target exactly as it was, and end with the exit code that fits:
-// 2 when the archive is refused or damaged, 1 when the archive is intact but
-// an item could not be created, 0 when everything was extracted. A refused
-// directory creates nothing at all.
+// Hostile and damaged archives, written byte by byte and extracted by the
+// executable into a target inside a scratch folder. Every run must end, leave
+// everything outside the target as it was, and exit with 2 when the archive
+// is refused (nothing created) or damaged, 1 when an item of an intact
+// archive could not be created, 0 when everything was extracted.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,12 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "frontend/archive_fixture.h"
 #include "support/archive_builder.h"
+#include "support/pattern_bytes.h"
 
 namespace qex::test {
 namespace {
@@ -43,16 +39,14 @@ protected:
         archive = scratch / "outer" / "archive.qex";
     }
 
-    // Every item of the scratch folder except those below the target.
-    std::map<std::string, std::string> outsideTarget() const { return treeItems(scratch, target); }
     std::map<std::string, std::string> targetItems() const { return treeItems(target); }
 
     ProcessResult extract(const std::vector<uint8_t>& bytes) {
         writeFileBytes(archive, std::string(bytes.begin(), bytes.end()));
-        const auto before = outsideTarget();
+        const auto before = treeItems(scratch, target);  // every item but those below the target
         ProcessResult result = runQex({"x", archive.string(), target.string()});
         EXPECT_FALSE(result.timedOut) << "extraction did not end";
-        EXPECT_EQ(outsideTarget(), before) << "something outside the target changed";
+        EXPECT_EQ(treeItems(scratch, target), before) << "something outside the target changed";
         return result;
     }
 
@@ -86,8 +80,6 @@ ArchiveBuilder smallTree() {
     return b;
 }
 
-// ---- refused directories ----------------------------------------------------
-
 // One refusal under each heading through the executable: exit code 2, the
 // reason, nothing created, nothing outside the target touched. Every reason
 // the directory gate gives has its own case in the gate's tests
@@ -108,7 +100,8 @@ TEST_F(HostileArchive, RefusedDirectoriesCreateNothing) {
         {ArchiveBuilder().folder(0, u"..").file(1, u"escaped", "x").bytes(), "invalid archive",
          "name 1 is \"..\", which would leave its folder"},
         {split.bytes(), "invalid archive", "the name list holds 2 names for 1 entries"},
-        {wrapping.bytes(), kNotAnArchive, "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive"},
+        {wrapping.bytes(), kNotAnArchive,
+         "N = 4294967280, E = 40, plus the 8-byte trailer) is larger than the archive"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -119,8 +112,6 @@ TEST_F(HostileArchive, RefusedDirectoriesCreateNothing) {
         EXPECT_TRUE(targetItems().empty()) << "a refused archive created items";
     }
 }
-
-// ---- depths ---------------------------------------------------------------
 
 TEST_F(HostileArchive, DeepestFoldersOnPathsLongerThanTheSystemTakesComeBackWithModesAndTimes) {
     // Folders at depths 0 to 255 (the deepest an 8-bit depth holds) of
@@ -164,8 +155,6 @@ TEST_F(HostileArchive, PathBeyondTheJobRingsNameLimitIsSkippedAndExtractionGoesO
     EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after.txt", "file after"}}));
 }
 
-// ---- damaged streams ------------------------------------------------------
-
 TEST_F(HostileArchive, ArchiveCutAtEveryOffsetIsNeverTakenForWhole) {
     // Under a sanitizer a tree of three entries (about 150 bytes) instead of six.
     const std::vector<uint8_t> whole =
@@ -206,13 +195,10 @@ TEST_F(HostileArchive, DamagedStreamsUnderAnIntactDirectoryAreReportedAsDamage) 
     const ArchiveBuilder intact = smallTree();
     const std::vector<uint8_t> stream = intact.streamBytes();
     ASSERT_GT(stream.size(), 12u);
-    // Cut in half; random bytes; single bit flips at offsets within the
-    // coded data (the first byte is the coder's carry byte, the last ones
-    // its flush), each of which changes what is decoded.
+    // Cut in half; random bytes; bit flips within the coded data (past the
+    // coder's carry byte, before its flush), each changing what is decoded.
     std::vector<std::vector<uint8_t>> damaged{{stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)}};
-    std::mt19937 random(11);
-    damaged.emplace_back(300);
-    for (uint8_t& byte : damaged.back()) byte = static_cast<uint8_t>(random());
+    damaged.push_back(patternBytes(300, 11));
     for (const size_t offset : {size_t{1}, size_t{2}, stream.size() / 3, stream.size() / 2, stream.size() - 6}) {
         for (const int bit : {0, 7}) {
             damaged.push_back(stream);
@@ -250,8 +236,6 @@ TEST_F(HostileArchive, FileSizesThatDisagreeWithTheStreamAreReported) {
     EXPECT_EQ(describeItem(target / "a.txt"), "file abc");
 }
 
-// ---- names that meet each other or the target ------------------------------
-
 TEST_F(HostileArchive, SecondEntryWithTheSameNameReplacesTheFirst) {
     const ProcessResult r = extract(ArchiveBuilder()
                                         .file(0, u"same", "first")
@@ -267,9 +251,8 @@ TEST_F(HostileArchive, SecondEntryWithTheSameNameReplacesTheFirst) {
 }
 
 TEST_F(HostileArchive, FileThisRunExtractedIsNeverReplacedThroughAnotherName) {
-    // Two spellings that lead to one file, as names differing in case do on
-    // a case-insensitive file system: here a link inside the target. The
-    // file the run made first stays; the later one is refused naming it.
+    // Two spellings of one file (as names differing in case on a file system
+    // that ignores case; here a link): the first stays, the later is refused.
     fs::create_directory(target / "d");
     fs::create_directory_symlink("d", target / "alias");
     const ProcessResult r = extract(
@@ -281,11 +264,9 @@ TEST_F(HostileArchive, FileThisRunExtractedIsNeverReplacedThroughAnotherName) {
 }
 
 TEST_F(HostileArchive, FolderOfTheSameNameIsKeptOverAFileOrLinkInEitherOrder) {
-    // Before: a file before its folder of the same name raced the folder
-    // (made at once, while files wait for their bytes), and a link before
-    // it led the files below the folder wherever it pointed once main had
-    // to wait for room in the job ring (the long names between fill it)
-    // while the writer made the link. Now the folder is kept in any order.
+    // Before: a file before its folder of the same name raced the folder, and
+    // a link before it led the files below wherever it pointed once main had
+    // to wait for room in the job ring (the long names between fill it).
     const std::string refused = "\"" + (target / "d").string() + "\": the archive holds a folder of that name, which is kept\n";
     for (const bool folderFirst : {false, true}) {
         SCOPED_TRACE(folderFirst);
@@ -348,10 +329,9 @@ TEST_F(HostileArchive, LinksThatLeaveTheTargetAreMadeButNeverFollowed) {
 }
 
 TEST_F(HostileArchive, LinksThatStayInsideTheTargetAreFollowed) {
-    // A folder link that stays within the target is a folder like any
-    // other: what is archived below it lands where it leads. An absolute
-    // one is read from the system's root, as the system reads it: here it
-    // leads inside through a link to the target that lies outside it.
+    // What is archived below a folder link that stays within the target lands
+    // where it leads; an absolute one is read from the system's root, here
+    // through a link outside the target that leads back into it.
     fs::create_directories(target / "real" / "sub");
     fs::create_directory_symlink("real", target / "d");
     fs::create_directory_symlink(target, scratch / "alias");
@@ -382,14 +362,12 @@ TEST_F(HostileArchive, LinkTargetsNoLinkCanHoldAreRefusedAndTheRestExtracted) {
     EXPECT_EQ(targetItems(), (std::map<std::string, std::string>{{"after", "file ok"}, {"fine", "link to after"}}));
 }
 
-// ---- time stamps ----------------------------------------------------------
-
 TEST_F(HostileArchive, TimeStampsBeyondTheFileSystemsRangeDoNotStopExtraction) {
     // 0 means "no time stored"; the others lie far past any file system's
     // range and are clamped by it.
     ArchiveBuilder b;
-    for (const uint64_t time : {uint64_t{0}, uint64_t{1}, uint64_t{INT64_MAX}, uint64_t{UINT64_MAX}}) {
-        const std::u16string suffix = time == 0 ? u"0" : time == 1 ? u"1" : time == INT64_MAX ? u"63" : u"64";
+    for (const auto& [time, suffix] : std::map<uint64_t, std::u16string>{
+             {0, u"0"}, {1, u"1"}, {INT64_MAX, u"63"}, {UINT64_MAX, u"64"}}) {
         ArchiveEntry folder;
         folder.attributes = kAttributeDirectory;
         folder.creationTime = folder.lastWriteTime = folder.lastAccessTime = time;

@@ -43,16 +43,6 @@ protected:
         }
         return paths;
     }
-
-    ProcessResult runWithInput(std::vector<std::string> args, const std::string& input) {
-        args.insert(args.begin(), QEX_EXE);
-        ProcessOptions options;
-        options.workingDir = root;
-        options.input = input;
-        ProcessResult result = runProcess(args, options);
-        result.err = withoutSanitizerNotes(result.err);
-        return result;
-    }
 };
 
 using Paths = std::vector<std::string>;
@@ -88,7 +78,7 @@ TEST_F(Switches, ListedPathsKeepTheirFoldersMergedInOneTree) {
                                     std::string("p/build/x.o"), std::string("../escape"), std::string("p/none"),
                                     at("p/secret.key")})
         list += path + '\0';
-    const auto r = runWithInput({"a", "sel.qex", "-T", "-", "--null", "-x", "*.o"}, list);
+    const auto r = runQex({"a", "sel.qex", "-T", "-", "--null", "-x", "*.o"}, root, list);
     EXPECT_EQ(r.exitCode, 1) << r.err;
     const std::string rootBelow = root.substr(1) + "/";
     Paths expected{"p/", "p/build/", "p/src/", "p/src/a.c", "p/src/sub/", "p/src/sub/d.c"};
@@ -101,9 +91,9 @@ TEST_F(Switches, ListedPathsKeepTheirFoldersMergedInOneTree) {
     EXPECT_NE(r.err.find("qex: removing the leading \"/\" from listed paths\n"), std::string::npos);
     // One path a line, CR LF too; a list naming nothing is an error.
     file("list", "p/src/a.c\r\np/.gitignore\n");
-    EXPECT_EQ(runWithInput({"a", "lines.qex", "--files-from=list"}, "").exitCode, 0);
+    EXPECT_EQ(runQex({"a", "lines.qex", "--files-from=list"}, root).exitCode, 0);
     EXPECT_EQ(archived("lines.qex"), (Paths{"p/", "p/.gitignore", "p/src/", "p/src/a.c"}));
-    const auto empty = runWithInput({"a", "none.qex", "-T", "-"}, "\n\n");
+    const auto empty = runQex({"a", "none.qex", "-T", "-"}, root, "\n\n");
     EXPECT_EQ(empty.exitCode, 2);
     EXPECT_EQ(empty.err, "qex: the lists of paths name nothing to add\n");
 }
