@@ -76,7 +76,7 @@ bool openReadable(CommandOutcome& outcome, OpenedArchive& archive, const std::st
             reportFatal(outcome, "cannot open archive", path, "it is a folder");
             return false;
         }
-        const SystemResult<FileHandle> opened = openForRead(path.c_str());
+        const SystemResult<FileHandle> opened = openNamedForRead(path.c_str());
         if (!opened.ok()) {
             reportFatal(outcome, "cannot open archive", path, systemReason(opened.error));
             return false;

@@ -89,7 +89,7 @@ bool readList(const std::string& path, std::string& bytes, int& error) {
         }
         return true;
     }
-    const SystemResult<FileHandle> opened = openForRead(path.c_str());
+    const SystemResult<FileHandle> opened = openNamedForRead(path.c_str());
     if (!opened.ok()) {
         error = opened.error;
         return false;

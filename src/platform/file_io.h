@@ -22,8 +22,13 @@ namespace qex {
 // facts; either way -1 is no file.
 inline constexpr FileHandle kNoFile = -1;
 
-// Opens an existing file for reading.
+// Opens an existing file for reading; never waits, not even at a named pipe.
 SystemResult<FileHandle> openForRead(const char* path);
+
+// Opens a file the user named to be read as a stream (an archive, a list of
+// paths): a named pipe there waits for its first writer, as any reader of
+// one does, instead of reading the end before the writer came.
+SystemResult<FileHandle> openNamedForRead(const char* path);
 
 // Creates a file for writing, replacing an existing one (truncated). New
 // files get mode 0666 less the umask, as any file a user creates.

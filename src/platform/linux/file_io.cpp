@@ -2,6 +2,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,15 +21,30 @@ std::string systemReason(int error) {
     return text;
 }
 
-SystemResult<FileHandle> openForRead(const char* path) {
-    // Without O_NONBLOCK, opening a named pipe that took a file's place
-    // would wait for a writer forever; reads block again as usual.
+namespace {
+
+// Opens with O_NONBLOCK, so that a named pipe that took a file's place never
+// holds the open waiting for a writer. With `waitForWriter` a named pipe is
+// then held until its first writer comes: a reader ahead of every writer
+// would read the end at once, and poll reports nothing on a pipe that never
+// had a writer. Reads block again as usual.
+SystemResult<FileHandle> openReading(const char* path, bool waitForWriter) {
     int fd;
     do {
         fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return {kNoFile, errno};
-    const int flags = ::fcntl(fd, F_GETFL);
+    struct stat st;
+    bool failed = false;
+    if (waitForWriter && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        pollfd writerCame{fd, POLLIN, 0};
+        int ready;
+        do {
+            ready = ::poll(&writerCame, 1, -1);
+        } while (ready < 0 && errno == EINTR);
+        failed = ready < 0;
+    }
+    const int flags = failed ? -1 : ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
         const int error = errno;
         ::close(fd);
@@ -36,6 +52,12 @@ SystemResult<FileHandle> openForRead(const char* path) {
     }
     return {fd, 0};
 }
+
+}  // namespace
+
+SystemResult<FileHandle> openForRead(const char* path) { return openReading(path, false); }
+
+SystemResult<FileHandle> openNamedForRead(const char* path) { return openReading(path, true); }
 
 SystemResult<FileHandle> createForWrite(const char* path) {
     int fd;

@@ -58,6 +58,9 @@ std::string systemReason(int error) {
 
 SystemResult<FileHandle> openForRead(const char* path) { return openWith(path, GENERIC_READ, OPEN_EXISTING); }
 
+// A pipe's client end opens only once its server is there: no writer to wait for.
+SystemResult<FileHandle> openNamedForRead(const char* path) { return openForRead(path); }
+
 SystemResult<FileHandle> createForWrite(const char* path) { return openWith(path, GENERIC_WRITE, CREATE_ALWAYS); }
 
 SystemResult<size_t> readFull(FileHandle file, uint8_t* buffer, size_t count) {
