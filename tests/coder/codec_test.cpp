@@ -5,23 +5,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "coder/memory_codec.h"
+#include "support/file_bytes.h"
 
 namespace qex {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
 
 Bytes compress(const Bytes& in, CodecStats* stats = nullptr, size_t arena = kArenaBytes) {
     Bytes out;
@@ -61,8 +55,8 @@ class GoldenStream : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(GoldenStream, EncodesToTheIndependentStreamAndBack) {
     const std::string name = GetParam();
-    const Bytes input = readFile(std::string(QEX_GOLDEN_INPUTS) + "/" + name);
-    const Bytes golden = readFile(std::string(QEX_TEST_DATA) + "/golden/streams/" + name + ".qs");
+    const Bytes input = test::readWholeFile(std::string(QEX_GOLDEN_INPUTS) + "/" + name);
+    const Bytes golden = test::readWholeFile(std::string(QEX_TEST_DATA) + "/golden/streams/" + name + ".qs");
     ASSERT_FALSE(golden.empty()) << "missing golden stream for " << name;
     CodecStats enc;
     const Bytes stream = compress(input, &enc);
@@ -120,7 +114,7 @@ TEST(CodecRoundTrip, VariedInputs) {
     expectRoundTrip(run);
     expectRoundTrip(random);
     expectRoundTrip(text);
-    Bytes exe = readFile("/proc/self/exe");  // executable code
+    Bytes exe = test::readWholeFile("/proc/self/exe");  // executable code
     ASSERT_GT(exe.size(), 10000u);
     exe.resize(std::min<size_t>(exe.size(), 1500000));
     expectRoundTrip(exe);
@@ -140,7 +134,7 @@ TEST(CodecRoundTrip, SmallArenaRestartsInStep) {
 }
 
 TEST(CodecDamage, TruncatedStreamsEndAndReadNoFurther) {
-    const Bytes input = readFile(std::string(QEX_GOLDEN_INPUTS) + "/prose.txt");
+    const Bytes input = test::readWholeFile(std::string(QEX_GOLDEN_INPUTS) + "/prose.txt");
     const Bytes prefix(input.begin(), input.begin() + 200000);
     const Bytes stream = compress(prefix);
     for (size_t cut : {size_t(0), size_t(1), size_t(5), stream.size() / 2}) {
@@ -168,7 +162,7 @@ TEST(CodecDamage, RandomAndFlippedStreamsAlwaysEnd) {
         const Bytes capped = decompress(junk, nullptr, kArenaBytes, 1000);
         EXPECT_EQ(capped, Bytes(out.begin(), out.begin() + std::min<size_t>(out.size(), 1000))) << trial;
     }
-    const Bytes input = readFile(std::string(QEX_GOLDEN_INPUTS) + "/records.bin");
+    const Bytes input = test::readWholeFile(std::string(QEX_GOLDEN_INPUTS) + "/records.bin");
     const Bytes stream = compress(Bytes(input.begin(), input.begin() + 100000));
     for (size_t at : {size_t(3), size_t(100), stream.size() / 3, stream.size() - 3}) {
         Bytes flipped = stream;

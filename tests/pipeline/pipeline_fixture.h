@@ -16,8 +16,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,22 +25,16 @@
 #include "pipeline/pipeline_run.h"
 #include "platform/file_times.h"
 #include "platform/text_conversion.h"
+#include "support/file_bytes.h"
 #include "support/pattern_bytes.h"
 #include "support/scratch_folder.h"
 
 namespace qex::testing {
 
 using test::patternBytes;
+using test::readWholeFile;
+using test::writeWholeFile;
 
-inline std::vector<uint8_t> readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // A path as the platform layer takes it.
 inline std::string nativeOf(const std::filesystem::path& path) {

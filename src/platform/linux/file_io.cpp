@@ -35,22 +35,20 @@ SystemResult<FileHandle> openReading(const char* path, bool waitForWriter) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return {kNoFile, errno};
     struct stat st;
-    bool failed = false;
+    int ready = 0;
     if (waitForWriter && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
         pollfd writerCame{fd, POLLIN, 0};
-        int ready;
         do {
             ready = ::poll(&writerCame, 1, -1);
         } while (ready < 0 && errno == EINTR);
-        failed = ready < 0;
     }
-    const int flags = failed ? -1 : ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        const int error = errno;
-        ::close(fd);
-        return {kNoFile, error};
+    if (ready >= 0) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) return {fd, 0};
     }
-    return {fd, 0};
+    const int error = errno;
+    ::close(fd);
+    return {kNoFile, error};
 }
 
 }  // namespace
