@@ -7,6 +7,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 
 namespace qex {
 namespace {
@@ -85,8 +86,32 @@ TEST(TextConversion, ConsoleTextIsStrictUtf8WithControlsAndUndecodableBytesAsEsc
     // Printable text beyond ASCII, a supplementary character included, is
     // kept; U+00A0 is the first character past the C1 controls.
     EXPECT_EQ(nativeToConsole("\xC3\xA9\xC2\xA0\xF0\x9F\x98\x80"), "\xC3\xA9\xC2\xA0\xF0\x9F\x98\x80");
+    // Escapes first and last, a pair between plain runs: the runs are copied
+    // whole, and nothing is lost or repeated at their edges.
+    EXPECT_EQ(nativeToConsole("\ta\xF0\x9F\x98\x80" "b\n"), "\\ta\xF0\x9F\x98\x80" "b\\n");
     // A lone surrogate from another system's name shows as the unit.
     EXPECT_EQ(consoleText(std::u16string({'a', 0xD800, 0x01})), "a\\ud800\\001");
+}
+
+// Long names are looked at eight units at a time: every unit that must be
+// escaped is caught at every place of a block, and the units just outside
+// each escaped range pass unchanged.
+TEST(TextConversion, EveryEscapeIsFoundAtEveryPlaceOfALongName) {
+    const std::pair<char16_t, std::u16string> cases[] = {
+        {0x00, u"\\000"},   {0x1F, u"\\037"},   {u'\t', u"\\t"},    {0x7F, u"\\177"},
+        {0x80, u"\\u0080"}, {0x9F, u"\\u009f"}, {0xD800, u"\\ud800"}, {0xDC80, u"\\x80"},
+        {0xDFFF, u"\\udfff"}, {u'\\', u"\\\\"}, {0x20, u" "},       {0x7E, u"~"},
+        {0xA0, u"\u00a0"},   {0xD7FF, u"\ud7ff"}, {0xE000, u"\ue000"},
+    };
+    for (const auto& [unit, shown] : cases) {
+        for (size_t place = 0; place < 20; ++place) {
+            SCOPED_TRACE(testing::Message() << "unit " << unsigned(unit) << " at " << place);
+            std::u16string name(20, u'a');
+            name[place] = unit;
+            const std::u16string expected = std::u16string(place, u'a') + shown + std::u16string(19 - place, u'a');
+            EXPECT_EQ(escapedForConsole(name), expected);
+        }
+    }
 }
 
 }  // namespace
