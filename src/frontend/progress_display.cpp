@@ -60,23 +60,32 @@ void printStatusLine(ProgressPrinter& printer) {
     }
 }
 
-void printFileLine(ProgressPrinter& printer, const TakenRecord& record) {
+void printFileLine(const ProgressPrinter& printer, std::u16string_view units, uint64_t size,
+                   const FileEntry* entry) {
     // Names go to the console escaped (text_conversion.h), as UTF-8 on
     // Linux or in its code page on Windows, without the long-path prefix.
-    std::string name = withoutLongPathPrefix(consoleText(record.name));
+    std::string name = withoutLongPathPrefix(consoleText(units));
     if (printer.kind == ProgressKind::add) {
-        printLine(printer, addFileLine(name, record.size), '\n');
+        printLine(printer, addFileLine(name, size), '\n');
         return;
     }
     if (!printer.namePrefix.empty()) {
         name = joinPath(printer.namePrefix, name);
     }
-    const uint32_t stored = record.entry != nullptr ? record.entry->crc : 0;
-    const uint32_t computed = record.entry != nullptr ? record.entry->writtenCrc : 0;
+    const uint32_t stored = entry != nullptr ? entry->crc : 0;
+    const uint32_t computed = entry != nullptr ? entry->writtenCrc : 0;
     printLine(printer,
-              printer.kind == ProgressKind::test ? testFileLine(name, record.size, stored, computed)
-                                                 : extractFileLine(name, record.size, stored, computed),
+              printer.kind == ProgressKind::test ? testFileLine(name, size, stored, computed)
+                                                 : extractFileLine(name, size, stored, computed),
               '\n');
+}
+
+// A log's line for one finished file, written by the run's thread that
+// finished it, and flushed at once as the display's prints were.
+void writeLogLine(void* owner, std::u16string_view name, uint64_t size, FileEntry* entry) {
+    ProgressPrinter& printer = *static_cast<ProgressPrinter*>(owner);
+    printFileLine(printer, name, size, entry);
+    flushConsole(*printer.console);
 }
 
 }  // namespace
@@ -129,7 +138,7 @@ std::string paddedLine(std::string_view line, char end) {
 void printProgress(ProgressPrinter& printer) {
     if (printer.console->quiet) return;
     TakenRecord record;
-    while (takeOldest(*printer.ring, record)) printFileLine(printer, record);
+    while (takeOldest(*printer.ring, record)) printFileLine(printer, record.name, record.size, record.entry);
     if (printer.terminal) printStatusLine(printer);
     flushConsole(*printer.console);
 }
@@ -152,12 +161,11 @@ bool startProgressPrinter(ProgressPrinter& printer) {
     const uint32_t interval = printer.terminal ? kPrintIntervalMilliseconds : kPollMilliseconds;
     try {
         printer.thread = std::thread([&printer, interval] {
-            ProgressDoorbell& bell = *printer.doorbell;
+            ProgressDoorbell& bell = printer.doorbell;
             for (;;) {
                 // Taken before the print: a call during it is not lost.
                 const uint32_t ticket = callsSoFar(bell);
                 printProgress(printer);
-                announceDrain(bell);
                 if (printer.stop.load(std::memory_order_acquire) != 0) return;
                 awaitCall(bell, ticket, interval);
             }
@@ -173,13 +181,18 @@ void startRunProgress(ProgressPrinter& printer, ConsoleOutput& console, Progress
     const RunProgress progress = progressOf(run);
     attachProgressPrinter(printer, console, kind, *progress.finishedFiles, counters, *progress.coderIn,
                           *progress.coderOut);
-    printer.doorbell = progress.doorbell;
-    if (startProgressPrinter(printer) && !printer.terminal) keepEveryProgressRecord(run);
+    if (console.quiet) return;  // nothing to print: the ring may drop every record
+    if (printer.terminal) {
+        startProgressPrinter(printer);
+        return;
+    }
+    printer.logSink = FinishedFileSink{writeLogLine, &printer};
+    sendFinishedFilesTo(run, printer.logSink);
 }
 
 void finishProgressPrinter(ProgressPrinter& printer) {
     printer.stop.store(1, std::memory_order_release);
-    callDisplay(*printer.doorbell);  // a printer asleep ends now, not after its interval
+    callDisplay(printer.doorbell);  // a printer asleep ends now, not after its interval
     if (printer.thread.joinable()) printer.thread.join();
     if (printer.console->quiet) return;
     printProgress(printer);

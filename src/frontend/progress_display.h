@@ -2,11 +2,12 @@
 // from the lossy print rings, and below them a status line rewritten in
 // place twice a second.
 //
-// A printer thread prints every 500 ms on a terminal, and in a log as soon
-// as the producer of file lines calls it (progress_doorbell.h) or a poll
-// interval has passed, until the command raises its stop flag; the command
-// then waits for the thread to end and prints the final state itself, so
-// the two prints never overlap. On a terminal, file lines
+// On a terminal a printer thread prints every 500 ms until the command
+// raises its stop flag; the command then waits for the thread to end and
+// prints the final state itself, so the two prints never overlap. In a log
+// every file must get its line, and the run's thread that finished the file
+// writes the line itself at once (pipeline_control.h's finished-file sink):
+// nobody waits for a display thread to get a processor. On a terminal, file lines
 // are padded to 78 columns and end with a line feed, overwriting the status
 // line that stood on that row; the status line ends with a carriage return
 // and stays until the next print replaces it. Anywhere else (a file, a
@@ -23,6 +24,7 @@
 #include <thread>
 
 #include "frontend/console_output.h"
+#include "frontend/progress_doorbell.h"
 #include "pipeline/pipeline_run.h"
 #include "pipeline/record_ring.h"
 
@@ -50,9 +52,8 @@ struct ProgressPrinter {
     uint32_t startTick = 0;  // taken by the command before the printer starts
     ConsoleOutput* console = nullptr;  // where the lines go
     bool terminal = true;  // the console is a terminal: the status line is rewritten in place
-    // The run's doorbell, or the printer's own when it prints no run.
-    ProgressDoorbell ownDoorbell;
-    ProgressDoorbell* doorbell = &ownDoorbell;
+    ProgressDoorbell doorbell;  // wakes the thread to end it
+    FinishedFileSink logSink;   // a log's lines, written by the run's threads
     std::atomic<uint32_t> stop{0};
     std::thread thread;
 };
@@ -92,16 +93,14 @@ void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, Pro
                            const std::atomic<uint64_t>& totalOut);
 
 // Starts the printer thread, which prints every 500 ms on a terminal, and
-// in a log whenever it is called and at least every poll interval (so that
-// it keeps up with the files and never holds up their producer).
-// False when it cannot start: only the final print is made then.
+// in a log every poll interval. False when it cannot start: only the final
+// print is made then.
 bool startProgressPrinter(ProgressPrinter& printer);
 
-// The progress of a pipeline run, set up as every command does it: the
-// printer attached to the run's ring and totals and started. A printer that
-// is not a terminal prints a log, which must miss no file: the run then
-// keeps every record (the threads wait for room) instead of dropping old
-// ones.
+// The progress of a pipeline run, set up as every command does it, before
+// the first job is queued: the printer attached to the run's ring and
+// totals, and on a terminal started. A log must miss no file: the run's
+// threads then write each file's line themselves as they finish it.
 void startRunProgress(ProgressPrinter& printer, ConsoleOutput& console, ProgressKind kind, PipelineRun& run,
                       const ProgressCounters& counters);
 

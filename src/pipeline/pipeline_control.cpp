@@ -27,7 +27,7 @@ void resetRun(Pipeline& pipeline, std::string archivePath) {
     control.deferredLinks.clear();
     control.readerStop.store(0);
     control.writerStop.store(0);
-    control.keepEveryRecord.store(0);
+    control.finishedFileSink.store(nullptr);
     control.stopAfterLastJob.store(0);
     control.doneEarly.store(0);
     control.abortRun.store(0);
@@ -137,19 +137,10 @@ QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs) {
 
 void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
                         FileEntry* entry) {
-    ProgressDoorbell& bell = control.progressBell;
-    while (control.keepEveryRecord.load(std::memory_order_relaxed) != 0 && !pipelineStopped(control)) {
-        const uint32_t ticket = drainsSoFar(bell);
-        if (push(ring, name, size, entry) != PushResult::full) {
-            // Called at half, the display drains the ring while this thread
-            // goes on filling the other half.
-            if (bytesHeld(ring) >= kRecordRingBytes / 2) callDisplay(bell);
-            return;
-        }
-        callDisplay(bell);
-        // The display is no pipeline thread and the stop flags do not ring
-        // its bell: the time limit makes this wait look at them again.
-        awaitDrain(bell, ticket, kPollMilliseconds);
+    const FinishedFileSink* sink = control.finishedFileSink.load(std::memory_order_acquire);
+    if (sink != nullptr) {
+        sink->take(sink->owner, name, size, entry);
+        return;
     }
     pushDiscardingOldest(ring, name, size, entry);
 }

@@ -48,7 +48,6 @@
 #include "pipeline/deferred_link.h"
 #include "pipeline/file_entry.h"
 #include "pipeline/pipeline_report.h"
-#include "pipeline/progress_doorbell.h"
 #include "pipeline/record_ring.h"
 #include "pipeline/wake_signal.h"
 #include "platform/file_identity.h"
@@ -56,6 +55,14 @@
 #include "platform/unix_mode.h"
 
 namespace qex {
+
+// Takes every finished file of a run, on the thread that finished it (add:
+// the reader; extract and test: the writer), one at a time. It must not
+// call back into the run.
+struct FinishedFileSink {
+    void (*take)(void* owner, std::u16string_view name, uint64_t size, FileEntry* entry) = nullptr;
+    void* owner = nullptr;
+};
 
 // Bits of `pipelineFlags`.
 inline constexpr uint8_t kExtracting = 0x01;
@@ -97,13 +104,11 @@ struct PipelineControl {
     std::atomic<uint32_t> abortRun{0};     // give up: every thread stops at its next look
     std::atomic<uint32_t> outputEnded{0};  // the coder has published its last output chunk
     std::atomic<uint32_t> writerDone{0};   // the writer has written and finished everything
-    // Raised by main while something drains the progress rings until the
-    // run has ended: producers then wait for room instead of dropping the
-    // oldest record, so every finished file reaches the display.
-    std::atomic<uint32_t> keepEveryRecord{0};
-    // Under `keepEveryRecord`: the producer of progress records and the
-    // display call each other through it instead of polling.
-    ProgressDoorbell progressBell;
+    // Set by main before it queues the first job, when every finished file
+    // must be shown (a log): the thread that finished a file hands it to the
+    // sink itself, so no display thread stands between it and the output.
+    // Null: the lossy progress ring.
+    std::atomic<const FinishedFileSink*> finishedFileSink{nullptr};
     // Extract, raised by main before it ends the jobs: the writer ends the
     // run once the last file has its bytes instead of decoding the stream
     // to its end.
@@ -174,10 +179,9 @@ void popJob(PipelineControl& control, RecordRing& jobs);
 // The end marker: no further job will come on this ring.
 QueueResult queueEndOfJobs(PipelineControl& control, RecordRing& jobs);
 
-// A finished (add: opened) file for the progress display: dropping the
-// oldest record when the ring is full, or, under `keepEveryRecord`, calling
-// the display once the ring is half full and waiting for it to drain the
-// ring when it is full, until the run stops.
+// A finished (add: read) file for the progress display: handed to the
+// run's finished-file sink when there is one, otherwise pushed on the
+// lossy ring, dropping the oldest record when the ring is full.
 void recordFinishedFile(PipelineControl& control, RecordRing& ring, std::u16string_view name, uint64_t size,
                         FileEntry* entry);
 

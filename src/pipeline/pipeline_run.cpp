@@ -104,8 +104,8 @@ QueueResult queuePassThrough(PipelineRun& run, std::u16string_view name, uint64_
     return queueJob(control, run.pipeline->rings.writerJobs, std::u16string_view(), size, &entry);
 }
 
-void keepEveryProgressRecord(PipelineRun& run) {
-    run.pipeline->control.keepEveryRecord.store(1, std::memory_order_relaxed);
+void sendFinishedFilesTo(PipelineRun& run, const FinishedFileSink& sink) {
+    run.pipeline->control.finishedFileSink.store(&sink, std::memory_order_release);
 }
 
 std::vector<PipelineFailure> finishRun(PipelineRun& run, RunEnd end) {
@@ -136,7 +136,6 @@ RunProgress progressOf(PipelineRun& run) {
     progress.finishedFiles = run.extracting ? &pipeline.rings.extractedFiles : &pipeline.rings.addedFiles;
     progress.coderIn = &pipeline.control.totalIn;
     progress.coderOut = &pipeline.control.totalOut;
-    progress.doorbell = &pipeline.control.progressBell;
     return progress;
 }
 

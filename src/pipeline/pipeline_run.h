@@ -95,10 +95,10 @@ enum class RunEnd {
     afterQueuedFiles,  // only until the last queued file has its bytes
 };
 
-// While a display drains the progress ring until finishRun has returned:
-// every finished file gets its record (the threads wait for room) instead
-// of the oldest ones being dropped when the display falls behind.
-void keepEveryProgressRecord(PipelineRun& run);
+// Every finished file of the run goes to `sink` (pipeline_control.h), on
+// the thread that finished it, instead of the lossy progress ring. Called
+// before the first job is queued; the sink outlives finishRun.
+void sendFinishedFilesTo(PipelineRun& run, const FinishedFileSink& sink);
 
 // No further file: waits until the run has ended (its threads joined, its
 // handles closed, its entries complete) and returns what failed, in the
@@ -123,7 +123,6 @@ struct RunProgress {
     RecordRing* finishedFiles = nullptr;  // lossy: add: files read; extract: files written
     const std::atomic<uint64_t>* coderIn = nullptr;   // bytes the coder has taken
     const std::atomic<uint64_t>* coderOut = nullptr;  // bytes the coder has given
-    ProgressDoorbell* doorbell = nullptr;  // how the display and the ring's producer call each other
 };
 
 RunProgress progressOf(PipelineRun& run);

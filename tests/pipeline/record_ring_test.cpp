@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "pipeline/pipeline_control.h"
 #include "pipeline/record_ring.h"
 
 namespace qex {
@@ -152,6 +154,39 @@ TEST(RecordRing, ProgressRingKeepsAcceptingWhenNobodyTakes) {
     EXPECT_EQ(expected, kPushes);
     EXPECT_GT(count, 1000u);
     EXPECT_LT(count, kPushes);
+}
+
+// In a log every finished file goes to the run's sink, on the thread that
+// finished it: four times what the ring holds, with nobody draining the
+// ring, all arrive in order, nothing waits, and the ring stays empty.
+TEST(FinishedFiles, GoToTheSinkOnTheThreadThatFinishedThemWhenOneIsSet) {
+    constexpr uint64_t kFiles = 64;  // 8 KiB records (4,000-unit names) against a 128 KiB ring
+    struct Taken {
+        std::vector<uint64_t> sizes;
+        std::thread::id producer;
+        bool allOnProducer = true;
+    } taken;
+    const FinishedFileSink sink{[](void* owner, std::u16string_view name, uint64_t size, FileEntry*) {
+                                    Taken& t = *static_cast<Taken*>(owner);
+                                    EXPECT_EQ(name.size(), 4000u);
+                                    t.sizes.push_back(size);
+                                    t.allOnProducer &= t.producer == std::this_thread::get_id();
+                                },
+                                &taken};
+    auto control = std::make_unique<PipelineControl>();
+    auto ring = newRing();
+    control->finishedFileSink.store(&sink);
+    std::thread producer([&] {
+        taken.producer = std::this_thread::get_id();
+        for (uint64_t i = 0; i < kFiles; ++i)
+            recordFinishedFile(*control, *ring, std::u16string(4000, u'n'), i, nullptr);
+    });
+    producer.join();
+    ASSERT_EQ(taken.sizes.size(), kFiles);
+    for (uint64_t i = 0; i < kFiles; ++i) EXPECT_EQ(taken.sizes[i], i);
+    EXPECT_TRUE(taken.allOnProducer);
+    TakenRecord left;
+    EXPECT_FALSE(takeOldest(*ring, left));
 }
 
 // Names of varying lengths so that records move at the end of the buffer on
