@@ -8,7 +8,6 @@
 #include "platform/console.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
-#include "platform/threads.h"
 
 namespace qex {
 
@@ -158,16 +157,15 @@ void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, Pro
 
 bool startProgressPrinter(ProgressPrinter& printer) {
     if (printer.console->quiet) return false;  // nothing to print: the rings may drop every record
-    const uint32_t interval = printer.terminal ? kPrintIntervalMilliseconds : kPollMilliseconds;
     try {
-        printer.thread = std::thread([&printer, interval] {
+        printer.thread = std::thread([&printer] {
             ProgressDoorbell& bell = printer.doorbell;
             for (;;) {
                 // Taken before the print: a call during it is not lost.
                 const uint32_t ticket = callsSoFar(bell);
                 printProgress(printer);
                 if (printer.stop.load(std::memory_order_acquire) != 0) return;
-                awaitCall(bell, ticket, interval);
+                awaitCall(bell, ticket, kPrintIntervalMilliseconds);
             }
         });
     } catch (const std::system_error&) {

@@ -92,9 +92,9 @@ void attachProgressPrinter(ProgressPrinter& printer, ConsoleOutput& console, Pro
                            const ProgressCounters& counters, const std::atomic<uint64_t>& totalIn,
                            const std::atomic<uint64_t>& totalOut);
 
-// Starts the printer thread, which prints every 500 ms on a terminal, and
-// in a log every poll interval. False when it cannot start: only the final
-// print is made then.
+// Starts the printer thread, which prints every 500 ms (runs start it only
+// on a terminal). False when it cannot start: only the final print is made
+// then.
 bool startProgressPrinter(ProgressPrinter& printer);
 
 // The progress of a pipeline run, set up as every command does it, before

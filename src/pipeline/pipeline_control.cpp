@@ -5,7 +5,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/threads.h"
 
 namespace qex {
 
