@@ -7,10 +7,11 @@
 // prints the final state itself, so the two prints never overlap. In a log
 // every file must get its line, and the run's thread that finished the file
 // writes the line itself at once (pipeline_control.h's finished-file sink):
-// nobody waits for a display thread to get a processor. On a terminal, file lines
-// are padded to 78 columns and end with a line feed, overwriting the status
-// line that stood on that row; the status line ends with a carriage return
-// and stays until the next print replaces it. Anywhere else (a file, a
+// nobody waits for a display thread to get a processor.
+//
+// On a terminal, file lines are padded to 78 columns and end with a line
+// feed, overwriting the status line that stood on that row; the status line
+// ends with a carriage return and stays until the next print replaces it. Anywhere else (a file, a
 // pipe) the output is a log: file lines unpadded, and the status line once,
 // at the end, as a line of its own. A quiet console (-q) gets nothing: no
 // thread is started and no line is printed.

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <utility>
 
-
 namespace qex {
 
 std::unique_ptr<Pipeline> createPipeline() {
